@@ -1,0 +1,26 @@
+#pragma once
+// The consolidation run behind GetConsSoli (rules in docs/consolidation.md).
+
+#include <string>
+#include <vector>
+
+#include "protocol/protocol.h"
+#include "suitedb/connection.h"
+
+namespace rqc::appserver {
+
+// Raised for an argument the engine refuses (malformed list, unknown option letter, over-long
+// code, date out of range); the message says which argument and why. Nothing is written then.
+class ArgumentError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Consolidates the request lines the 19 arguments select, in one transaction on db, and
+// returns the new consolidated request's number (10 digits), or "" when no line remains
+// (nothing is written then). Throws ArgumentError, or suitedb::DbError on a database failure
+// (the transaction is rolled back).
+std::string runGetConsSoli(suitedb::Connection& db, const std::vector<protocol::Argument>& args,
+                           const std::string& user);
+
+}  // namespace rqc::appserver

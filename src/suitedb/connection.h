@@ -1,0 +1,81 @@
+#pragma once
+// Engine-neutral access to the suite database through the engines' C APIs: SQLite (a file
+// path) and PostgreSQL (a "postgresql://" or "postgres://" URL or a libpq "key=value" string).
+// Statements use '?' placeholders on both engines; values are always bound, never pasted.
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace rqc::suitedb {
+
+enum class Engine { Sqlite, Postgres };
+
+class DbError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// A bound value. Dates are bound as "YYYY-MM-DD" text; timestamps as ISO text.
+using Param = std::variant<std::nullptr_t, std::string, std::int64_t, double>;
+
+// Rows of one statement, read forward. Valid until the next call on its connection.
+class Cursor {
+public:
+    virtual ~Cursor() = default;
+    virtual bool next() = 0;  // advances to the next row; false at the end
+    virtual int columnCount() const = 0;
+    virtual std::string columnName(int col) const = 0;
+    virtual bool isNull(int col) const = 0;
+    virtual std::string_view text(int col) const = 0;  // "" for null
+    virtual std::int64_t int64(int col) const = 0;
+    virtual double real(int col) const = 0;
+};
+
+class Connection {
+public:
+    virtual ~Connection() = default;
+
+    // Opens a database: a PostgreSQL URL/conninfo or otherwise a SQLite file path (created
+    // when missing, WAL mode and a busy timeout set). Throws DbError saying what failed.
+    static std::unique_ptr<Connection> open(const std::string& target);
+    static bool isPostgresTarget(std::string_view target);
+
+    virtual Engine engine() const = 0;
+    // Runs one or more statements without parameters (DDL, scripts).
+    virtual void exec(std::string_view sql) = 0;
+    // Runs a statement with bound parameters; returns the number of rows changed.
+    virtual std::int64_t execute(std::string_view sql, const std::vector<Param>& params = {}) = 0;
+    // Runs a query with bound parameters. Prepared statements are cached per connection.
+    virtual std::unique_ptr<Cursor> query(std::string_view sql,
+                                          const std::vector<Param>& params = {}) = 0;
+
+    virtual void begin() = 0;  // BEGIN (SQLite: BEGIN IMMEDIATE)
+    virtual void commit() = 0;
+    virtual void rollback() noexcept = 0;
+};
+
+// All-or-nothing unit of work: rolls back in its destructor unless committed.
+class Transaction {
+public:
+    explicit Transaction(Connection& c) : m_conn(c) { m_conn.begin(); }
+    ~Transaction() {
+        if (!m_done) m_conn.rollback();
+    }
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+    void commit() {
+        m_conn.commit();
+        m_done = true;
+    }
+
+private:
+    Connection& m_conn;
+    bool m_done = false;
+};
+
+}  // namespace rqc::suitedb
