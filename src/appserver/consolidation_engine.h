@@ -4,17 +4,11 @@
 #include <string>
 #include <vector>
 
+#include "argument_error.h"
 #include "protocol/protocol.h"
 #include "suitedb/connection.h"
 
 namespace rqc::appserver {
-
-// Raised for an argument the engine refuses (malformed list, unknown option letter, over-long
-// code, date out of range); the message says which argument and why. Nothing is written then.
-class ArgumentError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
 
 // Consolidates the request lines the 19 arguments select, in one transaction on db, and
 // returns the new consolidated request's number (10 digits), or "" when no line remains

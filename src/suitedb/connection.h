@@ -23,7 +23,9 @@ public:
 // A bound value. Dates are bound as "YYYY-MM-DD" text; timestamps as ISO text.
 using Param = std::variant<std::nullptr_t, std::string, std::int64_t, double>;
 
-// Rows of one statement, read forward. Valid until the next call on its connection.
+// Rows of one statement, read forward. Valid until the next call on its connection and never
+// beyond the connection's life. Column names come back upper case on PostgreSQL too (the
+// server folds unquoted names to lower case), so both engines name columns alike.
 class Cursor {
 public:
     virtual ~Cursor() = default;
@@ -34,6 +36,22 @@ public:
     virtual std::string_view text(int col) const = 0;  // "" for null
     virtual std::int64_t int64(int col) const = 0;
     virtual double real(int col) const = 0;
+};
+
+// Appends rows to one table as fast as the engine allows: a prepared INSERT on SQLite, COPY
+// FROM STDIN on PostgreSQL. Values go in column order, one call per column, then endRow().
+// Run it inside a Transaction; until finish() the connection runs no other statement.
+// Destroyed unfinished, it abandons the load (on PostgreSQL the transaction fails).
+class BulkLoader {
+public:
+    virtual ~BulkLoader() = default;
+    virtual BulkLoader& null() = 0;
+    virtual BulkLoader& text(std::string_view value) = 0;
+    virtual BulkLoader& int64(std::int64_t value) = 0;
+    virtual BulkLoader& real(double value) = 0;
+    BulkLoader& value(const Param& p);
+    virtual void endRow() = 0;           // throws DbError when the row has the wrong width
+    virtual std::int64_t finish() = 0;   // flushes; returns the number of rows loaded
 };
 
 class Connection {
@@ -53,6 +71,10 @@ public:
     // Runs a query with bound parameters. Prepared statements are cached per connection.
     virtual std::unique_ptr<Cursor> query(std::string_view sql,
                                           const std::vector<Param>& params = {}) = 0;
+
+    // Starts a bulk load into table's columns (see BulkLoader).
+    virtual std::unique_ptr<BulkLoader> bulkLoad(std::string_view table,
+                                                 const std::vector<std::string>& columns) = 0;
 
     virtual void begin() = 0;  // BEGIN (SQLite: BEGIN IMMEDIATE)
     virtual void commit() = 0;

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Builds the benchmarks and runs them, printing their figures. A throwaway PostgreSQL cluster
+# is started on a loopback port for the PostgreSQL figures and stopped at the end.
+#   bench/run.sh            every benchmark
+#   bench/run.sh NAME...    only these (e.g. bench_paracmpsup)
+set -uo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install_deps.sh
+cmake -S . -B build -DRQC_BUILD_BENCH=ON >/dev/null
+cmake --build build -j"$(nproc)" >/dev/null || { echo "build failed" >&2; exit 1; }
+
+pg_dir=$(mktemp -d /tmp/rqc-benchpg-XXXXXX)
+for attempt in 1 2 3 4 5; do
+    port=$((20000 + RANDOM % 30000))
+    if url=$(tests/pg_cluster.sh start "$pg_dir" "$port" 2>/dev/null); then break; fi
+    url=""
+done
+trap 'tests/pg_cluster.sh stop "$pg_dir" >/dev/null 2>&1; rm -rf "$pg_dir"' EXIT
+export RQC_BENCH_PG_URL="$url" RQC_BIN_DIR="$PWD/build/bin" QT_QPA_PLATFORM=offscreen
+
+names=("$@")
+if [ ${#names[@]} -eq 0 ]; then
+    for b in build/bench/*; do [ -x "$b" ] && names+=("$(basename "$b")"); done
+fi
+for n in "${names[@]}"; do
+    echo "=== $n"
+    "build/bench/$n" || echo "($n failed with status $?)"
+done

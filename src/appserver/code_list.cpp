@@ -1,0 +1,76 @@
+#include "code_list.h"
+
+#include <unordered_set>
+
+#include "argument_error.h"
+
+namespace rqc::appserver {
+
+namespace {
+
+bool isCodeChar(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+std::string_view trimBlanks(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+    return s;
+}
+
+}  // namespace
+
+std::vector<std::string> parseCodeList(std::string_view text, std::string_view what,
+                                       std::size_t maxLength, bool exactLength) {
+    std::vector<std::string> items;
+    if (trimBlanks(text).empty()) return items;
+
+    auto fail = [&](const std::string& why) {
+        throw ArgumentError(std::string(what) + ": " + why);
+    };
+    std::unordered_set<std::string_view> seen;
+    std::size_t pos = 0;
+    std::size_t index = 0;
+    while (true) {
+        std::size_t comma = text.find(',', pos);
+        std::string_view raw = text.substr(pos, comma == std::string_view::npos ? text.npos
+                                                                                : comma - pos);
+        std::string_view item = trimBlanks(raw);
+        ++index;
+        if (item.empty()) fail("item " + std::to_string(index) + " is empty");
+        for (char c : item) {
+            if (!isCodeChar(c)) {
+                fail("item " + std::to_string(index) + " contains the character '" +
+                     std::string(1, c) + "'; only letters and digits are allowed");
+            }
+        }
+        if (item.size() > maxLength) {
+            fail("item " + std::to_string(index) + " has " + std::to_string(item.size()) +
+                 " characters; at most " + std::to_string(maxLength) + " are allowed");
+        }
+        if (exactLength && item.size() != maxLength) {
+            fail("item " + std::to_string(index) + " has " + std::to_string(item.size()) +
+                 " characters; exactly " + std::to_string(maxLength) + " are required");
+        }
+        if (seen.insert(item).second) {
+            if (items.size() >= kMaxListItems) {
+                fail("more than " + std::to_string(kMaxListItems) + " items");
+            }
+            items.emplace_back(item);
+        }
+        if (comma == std::string_view::npos) break;
+        pos = comma + 1;
+    }
+    return items;
+}
+
+std::string joinCodeList(const std::vector<std::string>& items) {
+    std::string out;
+    for (const auto& i : items) {
+        if (!out.empty()) out += ',';
+        out += i;
+    }
+    return out;
+}
+
+}  // namespace rqc::appserver
