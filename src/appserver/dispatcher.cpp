@@ -15,10 +15,9 @@ namespace rqc::appserver {
 namespace {
 
 // Client-supplied names go into messages and logs clipped and with control bytes escaped.
-std::string printable(std::string_view s) {
-    constexpr std::size_t kMax = 80;
+std::string printable(std::string_view s, std::size_t maxLength = 80) {
     std::string out;
-    for (std::size_t i = 0; i < s.size() && i < kMax; ++i) {
+    for (std::size_t i = 0; i < s.size() && i < maxLength; ++i) {
         auto c = static_cast<unsigned char>(s[i]);
         if (c < 0x20 || c == 0x7F) {
             char buf[8];
@@ -28,7 +27,7 @@ std::string printable(std::string_view s) {
             out += static_cast<char>(c);
         }
     }
-    if (s.size() > kMax) out += "...";
+    if (s.size() > maxLength) out += "...";
     return out;
 }
 
@@ -136,7 +135,7 @@ std::vector<std::byte> Dispatcher::handleFrame(std::span<const std::byte> body,
             .count();
     if (result.kind == protocol::CallResult::Kind::Error) {
         spdlog::info("call peer={} object={} method={} {:.3f} ms error: {}", peer, object, method,
-                     ms, printable(result.text));
+                     ms, printable(result.text, 400));
     } else {
         spdlog::info("call peer={} object={} method={} {:.3f} ms ok", peer, object, method, ms);
     }

@@ -31,14 +31,19 @@ public:
 
     // Sends the call and waits for its result (an Error result is returned, not thrown).
     // Throws TransportError when the exchange itself fails; the connection is closed then.
+    // A request that fails validateCall throws std::invalid_argument and sends nothing.
     CallResult call(const CallRequest& request);
 
     void setMaxFrame(std::uint32_t bytes) { m_maxFrame = bytes; }
+    // Bound on sending a call and on waiting for its answer; past it the call throws
+    // TransportError and the connection is closed.
+    void setIoTimeout(std::chrono::milliseconds timeout) { m_ioTimeout = timeout; }
 
 private:
     struct Impl;
     std::unique_ptr<Impl> m_impl;
     std::uint32_t m_maxFrame = kDefaultMaxFrame;
+    std::chrono::milliseconds m_ioTimeout = std::chrono::minutes(10);
 };
 
 }  // namespace rqc::protocol

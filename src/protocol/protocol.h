@@ -30,6 +30,7 @@ public:
 };
 
 // A date travels as days since 1899-12-30, the fraction being the time of day.
+// Throws std::out_of_range for a date that is not a real one of years 1..9999.
 double dateFromYmd(int year, int month, int day);
 // Whole-day part as "YYYY-MM-DD"; throws std::out_of_range outside years 1..9999.
 std::string dateToIso(double days);

@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -18,6 +19,13 @@ enum class Engine { Sqlite, Postgres };
 class DbError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
+    DbError(const std::string& message, std::string sqlState)
+        : std::runtime_error(message), m_sqlState(std::move(sqlState)) {}
+    // PostgreSQL's SQLSTATE of the failure (e.g. "23505"); empty for other failures.
+    const std::string& sqlState() const noexcept { return m_sqlState; }
+
+private:
+    std::string m_sqlState;
 };
 
 // A bound value. Dates are bound as "YYYY-MM-DD" text; timestamps as ISO text.

@@ -1,0 +1,323 @@
+#include "consolidation_engine.h"
+
+#include <cstdio>
+#include <ctime>
+
+#include "code_list.h"
+#include "consolidation_arguments.h"
+
+namespace rqc::appserver {
+
+namespace {
+
+using suitedb::Engine;
+using suitedb::Param;
+
+constexpr int kNumberDigits = 10;
+constexpr std::int64_t kLastNumber = 9999999999;
+constexpr std::size_t kUserNameLength = 40;
+// First key of the PostgreSQL advisory lock that serialises "T" runs of one central branch.
+constexpr int kAdvisoryLockClass = 4100;
+
+// SQL text and its bound values, built in the order the placeholders appear.
+struct Statement {
+    std::string sql;
+    std::vector<Param> params;
+
+    Statement& operator<<(std::string_view fragment) {
+        sql += fragment;
+        return *this;
+    }
+    Statement& bind(Param p) {
+        params.push_back(std::move(p));
+        return *this;
+    }
+};
+
+class Dialect {
+public:
+    explicit Dialect(Engine e) : m_pg(e == Engine::Postgres) {}
+    bool pg() const { return m_pg; }
+
+    // A one-column row source of the list items, fed by one bound parameter.
+    std::string listSource() const {
+        return m_pg ? "SELECT string_to_table(CAST(? AS TEXT), ',')"
+                    : "SELECT value FROM json_each(?)";
+    }
+    // The three key columns of each 18-character request key of a bound list.
+    std::string requestKeySource() const {
+        return m_pg ? "SELECT rtrim(substr(k, 1, 4)), rtrim(substr(k, 5, 4)), "
+                      "rtrim(substr(k, 9, 10)) FROM string_to_table(CAST(? AS TEXT), ',') AS k"
+                    : "SELECT rtrim(substr(value, 1, 4)), rtrim(substr(value, 5, 4)), "
+                      "rtrim(substr(value, 9, 10)) FROM json_each(?)";
+    }
+    // Items were validated (letters, digits, blanks), so neither form needs escaping.
+    Param listParam(const std::vector<std::string>& items) const {
+        if (m_pg) return joinCodeList(items);
+        std::string json = "[";
+        for (const auto& i : items) {
+            if (json.size() > 1) json += ',';
+            json += '"';
+            json += i;
+            json += '"';
+        }
+        json += ']';
+        return json;
+    }
+    // Smallest integer not below x, for x > 0 (SQLite may lack ceil()).
+    std::string ceilPositive(const std::string& x) const {
+        return m_pg ? "CEIL(" + x + ")"
+                    : "(CAST(" + x + " AS INTEGER) + (" + x + " > CAST(" + x + " AS INTEGER)))";
+    }
+    std::string quantityType() const { return m_pg ? "NUMERIC(15,3)" : "REAL"; }
+
+private:
+    bool m_pg;
+};
+
+const char* const kNet =
+    "(QTSOLICITADA + QTLIMITESEG - QTESTOQUE - QTAF - QTCONSABERTA)";
+
+void createWorkTables(suitedb::Connection& db, const Dialect& d) {
+    std::string q = d.quantityType();
+    std::string sel =
+        "RQC_CONS_SEL (CDFILSOLI VARCHAR(4) NOT NULL, CDFILLANCA VARCHAR(4) NOT NULL, "
+        "NRSOLICMP VARCHAR(10) NOT NULL, NRITEM INTEGER NOT NULL, CDPRODUTO VARCHAR(10) NOT NULL, "
+        "QTSOLICITADA " + q + " NOT NULL)";
+    std::string agg = "RQC_CONS_AGG (CDPRODUTO VARCHAR(10) PRIMARY KEY, QTSOLICITADA " + q +
+                      ", QTLIMITESEG " + q + ", QTESTOQUE " + q + ", QTAF " + q +
+                      ", QTCONSABERTA " + q + ", QTARREDONDA " + q + ")";
+    if (d.pg()) {
+        db.exec("CREATE TEMP TABLE " + sel + " ON COMMIT DROP; CREATE TEMP TABLE " + agg +
+                " ON COMMIT DROP");
+    } else {
+        db.exec("CREATE TEMP TABLE IF NOT EXISTS " + sel + "; CREATE TEMP TABLE IF NOT EXISTS " +
+                agg + "; DELETE FROM temp.RQC_CONS_SEL; DELETE FROM temp.RQC_CONS_AGG");
+    }
+}
+
+Statement selectLines(const ConsSoliArguments& a, const Dialect& d) {
+    Statement s;
+    s << "INSERT INTO RQC_CONS_SEL (CDFILSOLI, CDFILLANCA, NRSOLICMP, NRITEM, CDPRODUTO, "
+         "QTSOLICITADA) SELECT it.CDFILSOLI, it.CDFILLANCA, it.NRSOLICMP, it.NRITEM, "
+      << (a.prodOrig() ? "COALESCE(p.CDPRODORIG, p.CDPRODUTO)" : "it.CDPRODUTO")
+      << ", it.QTSOLICITADA FROM ITSOLICMP it"
+         " JOIN SOLICMP s ON s.CDFILSOLI = it.CDFILSOLI AND s.CDFILLANCA = it.CDFILLANCA"
+         " AND s.NRSOLICMP = it.NRSOLICMP"
+         " JOIN FILIAL f ON f.CDFILIAL = it.CDFILSOLI"
+         " JOIN PRODUTO p ON p.CDPRODUTO = it.CDPRODUTO"
+         " WHERE COALESCE(f.CDFILCENTCMP, f.CDFILIAL) = ?";
+    s.bind(a.cdFilCentCmp);
+    s << " AND s.DTENTREGA >= ? AND s.DTENTREGA <= ?";
+    s.bind(a.dtEntregaIni).bind(a.dtEntregaFin);
+    s << " AND p.CDARVPROD >= ? AND p.CDARVPROD <= ?";
+    s.bind(a.cdArvProdIni).bind(a.cdArvProdFin);
+    if (a.onlyNeverTaken()) s << " AND it.NRCONSSOLI IS NULL";
+    if (!a.filiais.empty()) {
+        s << " AND it.CDFILSOLI IN (" << d.listSource() << ")";
+        s.bind(d.listParam(a.filiais));
+    }
+    if (!a.compradores.empty()) {
+        s << " AND p.CDCOMPRADOR IN (" << d.listSource() << ")";
+        s.bind(d.listParam(a.compradores));
+    }
+    if (!a.allRequests()) {
+        s << " AND (it.CDFILSOLI, it.CDFILLANCA, it.NRSOLICMP) IN (" << d.requestKeySource()
+          << ")";
+        s.bind(d.listParam(a.solicitacoes));
+    }
+    if (d.pg()) s << (a.onlyNeverTaken() ? " FOR UPDATE OF it SKIP LOCKED" : " FOR UPDATE OF it");
+    return s;
+}
+
+Statement aggregate(const ConsSoliArguments& a) {
+    Statement s;
+    s << "INSERT INTO RQC_CONS_AGG (CDPRODUTO, QTSOLICITADA, QTLIMITESEG, QTESTOQUE, QTAF, "
+         "QTCONSABERTA, QTARREDONDA) SELECT g.CDPRODUTO, g.QT, ";
+    if (a.limiteSeg()) {
+        s << "COALESCE((SELECT l.QTLIMITESEG FROM LIMSEGFIL l WHERE l.CDFILIAL = ?"
+             " AND l.CDPRODUTO = g.CDPRODUTO), 0), ";
+        s.bind(a.cdFilCentCmp);
+    } else {
+        s << "0, ";
+    }
+    if (a.consEstoque()) {
+        s << "COALESCE((SELECT e.QTESTOQUE FROM ESTOQUE e WHERE e.CDFILIAL = ?"
+             " AND e.CDPRODUTO = g.CDPRODUTO AND e.DTESTOQUE <= ?"
+             " ORDER BY e.DTESTOQUE DESC LIMIT 1), 0), ";
+        s.bind(a.cdFilEst).bind(a.dtProcEstoque);
+    } else {
+        s << "0, ";
+    }
+    s << (a.consAf() ? "COALESCE(af.QT, 0), " : "0, ");
+    s << (a.consSoliAberta() ? "COALESCE(ca.QT, 0), " : "0, ");
+    s << "0 FROM (SELECT CDPRODUTO, SUM(QTSOLICITADA) AS QT FROM RQC_CONS_SEL"
+         " GROUP BY CDPRODUTO) g";
+    if (a.consAf()) {
+        s << " LEFT JOIN (SELECT x.CDPRODUTO, SUM(CASE WHEN x.QTAUTORIZADA - "
+             "COALESCE(x.QTRECEBIDA, 0) > 0 THEN x.QTAUTORIZADA - COALESCE(x.QTRECEBIDA, 0)"
+             " ELSE 0 END) AS QT FROM AUTFORN x WHERE x.CDFILIAL = ? AND x.IDSITUACAO = 'A'"
+             " GROUP BY x.CDPRODUTO) af ON af.CDPRODUTO = g.CDPRODUTO";
+        s.bind(a.cdFilCentCmp);
+    }
+    if (a.consSoliAberta()) {
+        s << " LEFT JOIN (SELECT ic.CDPRODUTO, SUM(ic.QTCONSOLIDADA) AS QT FROM ITCONSSOLI ic"
+             " JOIN CONSSOLI c ON c.NRCONSSOLI = ic.NRCONSSOLI WHERE c.CDFILCENTCMP = ?"
+             " AND c.IDSITUACAO = 'A' GROUP BY ic.CDPRODUTO) ca ON ca.CDPRODUTO = g.CDPRODUTO";
+        s.bind(a.cdFilCentCmp);
+    }
+    return s;
+}
+
+// Quantity up to the OL minimum, then up to the next multiple.
+Statement roundToOl(const ConsSoliArguments& a, const Dialect& d) {
+    const std::string net = "(RQC_CONS_AGG.QTSOLICITADA + RQC_CONS_AGG.QTLIMITESEG - RQC_CONS_AGG.QTESTOQUE"
+          " - RQC_CONS_AGG.QTAF - RQC_CONS_AGG.QTCONSABERTA)";
+    std::string base = "(CASE WHEN o.QTMINIMA IS NOT NULL AND o.QTMINIMA > " + net +
+                       " THEN o.QTMINIMA ELSE " + net + " END)";
+    std::string target = "(CASE WHEN o.QTMULTIPLO > 0 THEN " +
+                         d.ceilPositive("ROUND(" + base + " / o.QTMULTIPLO, 6)") +
+                         " * o.QTMULTIPLO ELSE " + base + " END)";
+    Statement s;
+    s << "UPDATE RQC_CONS_AGG SET QTARREDONDA = ROUND(" << target << " - " << net
+      << ", 3) FROM PARAMOL o WHERE o.CDFILIAL = ? AND o.CDPRODUTO = RQC_CONS_AGG.CDPRODUTO";
+    s.bind(a.olBranch());
+    return s;
+}
+
+std::int64_t nextNumber(suitedb::Connection& db) {
+    auto c = db.query(
+        "INSERT INTO NUMERACAO (CDSEQUENCIA, NRULTIMO) VALUES ('CONSSOLI', 1)"
+        " ON CONFLICT (CDSEQUENCIA) DO UPDATE SET NRULTIMO = NUMERACAO.NRULTIMO + 1"
+        " RETURNING NRULTIMO");
+    if (!c->next()) throw suitedb::DbError("the numbering of consolidated requests returned no row");
+    std::int64_t n = c->int64(0);
+    if (n < 1 || n > kLastNumber) {
+        throw suitedb::DbError("the numbering of consolidated requests ('CONSSOLI') reached " +
+                               std::to_string(n) + ", beyond " + std::to_string(kNumberDigits) +
+                               " digits");
+    }
+    return n;
+}
+
+std::string formatNumber(std::int64_t n) {
+    char buf[24];
+    std::snprintf(buf, sizeof buf, "%0*lld", kNumberDigits, static_cast<long long>(n));
+    return buf;
+}
+
+std::string localTimestamp() {
+    std::time_t t = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    char buf[32];
+    std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
+    return buf;
+}
+
+std::string truncateUtf8(const std::string& s, std::size_t chars) {
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if ((static_cast<unsigned char>(s[i]) & 0xC0) != 0x80 && count++ == chars) {
+            return s.substr(0, i);
+        }
+    }
+    return s;
+}
+
+Param textOrNull(const std::string& s) {
+    if (s.empty()) return nullptr;
+    return s;
+}
+
+void insertHeader(suitedb::Connection& db, const ConsSoliArguments& a, const std::string& number,
+                  const std::string& user) {
+    std::string requests;
+    for (const auto& k : a.solicitacoes) {
+        if (!requests.empty()) requests += ',';
+        requests += k;
+    }
+    db.execute(
+        "INSERT INTO CONSSOLI (NRCONSSOLI, CDFILIAL, CDFILCENTCMP, CDFILEST, CDARVPRODINI,"
+        " CDARVPRODFIN, DTENTREGAINI, DTENTREGAFIN, DTPROCESTOQUE, LSTCOMPRADOR, LSTFILIAL,"
+        " LSTSOLICIT, IDCONSESTOQUE, IDCONSSOLI, IDPRODORIG, IDTODASSOLI, IDCONSSOLIABERTA,"
+        " IDCONSAF, IDLIMITESEG, IDPARAMOL, IDSITUACAO, DTGERACAO, NMUSUARIO)"
+        " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 'A', ?, ?)",
+        {number, a.cdFilial, a.cdFilCentCmp, textOrNull(a.cdFilEst), a.cdArvProdIni,
+         a.cdArvProdFin, a.dtEntregaIni, a.dtEntregaFin, a.dtProcEstoque,
+         joinCodeList(a.compradores), joinCodeList(a.filiais), requests, a.idConsEstoque,
+         a.idConsSoli, a.idProdOrig, a.idTodasSoli, a.idConsSoliAberta, a.idConsAf,
+         a.idLimiteSeg, a.idParamOl, localTimestamp(), truncateUtf8(user, kUserNameLength)});
+}
+
+std::string consolidate(suitedb::Connection& db, const ConsSoliArguments& a,
+                        const std::string& user) {
+    Dialect d(db.engine());
+    suitedb::Transaction tx(db);
+    if (d.pg() && !a.onlyNeverTaken()) {
+        db.query("SELECT pg_advisory_xact_lock(" + std::to_string(kAdvisoryLockClass) +
+                     ", hashtext(CAST(? AS TEXT)))",
+                 {a.cdFilCentCmp})
+            ->next();
+    }
+    createWorkTables(db, d);
+
+    Statement sel = selectLines(a, d);
+    if (db.execute(sel.sql, sel.params) == 0) return "";
+
+    Statement agg = aggregate(a);
+    std::int64_t products = db.execute(agg.sql, agg.params);
+    std::int64_t dropped = db.execute(
+        std::string("DELETE FROM RQC_CONS_AGG WHERE ROUND(") + kNet + ", 3) <= 0");
+    if (dropped == products) return "";
+    if (dropped > 0) {
+        db.execute(
+            "DELETE FROM RQC_CONS_SEL WHERE CDPRODUTO NOT IN (SELECT CDPRODUTO FROM RQC_CONS_AGG)");
+    }
+    if (a.paramOl()) {
+        Statement r = roundToOl(a, d);
+        db.execute(r.sql, r.params);
+    }
+
+    std::string number = formatNumber(nextNumber(db));
+    insertHeader(db, a, number, user);
+    db.execute(
+        std::string("INSERT INTO ITCONSSOLI (NRCONSSOLI, CDPRODUTO, QTSOLICITADA, QTLIMITESEG,"
+                    " QTESTOQUE, QTAF, QTCONSABERTA, QTARREDONDA, QTCONSOLIDADA)"
+                    " SELECT CAST(? AS VARCHAR(10)), CDPRODUTO, ROUND(QTSOLICITADA, 3),"
+                    " ROUND(QTLIMITESEG, 3), ROUND(QTESTOQUE, 3), ROUND(QTAF, 3),"
+                    " ROUND(QTCONSABERTA, 3), ROUND(QTARREDONDA, 3), ROUND(") +
+            kNet + " + QTARREDONDA, 3) FROM RQC_CONS_AGG",
+        {number});
+    std::int64_t linked = db.execute(
+        "INSERT INTO ITCONSSOLIORIG (NRCONSSOLI, CDFILSOLI, CDFILLANCA, NRSOLICMP, NRITEM,"
+        " CDPRODUTO, QTSOLICITADA) SELECT CAST(? AS VARCHAR(10)), CDFILSOLI, CDFILLANCA,"
+        " NRSOLICMP, NRITEM, CDPRODUTO, QTSOLICITADA FROM RQC_CONS_SEL",
+        {number});
+    std::int64_t marked = db.execute(
+        d.pg() ? "UPDATE ITSOLICMP it SET NRCONSSOLI = ? FROM RQC_CONS_SEL s"
+                 " WHERE it.CDFILSOLI = s.CDFILSOLI AND it.CDFILLANCA = s.CDFILLANCA"
+                 " AND it.NRSOLICMP = s.NRSOLICMP AND it.NRITEM = s.NRITEM"
+               : "UPDATE ITSOLICMP SET NRCONSSOLI = ? WHERE (CDFILSOLI, CDFILLANCA, NRSOLICMP,"
+                 " NRITEM) IN (SELECT CDFILSOLI, CDFILLANCA, NRSOLICMP, NRITEM FROM"
+                 " temp.RQC_CONS_SEL)",
+        {number});
+    if (marked != linked) {
+        throw suitedb::DbError("consolidation " + number + " linked " + std::to_string(linked) +
+                               " request lines but marked " + std::to_string(marked));
+    }
+    if (!d.pg()) db.exec("DELETE FROM temp.RQC_CONS_SEL; DELETE FROM temp.RQC_CONS_AGG");
+    tx.commit();
+    return number;
+}
+
+}  // namespace
+
+std::string runGetConsSoli(suitedb::Connection& db, const std::vector<protocol::Argument>& args,
+                           const std::string& user) {
+    ConsSoliArguments a = parseConsSoliArguments(args);
+    if (!a.allRequests() && a.solicitacoes.empty()) return "";
+    return consolidate(db, a, user);
+}
+
+}  // namespace rqc::appserver

@@ -1,0 +1,57 @@
+#include "listener.h"
+
+#include <spdlog/spdlog.h>
+
+#include <asio/post.hpp>
+#include <chrono>
+
+namespace rqc::appserver {
+
+Listener::Listener(asio::io_context& io, const asio::ip::tcp::endpoint& endpoint,
+                   AcceptHandler onAccept)
+    : m_io(io),
+      m_strand(asio::make_strand(io)),
+      m_acceptor(m_strand),
+      m_retry(m_strand),
+      m_onAccept(std::move(onAccept)) {
+    m_acceptor.open(endpoint.protocol());
+    m_acceptor.set_option(asio::ip::tcp::acceptor::reuse_address(true));
+    m_acceptor.bind(endpoint);
+    m_acceptor.listen(asio::socket_base::max_listen_connections);
+}
+
+void Listener::start() {
+    asio::post(m_strand, [this] { accept(); });
+}
+
+void Listener::close(std::function<void()> then) {
+    asio::post(m_strand, [this, then = std::move(then)] {
+        m_closed = true;
+        std::error_code ec;
+        m_acceptor.close(ec);
+        m_retry.cancel();
+        if (then) then();
+    });
+}
+
+void Listener::accept() {
+    if (m_closed) return;
+    m_acceptor.async_accept(
+        asio::make_strand(m_io), [this](const std::error_code& ec, asio::ip::tcp::socket socket) {
+            if (m_closed || ec == asio::error::operation_aborted) return;
+            if (ec) {
+                spdlog::warn("accepting a connection failed: {}; retrying", ec.message());
+                m_retry.expires_after(std::chrono::milliseconds(100));
+                m_retry.async_wait([this](const std::error_code& waitEc) {
+                    if (!waitEc) accept();
+                });
+                return;
+            }
+            std::error_code optEc;
+            socket.set_option(asio::ip::tcp::no_delay(true), optEc);
+            m_onAccept(std::move(socket));
+            accept();
+        });
+}
+
+}  // namespace rqc::appserver

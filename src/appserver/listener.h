@@ -1,0 +1,38 @@
+#pragma once
+// Accepts connections on one endpoint and hands each socket (TCP_NODELAY set, its executor a
+// fresh strand) to the accept handler. Accept failures are logged and retried shortly after.
+
+#include <asio/io_context.hpp>
+#include <asio/ip/tcp.hpp>
+#include <asio/steady_timer.hpp>
+#include <asio/strand.hpp>
+
+#include <functional>
+
+namespace rqc::appserver {
+
+class Listener {
+public:
+    using AcceptHandler = std::function<void(asio::ip::tcp::socket)>;
+
+    // Binds and listens; throws std::system_error when the endpoint cannot be used.
+    Listener(asio::io_context& io, const asio::ip::tcp::endpoint& endpoint, AcceptHandler onAccept);
+
+    asio::ip::tcp::endpoint endpoint() const { return m_acceptor.local_endpoint(); }
+    void start();
+    // Thread-safe: stops accepting and closes the listening socket; `then` runs afterwards
+    // on the listener's strand, once no further connection can be handed over.
+    void close(std::function<void()> then);
+
+private:
+    void accept();
+
+    asio::io_context& m_io;
+    asio::strand<asio::io_context::executor_type> m_strand;
+    asio::ip::tcp::acceptor m_acceptor;
+    asio::steady_timer m_retry;
+    AcceptHandler m_onAccept;
+    bool m_closed = false;
+};
+
+}  // namespace rqc::appserver

@@ -1,0 +1,173 @@
+#include "rdm_consolida_solicita.h"
+
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+#include "argument_error.h"
+#include "code_list.h"
+#include "consolidation_engine.h"
+#include "worker_connection.h"
+
+namespace rqc::appserver {
+
+namespace {
+
+using protocol::Argument;
+using protocol::DataPacket;
+using protocol::FieldDef;
+using protocol::FieldType;
+
+constexpr std::size_t kBranchWidth = 4;
+constexpr std::size_t kRequestWidth = 10;
+
+std::string_view trimBlanks(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+    return s;
+}
+
+// Whole day of a date argument as "YYYY-MM-DD"; `offset` days are added after truncation.
+std::string dayOf(double date, std::string_view what, int offset = 0) {
+    static const double first = protocol::dateFromYmd(1900, 1, 1);
+    static const double pastLast = protocol::dateFromYmd(3000, 1, 1);
+    if (!(date >= first && date < pastLast)) {
+        char shown[32];
+        std::snprintf(shown, sizeof shown, "%g", date);
+        throw ArgumentError(std::string(what) + " (" + shown +
+                            ") is not a date within the years 1900..2999");
+    }
+    return protocol::dateToIso(std::floor(date) + offset);
+}
+
+void appendPadded(std::string& out, std::string_view code, std::size_t width) {
+    out += code;
+    if (code.size() < width) out.append(width - code.size(), ' ');
+}
+
+// Branch list as a JSON array for SQLite's json_each; items are letters and digits only.
+std::string jsonArray(const std::vector<std::string>& items) {
+    std::string out = "[";
+    for (const auto& i : items) {
+        if (out.size() > 1) out += ',';
+        out += '"';
+        out += i;
+        out += '"';
+    }
+    out += ']';
+    return out;
+}
+
+const char* const kSolicitacaoSqlite =
+    "SELECT CDFILSOLI, CDFILLANCA, NRSOLICMP FROM SOLICMP"
+    " WHERE DTENTREGA >= ? AND DTENTREGA < ?"
+    " ORDER BY CDFILSOLI, CDFILLANCA, NRSOLICMP";
+const char* const kSolicitacaoListSqlite =
+    "SELECT CDFILSOLI, CDFILLANCA, NRSOLICMP FROM SOLICMP"
+    " WHERE DTENTREGA >= ? AND DTENTREGA < ?"
+    " AND CDFILSOLI IN (SELECT value FROM json_each(?))"
+    " ORDER BY CDFILSOLI, CDFILLANCA, NRSOLICMP";
+const char* const kSolicitacaoPostgres =
+    "SELECT CDFILSOLI, CDFILLANCA, NRSOLICMP FROM SOLICMP"
+    " WHERE DTENTREGA >= CAST(? AS DATE) AND DTENTREGA < CAST(? AS DATE)"
+    " ORDER BY CDFILSOLI COLLATE \"C\", CDFILLANCA COLLATE \"C\", NRSOLICMP COLLATE \"C\"";
+const char* const kSolicitacaoListPostgres =
+    "SELECT CDFILSOLI, CDFILLANCA, NRSOLICMP FROM SOLICMP"
+    " WHERE DTENTREGA >= CAST(? AS DATE) AND DTENTREGA < CAST(? AS DATE)"
+    " AND CDFILSOLI = ANY(string_to_array(CAST(? AS TEXT), ','))"
+    " ORDER BY CDFILSOLI COLLATE \"C\", CDFILLANCA COLLATE \"C\", NRSOLICMP COLLATE \"C\"";
+
+const std::vector<std::uint8_t> kParaCmpSupKinds = {protocol::kTextByRef};
+const std::vector<std::uint8_t> kSolicitacaoKinds = {protocol::kDate, protocol::kDate,
+                                                     protocol::kTextByRef, protocol::kTextByRef};
+constexpr std::uint8_t V = protocol::kTextByValue;
+constexpr std::uint8_t R = protocol::kTextByRef;
+constexpr std::uint8_t D = protocol::kDate;
+const std::vector<std::uint8_t> kConsSoliKinds = {V, R, R, R, V, V, V, D, D, R,
+                                                  R, R, D, R, R, R, R, R, R};
+
+}  // namespace
+
+DataPacket getParaCmpSup(suitedb::Connection& db, const std::vector<Argument>& args) {
+    std::string_view branch = trimBlanks(args.at(0).text);
+    if (branch.empty()) throw ArgumentError("argument 1 (branch) is empty");
+    // A single code follows the list rules: letters and digits, at most 4.
+    std::vector<std::string> code = parseCodeList(branch, "argument 1 (branch)", kBranchWidth);
+    if (code.size() != 1) throw ArgumentError("argument 1 (branch) must hold one branch code");
+
+    DataPacket packet;
+    packet.fields = {FieldDef{"IDUTPRODPREF", FieldType::Text, 1, "PARCMPSUP.IDUTPRODPREF"}};
+    auto rows = db.query("SELECT IDUTPRODPREF FROM PARCMPSUP WHERE CDFILIAL = ?", {code[0]});
+    while (rows->next()) {
+        packet.append(rows->isNull(0) ? DataPacket::Cell{}
+                                      : DataPacket::Cell{std::string(rows->text(0))});
+    }
+    return packet;
+}
+
+DataPacket getSolicitacao(suitedb::Connection& db, const std::vector<Argument>& args) {
+    const std::string from = dayOf(args.at(0).date, "argument 1 (initial delivery date)");
+    const std::string pastTo = dayOf(args.at(1).date, "argument 2 (final delivery date)", 1);
+    const std::vector<std::string> branches =
+        parseCodeList(args.at(2).text, "argument 3 (requesting branches)", kBranchWidth);
+    const std::string_view all = trimBlanks(args.at(3).text);
+    if (!all.empty() && all != "T") {
+        throw ArgumentError("argument 4 (all requesting branches) must be \"T\" or empty");
+    }
+
+    DataPacket packet;
+    packet.fields = {
+        FieldDef{"IDMARCADO", FieldType::Text, 1, ""},
+        FieldDef{"CHAVE", FieldType::Text, 18, ""},
+        FieldDef{"CDFILSOLI", FieldType::Text, 4, "SOLICMP.CDFILSOLI"},
+        FieldDef{"CDFILLANCA", FieldType::Text, 4, "SOLICMP.CDFILLANCA"},
+        FieldDef{"NRSOLICMP", FieldType::Text, 10, "SOLICMP.NRSOLICMP"},
+    };
+    if (all.empty() && branches.empty()) return packet;
+
+    const bool pg = db.engine() == suitedb::Engine::Postgres;
+    std::unique_ptr<suitedb::Cursor> rows;
+    if (all == "T") {
+        rows = db.query(pg ? kSolicitacaoPostgres : kSolicitacaoSqlite, {from, pastTo});
+    } else {
+        rows = db.query(pg ? kSolicitacaoListPostgres : kSolicitacaoListSqlite,
+                        {from, pastTo, pg ? joinCodeList(branches) : jsonArray(branches)});
+    }
+    std::string key;
+    while (rows->next()) {
+        const std::string_view soli = rows->text(0);
+        const std::string_view lanca = rows->text(1);
+        const std::string_view nr = rows->text(2);
+        key.clear();
+        appendPadded(key, soli, kBranchWidth);
+        appendPadded(key, lanca, kBranchWidth);
+        appendPadded(key, nr, kRequestWidth);
+        packet.append(std::string("N"));
+        packet.append(key);
+        packet.append(std::string(soli));
+        packet.append(std::string(lanca));
+        packet.append(std::string(nr));
+    }
+    return packet;
+}
+
+void registerRdmConsolidaSolicita(ObjectRegistry& registry) {
+    RemoteObject& rdm = registry.add(std::string(kRdmConsolidaSolicita));
+    rdm.addMethod("GetParaCmpSup", kParaCmpSupKinds, [](CallContext& ctx, std::vector<Argument>& a) {
+        return protocol::CallResult::ofPacket(getParaCmpSup(ctx.db.get(), a));
+    });
+    rdm.addMethod("GetSolicitacao", kSolicitacaoKinds,
+                  [](CallContext& ctx, std::vector<Argument>& a) {
+                      return protocol::CallResult::ofPacket(getSolicitacao(ctx.db.get(), a));
+                  });
+#ifdef RQC_HAVE_CONSOLIDATION_ENGINE
+    rdm.addMethod("GetConsSoli", kConsSoliKinds, [](CallContext& ctx, std::vector<Argument>& a) {
+        return protocol::CallResult::ofText(
+            runGetConsSoli(ctx.db.get(), a, std::string(ctx.user)));
+    });
+#else
+    (void)kConsSoliKinds;
+#endif
+}
+
+}  // namespace rqc::appserver

@@ -1,0 +1,35 @@
+#pragma once
+// The network side of rqc-appserver: a listener, its sessions, and a pool of worker threads
+// running one io_context. Each call runs on the thread that read it, with that thread's own
+// database connection.
+
+#include <cstdint>
+#include <memory>
+
+#include "server_config.h"
+
+namespace rqc::appserver {
+
+class Dispatcher;
+
+class Server {
+public:
+    // Binds the listening socket; throws std::runtime_error naming the address on failure.
+    Server(const ServerConfig& config, const Dispatcher& dispatcher);
+    ~Server();
+    Server(const Server&) = delete;
+    Server& operator=(const Server&) = delete;
+
+    std::uint16_t port() const;
+    // Serves until stop() or SIGTERM/SIGINT; returns once every session has closed and every
+    // worker thread has ended.
+    void run();
+    // Thread-safe: stops accepting, lets calls under way finish and answer, closes sessions.
+    void stop();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+};
+
+}  // namespace rqc::appserver

@@ -1,0 +1,191 @@
+#include "server_config.h"
+
+#include <CLI/CLI.hpp>
+#include <asio/ip/address.hpp>
+
+#include <algorithm>
+#include <charconv>
+#include <fstream>
+#include <map>
+#include <thread>
+
+namespace rqc::appserver {
+
+namespace {
+
+constexpr unsigned kMaxThreads = 256;
+constexpr std::uint64_t kMinFrame = 1024;
+constexpr std::uint64_t kMaxFrame = 1024ull * 1024 * 1024;
+const char* const kKeys[] = {"db", "listen", "threads", "max-frame", "log-level", "port-file"};
+const char* const kLevels[] = {"trace", "debug", "info", "warn", "error", "critical", "off"};
+
+std::string_view trim(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\r')) {
+        s.remove_prefix(1);
+    }
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) {
+        s.remove_suffix(1);
+    }
+    return s;
+}
+
+bool parseUnsigned(std::string_view s, std::uint64_t& out) {
+    if (s.empty()) return false;
+    auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), out);
+    return ec == std::errc() && end == s.data() + s.size();
+}
+
+void setListen(ServerConfig& config, std::string_view value) {
+    const std::string shown(value);
+    auto colon = value.rfind(':');
+    if (colon == std::string_view::npos) {
+        throw ConfigError("listen must be HOST:PORT, not '" + shown + "'");
+    }
+    std::string host(value.substr(0, colon));
+    std::string_view portText = value.substr(colon + 1);
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
+        host = host.substr(1, host.size() - 2);
+    }
+    if (host == "localhost") host = "127.0.0.1";
+    asio::error_code ec;
+    asio::ip::make_address(host, ec);
+    if (host.empty() || ec) {
+        throw ConfigError("listen address '" + host + "' in '" + shown +
+                          "' is not an IP address");
+    }
+    std::uint64_t port = 0;
+    if (!parseUnsigned(portText, port) || port > 65535) {
+        throw ConfigError("listen port '" + std::string(portText) + "' in '" + shown +
+                          "' is not a number from 0 to 65535");
+    }
+    config.host = host;
+    config.port = static_cast<std::uint16_t>(port);
+}
+
+void setMaxFrame(ServerConfig& config, std::string_view value) {
+    std::string_view digits = value;
+    std::uint64_t unit = 1;
+    if (!digits.empty() && (digits.back() == 'K' || digits.back() == 'M')) {
+        unit = digits.back() == 'K' ? 1024 : 1024 * 1024;
+        digits.remove_suffix(1);
+    }
+    std::uint64_t n = 0;
+    if (!parseUnsigned(digits, n) || n > kMaxFrame || n * unit < kMinFrame ||
+        n * unit > kMaxFrame) {
+        throw ConfigError("max-frame must be a byte count from 1024 to 1073741824 (suffix K or "
+                          "M allowed), not '" +
+                          std::string(value) + "'");
+    }
+    config.maxFrame = static_cast<std::uint32_t>(n * unit);
+}
+
+}  // namespace
+
+unsigned ServerConfig::defaultThreads() {
+    return std::max(4u, std::thread::hardware_concurrency());
+}
+
+void applySetting(ServerConfig& config, std::string_view key, std::string_view value) {
+    if (key == "db") {
+        if (value.empty()) throw ConfigError("db must name a SQLite file or a PostgreSQL URL");
+        config.db = std::string(value);
+    } else if (key == "listen") {
+        setListen(config, value);
+    } else if (key == "threads") {
+        std::uint64_t n = 0;
+        if (!parseUnsigned(value, n) || n < 1 || n > kMaxThreads) {
+            throw ConfigError("threads must be a whole number from 1 to " +
+                              std::to_string(kMaxThreads) + ", not '" + std::string(value) + "'");
+        }
+        config.threads = static_cast<unsigned>(n);
+    } else if (key == "max-frame") {
+        setMaxFrame(config, value);
+    } else if (key == "log-level") {
+        if (std::find(std::begin(kLevels), std::end(kLevels), value) == std::end(kLevels)) {
+            throw ConfigError("log-level must be one of trace, debug, info, warn, error, "
+                              "critical, off, not '" +
+                              std::string(value) + "'");
+        }
+        config.logLevel = std::string(value);
+    } else if (key == "port-file") {
+        if (value.empty()) throw ConfigError("port-file must name a file");
+        config.portFile = std::string(value);
+    } else {
+        throw ConfigError("unknown key '" + std::string(key) +
+                          "' (known: db, listen, threads, max-frame, log-level, port-file)");
+    }
+}
+
+void applyConfigFile(ServerConfig& config, const std::string& path) {
+    std::ifstream in(path);
+    if (!in) throw ConfigError("cannot read configuration file '" + path + "'");
+    std::map<std::string, int> seen;
+    std::string line;
+    int number = 0;
+    while (std::getline(in, line)) {
+        ++number;
+        const std::string where = path + ":" + std::to_string(number) + ": ";
+        std::string_view text = trim(line);
+        if (text.empty() || text.front() == '#') continue;
+        auto eq = text.find('=');
+        if (eq == std::string_view::npos) {
+            throw ConfigError(where + "expected 'key = value', got '" + std::string(text) + "'");
+        }
+        std::string key(trim(text.substr(0, eq)));
+        std::string_view value = trim(text.substr(eq + 1));
+        if (auto [it, fresh] = seen.emplace(key, number); !fresh) {
+            throw ConfigError(where + "key '" + key + "' already set at line " +
+                              std::to_string(it->second));
+        }
+        try {
+            applySetting(config, key, value);
+        } catch (const ConfigError& e) {
+            throw ConfigError(where + e.what());
+        }
+    }
+    if (in.bad()) throw ConfigError("error while reading configuration file '" + path + "'");
+}
+
+bool parseCommandLine(const std::vector<std::string>& args, ServerConfig& config,
+                      std::string& help) {
+    CLI::App app{"rqc-appserver: application server hosting Rqc04100.rdmConsolidaSolicita"};
+    app.name("rqc-appserver");
+    std::string configPath;
+    std::map<std::string, std::string> values;
+    std::vector<std::pair<std::string, CLI::Option*>> options;
+    auto* configOption =
+        app.add_option("--config", configPath, "configuration file of 'key = value' lines");
+    const std::pair<const char*, const char*> described[] = {
+        {"db", "SQLite file or PostgreSQL URL (default var/rqc.db, created with demo data)"},
+        {"listen", "HOST:PORT to listen on (default 127.0.0.1:4100; port 0: ephemeral)"},
+        {"threads", "worker threads, each with its own database connection"},
+        {"max-frame", "largest request accepted, in bytes (default 64M)"},
+        {"log-level", "trace, debug, info, warn, error, critical or off (default info)"},
+        {"port-file", "file that receives the bound port once the server listens"},
+    };
+    static_assert(std::size(described) == std::size(kKeys));
+    for (const auto& [key, text] : described) {
+        options.emplace_back(key, app.add_option(std::string("--") + key, values[key], text));
+    }
+    std::vector<std::string> reversed(args.rbegin(), args.rend());
+    try {
+        app.parse(reversed);
+    } catch (const CLI::CallForHelp&) {
+        help = app.help();
+        return false;
+    } catch (const CLI::ParseError& e) {
+        throw ConfigError(std::string("command line: ") + e.what());
+    }
+    if (configOption->count() > 0) applyConfigFile(config, configPath);
+    for (const auto& [key, option] : options) {
+        if (option->count() == 0) continue;
+        try {
+            applySetting(config, key, values[key]);
+        } catch (const ConfigError& e) {
+            throw ConfigError("option --" + key + ": " + e.what());
+        }
+    }
+    return true;
+}
+
+}  // namespace rqc::appserver

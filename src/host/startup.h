@@ -1,0 +1,32 @@
+#pragma once
+// What the host does before its window opens: find and read the configuration, and make sure
+// the embedded database exists.
+
+#include <QString>
+#include <stdexcept>
+
+#include "vlm/host_config.h"
+
+namespace host {
+
+// The host cannot start; the message says why (shown to the user as is).
+class StartupError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+inline constexpr const char* kDefaultIni = "suite.ini";
+inline constexpr const char* kDefaultSqlite = "var/rqc.db";
+
+// The configuration to use: `explicitPath` when given (it must exist), else suite.ini in the
+// working directory when present, else the built-in defaults. An SQLite configuration
+// without a file gets var/rqc.db under the working directory. Throws vlm::ConfigError for a
+// bad file.
+vlm::HostConfig resolveConfig(const QString& explicitPath);
+
+// For SQLite: creates the file with the schema and the demo data when it is the default file
+// and does not exist yet (returns true then); a configured file must exist. Other engines:
+// nothing. Throws StartupError saying what failed; a half-made file is removed.
+bool prepareEmbeddedDatabase(const vlm::HostConfig& config);
+
+}  // namespace host

@@ -1,0 +1,11 @@
+#pragma once
+// The screen's message catalogue: the lines loaded into msgPadrao, "key|text" each, in order.
+
+#include <QStringList>
+
+namespace rqc04100 {
+
+// The 25 catalogue lines exactly as the screen carries them (blanks and accents kept).
+const QStringList& catalogueLines();
+
+}  // namespace rqc04100

@@ -1,0 +1,183 @@
+#include "screen/components.h"
+
+namespace rqc04100 {
+
+namespace {
+
+QuerySpec makeCentComp() {
+    QuerySpec q;
+    q.name = QStringLiteral("qryCentComp");
+    q.sql = {
+        QStringLiteral("SELECT"),
+        QStringLiteral(
+            "  CAST(NVLSTR(FILIAL.CDFILCENTCMP, FILIAL.CDFILIAL) AS VARCHAR(4)) AS CDFILCENTCMP,"),
+        QStringLiteral("  FILCENT.NMFILIAL AS NMFILIAL_CENTRAL"),
+        QStringLiteral("FROM "),
+        QStringLiteral("  FILIAL FILCENT,"),
+        QStringLiteral("  FILIAL "),
+        QStringLiteral("WHERE"),
+        QStringLiteral("  FILIAL.CDFILIAL = :P_CDFILIAL AND"),
+        QStringLiteral("  NVLSTR(FILIAL.CDFILCENTCMP, FILIAL.CDFILIAL) = FILCENT.CDFILIAL"),
+    };
+    q.sqlOracle = q.sql;
+    q.sqlOracle[1] = QStringLiteral("  NVL(FILIAL.CDFILCENTCMP, FILIAL.CDFILIAL) AS CDFILCENTCMP,");
+    q.sqlOracle[8] = QStringLiteral("  NVL(FILIAL.CDFILCENTCMP, FILIAL.CDFILIAL) = FILCENT.CDFILIAL");
+    q.sqlMssql = q.sql;
+    q.sqlMssql[1] =
+        QStringLiteral("  ISNULL(FILIAL.CDFILCENTCMP, FILIAL.CDFILIAL)  AS CDFILCENTCMP,");
+    q.sqlMssql[8] =
+        QStringLiteral("  ISNULL(FILIAL.CDFILCENTCMP, FILIAL.CDFILIAL) = FILCENT.CDFILIAL");
+    q.sqlIb = q.sql;
+    q.sqlIb[3] = QStringLiteral("FROM");
+    q.sqlIb[5] = QStringLiteral("  FILIAL");
+    q.params = {QStringLiteral("P_CDFILIAL")};
+    q.fields = {
+        {QStringLiteral("CDFILCENTCMP"), 4, QStringLiteral("Código"), 8, false, true, {}},
+        {QStringLiteral("NMFILIAL_CENTRAL"), 30, QStringLiteral("Nome"), 0, false, true, {}},
+    };
+    return q;
+}
+
+QuerySpec makePesqFilial() {
+    QuerySpec q;
+    q.name = QStringLiteral("qryPesqFilial");
+    q.sql = {
+        QStringLiteral("SELECT"),
+        QStringLiteral("   CDFILIAL,"),
+        QStringLiteral("   NMFILIAL,"),
+        QStringLiteral("   IDCNTRRESC,"),
+        QStringLiteral("   CDREGIAO,"),
+        QStringLiteral("   IDFUNCAOFILI"),
+        QStringLiteral("FROM"),
+        QStringLiteral("   FILIAL"),
+        QStringLiteral("WHERE"),
+        QStringLiteral("   (CDFILIAL = :P_CDFILIAL OR :P_TCDFILIAL = 'T')"),
+        QStringLiteral("ORDER BY "),
+        QStringLiteral("   CDFILIAL"),
+        QStringLiteral(" "),
+    };
+    q.params = {QStringLiteral("P_CDFILIAL"), QStringLiteral("P_TCDFILIAL")};
+    q.fields = {
+        {QStringLiteral("CDFILIAL"), 4, QStringLiteral("Código"), 8, true, true, {}},
+        {QStringLiteral("NMFILIAL"), 30, QStringLiteral("Nome"), 0, false, true, {}},
+        {QStringLiteral("IDCNTRRESC"), 1, {}, 0, false, false, {}},
+        {QStringLiteral("CDREGIAO"), 3, {}, 0, false, false, {}},
+        {QStringLiteral("IDFUNCAOFILI"), 1, {}, 0, false, false, {}},
+    };
+    return q;
+}
+
+QuerySpec makeProduto() {
+    QuerySpec q;
+    q.name = QStringLiteral("qryProduto");
+    q.sql = {
+        QStringLiteral("SELECT"),
+        QStringLiteral("   CDPRODUTO,"),
+        QStringLiteral("   CDARVPROD,"),
+        QStringLiteral("   NMPRODUTO"),
+        QStringLiteral("FROM"),
+        QStringLiteral("   PRODUTO"),
+        QStringLiteral("WHERE"),
+        QStringLiteral("   (CDARVPROD = :P_CDARVPROD OR :P_TCDARVPROD = 'T')"),
+        QStringLiteral("ORDER BY CDARVPROD"),
+    };
+    q.params = {QStringLiteral("P_CDARVPROD"), QStringLiteral("P_TCDARVPROD")};
+    q.fields = {
+        {QStringLiteral("CDPRODUTO"), 10, {}, 0, true, false, {}},
+        {QStringLiteral("CDARVPROD"), 20, QStringLiteral("Código"), 0, false, true, {}},
+        {QStringLiteral("NMPRODUTO"), 50, QStringLiteral("Nome"), 0, false, true, {}},
+    };
+    return q;
+}
+
+QuerySpec makeComprador() {
+    QuerySpec q;
+    q.name = QStringLiteral("qryComprador");
+    q.sql = {
+        QStringLiteral("SELECT"),
+        QStringLiteral("  COM.CDOPERADOR,"),
+        QStringLiteral("  OPE.NMOPERADOR"),
+        QStringLiteral("FROM"),
+        QStringLiteral("  COMPRADOR COM,"),
+        QStringLiteral("  OPERADOR OPE"),
+        QStringLiteral("WHERE"),
+        QStringLiteral("  (COM.CDOPERADOR = OPE.CDOPERADOR)"),
+        QStringLiteral("ORDER BY"),
+        QStringLiteral("   COM.CDOPERADOR"),
+    };
+    q.fields = {
+        {QStringLiteral("CDOPERADOR"), 12, QStringLiteral("Código"), 0, true, true, {}},
+        {QStringLiteral("NMOPERADOR"), 40, QStringLiteral("Nome"), 0, false, true, {}},
+    };
+    return q;
+}
+
+}  // namespace
+
+const QuerySpec& qryCentCompSpec() {
+    static const QuerySpec spec = makeCentComp();
+    return spec;
+}
+
+const QuerySpec& qryPesqFilialSpec() {
+    static const QuerySpec spec = makePesqFilial();
+    return spec;
+}
+
+const QuerySpec& qryProdutoSpec() {
+    static const QuerySpec spec = makeProduto();
+    return spec;
+}
+
+const QuerySpec& qryCompradorSpec() {
+    static const QuerySpec spec = makeComprador();
+    return spec;
+}
+
+const std::vector<const QuerySpec*>& querySpecs() {
+    static const std::vector<const QuerySpec*> all = {&qryPesqFilialSpec(), &qryProdutoSpec(),
+                                                      &qryCompradorSpec(), &qryCentCompSpec()};
+    return all;
+}
+
+const ClientDataSetSpec& cdsSolicitacaoSpec() {
+    static const ClientDataSetSpec spec = {
+        QStringLiteral("cdsSolicitacao"),
+        {
+            {QStringLiteral("IDMARCADO"), 1, {}, 0, false, true, {}},
+            {QStringLiteral("CHAVE"), 18, {}, 0, false, false, {}},
+            {QStringLiteral("CDFILSOLI"), 4, QStringLiteral("Filial Solicitante"), 0, false, true,
+             {}},
+            {QStringLiteral("CDFILLANCA"), 4, QStringLiteral("Filial de Lançamento"), 0, false,
+             true, {}},
+            {QStringLiteral("NRSOLICMP"), 10, QStringLiteral("N° Solicitação"), 0, false, true, {}},
+        }};
+    return spec;
+}
+
+const ClientDataSetSpec& cdsParaCmpSupSpec() {
+    static const ClientDataSetSpec spec = {
+        QStringLiteral("cdsParaCmpSup"),
+        {{QStringLiteral("IDUTPRODPREF"), 1, {}, 0, false, true,
+          QStringLiteral("PARCMPSUP.IDUTPRODPREF")}}};
+    return spec;
+}
+
+const std::vector<DataSourceSpec>& dataSourceSpecs() {
+    static const std::vector<DataSourceSpec> all = {
+        {QStringLiteral("dtsPesqFilial"), QStringLiteral("qryPesqFilial")},
+        {QStringLiteral("dtsComprador"), QStringLiteral("qryComprador")},
+        {QStringLiteral("dtsProduto"), QStringLiteral("qryProduto")},
+        {QStringLiteral("dtsSolicitacao"), QStringLiteral("cdsSolicitacao")},
+    };
+    return all;
+}
+
+const ConnectionSpec& netConsolidaSolicitaSpec() {
+    static const ConnectionSpec spec = {QStringLiteral("netConsolidaSolicita"),
+                                        QStringLiteral("Rqc04100.rdmConsolidaSolicita"), false,
+                                        QStringLiteral("netConsolidaSolicitaBeforeConnect")};
+    return spec;
+}
+
+}  // namespace rqc04100

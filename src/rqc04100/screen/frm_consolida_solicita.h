@@ -1,0 +1,149 @@
+#pragma once
+// The screen "Consolidação de Solicitação": the form, its controls (built from the layout
+// table), its non-visual components and its filter state.
+
+#include <QHash>
+#include <QString>
+#include <QStringList>
+
+#include "module/module.h"
+#include "module/rqc04100_export.h"
+#include "screen/filter_state.h"
+#include "shared/vlm_view.h"
+
+class RQC04100_EXPORT TfrmConsolidaSolicita : public TfrmRotiGeral {
+    Q_OBJECT
+public:
+    // Builds the whole layout and the components, places the form as an MDI child of the
+    // main form and shows it. FormCreate runs afterwards (vlm::createForm).
+    explicit TfrmConsolidaSolicita(QWidget* parent = nullptr);
+    // Leaves frmConsolidaSolicita null when it pointed here.
+    ~TfrmConsolidaSolicita() override;
+
+    // Controls of grbDadosRel.
+    TMaskEdit* medCdFilial;
+    TEdit* edtNmFilial;
+    TGroupBox* grbFili;
+    TGroupBox* grbComp;
+    TGroupBox* grbDataEntr;
+    TGroupBox* grbProduto;
+    TGroupBox* grbConsEst;
+    TRadioGroup* rdgConsSoli;
+    TGroupBox* grbSolicit;
+    TGroupBox* GroupBox1;
+    TLabel* lblFilial;
+    TBtnPesquisa* btpFilial;
+    // grbFili
+    TRadioButton* rbtTodosFili;
+    TRadioButton* rbtListaFili;
+    TButtonFlat* sbtFilial;
+    // grbComp
+    TRadioButton* sbtTodosComp;
+    TRadioButton* rbtListaComp;
+    TButtonFlat* sbtComprador;
+    // grbDataEntr
+    TDateEditPlus* depDataIni;
+    TDateEditPlus* depDataFin;
+    TEdit* edtDataFin;
+    TEdit* edtDataIni;
+    TLabel* lblDataInic;
+    TLabel* lblDataFina;
+    // grbProduto
+    TMaskEdit* medCdProdIni;
+    TMaskEdit* medCdProdfin;
+    TEdit* edtNmProdIni;
+    TEdit* edtNmProdFin;
+    TLabel* lblCdProdIni;
+    TLabel* lblCdProdFin;
+    TBtnPesquisa* BtnPesquisa3;
+    TBtnPesquisa* BtnPesquisa4;
+    // grbConsEst
+    TCheckBox* chbConsEsto;
+    TMaskEdit* medCdFilEst;
+    TEdit* edtNmFilEst;
+    TCheckBox* chbProdOrig;
+    TCheckBox* chbLimiteSeg;
+    TCheckBox* chbParamOL;
+    TBtnPesquisa* btpFilEst;
+    TBevel* Bevel1;
+    // grbSolicit
+    TRadioButton* rbtTodosSolicit;
+    TRadioButton* rbtListaSolicit;
+    TButtonFlat* sbtSolicitacao;
+    // GroupBox1
+    TCheckBox* chkSolicitacao;
+    TCheckBox* chkAF;
+    // The progress panel.
+    TPanel* PanCalculando;
+    TPanel* Panel4;
+    TLabel* lblMostraCalculo;
+    TAnimate* anmCalculando;
+
+    // Queries and their persistent fields.
+    TADOIBQuery* qryPesqFilial;
+    TADOIBStringField* qryPesqFilialCDFILIAL;
+    TADOIBStringField* qryPesqFilialNMFILIAL;
+    TADOIBStringField* qryPesqFilialIDCNTRRESC;
+    TADOIBStringField* qryPesqFilialCDREGIAO;
+    TADOIBStringField* qryPesqFilialIDFUNCAOFILI;
+    TADOIBQuery* qryProduto;
+    TADOIBStringField* qryProdutoCDPRODUTO;
+    TADOIBStringField* qryProdutoCDARVPROD;
+    TADOIBStringField* qryProdutoNMPRODUTO;
+    TADOIBQuery* qryComprador;
+    TADOIBStringField* qryCompradorCDOPERADOR;
+    TADOIBStringField* qryCompradorNMOPERADOR;
+    TADOIBQuery* qryCentComp;
+    TADOIBStringField* qryCentCompCDFILCENTCMP;
+    TADOIBStringField* qryCentCompNMFILIAL_CENTRAL;
+    // Data sources.
+    TDataSource* dtsPesqFilial;
+    TDataSource* dtsComprador;
+    TDataSource* dtsProduto;
+    TDataSource* dtsSolicitacao;
+    // Client data sets and their fields.
+    TClientDataSet* cdsSolicitacao;
+    TStringField* cdsSolicitacaoIDMARCADO;
+    TStringField* cdsSolicitacaoCHAVE;
+    TStringField* cdsSolicitacaoCDFILSOLI;
+    TStringField* cdsSolicitacaoCDFILLANCA;
+    TStringField* cdsSolicitacaoNRSOLICMP;
+    TClientDataSet* cdsParaCmpSup;
+    TStringField* cdsParaCmpSupIDUTPRODPREF;
+    // The application-server connection.
+    TNetConnection* netConsolidaSolicita;
+
+    void FormCreate(QObject* Sender) override;
+    void FormClose(QObject* Sender, TCloseAction& Action) override;
+    void netConsolidaSolicitaBeforeConnect(QObject* Sender);
+
+    // Every control of the layout by name, inherited ones included.
+    QWidget* control(const QString& name) const { return m_controls.value(name); }
+    // Event wirings as "control.Event=handler": made, and waiting for a handler to exist.
+    const QStringList& wiredEvents() const { return m_wired; }
+    const QStringList& pendingEvents() const { return m_pending; }
+    // The tab stops of the filter group box in layout order.
+    const QList<QWidget*>& tabStops() const { return m_tabStops; }
+    // A copy of the six filter fields.
+    rqc04100::FilterState filterState() const;
+
+private:
+    friend void ::CriaConsolidaSolicita();
+
+    void createComponents();
+    template <class T>
+    T* built(const char* name) const;
+
+    QHash<QString, QWidget*> m_controls;
+    QStringList m_wired;
+    QStringList m_pending;
+    QList<QWidget*> m_tabStops;
+
+    // Filter state.
+    bool boPrimAtiva = true;
+    QString stListaComp;
+    QString stListaFili;
+    QString stTodasFili;
+    QString stListaSolicit;
+    QString stCdFilCentCmp;
+};

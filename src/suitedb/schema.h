@@ -1,0 +1,36 @@
+#pragma once
+// The suite database's versioned schema (docs/schema.md) on SQLite and PostgreSQL, and the
+// part of it that Firebird carries.
+
+#include <string>
+
+#include "suitedb/connection.h"
+
+namespace rqc::suitedb {
+
+inline constexpr int kSchemaVersion = 1;
+
+// The version recorded in SCHEMA_VERSION; 0 when the database has no schema yet.
+int schemaVersion(Connection& c);
+
+// Brings the database up to kSchemaVersion in one transaction and returns the version it had
+// before. Idempotent. Throws DbError, changing nothing, when the database is newer than this
+// program knows or a migration fails.
+int applySchema(Connection& c);
+
+// True when any table of the schema holds a row (NUMERACAO's counters do not count).
+bool hasData(Connection& c);
+
+// Empties every table except SCHEMA_VERSION and resets the numbering, in one transaction.
+void clearData(Connection& c);
+
+// Secondary indexes of the request tables: dropped before a bulk load and built again after
+// it, which is faster than maintaining them row by row.
+void dropRequestIndexes(Connection& c);
+void createRequestIndexes(Connection& c);
+
+// isql script body (after CREATE DATABASE) creating FILIAL, OPERADOR, COMPRADOR, PRODUTO and
+// the NVLSTR function on Firebird 3, dialect 3.
+std::string firebirdSchemaScript();
+
+}  // namespace rqc::suitedb

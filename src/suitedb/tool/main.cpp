@@ -1,0 +1,243 @@
+// rqc-suitedb: creates suite databases (schema and data) and shows what is in them.
+
+#include <CLI/CLI.hpp>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "suitedb/connection.h"
+#include "suitedb/demo_data.h"
+#include "suitedb/firebird.h"
+#include "suitedb/schema.h"
+
+namespace sdb = rqc::suitedb;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct InitOptions {
+    std::string db;
+    bool demo = false;
+    bool empty = false;
+    std::int64_t generate = 0;
+    std::string today;
+    bool force = false;
+};
+
+class UsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+constexpr std::string_view kFirebirdPrefix = "firebird:";
+
+std::unique_ptr<sdb::Connection> openExisting(const std::string& db) {
+    if (!sdb::Connection::isPostgresTarget(db) && !db.starts_with(kFirebirdPrefix) &&
+        !fs::exists(db)) {
+        throw UsageError("no database at '" + db + "'");
+    }
+    return sdb::Connection::open(db);
+}
+
+void printSummary(const sdb::LoadSummary& s) {
+    std::int64_t total = 0;
+    for (const auto& [table, rows] : s.tables) {
+        std::printf("  %-14s %10lld rows\n", table.c_str(), static_cast<long long>(rows));
+        total += rows;
+    }
+    std::printf("  %-14s %10lld rows\n", "total", static_cast<long long>(total));
+}
+
+int initFirebird(const InitOptions& o, sdb::Date today) {
+    std::string path(o.db.substr(kFirebirdPrefix.size()));
+    if (path.empty()) throw UsageError("firebird: needs a file path, e.g. firebird:/tmp/suite.fdb");
+    if (fs::exists(path)) {
+        if (!o.force) {
+            throw UsageError("'" + path +
+                             "' already exists; use --force to replace it with a new database");
+        }
+        fs::remove(path);
+        std::printf("removed the existing file %s\n", path.c_str());
+    }
+    sdb::MasterData data;
+    if (o.demo) data = sdb::demoMasterData(today);
+    if (o.generate > 0) data = sdb::largeMasterData(o.generate, today);
+    auto started = std::chrono::steady_clock::now();
+    sdb::createFirebirdDatabase(path, o.empty ? nullptr : &data);
+    double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    std::printf("created Firebird database %s (FILIAL, OPERADOR, COMPRADOR, PRODUTO, NVLSTR)\n",
+                path.c_str());
+    if (!o.empty) {
+        std::printf("loaded %s rows of the four tables in %.1f s:\n",
+                    o.demo ? "the demo" : "the generated", secs);
+        std::printf("  %-14s %10zu rows\n  %-14s %10zu rows\n", "FILIAL", data.branches.size(),
+                    "OPERADOR", data.operators.size());
+        std::size_t buyers = 0;
+        for (const auto& op : data.operators) buyers += op.buyer ? 1 : 0;
+        std::printf("  %-14s %10zu rows\n  %-14s %10zu rows\n", "COMPRADOR", buyers, "PRODUTO",
+                    data.products.size());
+    }
+    return 0;
+}
+
+int init(const InitOptions& o) {
+    if (o.generate < 0) throw UsageError("--generate needs a positive number of lines");
+    sdb::Date today = o.today.empty() ? sdb::localToday() : sdb::parseIsoDate(o.today);
+    if (o.db.starts_with(kFirebirdPrefix)) return initFirebird(o, today);
+
+    auto c = sdb::Connection::open(o.db);
+    int before = sdb::applySchema(*c);
+    if (before < sdb::kSchemaVersion) {
+        std::printf("schema version %d applied to %s (was %d)\n", sdb::kSchemaVersion,
+                    o.db.c_str(), before);
+    } else {
+        std::printf("schema already at version %d in %s\n", before, o.db.c_str());
+    }
+    if (sdb::hasData(*c)) {
+        if (!o.force) {
+            throw UsageError("the database already holds data; use --force to empty it first");
+        }
+        sdb::clearData(*c);
+        std::printf("emptied every table (--force)\n");
+    }
+    if (o.empty) {
+        std::printf("left the database empty\n");
+        return 0;
+    }
+    auto started = std::chrono::steady_clock::now();
+    sdb::LoadSummary s = o.demo ? sdb::loadDemo(*c, today) : sdb::generateLarge(*c, o.generate, today);
+    double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    std::printf("loaded %s data (today %s) in %.1f s:\n", o.demo ? "the demo" : "generated",
+                sdb::isoDate(today).c_str(), secs);
+    printSummary(s);
+    return 0;
+}
+
+std::string cell(const sdb::Cursor& cur, int col) {
+    if (cur.isNull(col)) return "(null)";
+    std::string name = cur.columnName(col);
+    if (name.starts_with("QT")) {
+        char buf[48];
+        std::snprintf(buf, sizeof buf, "%.3f", cur.real(col));
+        return buf;
+    }
+    return std::string(cur.text(col));
+}
+
+// Prints every row of cur as an aligned table; returns the number of rows.
+std::size_t printTable(sdb::Cursor& cur) {
+    std::vector<std::vector<std::string>> rows;
+    std::vector<std::string> header;
+    for (int i = 0; i < cur.columnCount(); ++i) header.push_back(cur.columnName(i));
+    std::vector<std::size_t> width;
+    for (const auto& h : header) width.push_back(h.size());
+    while (cur.next()) {
+        std::vector<std::string> r;
+        for (int i = 0; i < cur.columnCount(); ++i) {
+            r.push_back(cell(cur, i));
+            width[static_cast<std::size_t>(i)] =
+                std::max(width[static_cast<std::size_t>(i)], r.back().size());
+        }
+        rows.push_back(std::move(r));
+    }
+    auto line = [&](const std::vector<std::string>& r) {
+        std::string out = " ";
+        for (std::size_t i = 0; i < r.size(); ++i) {
+            out += " " + r[i] + std::string(width[i] - r[i].size(), ' ');
+        }
+        while (!out.empty() && out.back() == ' ') out.pop_back();
+        std::printf("%s\n", out.c_str());
+    };
+    line(header);
+    for (const auto& r : rows) line(r);
+    return rows.size();
+}
+
+int show(const std::string& db, const std::string& number) {
+    if (number.empty() || number.size() > 10 ||
+        number.find_first_not_of("0123456789") != std::string::npos) {
+        throw UsageError("'" + number +
+                         "' is not a consolidated request number (up to 10 digits)");
+    }
+    std::string nr = std::string(10 - number.size(), '0') + number;
+    auto c = openExisting(db);
+    if (sdb::schemaVersion(*c) == 0) throw UsageError("'" + db + "' has no suite schema");
+    {
+        auto h = c->query("SELECT * FROM CONSSOLI WHERE NRCONSSOLI = ?", {nr});
+        if (!h->next()) throw UsageError("there is no consolidated request " + nr);
+        std::printf("Consolidated request %s\n", nr.c_str());
+        for (int i = 0; i < h->columnCount(); ++i) {
+            std::printf("  %-17s %s\n", (h->columnName(i) + ":").c_str(), cell(*h, i).c_str());
+        }
+    }
+    std::printf("\nLines (one per product):\n");
+    auto lines = c->query(
+        "SELECT CDPRODUTO, QTSOLICITADA, QTLIMITESEG, QTESTOQUE, QTAF, QTCONSABERTA, QTARREDONDA, "
+        "QTCONSOLIDADA FROM ITCONSSOLI WHERE NRCONSSOLI = ? ORDER BY CDPRODUTO",
+        {nr});
+    std::size_t n = printTable(*lines);
+    std::printf("  %zu line(s)\n", n);
+    lines.reset();
+    std::printf("\nSource request lines:\n");
+    auto links = c->query(
+        "SELECT CDFILSOLI, CDFILLANCA, NRSOLICMP, NRITEM, CDPRODUTO, QTSOLICITADA "
+        "FROM ITCONSSOLIORIG WHERE NRCONSSOLI = ? "
+        "ORDER BY CDFILSOLI, CDFILLANCA, NRSOLICMP, NRITEM",
+        {nr});
+    n = printTable(*links);
+    std::printf("  %zu source line(s)\n", n);
+    return 0;
+}
+
+int version(const std::string& db) {
+    auto c = openExisting(db);
+    std::printf("%d\n", sdb::schemaVersion(*c));
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"Creates suite databases and shows what they hold.", "rqc-suitedb"};
+    app.require_subcommand(1);
+
+    InitOptions io;
+    auto* initCmd = app.add_subcommand(
+        "init", "Create the schema and load data (DB: SQLite path, PostgreSQL URL or "
+                "firebird:/path.fdb)");
+    initCmd->add_option("--db", io.db, "database")->required();
+    auto* data = initCmd->add_option_group("data", "what to load");
+    data->add_flag("--demo", io.demo, "the demo data set");
+    data->add_option("--generate", io.generate, "a generated data set of this many request lines")
+        ->check(CLI::PositiveNumber);
+    data->add_flag("--empty", io.empty, "no data: the schema only");
+    data->require_option(1);
+    initCmd->add_option("--today", io.today, "the date data is relative to (YYYY-MM-DD)");
+    initCmd->add_flag("--force", io.force, "empty a database that already holds data first");
+
+    std::string showDb, number;
+    auto* showCmd = app.add_subcommand("show", "Print a consolidated request");
+    showCmd->add_option("--db", showDb, "database (SQLite path or PostgreSQL URL)")->required();
+    showCmd->add_option("NUMBER", number, "consolidated request number")->required();
+
+    std::string versionDb;
+    auto* versionCmd = app.add_subcommand("version", "Print the database's schema version");
+    versionCmd->add_option("--db", versionDb, "database (SQLite path or PostgreSQL URL)")
+        ->required();
+
+    CLI11_PARSE(app, argc, argv);
+    try {
+        if (*initCmd) return init(io);
+        if (*showCmd) return show(showDb, number);
+        if (*versionCmd) return version(versionDb);
+    } catch (const std::exception& e) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "rqc-suitedb: error: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,24 @@
+#include "check_result_serv.h"
+
+TServerResult CheckResultServ(const TServerResult& result, bool flag, int number) {
+    TServerResult::Kind expected;
+    switch (number) {
+        case 0:
+            expected = TServerResult::Kind::Packet;
+            break;
+        case 10:
+            expected = TServerResult::Kind::Text;
+            break;
+        default:
+            throw std::invalid_argument("CheckResultServ: unknown result number " +
+                                        std::to_string(number) +
+                                        " (0 expects a data packet, 10 a text)");
+    }
+    if (result.IsError()) {
+        throw EServerError("application server error: " + result.AsString().toStdString());
+    }
+    if (result.kind() == expected || (!flag && result.IsEmpty())) return result;
+    throw EServerError(std::string("unexpected answer from the application server: expected ") +
+                       TServerResult::kindName(expected) + ", got " +
+                       TServerResult::kindName(result.kind()));
+}

@@ -1,0 +1,384 @@
+#include "controls.h"
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QTimer>
+#include <QValidator>
+#include <QVBoxLayout>
+#include <QtMath>
+
+#include "frm_roti_geral.h"
+#include "messages.h"
+
+namespace vlm {
+
+quint16 virtualKey(int k) {
+    if (k >= Qt::Key_F1 && k <= Qt::Key_F24) return static_cast<quint16>(112 + (k - Qt::Key_F1));
+    if (k >= Qt::Key_A && k <= Qt::Key_Z) return static_cast<quint16>('A' + (k - Qt::Key_A));
+    if (k >= Qt::Key_0 && k <= Qt::Key_9) return static_cast<quint16>('0' + (k - Qt::Key_0));
+    switch (k) {
+        case Qt::Key_Backspace: return 8;
+        case Qt::Key_Tab:
+        case Qt::Key_Backtab: return 9;
+        case Qt::Key_Return:
+        case Qt::Key_Enter: return 13;
+        case Qt::Key_Shift: return 16;
+        case Qt::Key_Control: return 17;
+        case Qt::Key_Alt: return 18;
+        case Qt::Key_Escape: return 27;
+        case Qt::Key_Space: return 32;
+        case Qt::Key_PageUp: return 33;
+        case Qt::Key_PageDown: return 34;
+        case Qt::Key_End: return 35;
+        case Qt::Key_Home: return 36;
+        case Qt::Key_Left: return 37;
+        case Qt::Key_Up: return 38;
+        case Qt::Key_Right: return 39;
+        case Qt::Key_Down: return 40;
+        case Qt::Key_Insert: return 45;
+        case Qt::Key_Delete: return 46;
+    }
+    return 0;
+}
+
+QWidget* formOf(QWidget* w) {
+    for (QWidget* p = w; p != nullptr; p = p->parentWidget()) {
+        if (qobject_cast<TfrmRotiGeral*>(p) != nullptr) return p;
+    }
+    return w ? w->window() : nullptr;
+}
+
+namespace {
+
+// Raises a control's focus and key events through the dispatcher.
+class EventHook : public QObject {
+public:
+    EventHook(QWidget* target, TControlEvents* events)
+        : QObject(target), m_target(target), m_events(events) {
+        target->installEventFilter(this);
+        connect(qApp, &QApplication::focusChanged, this, [this](QWidget* old, QWidget* now) {
+            if (old != m_target || now == nullptr || !m_events->OnExit) return;
+            if (formOf(now) != formOf(m_target)) return;
+            vlm::dispatch([this] { m_events->OnExit(m_target); });
+        });
+    }
+
+    bool eventFilter(QObject* watched, QEvent* e) override {
+        if (watched != m_target) return false;
+        if (e->type() == QEvent::KeyPress && m_events->OnKeyDown) {
+            auto* ke = static_cast<QKeyEvent*>(e);
+            quint16 key = virtualKey(ke->key());
+            if (key == 0) return false;
+            TShiftState shift = 0;
+            if (ke->modifiers() & Qt::ShiftModifier) shift |= ssShift;
+            if (ke->modifiers() & Qt::AltModifier) shift |= ssAlt;
+            if (ke->modifiers() & Qt::ControlModifier) shift |= ssCtrl;
+            vlm::dispatch([&] { m_events->OnKeyDown(m_target, key, shift); });
+            return key == 0;
+        }
+        if (e->type() == QEvent::FocusIn && m_events->OnEnter) {
+            vlm::dispatch([this] { m_events->OnEnter(m_target); });
+        }
+        return false;
+    }
+
+private:
+    QWidget* m_target;
+    TControlEvents* m_events;
+};
+
+// Validates typed text of a mask without literals position by position.
+class MaskValidator : public QValidator {
+public:
+    MaskValidator(const EditMask& mask, QObject* parent) : QValidator(parent), m_mask(mask) {}
+    State validate(QString& input, int& /*pos*/) const override {
+        if (input.size() > m_mask.maxLength()) return Invalid;
+        for (int i = 0; i < input.size(); ++i) {
+            QChar c = input[i];
+            if (!m_mask.accepts(i, c)) return Invalid;
+            input[i] = c;
+        }
+        return Acceptable;
+    }
+
+private:
+    EditMask m_mask;
+};
+
+}  // namespace
+}  // namespace vlm
+
+void TControlEvents::hookEvents(QWidget* self) { new vlm::EventHook(self, this); }
+
+// ---- TEdit
+
+TEdit::TEdit(QWidget* parent) : QLineEdit(parent) {
+    hookEvents(this);
+    connect(this, &QLineEdit::textChanged, this, [this] {
+        if (OnChange) vlm::dispatch([this] { OnChange(this); });
+    });
+}
+
+// ---- TMaskEdit
+
+TMaskEdit::TMaskEdit(QWidget* parent) : QLineEdit(parent) {
+    hookEvents(this);
+    connect(this, &QLineEdit::textChanged, this, [this] {
+        if (OnChange) vlm::dispatch([this] { OnChange(this); });
+    });
+}
+
+void TMaskEdit::SetEditMask(const QString& mask) {
+    vlm::EditMask parsed = vlm::EditMask::parse(mask);
+    QString current = Text();
+    m_mask = parsed;
+    delete validator();
+    setValidator(nullptr);
+    if (m_mask.positions.isEmpty()) {
+        setInputMask(QString());
+    } else if (m_mask.hasLiterals) {
+        setInputMask(m_mask.qtInputMask());
+    } else {
+        setInputMask(QString());
+        setValidator(new vlm::MaskValidator(m_mask, this));
+    }
+    applyLimits();
+    SetText(current);
+}
+
+void TMaskEdit::SetMaxLength(int n) {
+    m_maxLength = qMax(0, n);
+    applyLimits();
+    if (m_maxLength > 0 && text().size() > m_maxLength) SetText(text());
+}
+
+void TMaskEdit::applyLimits() {
+    int limit = 32767;
+    if (m_maxLength > 0) limit = m_maxLength;
+    if (!m_mask.positions.isEmpty() && !m_mask.hasLiterals) limit = qMin(limit, m_mask.maxLength());
+    setMaxLength(limit);
+}
+
+QString TMaskEdit::Text() const {
+    if (m_mask.positions.isEmpty()) return text();
+    QString out;
+    if (m_mask.hasLiterals) {
+        const QString shown = displayText();
+        for (int i = 0; i < shown.size() && i < m_mask.positions.size(); ++i) {
+            if (m_mask.positions[i].kind.isNull() && !m_mask.saveLiterals) continue;
+            out += shown[i] == m_mask.blank && !m_mask.positions[i].kind.isNull() ? QChar(' ')
+                                                                            : shown[i];
+        }
+    } else {
+        out = text();
+    }
+    int end = out.size();
+    while (end > 0 && out[end - 1] == ' ') --end;
+    out.truncate(end);
+    if (m_mask.hasLiterals && out.trimmed().isEmpty()) return QString();
+    return out;
+}
+
+void TMaskEdit::SetText(const QString& t) {
+    QString s = t;
+    if (!m_mask.positions.isEmpty() && !m_mask.hasLiterals) s = m_mask.conform(s);
+    if (m_maxLength > 0 && s.size() > m_maxLength) s.truncate(m_maxLength);
+    if (s != text()) setText(s);
+}
+
+// ---- simple wrappers
+
+TLabel::TLabel(QWidget* parent) : QLabel(parent) {}
+TGroupBox::TGroupBox(QWidget* parent) : QGroupBox(parent) {}
+
+TRadioButton::TRadioButton(QWidget* parent) : QRadioButton(parent) {
+    hookEvents(this);
+    connect(this, &QRadioButton::toggled, this, [this](bool on) {
+        if (on && OnClick) vlm::dispatch([this] { OnClick(this); });
+    });
+}
+
+TCheckBox::TCheckBox(QWidget* parent) : QCheckBox(parent) {
+    hookEvents(this);
+    connect(this, &QCheckBox::toggled, this, [this] {
+        if (OnClick) vlm::dispatch([this] { OnClick(this); });
+    });
+}
+
+// ---- TRadioGroup
+
+TRadioGroup::TRadioGroup(QWidget* parent) : QGroupBox(parent), m_group(new QButtonGroup(this)) {
+    m_group->setExclusive(true);
+    new QVBoxLayout(this);
+    connect(m_group, &QButtonGroup::idToggled, this, [this](int id, bool on) {
+        if (!on || id == m_lastIndex) return;
+        m_lastIndex = id;
+        if (OnClick) vlm::dispatch([this] { OnClick(this); });
+    });
+}
+
+TRadioGroup::~TRadioGroup() = default;
+
+void TRadioGroup::SetItems(const QStringList& items) {
+    for (QAbstractButton* b : m_group->buttons()) {
+        m_group->removeButton(b);
+        delete b;
+    }
+    m_lastIndex = -1;
+    m_items = items;
+    for (int i = 0; i < items.size(); ++i) {
+        auto* b = new QRadioButton(items[i], this);
+        b->setObjectName(QStringLiteral("item%1").arg(i));
+        m_group->addButton(b, i);
+        layout()->addWidget(b);
+    }
+}
+
+int TRadioGroup::ItemIndex() const { return m_group->checkedId(); }
+
+void TRadioGroup::SetItemIndex(int index) {
+    if (index >= 0 && index < m_items.size()) {
+        m_group->button(index)->setChecked(true);
+        return;
+    }
+    m_group->setExclusive(false);
+    for (QAbstractButton* b : m_group->buttons()) b->setChecked(false);
+    m_group->setExclusive(true);
+    m_lastIndex = -1;
+}
+
+QRadioButton* TRadioGroup::Button(int index) const {
+    return qobject_cast<QRadioButton*>(m_group->button(index));
+}
+
+// ---- TBevel
+
+TBevel::TBevel(QWidget* parent) : QWidget(parent) { setAttribute(Qt::WA_TransparentForMouseEvents); }
+
+void TBevel::paintEvent(QPaintEvent*) {
+    if (Shape == bsSpacer) return;
+    QPainter p(this);
+    const QColor dark = palette().color(QPalette::Dark);
+    const QColor light = palette().color(QPalette::Light);
+    const int r = width() - 1;
+    const int b = height() - 1;
+    auto line = [&](int x1, int y1, int x2, int y2, int dx, int dy) {
+        p.setPen(dark);
+        p.drawLine(x1, y1, x2, y2);
+        p.setPen(light);
+        p.drawLine(x1 + dx, y1 + dy, x2 + dx, y2 + dy);
+    };
+    switch (Shape) {
+        case bsTopLine: line(0, 0, r, 0, 0, 1); break;
+        case bsBottomLine: line(0, b - 1, r, b - 1, 0, 1); break;
+        case bsLeftLine: line(0, 0, 0, b, 1, 0); break;
+        case bsRightLine: line(r - 1, 0, r - 1, b, 1, 0); break;
+        case bsBox:
+        case bsFrame:
+            p.setPen(dark);
+            p.drawRect(0, 0, r - 1, b - 1);
+            p.setPen(light);
+            p.drawRect(1, 1, r - 1, b - 1);
+            break;
+        case bsSpacer: break;
+    }
+}
+
+// ---- TPanel
+
+TPanel::TPanel(QWidget* parent) : QFrame(parent) { applyFrame(); }
+
+void TPanel::SetBevelInner(TBevelCut cut) {
+    m_inner = cut;
+    applyFrame();
+}
+
+void TPanel::SetBevelOuter(TBevelCut cut) {
+    m_outer = cut;
+    applyFrame();
+}
+
+void TPanel::SetBorderWidth(int px) { setContentsMargins(px, px, px, px); }
+
+void TPanel::applyFrame() {
+    TBevelCut cut = m_outer != bvNone ? m_outer : m_inner;
+    if (cut == bvNone) {
+        setFrameStyle(QFrame::NoFrame);
+    } else {
+        setFrameStyle(QFrame::Panel | (cut == bvRaised ? QFrame::Raised : QFrame::Sunken));
+        setLineWidth(m_outer != bvNone && m_inner != bvNone ? 2 : 1);
+    }
+}
+
+void TPanel::paintEvent(QPaintEvent* e) {
+    QFrame::paintEvent(e);
+    if (m_caption.isEmpty()) return;
+    QPainter p(this);
+    p.drawText(contentsRect(), Qt::AlignCenter | Qt::TextWordWrap, m_caption);
+}
+
+// ---- TAnimate
+
+namespace {
+constexpr int kFrames = 12;
+}
+
+TAnimate::TAnimate(QWidget* parent) : QWidget(parent), m_timer(new QTimer(this)) {
+    m_timer->setInterval(80);
+    connect(m_timer, &QTimer::timeout, this, [this] {
+        m_frame = (m_frame + 1) % kFrames;
+        update();
+    });
+}
+
+bool TAnimate::Active() const { return m_timer->isActive(); }
+
+void TAnimate::SetActive(bool a) {
+    if (a == Active()) return;
+    if (a) {
+        m_timer->start();
+    } else {
+        m_timer->stop();
+        m_frame = StopFrame % kFrames;
+    }
+    update();
+}
+
+void TAnimate::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QPointF c = QRectF(rect()).center();
+    const qreal radius = qMin(width(), height()) * 0.35;
+    const qreal dot = qMax<qreal>(2.0, radius * 0.22);
+    QColor base = palette().color(QPalette::Highlight);
+    for (int i = 0; i < kFrames; ++i) {
+        const qreal angle = 2 * M_PI * i / kFrames;
+        int age = (m_frame - i + kFrames) % kFrames;
+        QColor col = base;
+        col.setAlphaF(Active() ? 1.0 - age / qreal(kFrames) : 0.35);
+        p.setBrush(col);
+        p.setPen(Qt::NoPen);
+        p.drawEllipse(c + QPointF(radius * qCos(angle), radius * qSin(angle)), dot, dot);
+    }
+}
+
+// ---- TButtonFlat
+
+TButtonFlat::TButtonFlat(QWidget* parent) : QToolButton(parent) {
+    setAutoRaise(true);
+    setFocusPolicy(Qt::NoFocus);
+    hookEvents(this);
+    connect(this, &QToolButton::clicked, this, [this] {
+        if (OnClick) vlm::dispatch([this] { OnClick(this); });
+    });
+}
+
+bool TButtonFlat::event(QEvent* e) {
+    if (e->type() == QEvent::ToolTip && !m_showHint) {
+        e->ignore();
+        return true;
+    }
+    return QToolButton::event(e);
+}

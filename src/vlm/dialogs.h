@@ -1,0 +1,119 @@
+#pragma once
+// The one door through which the package shows dialogs: messages and errors, the list picker,
+// the single-pick search, the waiting animation and help pages. The real implementation uses
+// Qt dialogs; tests install ScriptedDialogs, which records every dialog and answers from queues.
+
+#include <QString>
+#include <QStringList>
+#include <deque>
+#include <optional>
+#include <vector>
+
+#include "messages.h"
+#include "vlm_export.h"
+
+class QWidget;
+class TDataSet;
+
+namespace vlm {
+
+class VLM_EXPORT Dialogs {
+public:
+    virtual ~Dialogs();
+
+    // A message dialog; returns the TModalResult of the button pressed.
+    virtual int messageDialog(const QString& text, TMsgDlgType type, TMsgDlgButtons buttons,
+                              int helpContext) = 0;
+    // The standard error dialog (MensErro and exceptions caught by the dispatcher).
+    virtual void error(const QString& text) = 0;
+    // Lets the user tick rows of `data` (visible fields shown with their labels). On OK,
+    // `list` becomes the ticked rows' `keyField` values joined by listText(); on Cancel it is
+    // left as it was. Rows whose key is already in `list` start ticked; with `tickAll` true
+    // every row starts ticked. Returns true on OK.
+    virtual bool pickList(TDataSet& data, const QString& keyField, const QString& title,
+                          bool tickAll, QString& list) = 0;
+    // Lets the user pick one row of `data`, starting on its current row. On OK the data set
+    // stands on the picked row and true is returned; on Cancel it is left where it was.
+    virtual bool pickOne(TDataSet& data, const QString& title) = 0;
+    // The waiting animation: a small window over `owner` with a moving indicator and `text`,
+    // painted before returning. showWaiting while shown replaces the text; hideWaiting when
+    // nothing is shown does nothing.
+    virtual void showWaiting(QWidget* owner, int kind, const QString& text) = 0;
+    virtual void hideWaiting() = 0;
+    // Shows the help page `htmlFile` (an absolute path) of help context `context`.
+    virtual void showHelp(const QString& htmlFile, int context) = 0;
+};
+
+// The dialogs in use: the Qt implementation unless another was installed.
+VLM_EXPORT Dialogs& dialogs();
+// Installs `d` (not owned; it must outlive its use); nullptr restores the Qt dialogs.
+// Returns the one installed before.
+VLM_EXPORT Dialogs* setDialogs(Dialogs* d);
+
+// The list text the picker returns: the values joined by "," with no quotes and no blanks
+// (values are trimmed); the form the application server parses.
+VLM_EXPORT QString listText(const QStringList& values);
+// The values of a list text (split on ",", trimmed, empty items dropped).
+VLM_EXPORT QStringList listValues(const QString& list);
+
+// One dialog as ScriptedDialogs saw it.
+struct VLM_EXPORT ShownDialog {
+    enum Kind { Message, Error, PickList, PickOne, WaitingShown, WaitingHidden, Help };
+    Kind kind = Message;
+    QString text;  // message, error or waiting text; picker title; help file
+    TMsgDlgType type = mtInformation;
+    TMsgDlgButtons buttons;
+    int helpContext = 0;  // also the animation kind of WaitingShown
+    int result = 0;       // the modal result (Message) or 1 OK / 0 Cancel (pickers)
+};
+
+// Scripted dialogs for tests: records every dialog in `shown` and answers from queues.
+// An empty message queue answers mrOk when OK is offered, else mrYes; an empty pick queue
+// answers Cancel.
+class VLM_EXPORT ScriptedDialogs : public Dialogs {
+public:
+    std::vector<ShownDialog> shown;
+
+    void queueMessageAnswer(int modalResult) { m_messageAnswers.push_back(modalResult); }
+    // Ticks these rows (0-based) and presses OK; nullopt presses Cancel.
+    void queueListPick(std::optional<std::vector<int>> rows) { m_listPicks.push_back(rows); }
+    // Picks this row (0-based) and presses OK; -1 presses Cancel.
+    void queuePick(int row) { m_picks.push_back(row); }
+
+    bool waitingVisible() const { return m_waiting; }
+    QString waitingText() const { return m_waitingText; }
+    // Texts of the shown dialogs of one kind, in order.
+    QStringList texts(ShownDialog::Kind kind) const;
+    void clear() { shown.clear(); }
+
+    int messageDialog(const QString& text, TMsgDlgType type, TMsgDlgButtons buttons,
+                      int helpContext) override;
+    void error(const QString& text) override;
+    bool pickList(TDataSet& data, const QString& keyField, const QString& title, bool tickAll,
+                  QString& list) override;
+    bool pickOne(TDataSet& data, const QString& title) override;
+    void showWaiting(QWidget* owner, int kind, const QString& text) override;
+    void hideWaiting() override;
+    void showHelp(const QString& htmlFile, int context) override;
+
+private:
+    std::deque<int> m_messageAnswers;
+    std::deque<std::optional<std::vector<int>>> m_listPicks;
+    std::deque<int> m_picks;
+    bool m_waiting = false;
+    QString m_waitingText;
+};
+
+// Installs a Dialogs for the life of the object and restores the previous one after.
+class VLM_EXPORT ScopedDialogs {
+public:
+    explicit ScopedDialogs(Dialogs& d) : m_previous(setDialogs(&d)) {}
+    ~ScopedDialogs() { setDialogs(m_previous); }
+    ScopedDialogs(const ScopedDialogs&) = delete;
+    ScopedDialogs& operator=(const ScopedDialogs&) = delete;
+
+private:
+    Dialogs* m_previous;
+};
+
+}  // namespace vlm

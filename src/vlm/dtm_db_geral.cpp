@@ -1,0 +1,137 @@
+#include "dtm_db_geral.h"
+
+#include <QFileInfo>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <sqlite3.h>
+
+#include <stdexcept>
+
+TdtmDBGeral* dtmDBGeral = nullptr;
+
+namespace {
+
+// NVLSTR(a, b): a when it is not null, else b.
+void nvlstr(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+    if (argc != 2) {
+        sqlite3_result_error(ctx, "NVLSTR takes two arguments", -1);
+        return;
+    }
+    sqlite3_result_value(ctx, sqlite3_value_type(argv[0]) != SQLITE_NULL ? argv[0] : argv[1]);
+}
+
+void registerNvlstr(QSqlDatabase& db) {
+    QVariant handle = db.driver()->handle();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0) {
+        throw std::runtime_error("the SQLite driver does not expose its connection handle");
+    }
+    sqlite3* h = *static_cast<sqlite3* const*>(handle.data());
+    if (h == nullptr ||
+        sqlite3_create_function_v2(h, "NVLSTR", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
+                                   nvlstr, nullptr, nullptr, nullptr) != SQLITE_OK) {
+        throw std::runtime_error("cannot register NVLSTR on the SQLite connection");
+    }
+}
+
+}  // namespace
+
+TdtmDBGeral::TdtmDBGeral(QObject* parent)
+    : QObject(parent),
+      m_connectionName(QStringLiteral("dtmDBGeral-%1").arg(reinterpret_cast<quintptr>(this), 0, 16)) {
+    setObjectName("dtmDBGeral");
+    if (dtmDBGeral == nullptr) dtmDBGeral = this;
+}
+
+TdtmDBGeral::~TdtmDBGeral() {
+    Close();
+    if (dtmDBGeral == this) dtmDBGeral = nullptr;
+}
+
+void TdtmDBGeral::Open(const vlm::HostConfig& config) {
+    Close();
+    config.validate();
+    const char* driver = config.engine == vlm::DbEngine::Sqlite     ? "QSQLITE"
+                         : config.engine == vlm::DbEngine::Postgres ? "QPSQL"
+                                                                    : "QIBASE";
+    if (!QSqlDatabase::isDriverAvailable(driver)) {
+        throw std::runtime_error(std::string("the Qt SQL driver ") + driver +
+                                 " is not installed");
+    }
+    QString what;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(driver, m_connectionName);
+        switch (config.engine) {
+            case vlm::DbEngine::Sqlite:
+                if (config.dbPath.isEmpty()) {
+                    QSqlDatabase::removeDatabase(m_connectionName);
+                    throw std::runtime_error("no SQLite database file is configured ([Banco] Caminho)");
+                }
+                if (!QFileInfo(config.dbPath).isFile()) {
+                    db = QSqlDatabase();
+                    QSqlDatabase::removeDatabase(m_connectionName);
+                    throw std::runtime_error("SQLite database file not found: " +
+                                             config.dbPath.toStdString());
+                }
+                db.setDatabaseName(config.dbPath);
+                what = config.dbPath;
+                break;
+            case vlm::DbEngine::Postgres:
+                db.setHostName(config.dbHost.isEmpty() ? QStringLiteral("127.0.0.1") : config.dbHost);
+                db.setPort(config.dbPort > 0 ? config.dbPort : 5432);
+                db.setDatabaseName(config.dbName);
+                db.setUserName(config.dbUser);
+                db.setPassword(config.dbPassword);
+                what = QString("postgresql://%1@%2:%3/%4")
+                           .arg(config.dbUser, db.hostName())
+                           .arg(db.port())
+                           .arg(config.dbName);
+                break;
+            case vlm::DbEngine::Firebird:
+                db.setDatabaseName(config.dbHost.isEmpty() ? config.dbPath
+                                                           : config.dbHost + ":" + config.dbPath);
+                if (config.dbPort > 0) db.setPort(config.dbPort);
+                db.setUserName(config.dbUser.isEmpty() ? QStringLiteral("SYSDBA") : config.dbUser);
+                db.setPassword(config.dbPassword.isEmpty() ? QStringLiteral("masterkey")
+                                                           : config.dbPassword);
+                db.setConnectOptions("ISC_DPB_LC_CTYPE=UTF8");
+                what = db.databaseName();
+                break;
+        }
+        if (!db.open()) {
+            QString err = db.lastError().text();
+            db = QSqlDatabase();
+            QSqlDatabase::removeDatabase(m_connectionName);
+            throw std::runtime_error("cannot open the suite database " + what.toStdString() +
+                                     ": " + err.toStdString());
+        }
+        if (config.engine == vlm::DbEngine::Sqlite) {
+            try {
+                registerNvlstr(db);
+            } catch (...) {
+                db.close();
+                db = QSqlDatabase();
+                QSqlDatabase::removeDatabase(m_connectionName);
+                throw;
+            }
+        }
+    }
+    m_engine = config.engine;
+}
+
+void TdtmDBGeral::Close() {
+    if (!QSqlDatabase::contains(m_connectionName)) return;
+    {
+        QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(m_connectionName);
+}
+
+bool TdtmDBGeral::Connected() const {
+    return QSqlDatabase::contains(m_connectionName) &&
+           QSqlDatabase::database(m_connectionName, false).isOpen();
+}
+
+QSqlDatabase TdtmDBGeral::Database() const {
+    return QSqlDatabase::database(m_connectionName, false);
+}

@@ -1,0 +1,72 @@
+#pragma once
+// The package's helper functions, under the names the screens use.
+
+#include <QDate>
+#include <QString>
+
+#include "vlm_export.h"
+
+class QWidget;
+class TDataSource;
+
+// Days since 1899-12-30, the fraction being the time of day.
+using TDateTime = double;
+// Kind of waiting animation (1: the search animation used by the screens).
+using TShowAvi = int;
+
+// True when `text` holds nothing but blanks (characters up to ' '), the empty text included.
+VLM_EXPORT bool EmptyString(const QString& text);
+
+// A code adjusted to `width`: blanks around it are dropped; a blank text gives ""; a code of
+// digits only is left-padded with zeros ("1" -> "0001"); any other code is upper-cased and
+// right-padded with blanks ("AB" -> "AB  "); a longer code keeps its first `width` characters.
+VLM_EXPORT QString Ajusta(const QString& text, int width);
+
+// `text` repeated `count` times ("" when count <= 0).
+VLM_EXPORT QString Replicate(const QString& text, int count);
+
+// Weekday name of a date, Sunday first: "Domingo", "Segunda", "Terça", "Quarta", "Quinta",
+// "Sexta", "Sábado". A date of 0 (no date) gives "".
+VLM_EXPORT QString NomeSemana(TDateTime date);
+
+VLM_EXPORT QString FiliProc();  // the host's processing branch ([Filial] Processamento)
+VLM_EXPORT bool ModuFili();     // true when screens may not change it ([Filial] Fixa)
+VLM_EXPORT QString WebURL();    // application server host ([Servidor] Host)
+VLM_EXPORT int WebPort();       // application server port ([Servidor] Porta)
+
+// Edit-mask picture of a code kind, in edit-mask syntax. Kind 0, the product-tree code
+// (PRODUTO.CDARVPROD): up to 20 characters, upper case, literals not kept, blank
+// placeholder. Any other kind: "" (no mask).
+VLM_EXPORT QString DBPict(int kind);
+
+// Processing date of `branch` (FILIAL.DTPROCESSAMENTO) through dtmDBGeral; today when no
+// database is open, the branch is not registered or its date is null.
+VLM_EXPORT TDateTime DataProc(const QString& branch);
+
+// Shows the waiting animation over `form` (or the main form) with `text`; painted before
+// returning. DeactiveShowAvi hides it; hiding when none is shown does nothing.
+VLM_EXPORT void ActiveShowAvi(QWidget* form, TShowAvi kind, const QString& text);
+VLM_EXPORT void DeactiveShowAvi();
+
+// The list picker over the data set of `dataSource` (opened when closed): the user ticks rows;
+// on OK `list` becomes their `keyField` values in list form ("0001,0003", see vlm::listText);
+// on Cancel `list` is left as it was. `tickAll` true starts with every row ticked.
+// Returns true on OK.
+VLM_EXPORT bool PesquisaLista(TDataSource* dataSource, const QString& keyField,
+                              const QString& title, bool tickAll, QString& list);
+
+namespace vlm {
+
+VLM_EXPORT TDateTime toDateTime(const QDate& date);  // an invalid date gives 0
+VLM_EXPORT QDate toDate(TDateTime value);            // the day part; 0 gives 1899-12-30
+
+// The application's main form: owner of the waiting animation and dialogs. Set by the host.
+VLM_EXPORT QWidget* mainForm();
+VLM_EXPORT void setMainForm(QWidget* form);
+
+// Path of the help page of `context` ("<context>.html"), searched in order in: the folder
+// named by RQC_HELP_DIR, <binary dir>/help, <binary dir>/../share/rqc/help, and the source
+// tree's docs/help. Empty when none has it.
+VLM_EXPORT QString helpPagePath(int context);
+
+}  // namespace vlm

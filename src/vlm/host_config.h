@@ -1,0 +1,51 @@
+#pragma once
+// The host configuration: an INI file (QSettings IniFormat) with the processing branch, the
+// application server and the suite database. Keys and defaults in docs/configuration.md.
+
+#include <QString>
+#include <stdexcept>
+
+#include "vlm_export.h"
+
+namespace vlm {
+
+// A configuration that cannot be used; the message names the file, the key and the fault.
+class VLM_EXPORT ConfigError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+enum class DbEngine { Sqlite, Postgres, Firebird };
+
+struct VLM_EXPORT HostConfig {
+    // [Filial]
+    QString processingBranch = "0001";  // Processamento: 1..4 letters or digits, upper case
+    bool branchFixed = false;           // Fixa: screens may not change the processing branch
+    // [Servidor]
+    QString serverHost = "127.0.0.1";  // Host
+    int serverPort = 4100;             // Porta: 1..65535
+    // [Banco]
+    DbEngine engine = DbEngine::Sqlite;  // Engine: sqlite | postgres | firebird
+    QString dbPath;      // Caminho: SQLite file or Firebird database file (empty: host default)
+    QString dbHost;      // Host (PostgreSQL; Firebird server when set, else embedded)
+    int dbPort = 0;      // Porta (0: the engine's default)
+    QString dbName;      // Nome (PostgreSQL database)
+    QString dbUser;      // Usuario
+    QString dbPassword;  // Senha
+
+    // Reads `iniPath`. Missing keys keep the defaults above; a missing or unreadable file,
+    // a bad engine, port, branch code or boolean throws ConfigError saying which.
+    static HostConfig load(const QString& iniPath);
+    // Writes every key to `iniPath` (used by tools and tests).
+    void save(const QString& iniPath) const;
+    // Throws ConfigError for an invalid value (also run by load).
+    void validate() const;
+
+    static QString engineName(DbEngine e);  // "sqlite", "postgres", "firebird"
+};
+
+// The configuration the helpers (FiliProc, ModuFili, WebURL, WebPort) read; defaults until set.
+VLM_EXPORT const HostConfig& hostConfig();
+VLM_EXPORT void setHostConfig(const HostConfig& config);
+
+}  // namespace vlm

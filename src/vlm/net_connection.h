@@ -1,0 +1,142 @@
+#pragma once
+// Connection to the application server and late-bound calls on one of its remote objects.
+
+#include <QObject>
+#include <QString>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+#include "vlm_export.h"
+
+namespace rqc::protocol {
+class Client;
+class DataPacket;
+}  // namespace rqc::protocol
+
+// The connection itself failed: cannot connect, connection lost, timeout, bad answer.
+// The message names the remote object and host:port.
+class VLM_EXPORT ENetError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The server answered with an error, or with a result of another kind than expected.
+class VLM_EXPORT EServerError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// One argument of a call: text by value, text by reference (bound to the caller's variable,
+// which receives the server's value after a successful call only) or a date (days since
+// 1899-12-30, as TDateTime).
+class VLM_EXPORT TServerArg {
+public:
+    enum class Kind { Value, Ref, Date };
+
+    static TServerArg Value(const QString& text) { return TServerArg(Kind::Value, text, nullptr, 0); }
+    static TServerArg Ref(QString& variable) { return TServerArg(Kind::Ref, {}, &variable, 0); }
+    static TServerArg Date(double days) { return TServerArg(Kind::Date, {}, nullptr, days); }
+
+    Kind kind() const { return m_kind; }
+    // The text sent: for Ref, what the variable holds when the call is made.
+    const QString& text() const { return m_variable != nullptr ? *m_variable : m_text; }
+    QString* variable() const { return m_variable; }
+    double date() const { return m_date; }
+
+private:
+    TServerArg(Kind k, QString t, QString* v, double d)
+        : m_kind(k), m_text(std::move(t)), m_variable(v), m_date(d) {}
+    Kind m_kind;
+    QString m_text;
+    QString* m_variable;
+    double m_date;
+};
+
+// What a call returned: nothing, a text, a data packet or the server's error message.
+// Cheap to copy (the packet is shared).
+class VLM_EXPORT TServerResult {
+public:
+    enum class Kind { Empty, Text, Packet, Error };
+
+    TServerResult() = default;
+    static TServerResult ofText(QString text);
+    static TServerResult ofError(QString message);
+    static TServerResult ofPacket(std::shared_ptr<const rqc::protocol::DataPacket> packet);
+
+    Kind kind() const { return m_kind; }
+    bool IsEmpty() const { return m_kind == Kind::Empty; }
+    bool IsText() const { return m_kind == Kind::Text; }
+    bool IsPacket() const { return m_kind == Kind::Packet; }
+    bool IsError() const { return m_kind == Kind::Error; }
+    // Text: the value; Error: the message; Empty: ""; Packet: throws EServerError.
+    QString AsString() const;
+    // The data packet, or nullptr when the result is not one.
+    const rqc::protocol::DataPacket* Packet() const { return m_packet.get(); }
+    static const char* kindName(Kind k);
+
+private:
+    Kind m_kind = Kind::Empty;
+    QString m_text;
+    std::shared_ptr<const rqc::protocol::DataPacket> m_packet;
+};
+
+class TNetConnection;
+
+// The remote object's dispatch interface, obtained from TNetConnection::AppServer().
+class VLM_EXPORT TServerDispatch {
+public:
+    explicit TServerDispatch(TNetConnection* connection) : m_connection(connection) {}
+    // Calls `method` of the connection's remote object synchronously; the call descriptor
+    // is built from the arguments' kinds. Throws ENetError when not connected or when the
+    // exchange fails (Ref variables unchanged then); a server error raises EServerError when
+    // the connection's ThrowException is true and is returned as an Error result otherwise
+    // (Ref variables unchanged either way).
+    TServerResult Call(const QString& method, const std::vector<TServerArg>& args);
+
+private:
+    TNetConnection* m_connection;
+};
+
+class VLM_EXPORT TNetConnection : public QObject {
+    Q_OBJECT
+public:
+    explicit TNetConnection(QObject* parent = nullptr);
+    ~TNetConnection() override;
+
+    QString ServerName;    // registered name of the remote object, e.g. "Rqc04100.rdmConsolidaSolicita"
+    QString Host = QStringLiteral("127.0.0.1");
+    int Port = 0;
+    // true: a server error raises EServerError from Call; false: Call returns it as an Error
+    // result for CheckResultServ to judge. Connection failures always raise ENetError.
+    bool ThrowException = true;
+    // Runs on every connect, before connecting, with this connection as sender; typically
+    // sets Host and Port. An exception from it cancels the connect and propagates.
+    std::function<void(QObject* sender)> BeforeConnect;
+
+    bool Connected() const;
+    // true: runs BeforeConnect, then connects (nothing when already connected; ENetError on
+    // failure, the connection staying closed). false: disconnects (nothing when closed).
+    void SetConnected(bool connected);
+
+    // Dispatch object of the remote object named ServerName.
+    TServerDispatch& AppServer() { return m_dispatch; }
+
+    // Sent with every call; the operating-system user unless set.
+    QString UserName() const { return m_userName; }
+    void SetUserName(const QString& name) { m_userName = name; }
+
+    void SetConnectTimeout(std::chrono::milliseconds t) { m_connectTimeout = t; }
+    void SetCallTimeout(std::chrono::milliseconds t);
+
+private:
+    friend class TServerDispatch;
+    QString describe() const;  // "object at host:port" for messages
+
+    std::unique_ptr<rqc::protocol::Client> m_client;
+    TServerDispatch m_dispatch{this};
+    QString m_userName;
+    std::chrono::milliseconds m_connectTimeout = std::chrono::seconds(10);
+};

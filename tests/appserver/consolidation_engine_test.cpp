@@ -1,0 +1,337 @@
+// runGetConsSoli on the hand-made data set of consolidation_test_support.cpp, on a SQLite file
+// and on a PostgreSQL database: what each argument does, what is written, and what is refused.
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "appserver/consolidation_engine.h"
+#include "consolidation_test_support.h"
+
+namespace rqc::test {
+namespace {
+
+using appserver::ArgumentError;
+using appserver::runGetConsSoli;
+using protocol::Argument;
+using Args = std::vector<Argument>;
+using Quantities = std::map<std::string, double>;
+
+class ConsolidationEngine : public ::testing::TestWithParam<DbKind> {
+protected:
+    void SetUp() override {
+        m_db = std::make_unique<ConsolidationDb>(GetParam());
+        if (!m_db->available()) GTEST_SKIP() << "RQC_TEST_PG_URL not set";
+        m_conn = m_db->connect();
+        loadSmallDataSet(*m_conn);
+    }
+    suitedb::Connection& db() { return *m_conn; }
+    std::string run(const Args& args) { return runGetConsSoli(db(), args, "tester"); }
+
+    std::unique_ptr<ConsolidationDb> m_db;
+    std::unique_ptr<suitedb::Connection> m_conn;
+};
+
+std::string dbName(const ::testing::TestParamInfo<DbKind>& info) {
+    return info.param == DbKind::Sqlite ? "Sqlite" : "Postgres";
+}
+
+const Quantities kBaseline = {{"P1", 17}, {"P2", 5}, {"P3", 4}, {"P4", 4}};
+
+struct ArgumentCase {
+    const char* name;
+    std::function<void(Args&)> change;
+    Quantities expected;  // empty: nothing is consolidated
+    const char* termColumn = nullptr;
+    Quantities termValues = {};
+};
+
+TEST_P(ConsolidationEngine, EachArgumentChangesTheOutcome) {
+    const ArgumentCase cases[] = {
+        {"baseline", [](Args&) {}, kBaseline},
+        {"1 processing branch is the OL branch without stock",
+         [](Args& a) {
+             arg(a, 1).text = "0002";
+             arg(a, 19).text = "S";
+         },
+         {{"P1", 20}, {"P2", 5}, {"P3", 4}, {"P4", 4}}, "QTARREDONDA", {{"P1", 3}, {"P2", 0}}},
+        {"2 buyer list", [](Args& a) { arg(a, 2).text = "COMP2"; }, {{"P2", 5}}},
+        {"2 buyer list of two", [](Args& a) { arg(a, 2).text = " COMP1 , COMP2 "; },
+         {{"P1", 17}, {"P2", 5}, {"P3", 4}}},
+        {"3 central branch", [](Args& a) { arg(a, 3).text = "0009"; }, {{"P1", 1000}}},
+        {"4 requesting-branch list", [](Args& a) { arg(a, 4).text = "0003"; },
+         {{"P1", 7}, {"P4", 4}}},
+        {"5 stock branch",
+         [](Args& a) {
+             arg(a, 10).text = "S";
+             arg(a, 5).text = "0002";
+         },
+         {{"P1", 12}, {"P2", 5}, {"P3", 4}, {"P4", 4}}, "QTESTOQUE", {{"P1", 5}, {"P2", 0}}},
+        {"6 first product code", [](Args& a) { arg(a, 6).text = "0102"; },
+         {{"P2", 5}, {"P3", 4}, {"P4", 4}}},
+        {"7 last product code", [](Args& a) { arg(a, 7).text = "0102ZZZZZZZZZZZZZZZZ"; },
+         {{"P1", 17}, {"P2", 5}}},
+        {"8 first delivery date", [](Args& a) { arg(a, 8) = date(2024, 3, 12); },
+         {{"P1", 7}, {"P4", 4}}},
+        {"9 last delivery date", [](Args& a) { arg(a, 9) = date(2024, 4, 30); },
+         {{"P1", 117}, {"P2", 5}, {"P3", 4}, {"P4", 4}}},
+        {"10 consider stock drops a product", [](Args& a) { arg(a, 10).text = "S"; },
+         {{"P1", 15}, {"P3", 4}, {"P4", 4}}, "QTESTOQUE", {{"P1", 2}}},
+        {"11 every line, consolidated or not", [](Args& a) { arg(a, 11).text = "T"; },
+         {{"P1", 23}, {"P2", 7}, {"P3", 4}, {"P4", 4}}},
+        {"12 origin product", [](Args& a) { arg(a, 12).text = "S"; },
+         {{"P1", 21}, {"P2", 5}, {"P4", 4}}},
+        {"13 processing date picks the stock row",
+         [](Args& a) {
+             arg(a, 10).text = "S";
+             arg(a, 13) = date(2024, 3, 6);
+         },
+         {{"P1", 8}, {"P3", 4}, {"P4", 4}}, "QTESTOQUE", {{"P1", 9}}},
+        {"14 empty with an empty list matches nothing", [](Args& a) { arg(a, 14).text = ""; },
+         {}},
+        {"14 and 15 request list",
+         [](Args& a) {
+             arg(a, 14).text = "";
+             arg(a, 15).text = "000200020000000001";
+         },
+         {{"P1", 10}, {"P2", 5}, {"P3", 4}}},
+        {"15 request key with a padded number",
+         [](Args& a) {
+             arg(a, 14).text = "";
+             arg(a, 15).text = "000300037         ,000300030000000002";
+         },
+         {{"P1", 7}, {"P4", 4}}},
+        {"15 ignored when 14 is T", [](Args& a) { arg(a, 15).text = "000300037"; }, kBaseline},
+        {"16 open consolidated requests", [](Args& a) { arg(a, 16).text = "S"; },
+         {{"P1", 11}, {"P2", 3}, {"P3", 4}, {"P4", 4}}, "QTCONSABERTA", {{"P1", 6}, {"P2", 2}}},
+        {"17 open AF", [](Args& a) { arg(a, 17).text = "S"; },
+         {{"P1", 11}, {"P2", 5}, {"P3", 4}, {"P4", 4}}, "QTAF", {{"P1", 6}, {"P2", 0}}},
+        {"18 safety limit", [](Args& a) { arg(a, 18).text = "S"; },
+         {{"P1", 17}, {"P2", 5}, {"P3", 4}, {"P4", 6.5}}, "QTLIMITESEG", {{"P4", 2.5}}},
+        {"19 OL rounding", [](Args& a) { arg(a, 19).text = "S"; },
+         {{"P1", 18}, {"P2", 5}, {"P3", 4}, {"P4", 5}}, "QTARREDONDA",
+         {{"P1", 1}, {"P2", 0}, {"P4", 1}}},
+        {"19 OL branch is the stock branch with stock",
+         [](Args& a) {
+             arg(a, 10).text = "S";
+             arg(a, 5).text = "0002";
+             arg(a, 19).text = "S";
+         },
+         {{"P1", 15}, {"P2", 5}, {"P3", 4}, {"P4", 4}}, "QTARREDONDA", {{"P1", 3}}},
+    };
+    const std::string before = snapshot(db());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Args args = baselineArguments();
+        c.change(args);
+        std::string number = run(args);
+        if (c.expected.empty()) {
+            EXPECT_EQ(number, "");
+        } else {
+            ASSERT_EQ(number.size(), 10u);
+            EXPECT_EQ(consolidatedQuantities(db(), number), c.expected);
+            if (c.termColumn != nullptr) {
+                Quantities terms = term(db(), number, c.termColumn);
+                for (const auto& [product, value] : c.termValues) {
+                    EXPECT_DOUBLE_EQ(terms[product], value) << c.termColumn << " of " << product;
+                }
+            }
+            EXPECT_EQ(consistencyFaults(db()), "");
+        }
+        // Each case starts again from the hand-made set.
+        db().exec(
+            "DELETE FROM ITCONSSOLIORIG WHERE NRCONSSOLI > '0000000100';"
+            " DELETE FROM ITCONSSOLI WHERE NRCONSSOLI > '0000000100';"
+            " DELETE FROM CONSSOLI WHERE NRCONSSOLI > '0000000100';"
+            " UPDATE ITSOLICMP SET NRCONSSOLI = NULL WHERE NRCONSSOLI > '0000000100';"
+            " UPDATE ITSOLICMP SET NRCONSSOLI = '0000000077' WHERE NRSOLICMP = '0000000002'"
+            " AND NRITEM IN (3, 4);"
+            " UPDATE NUMERACAO SET NRULTIMO = 100;");
+        ASSERT_EQ(snapshot(db()), before);
+    }
+}
+
+TEST_P(ConsolidationEngine, WritesHeaderProductLinesLinksAndMarks) {
+    Args args = baselineArguments();
+    arg(args, 2).text = "COMP1,COMP2";
+    arg(args, 18).text = "S";
+    std::string number = run(args);
+    ASSERT_EQ(number, "0000000101");
+
+    auto h = db().query(
+        "SELECT CDFILIAL, CDFILCENTCMP, CDFILEST, CDARVPRODINI, CDARVPRODFIN, DTENTREGAINI,"
+        " DTENTREGAFIN, DTPROCESTOQUE, LSTCOMPRADOR, LSTFILIAL, LSTSOLICIT, IDCONSESTOQUE,"
+        " IDCONSSOLI, IDPRODORIG, IDTODASSOLI, IDCONSSOLIABERTA, IDCONSAF, IDLIMITESEG,"
+        " IDPARAMOL, IDSITUACAO, NMUSUARIO, DTGERACAO FROM CONSSOLI WHERE NRCONSSOLI = ?",
+        {number});
+    ASSERT_TRUE(h->next());
+    const char* expected[] = {"0001", "0001", "0001", "0000", "ZZZZZZZZZZZZZZZZZZZZ",
+                              "2024-03-01", "2024-03-31", "2024-03-05", "COMP1,COMP2", "", "",
+                              "N", "N", "N", "T", "N", "N", "S", "N", "A", "tester"};
+    for (int i = 0; i < 21; ++i) EXPECT_EQ(h->text(i), expected[i]) << "column " << i;
+    EXPECT_FALSE(h->isNull(21));
+
+    // R1 items 1..3 and R2 item 1; P4 has no buyer, so a buyer list leaves its lines out.
+    EXPECT_EQ(scalar(db(), "SELECT COUNT(*) FROM ITCONSSOLIORIG WHERE NRCONSSOLI = ?", {number}), 4);
+    EXPECT_EQ(scalar(db(), "SELECT COUNT(*) FROM ITSOLICMP WHERE NRCONSSOLI = ?", {number}), 4);
+    EXPECT_EQ(consolidatedQuantities(db(), number), (Quantities{{"P1", 17}, {"P2", 5}, {"P3", 4}}));
+    EXPECT_EQ(scalar(db(), "SELECT NRULTIMO FROM NUMERACAO WHERE CDSEQUENCIA = 'CONSSOLI'"), 101);
+    EXPECT_EQ(consistencyFaults(db()), "");
+}
+
+TEST_P(ConsolidationEngine, EmptyResultWritesNothing) {
+    const std::pair<const char*, std::function<void(Args&)>> cases[] = {
+        {"no line in the date range", [](Args& a) { arg(a, 8) = date(2030, 1, 1); }},
+        {"reversed product range", [](Args& a) { arg(a, 6).text = "0301"; arg(a, 7).text = "0101"; }},
+        {"every product drops below zero",
+         [](Args& a) {
+             arg(a, 4).text = "0002";
+             arg(a, 2).text = "COMP2";
+             arg(a, 10).text = "S";
+         }},
+        {"no line left after the first run takes them", [](Args&) {}},
+    };
+    ASSERT_NE(run(baselineArguments()), "");
+    const std::string before = snapshot(db());
+    for (const auto& [name, change] : cases) {
+        SCOPED_TRACE(name);
+        Args args = baselineArguments();
+        change(args);
+        EXPECT_EQ(run(args), "");
+        EXPECT_EQ(snapshot(db()), before);
+    }
+}
+
+TEST_P(ConsolidationEngine, NumbersFollowOneSequence) {
+    Args all = baselineArguments();
+    arg(all, 11).text = "T";
+    Args none = baselineArguments();
+    arg(none, 8) = date(2030, 1, 1);
+    EXPECT_EQ(run(all), "0000000101");
+    EXPECT_EQ(run(none), "");
+    EXPECT_EQ(run(all), "0000000102");
+    db().exec("DELETE FROM NUMERACAO");
+    EXPECT_EQ(run(all), "0000000001");
+
+    db().exec("UPDATE NUMERACAO SET NRULTIMO = 9999999999");
+    const std::string before = snapshot(db());
+    EXPECT_THROW(run(all), suitedb::DbError);
+    EXPECT_EQ(snapshot(db()), before);
+}
+
+TEST_P(ConsolidationEngine, LineTakenAgainKeepsEveryLinkAndTheMarkNamesTheLatest) {
+    std::string first = run(baselineArguments());
+    Args again = baselineArguments();
+    arg(again, 11).text = "T";
+    std::string second = run(again);
+    ASSERT_EQ(first, "0000000101");
+    ASSERT_EQ(second, "0000000102");
+    // R1 item 1 was taken by both runs; R2 item 3 by 77 and the second run.
+    const std::vector<suitedb::Param> r1 = {"0002", "0002", "0000000001", std::int64_t{1}};
+    EXPECT_EQ(scalar(db(),
+                     "SELECT COUNT(*) FROM ITCONSSOLIORIG WHERE CDFILSOLI = ? AND CDFILLANCA = ?"
+                     " AND NRSOLICMP = ? AND NRITEM = ?",
+                     r1),
+              2);
+    EXPECT_EQ(scalar(db(),
+                     "SELECT COUNT(*) FROM ITSOLICMP WHERE NRCONSSOLI = '0000000102'"),
+              8);
+    EXPECT_EQ(scalar(db(), "SELECT COUNT(*) FROM ITCONSSOLIORIG WHERE NRCONSSOLI = '0000000077'"),
+              2);
+    EXPECT_EQ(consolidatedQuantities(db(), second),
+              (Quantities{{"P1", 23}, {"P2", 7}, {"P3", 4}, {"P4", 4}}));
+    EXPECT_EQ(consistencyFaults(db()), "");
+}
+
+TEST_P(ConsolidationEngine, BadArgumentsAreRefusedBeforeAnyWrite) {
+    const std::tuple<const char*, std::function<void(Args&)>, const char*> cases[] = {
+        {"too few arguments", [](Args& a) { a.pop_back(); }, "takes 19 arguments"},
+        {"date where a text belongs", [](Args& a) { arg(a, 2) = date(2024, 1, 1); },
+         "argument 2 (buyer list): must be a text"},
+        {"text where a date belongs", [](Args& a) { arg(a, 8) = Argument::byRef("2024-03-01"); },
+         "argument 8 (first delivery date): must be a date"},
+        {"buyer list with a quote", [](Args& a) { arg(a, 2).text = "COMP1'"; },
+         "argument 2 (buyer list): item 1 contains the character '''"},
+        {"buyer list with SQL", [](Args& a) { arg(a, 2).text = "COMP1) OR 1=1 --"; },
+         "argument 2 (buyer list): item 1 contains the character ')'"},
+        {"buyer list with a semicolon",
+         [](Args& a) { arg(a, 2).text = "COMP1;DELETE FROM ITSOLICMP"; },
+         "item 1 contains the character ';'"},
+        {"buyer code over 12", [](Args& a) { arg(a, 2).text = "COMP1,ABCDEFGHIJKLM"; },
+         "argument 2 (buyer list): item 2 has 13 characters; at most 12"},
+        {"empty branch item", [](Args& a) { arg(a, 4).text = "0002,,0003"; },
+         "argument 4 (requesting-branch list): item 2 is empty"},
+        {"trailing comma", [](Args& a) { arg(a, 4).text = "0002,"; }, "item 2 is empty"},
+        {"branch code over 4 in the list", [](Args& a) { arg(a, 4).text = "00021"; },
+         "argument 4 (requesting-branch list): item 1 has 5 characters"},
+        {"request key of 19", [](Args& a) { arg(a, 15).text = "0002000200000000011"; },
+         "argument 15 (request list): item 1 has 19 characters"},
+        {"request key without a number", [](Args& a) { arg(a, 15).text = "00020002"; },
+         "item 1 has an empty request number"},
+        {"request key with a blank inside a part",
+         [](Args& a) { arg(a, 15).text = "0 020002000000001"; },
+         "item 1 has a blank inside its requesting branch"},
+        {"request key with a quote", [](Args& a) { arg(a, 15).text = "00020002'00000001"; },
+         "item 1 contains the character '''"},
+        {"processing branch over 4", [](Args& a) { arg(a, 1).text = "00011"; },
+         "argument 1 (processing branch): '00011' has 5 characters; at most 4"},
+        {"processing branch empty", [](Args& a) { arg(a, 1).text = "  "; },
+         "argument 1 (processing branch): is empty"},
+        {"central branch empty", [](Args& a) { arg(a, 3).text = ""; },
+         "argument 3 (central purchasing branch): is empty"},
+        {"stock branch over 4", [](Args& a) { arg(a, 5).text = "ABCDE"; },
+         "argument 5 (stock branch): 'ABCDE' has 5 characters"},
+        {"stock branch missing with stock on",
+         [](Args& a) {
+             arg(a, 5).text = "";
+             arg(a, 10).text = "S";
+         },
+         "argument 5 (stock branch): is empty, but the consider-stock option"},
+        {"product code over 20", [](Args& a) { arg(a, 7).text = std::string(21, 'Z'); },
+         "argument 7 (last product code): 'ZZZZZZZZZZZZZZZZZZZZZ' has 21 characters"},
+        {"control character in a code", [](Args& a) { arg(a, 6).text = std::string("01\n02"); },
+         "argument 6 (first product code): contains a control character"},
+        {"date before 1900", [](Args& a) { arg(a, 8) = date(1899, 12, 31); },
+         "argument 8 (first delivery date): the date"},
+        {"date after 2999", [](Args& a) { arg(a, 9) = date(3000, 1, 1); },
+         "argument 9 (last delivery date): the date"},
+        {"processing date out of range", [](Args& a) { arg(a, 13) = Argument::ofDate(-1e9); },
+         "argument 13 (processing date)"},
+        {"lower-case option", [](Args& a) { arg(a, 10).text = "s"; },
+         "argument 10 (consider-stock option): \"s\" is not a valid option; expected \"S\" or \"N\""},
+        {"S for which-requests", [](Args& a) { arg(a, 11).text = "S"; },
+         "argument 11 (which-requests option): \"S\" is not a valid option; expected \"T\" or \"N\""},
+        {"N for all-requests", [](Args& a) { arg(a, 14).text = "N"; },
+         "expected \"T\" or the empty text"},
+        {"blank option", [](Args& a) { arg(a, 19).text = " "; },
+         "argument 19 (OL-parametrisation option)"},
+        {"empty option", [](Args& a) { arg(a, 16).text = ""; },
+         "argument 16 (consider-open-consolidations option)"},
+        {"option with SQL", [](Args& a) { arg(a, 17).text = "S' OR 'x'='x"; },
+         "argument 17 (consider-AF option)"},
+        {"AF option two letters", [](Args& a) { arg(a, 18).text = "SS"; },
+         "argument 18 (safety-limit option)"},
+        {"origin option", [](Args& a) { arg(a, 12).text = "T"; }, "argument 12 (origin-product"},
+        {"request list refused even when 14 is T", [](Args& a) { arg(a, 15).text = ";"; },
+         "argument 15 (request list)"},
+    };
+    const std::string before = snapshot(db());
+    for (const auto& [name, change, message] : cases) {
+        SCOPED_TRACE(name);
+        Args args = baselineArguments();
+        change(args);
+        try {
+            run(args);
+            ADD_FAILURE() << "accepted";
+        } catch (const ArgumentError& e) {
+            EXPECT_NE(std::string(e.what()).find(message), std::string::npos) << e.what();
+        }
+    }
+    EXPECT_EQ(snapshot(db()), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, ConsolidationEngine,
+                         ::testing::Values(DbKind::Sqlite, DbKind::Postgres), dbName);
+
+}  // namespace
+}  // namespace rqc::test

@@ -1,0 +1,192 @@
+#include "appserver/server_config.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "support/temp_dir.h"
+
+using rqc::appserver::applyConfigFile;
+using rqc::appserver::applySetting;
+using rqc::appserver::ConfigError;
+using rqc::appserver::parseCommandLine;
+using rqc::appserver::ServerConfig;
+
+namespace {
+
+std::string errorOf(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const ConfigError& e) {
+        return e.what();
+    }
+    return "";
+}
+
+void writeFile(const std::string& path, const std::string& text) {
+    std::ofstream(path) << text;
+}
+
+}  // namespace
+
+TEST(ServerConfig, DefaultsAreLoopbackPort4100AndTheEmbeddedDatabase) {
+    ServerConfig c;
+    std::string help;
+    ASSERT_TRUE(parseCommandLine({}, c, help));
+    EXPECT_EQ(c.host, "127.0.0.1");
+    EXPECT_EQ(c.port, 4100);
+    EXPECT_EQ(c.db, "var/rqc.db");
+    EXPECT_TRUE(c.usesDefaultDatabase());
+    EXPECT_GE(c.threads, 4u);
+    EXPECT_EQ(c.maxFrame, 64u * 1024 * 1024);
+}
+
+TEST(ServerConfig, ValidSettingsAreStored) {
+    struct Case {
+        const char* key;
+        const char* value;
+        std::function<bool(const ServerConfig&)> check;
+    };
+    const Case cases[] = {
+        {"listen", "127.0.0.1:0", [](auto& c) { return c.host == "127.0.0.1" && c.port == 0; }},
+        {"listen", "[::1]:5000", [](auto& c) { return c.host == "::1" && c.port == 5000; }},
+        {"listen", "localhost:65535", [](auto& c) { return c.host == "127.0.0.1" && c.port == 65535; }},
+        {"threads", "1", [](auto& c) { return c.threads == 1; }},
+        {"threads", "256", [](auto& c) { return c.threads == 256; }},
+        {"max-frame", "4096", [](auto& c) { return c.maxFrame == 4096; }},
+        {"max-frame", "8K", [](auto& c) { return c.maxFrame == 8192; }},
+        {"max-frame", "2M", [](auto& c) { return c.maxFrame == 2u * 1024 * 1024; }},
+        {"log-level", "warn", [](auto& c) { return c.logLevel == "warn"; }},
+        {"db", "postgresql://postgres@127.0.0.1:5432/x",
+         [](auto& c) { return c.db == "postgresql://postgres@127.0.0.1:5432/x"; }},
+        {"port-file", "/tmp/p", [](auto& c) { return c.portFile == "/tmp/p"; }},
+    };
+    for (const auto& k : cases) {
+        ServerConfig c;
+        applySetting(c, k.key, k.value);
+        EXPECT_TRUE(k.check(c)) << k.key << " = " << k.value;
+    }
+}
+
+TEST(ServerConfig, BadValuesAreRefusedWithAMessageNamingTheFault) {
+    struct Case {
+        const char* key;
+        const char* value;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"listen", "127.0.0.1", "HOST:PORT"},
+        {"listen", "127.0.0.1:65536", "not a number from 0 to 65535"},
+        {"listen", "127.0.0.1:-1", "not a number from 0 to 65535"},
+        {"listen", "example.org:80", "is not an IP address"},
+        {"listen", ":80", "is not an IP address"},
+        {"threads", "0", "from 1 to 256"},
+        {"threads", "4x", "from 1 to 256"},
+        {"threads", "257", "from 1 to 256"},
+        {"max-frame", "100", "from 1024"},
+        {"max-frame", "2G", "from 1024"},
+        {"max-frame", "99999999999999999999", "from 1024"},
+        {"log-level", "loud", "must be one of"},
+        {"db", "", "must name"},
+        {"colour", "blue", "unknown key 'colour'"},
+    };
+    for (const auto& k : cases) {
+        ServerConfig c;
+        const ServerConfig before = c;
+        std::string msg = errorOf([&] { applySetting(c, k.key, k.value); });
+        EXPECT_NE(msg.find(k.message), std::string::npos)
+            << k.key << " = " << k.value << " gave: " << msg;
+        EXPECT_EQ(c.port, before.port);
+        EXPECT_EQ(c.threads, before.threads);
+        EXPECT_EQ(c.maxFrame, before.maxFrame);
+    }
+}
+
+TEST(ServerConfig, FileIsReadWithCommentsAndBlanks) {
+    rqc::test::TempDir dir;
+    const std::string path = dir.file("server.conf");
+    writeFile(path,
+              "# rqc-appserver\n"
+              "\n"
+              "db = /srv/rqc.db\n"
+              "  listen=127.0.0.1:4200  \n"
+              "threads = 6\r\n"
+              "max-frame = 1M\n"
+              "log-level = debug\n"
+              "port-file = /tmp/rqc.port\n");
+    ServerConfig c;
+    applyConfigFile(c, path);
+    EXPECT_EQ(c.db, "/srv/rqc.db");
+    EXPECT_EQ(c.port, 4200);
+    EXPECT_EQ(c.threads, 6u);
+    EXPECT_EQ(c.maxFrame, 1024u * 1024);
+    EXPECT_EQ(c.logLevel, "debug");
+    EXPECT_EQ(c.portFile, "/tmp/rqc.port");
+}
+
+TEST(ServerConfig, FileErrorsNameTheFileAndLine) {
+    rqc::test::TempDir dir;
+    struct Case {
+        const char* text;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"threads = 4\nbogus = 1\n", ":2: unknown key 'bogus'"},
+        {"# c\nthreads\n", ":2: expected 'key = value'"},
+        {"threads = 4\n\nthreads = 5\n", ":3: key 'threads' already set at line 1"},
+        {"listen = 127.0.0.1:99999\n", ":1: listen port '99999'"},
+        {"threads = many\n", ":1: threads must be a whole number"},
+    };
+    for (const auto& k : cases) {
+        const std::string path = dir.file("bad.conf");
+        writeFile(path, k.text);
+        ServerConfig c;
+        std::string msg = errorOf([&] { applyConfigFile(c, path); });
+        EXPECT_NE(msg.find(path + k.message), std::string::npos) << msg;
+    }
+    ServerConfig c;
+    EXPECT_NE(errorOf([&] { applyConfigFile(c, dir.file("missing.conf")); })
+                  .find("cannot read configuration file"),
+              std::string::npos);
+}
+
+TEST(ServerConfig, CommandLineOverridesTheFile) {
+    rqc::test::TempDir dir;
+    const std::string path = dir.file("server.conf");
+    writeFile(path, "threads = 6\nlisten = 127.0.0.1:4200\ndb = from-file.db\n");
+    ServerConfig c;
+    std::string help;
+    ASSERT_TRUE(parseCommandLine({"--threads", "2", "--config", path, "--db", "cli.db"}, c, help));
+    EXPECT_EQ(c.threads, 2u);
+    EXPECT_EQ(c.port, 4200);
+    EXPECT_EQ(c.db, "cli.db");
+}
+
+TEST(ServerConfig, CommandLineFaultsAreReported) {
+    struct Case {
+        std::vector<std::string> args;
+        const char* message;
+    };
+    const std::vector<Case> cases = {
+        {{"--threads", "zero"}, "option --threads: threads must be a whole number"},
+        {{"--listen", "nowhere"}, "option --listen: listen must be HOST:PORT"},
+        {{"--frobnicate"}, "command line:"},
+        {{"--config", "/nonexistent/rqc.conf"}, "cannot read configuration file"},
+    };
+    for (const auto& k : cases) {
+        ServerConfig c;
+        std::string help;
+        std::string msg = errorOf([&] { parseCommandLine(k.args, c, help); });
+        EXPECT_NE(msg.find(k.message), std::string::npos) << msg;
+    }
+}
+
+TEST(ServerConfig, HelpListsEveryOption) {
+    ServerConfig c;
+    std::string help;
+    EXPECT_FALSE(parseCommandLine({"--help"}, c, help));
+    for (const char* option : {"--config", "--db", "--listen", "--threads", "--max-frame",
+                               "--log-level", "--port-file"}) {
+        EXPECT_NE(help.find(option), std::string::npos) << option;
+    }
+}

@@ -1,0 +1,296 @@
+#include "net_connection.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <asio.hpp>
+#include <filesystem>
+
+#include "client_data_set.h"
+#include "check_result_serv.h"
+#include "protocol/protocol.h"
+#include "protocol/recording_peer.h"
+#include "server_process.h"
+#include "temp_dir.h"
+
+using namespace rqc::protocol;
+using rqc::test::RecordingPeer;
+
+namespace {
+
+constexpr const char* kObject = "Rqc04100.rdmConsolidaSolicita";
+
+struct Connected {
+    explicit Connected(const RecordingPeer& peer) {
+        net.ServerName = kObject;
+        net.Host = "127.0.0.1";
+        net.Port = peer.port();
+        net.ThrowException = false;
+        net.SetConnected(true);
+    }
+    TNetConnection net;
+};
+
+std::uint16_t closedPort() {
+    asio::io_context io;
+    asio::ip::tcp::acceptor a(io, {asio::ip::make_address("127.0.0.1"), 0});
+    return a.local_endpoint().port();
+}
+
+template <class E>
+std::string messageOf(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const E& e) {
+        return e.what();
+    }
+    return "";
+}
+
+}  // namespace
+
+TEST(NetConnection, EveryArgumentKindReachesTheServer) {
+    RecordingPeer peer;
+    Connected c(peer);
+    c.net.SetUserName("ana.souza");
+    QString ref = QStringLiteral("Solicitação 0001");
+    c.net.AppServer().Call("GetConsSoli", {TServerArg::Value("Çé ü"), TServerArg::Ref(ref),
+                                           TServerArg::Date(45292.5), TServerArg::Value("")});
+
+    ASSERT_EQ(peer.calls().size(), 1u);
+    const CallRequest got = peer.calls()[0];
+    EXPECT_EQ(got.object, kObject);
+    EXPECT_EQ(got.user, "ana.souza");
+    EXPECT_EQ(got.descriptor.method, "GetConsSoli");
+    EXPECT_EQ(got.descriptor.callKind, 1);
+    EXPECT_EQ(got.descriptor.argCount, 4);
+    EXPECT_EQ(got.descriptor.namedArgCount, 0);
+    EXPECT_EQ(got.descriptor.typeCodes, (std::vector<std::uint8_t>{0x48, 0xC8, 0x07, 0x48}));
+    EXPECT_EQ(got.args[0].text, "Çé ü");
+    EXPECT_EQ(got.args[1].text, "Solicitação 0001");
+    EXPECT_EQ(got.args[2].date, 45292.5);
+    EXPECT_EQ(got.args[3].text, "");
+}
+
+TEST(NetConnection, ResultKindsComeBackAsSent) {
+    RecordingPeer peer;
+    Connected c(peer);
+    DataPacket p;
+    p.fields = {{"IDUTPRODPREF", FieldType::Text, 1, "PARCMPSUP.IDUTPRODPREF"}};
+    p.addRow({"S"});
+    struct Case {
+        std::string name;
+        CallResult sent;
+        TServerResult::Kind kind;
+        QString text;
+    };
+    const std::vector<Case> cases = {
+        {"empty", CallResult{}, TServerResult::Kind::Empty, ""},
+        {"text", CallResult::ofText("0000000042"), TServerResult::Kind::Text, "0000000042"},
+        {"blank text", CallResult::ofText("  "), TServerResult::Kind::Text, "  "},
+        {"error", CallResult::error("branch 9999 unknown"), TServerResult::Kind::Error,
+         "branch 9999 unknown"},
+        {"packet", CallResult::ofPacket(p), TServerResult::Kind::Packet, ""},
+    };
+    for (const auto& tc : cases) {
+        SCOPED_TRACE(tc.name);
+        peer.setScript([&](const CallRequest&) { return RecordingPeer::Reply::answer(tc.sent); });
+        const TServerResult r = c.net.AppServer().Call("M", {});
+        EXPECT_EQ(r.kind(), tc.kind);
+        if (r.IsPacket()) {
+            ASSERT_NE(r.Packet(), nullptr);
+            EXPECT_EQ(r.Packet()->cell(0, 0), "S");
+        } else {
+            EXPECT_EQ(r.AsString(), tc.text);
+        }
+    }
+}
+
+TEST(NetConnection, ByReferenceVariablesTakeTheServerValuesAfterSuccess) {
+    RecordingPeer peer;
+    peer.answerEchoingRefs(CallResult::ofText("1"), "-server", /*touchByValue=*/true);
+    Connected c(peer);
+    QString byValue = "v";
+    QString first = "0001;0002";
+    QString second = "";
+    c.net.AppServer().Call("M", {TServerArg::Value(byValue), TServerArg::Ref(first),
+                                 TServerArg::Date(1), TServerArg::Ref(second)});
+    EXPECT_EQ(byValue, "v");  // by value: never written, although the peer sent a value for it
+    EXPECT_EQ(first, "0001;0002-server");
+    EXPECT_EQ(second, "-server");
+    // The next call sends what the variables now hold.
+    c.net.AppServer().Call("M", {TServerArg::Ref(first)});
+    EXPECT_EQ(peer.calls().back().args[0].text, "0001;0002-server");
+}
+
+TEST(NetConnection, ByReferenceVariablesKeepTheirValuesAfterAFailure) {
+    struct Case {
+        std::string name;
+        bool throwException;
+        RecordingPeer::Reply reply;
+        std::string expectedException;  // "" when Call returns an Error result
+    };
+    CallResult error = CallResult::error("cannot consolidate");
+    const std::vector<Case> cases = {
+        {"server error returned", false, RecordingPeer::Reply::answer(error), ""},
+        {"server error raised", true, RecordingPeer::Reply::answer(error),
+         "application server error in GetConsSoli: cannot consolidate"},
+        {"connection lost", false, RecordingPeer::Reply::close(), "connection closed by"},
+    };
+    for (const auto& tc : cases) {
+        SCOPED_TRACE(tc.name);
+        RecordingPeer peer;
+        peer.setScript([&](const CallRequest&) { return tc.reply; });
+        Connected c(peer);
+        c.net.ThrowException = tc.throwException;
+        QString list = "0001";
+        std::string message;
+        try {
+            const TServerResult r = c.net.AppServer().Call("GetConsSoli", {TServerArg::Ref(list)});
+            EXPECT_TRUE(r.IsError());
+            EXPECT_EQ(r.AsString(), "cannot consolidate");
+        } catch (const std::exception& e) {
+            message = e.what();
+        }
+        if (tc.expectedException.empty()) {
+            EXPECT_EQ(message, "");
+        } else {
+            EXPECT_NE(message.find(tc.expectedException), std::string::npos) << message;
+        }
+        EXPECT_EQ(list, "0001");
+    }
+}
+
+TEST(NetConnection, ConnectionLossRaisesNetErrorAndLeavesItDisconnected) {
+    RecordingPeer peer;
+    peer.setScript([](const CallRequest&) { return RecordingPeer::Reply::close(); });
+    Connected c(peer);
+    const std::string m = messageOf<ENetError>([&] { c.net.AppServer().Call("GetParaCmpSup", {}); });
+    EXPECT_NE(m.find("call of GetParaCmpSup on Rqc04100.rdmConsolidaSolicita failed"),
+              std::string::npos)
+        << m;
+    EXPECT_FALSE(c.net.Connected());
+}
+
+TEST(NetConnection, BeforeConnectRunsOnEveryConnectBeforeConnecting) {
+    RecordingPeer peer;
+    TNetConnection net;
+    net.ServerName = kObject;
+    net.Port = 0;  // only the handler knows the port
+    std::vector<int> connectionsSeenByHandler;
+    std::vector<QObject*> senders;
+    net.BeforeConnect = [&](QObject* sender) {
+        connectionsSeenByHandler.push_back(peer.connectionsAccepted());
+        senders.push_back(sender);
+        net.Host = "127.0.0.1";
+        net.Port = peer.port();
+    };
+    for (int i = 0; i < 3; ++i) {
+        net.SetConnected(true);
+        EXPECT_TRUE(net.Connected());
+        net.AppServer().Call("M", {});  // the connection is accepted by now
+        net.SetConnected(false);
+        EXPECT_FALSE(net.Connected());
+    }
+    EXPECT_EQ(connectionsSeenByHandler, (std::vector<int>{0, 1, 2}));
+    EXPECT_EQ(senders, (std::vector<QObject*>{&net, &net, &net}));
+    EXPECT_EQ(peer.connectionsAccepted(), 3);
+}
+
+TEST(NetConnection, ConnectingWhenConnectedDoesNothing) {
+    RecordingPeer peer;
+    Connected c(peer);
+    int runs = 0;
+    c.net.BeforeConnect = [&](QObject*) { ++runs; };
+    c.net.SetConnected(true);
+    EXPECT_EQ(runs, 0);
+    c.net.AppServer().Call("M", {});
+    EXPECT_EQ(peer.connectionsAccepted(), 1);
+}
+
+TEST(NetConnection, FailingBeforeConnectCancelsTheConnect) {
+    RecordingPeer peer;
+    TNetConnection net;
+    net.ServerName = kObject;
+    net.Port = peer.port();
+    net.BeforeConnect = [](QObject*) { throw std::runtime_error("no configuration"); };
+    EXPECT_THROW(net.SetConnected(true), std::runtime_error);
+    EXPECT_FALSE(net.Connected());
+}
+
+TEST(NetConnection, DisconnectedCallsAndBadSettingsGiveClearErrors) {
+    const std::uint16_t refused = closedPort();
+    struct Case {
+        std::string name;
+        QString host;
+        int port;
+        std::string expected;
+    };
+    const std::vector<Case> cases = {
+        {"refused", "127.0.0.1", refused,
+         "application server Rqc04100.rdmConsolidaSolicita: cannot connect to 127.0.0.1:" +
+             std::to_string(refused)},
+        {"port zero", "127.0.0.1", 0, "port 0 is not a valid port"},
+        {"port too high", "127.0.0.1", 70000, "port 70000 is not a valid port"},
+        {"no host", "", 5000, "no host is set"},
+    };
+    for (const auto& tc : cases) {
+        SCOPED_TRACE(tc.name);
+        TNetConnection net;
+        net.ServerName = kObject;
+        net.Host = tc.host;
+        net.Port = tc.port;
+        const std::string m = messageOf<ENetError>([&] { net.SetConnected(true); });
+        EXPECT_NE(m.find(tc.expected), std::string::npos) << m;
+        EXPECT_FALSE(net.Connected());
+        const std::string call = messageOf<ENetError>([&] { net.AppServer().Call("M", {}); });
+        EXPECT_NE(call.find("cannot call M: not connected"), std::string::npos) << call;
+    }
+}
+
+TEST(NetConnection, UserNameDefaultsToTheOperatingSystemUser) {
+    TNetConnection net;
+    EXPECT_FALSE(net.UserName().isEmpty());
+    net.SetUserName("outro");
+    EXPECT_EQ(net.UserName(), "outro");
+}
+
+// Against the real application server, when the build has it.
+TEST(NetConnection, RealServerAnswersLookupsAndErrors) {
+    const std::string binary = rqc::test::ServerProcess::binary("rqc-appserver");
+    if (!std::filesystem::exists(binary)) GTEST_SKIP() << "rqc-appserver not built";
+    rqc::test::TempDir dir;
+    rqc::test::ServerProcess server({dir.file("suite.db"), dir.path().string(), {}});
+    server.start();
+
+    TNetConnection net;
+    net.ServerName = kObject;
+    net.ThrowException = false;
+    net.BeforeConnect = [&](QObject*) {
+        net.Host = "127.0.0.1";
+        net.Port = server.port();
+    };
+    net.SetConnected(true);
+
+    QString branches = "";
+    QString all = "T";
+    const TServerResult r = net.AppServer().Call(
+        "GetSolicitacao", {TServerArg::Date(dateFromYmd(1900, 1, 1)),
+                           TServerArg::Date(dateFromYmd(9999, 12, 31)), TServerArg::Ref(branches),
+                           TServerArg::Ref(all)});
+    TClientDataSet cds;
+    cds.setObjectName("cdsSolicitacao");
+    for (const char* f : {"IDMARCADO", "CHAVE", "CDFILSOLI", "CDFILLANCA", "NRSOLICMP"}) {
+        cds.AddField(f, 1);
+    }
+    cds.SetData(CheckResultServ(r, true, 0));
+    EXPECT_TRUE(cds.Active());
+    EXPECT_EQ(all, "T");  // the server leaves by-reference values as received
+
+    QString branch = "0001";
+    const TServerResult bad = net.AppServer().Call("NoSuchMethod", {TServerArg::Ref(branch)});
+    EXPECT_TRUE(bad.IsError());
+    EXPECT_FALSE(bad.AsString().isEmpty());
+    EXPECT_THROW(CheckResultServ(bad, true, 0), EServerError);
+    net.SetConnected(false);
+}
