@@ -78,12 +78,20 @@ private:
 const char* const kNet =
     "(QTSOLICITADA + QTLIMITESEG - QTESTOQUE - QTAF - QTCONSABERTA)";
 
+void clearWorkTables(suitedb::Connection& db) {
+    db.exec("DELETE FROM temp.RQC_CONS_SEL; DELETE FROM temp.RQC_CONS_AGG;"
+            " DELETE FROM temp.RQC_CONS_PROD");
+}
+
+// Work tables of one run. On SQLite, RQC_CONS_PROD holds the products in range with the
+// product they are consolidated under (a small keyed table beats a PRODUTO lookup per line),
+// and RQC_CONS_SEL keeps each line's rowid for the marking.
 void createWorkTables(suitedb::Connection& db, const Dialect& d) {
     std::string q = d.quantityType();
-    std::string sel =
-        "RQC_CONS_SEL (CDFILSOLI VARCHAR(4) NOT NULL, CDFILLANCA VARCHAR(4) NOT NULL, "
-        "NRSOLICMP VARCHAR(10) NOT NULL, NRITEM INTEGER NOT NULL, CDPRODUTO VARCHAR(10) NOT NULL, "
-        "QTSOLICITADA " + q + " NOT NULL)";
+    std::string sel = std::string("RQC_CONS_SEL (") + (d.pg() ? "" : "RID INTEGER NOT NULL, ") +
+                      "CDFILSOLI VARCHAR(4) NOT NULL, CDFILLANCA VARCHAR(4) NOT NULL, "
+                      "NRSOLICMP VARCHAR(10) NOT NULL, NRITEM INTEGER NOT NULL, "
+                      "CDPRODUTO VARCHAR(10) NOT NULL, QTSOLICITADA " + q + " NOT NULL)";
     std::string agg = "RQC_CONS_AGG (CDPRODUTO VARCHAR(10) PRIMARY KEY, QTSOLICITADA " + q +
                       ", QTLIMITESEG " + q + ", QTESTOQUE " + q + ", QTAF " + q +
                       ", QTCONSABERTA " + q + ", QTARREDONDA " + q + ")";
@@ -92,34 +100,59 @@ void createWorkTables(suitedb::Connection& db, const Dialect& d) {
                 " ON COMMIT DROP");
     } else {
         db.exec("CREATE TEMP TABLE IF NOT EXISTS " + sel + "; CREATE TEMP TABLE IF NOT EXISTS " +
-                agg + "; DELETE FROM temp.RQC_CONS_SEL; DELETE FROM temp.RQC_CONS_AGG");
+                agg +
+                "; CREATE TEMP TABLE IF NOT EXISTS RQC_CONS_PROD (CDPRODUTO TEXT PRIMARY KEY,"
+                " CDCONS TEXT NOT NULL) WITHOUT ROWID;");
+        clearWorkTables(db);
     }
+}
+
+// The products a line may have: tree code in range and buyer listed.
+void productFilter(Statement& s, const ConsSoliArguments& a, const Dialect& d) {
+    s << "p.CDARVPROD >= ? AND p.CDARVPROD <= ?";
+    s.bind(a.cdArvProdIni).bind(a.cdArvProdFin);
+    if (!a.compradores.empty()) {
+        s << " AND p.CDCOMPRADOR IN (" << d.listSource() << ")";
+        s.bind(d.listParam(a.compradores));
+    }
+}
+
+const char* consolidatedProduct(const ConsSoliArguments& a) {
+    return a.prodOrig() ? "COALESCE(p.CDPRODORIG, p.CDPRODUTO)" : "p.CDPRODUTO";
+}
+
+Statement selectProducts(const ConsSoliArguments& a, const Dialect& d) {
+    Statement s;
+    s << "INSERT INTO RQC_CONS_PROD (CDPRODUTO, CDCONS) SELECT p.CDPRODUTO, "
+      << consolidatedProduct(a) << " FROM PRODUTO p WHERE ";
+    productFilter(s, a, d);
+    return s;
 }
 
 Statement selectLines(const ConsSoliArguments& a, const Dialect& d) {
     Statement s;
-    s << "INSERT INTO RQC_CONS_SEL (CDFILSOLI, CDFILLANCA, NRSOLICMP, NRITEM, CDPRODUTO, "
-         "QTSOLICITADA) SELECT it.CDFILSOLI, it.CDFILLANCA, it.NRSOLICMP, it.NRITEM, "
-      << (a.prodOrig() ? "COALESCE(p.CDPRODORIG, p.CDPRODUTO)" : "it.CDPRODUTO")
+    s << "INSERT INTO RQC_CONS_SEL (" << (d.pg() ? "" : "RID, ")
+      << "CDFILSOLI, CDFILLANCA, NRSOLICMP, NRITEM, CDPRODUTO, QTSOLICITADA) SELECT "
+      << (d.pg() ? "" : "it.rowid, ")
+      << "it.CDFILSOLI, it.CDFILLANCA, it.NRSOLICMP, it.NRITEM, "
+      << (d.pg() ? consolidatedProduct(a) : "p.CDCONS")
       << ", it.QTSOLICITADA FROM ITSOLICMP it"
          " JOIN SOLICMP s ON s.CDFILSOLI = it.CDFILSOLI AND s.CDFILLANCA = it.CDFILLANCA"
          " AND s.NRSOLICMP = it.NRSOLICMP"
          " JOIN FILIAL f ON f.CDFILIAL = it.CDFILSOLI"
-         " JOIN PRODUTO p ON p.CDPRODUTO = it.CDPRODUTO"
-         " WHERE COALESCE(f.CDFILCENTCMP, f.CDFILIAL) = ?";
+      << (d.pg() ? " JOIN PRODUTO p" : " JOIN temp.RQC_CONS_PROD p")
+      << " ON p.CDPRODUTO = it.CDPRODUTO WHERE COALESCE(f.CDFILCENTCMP, f.CDFILIAL) = ?";
     s.bind(a.cdFilCentCmp);
     s << " AND s.DTENTREGA >= ? AND s.DTENTREGA <= ?";
     s.bind(a.dtEntregaIni).bind(a.dtEntregaFin);
-    s << " AND p.CDARVPROD >= ? AND p.CDARVPROD <= ?";
-    s.bind(a.cdArvProdIni).bind(a.cdArvProdFin);
+    if (d.pg()) {
+        s << " AND ";
+        productFilter(s, a, d);
+    }
     if (a.onlyNeverTaken()) s << " AND it.NRCONSSOLI IS NULL";
     if (!a.filiais.empty()) {
         s << " AND it.CDFILSOLI IN (" << d.listSource() << ")";
         s.bind(d.listParam(a.filiais));
-    }
-    if (!a.compradores.empty()) {
-        s << " AND p.CDCOMPRADOR IN (" << d.listSource() << ")";
-        s.bind(d.listParam(a.compradores));
     }
     if (!a.allRequests()) {
         s << " AND (it.CDFILSOLI, it.CDFILLANCA, it.NRSOLICMP) IN (" << d.requestKeySource()
@@ -262,6 +295,10 @@ std::string consolidate(suitedb::Connection& db, const ConsSoliArguments& a,
     }
     createWorkTables(db, d);
 
+    if (!d.pg()) {
+        Statement products = selectProducts(a, d);
+        if (db.execute(products.sql, products.params) == 0) return "";
+    }
     Statement sel = selectLines(a, d);
     if (db.execute(sel.sql, sel.params) == 0) return "";
 
@@ -298,15 +335,14 @@ std::string consolidate(suitedb::Connection& db, const ConsSoliArguments& a,
         d.pg() ? "UPDATE ITSOLICMP it SET NRCONSSOLI = ? FROM RQC_CONS_SEL s"
                  " WHERE it.CDFILSOLI = s.CDFILSOLI AND it.CDFILLANCA = s.CDFILLANCA"
                  " AND it.NRSOLICMP = s.NRSOLICMP AND it.NRITEM = s.NRITEM"
-               : "UPDATE ITSOLICMP SET NRCONSSOLI = ? WHERE (CDFILSOLI, CDFILLANCA, NRSOLICMP,"
-                 " NRITEM) IN (SELECT CDFILSOLI, CDFILLANCA, NRSOLICMP, NRITEM FROM"
+               : "UPDATE ITSOLICMP SET NRCONSSOLI = ? WHERE rowid IN (SELECT RID FROM"
                  " temp.RQC_CONS_SEL)",
         {number});
     if (marked != linked) {
         throw suitedb::DbError("consolidation " + number + " linked " + std::to_string(linked) +
                                " request lines but marked " + std::to_string(marked));
     }
-    if (!d.pg()) db.exec("DELETE FROM temp.RQC_CONS_SEL; DELETE FROM temp.RQC_CONS_AGG");
+    if (!d.pg()) clearWorkTables(db);
     tx.commit();
     return number;
 }

@@ -8,8 +8,8 @@
 namespace rqc::appserver {
 
 Listener::Listener(asio::io_context& io, const asio::ip::tcp::endpoint& endpoint,
-                   AcceptHandler onAccept)
-    : m_io(io),
+                   ContextPicker pick, AcceptHandler onAccept)
+    : m_pick(std::move(pick)),
       m_strand(asio::make_strand(io)),
       m_acceptor(m_strand),
       m_retry(m_strand),
@@ -37,7 +37,7 @@ void Listener::close(std::function<void()> then) {
 void Listener::accept() {
     if (m_closed) return;
     m_acceptor.async_accept(
-        asio::make_strand(m_io), [this](const std::error_code& ec, asio::ip::tcp::socket socket) {
+        m_pick(), [this](const std::error_code& ec, asio::ip::tcp::socket socket) {
             if (m_closed || ec == asio::error::operation_aborted) return;
             if (ec) {
                 spdlog::warn("accepting a connection failed: {}; retrying", ec.message());

@@ -1,6 +1,7 @@
 #pragma once
-// Accepts connections on one endpoint and hands each socket (TCP_NODELAY set, its executor a
-// fresh strand) to the accept handler. Accept failures are logged and retried shortly after.
+// Accepts connections on one endpoint and hands each socket (TCP_NODELAY set, created on the
+// io_context the picker names) to the accept handler. Accept failures are logged and retried
+// shortly after.
 
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
@@ -14,9 +15,11 @@ namespace rqc::appserver {
 class Listener {
 public:
     using AcceptHandler = std::function<void(asio::ip::tcp::socket)>;
+    using ContextPicker = std::function<asio::io_context&()>;
 
-    // Binds and listens; throws std::system_error when the endpoint cannot be used.
-    Listener(asio::io_context& io, const asio::ip::tcp::endpoint& endpoint, AcceptHandler onAccept);
+    // Binds and listens on `io`; throws std::system_error when the endpoint cannot be used.
+    Listener(asio::io_context& io, const asio::ip::tcp::endpoint& endpoint, ContextPicker pick,
+             AcceptHandler onAccept);
 
     asio::ip::tcp::endpoint endpoint() const { return m_acceptor.local_endpoint(); }
     void start();
@@ -27,7 +30,7 @@ public:
 private:
     void accept();
 
-    asio::io_context& m_io;
+    ContextPicker m_pick;
     asio::strand<asio::io_context::executor_type> m_strand;
     asio::ip::tcp::acceptor m_acceptor;
     asio::steady_timer m_retry;

@@ -2,6 +2,7 @@
 
 #include <spdlog/spdlog.h>
 
+#include <asio/executor_work_guard.hpp>
 #include <asio/io_context.hpp>
 #include <asio/ip/address.hpp>
 #include <asio/signal_set.hpp>
@@ -23,25 +24,41 @@ namespace {
 
 thread_local WorkerConnection* t_connection = nullptr;
 
+using WorkGuard = asio::executor_work_guard<asio::io_context::executor_type>;
+
 }  // namespace
 
+// One io_context per worker thread: a connection is served by the one thread that owns it,
+// so a call never changes threads between reading, running and answering.
 struct Server::Impl {
     Impl(const ServerConfig& c, const Dispatcher& d)
         : config(c),
           dispatcher(d),
+          contexts(makeContexts(c.threads)),
           handler([this](std::span<const std::byte> body, const std::string& peer) {
               return dispatcher.handleFrame(body, *t_connection, peer);
           }),
-          listener(io, endpoint(c), [this](asio::ip::tcp::socket socket) {
-              std::make_shared<Session>(std::move(socket), handler, config.maxFrame, sessions)
-                  ->start();
-          }) {}
+          listener(
+              *contexts.front(), endpoint(c),
+              [this]() -> asio::io_context& { return *contexts[next++ % contexts.size()]; },
+              [this](asio::ip::tcp::socket socket) {
+                  std::make_shared<Session>(std::move(socket), handler, config.maxFrame, sessions)
+                      ->start();
+              }) {
+        for (auto& io : contexts) guards.emplace_back(io->get_executor());
+    }
+
+    static std::vector<std::unique_ptr<asio::io_context>> makeContexts(unsigned n) {
+        std::vector<std::unique_ptr<asio::io_context>> out;
+        for (unsigned i = 0; i < n; ++i) out.push_back(std::make_unique<asio::io_context>(1));
+        return out;
+    }
 
     static asio::ip::tcp::endpoint endpoint(const ServerConfig& c) {
         return {asio::ip::make_address(c.host), c.port};
     }
 
-    void work() {
+    void work(asio::io_context& io) {
         WorkerConnection connection(config.db);
         t_connection = &connection;
         try {
@@ -54,7 +71,9 @@ struct Server::Impl {
 
     ServerConfig config;
     const Dispatcher& dispatcher;
-    asio::io_context io;
+    std::vector<std::unique_ptr<asio::io_context>> contexts;
+    std::vector<WorkGuard> guards;
+    std::size_t next = 0;  // used on the listener's strand only
     SessionSet sessions;
     FrameHandler handler;
     Listener listener;
@@ -77,7 +96,7 @@ std::uint16_t Server::port() const { return m_impl->listener.endpoint().port(); 
 
 void Server::run() {
     Impl& s = *m_impl;
-    s.signals.emplace(s.io, SIGINT, SIGTERM);
+    s.signals.emplace(*s.contexts.front(), SIGINT, SIGTERM);
     s.signals->async_wait([this](const std::error_code& ec, int signal) {
         if (ec) return;
         spdlog::info("signal {} received: no new connections, finishing calls under way",
@@ -86,8 +105,10 @@ void Server::run() {
     });
     s.listener.start();
     std::vector<std::thread> threads;
-    for (unsigned i = 1; i < s.config.threads; ++i) threads.emplace_back([&s] { s.work(); });
-    s.work();
+    for (std::size_t i = 1; i < s.contexts.size(); ++i) {
+        threads.emplace_back([&s, i] { s.work(*s.contexts[i]); });
+    }
+    s.work(*s.contexts.front());
     for (auto& t : threads) t.join();
 }
 
@@ -96,9 +117,8 @@ void Server::stop() {
     if (s.stopping.exchange(true)) return;
     s.listener.close([&s] {
         s.sessions.shutdownAll();
-        asio::post(s.io, [&s] {
-            if (s.signals) s.signals->cancel();
-        });
+        if (s.signals) s.signals->cancel();
+        for (auto& g : s.guards) g.reset();
     });
 }
 

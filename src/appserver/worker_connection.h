@@ -9,6 +9,11 @@
 
 namespace rqc::appserver {
 
+// Sorts of large answers stay in memory, and the file is read through a shared mapping rather
+// than copied into each connection's page cache.
+inline constexpr const char* kSqliteWorkerPragmas =
+    "PRAGMA temp_store = MEMORY; PRAGMA mmap_size = 268435456;";
+
 class WorkerConnection {
 public:
     explicit WorkerConnection(std::string target) : m_target(std::move(target)) {}

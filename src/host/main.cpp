@@ -1,10 +1,10 @@
 // suite: the host application. Reads its configuration, opens the suite database, and opens
 // screens from its menu (or from --open at start) by loading their modules.
 
+#include <CLI/CLI.hpp>
 #include <QApplication>
 #include <QDir>
 #include <QTimer>
-#include <CLI/CLI.hpp>
 #include <cstdio>
 #include <iostream>
 #include <memory>
@@ -25,7 +25,8 @@ constexpr int kGiveUpMs = 10000;
 
 int fail(const QString& text, bool interactive) {
     std::cerr << "suite: " << text.toStdString() << std::endl;
-    if (interactive) vlm::dialogs().error(text);
+    if (interactive)
+        vlm::dialogs().error(text);
     return 1;
 }
 
@@ -79,10 +80,12 @@ int main(int argc, char** argv) {
         for (const std::string& code : open) {
             opened = window.openScreen(QString::fromStdString(code)) && opened;
         }
-        if (interactive) return;
+        if (interactive)
+            return;
         QTimer::singleShot(kSettleMs, &window, [&] {
             const bool saved = window.grab().save(QString::fromStdString(screenshot));
-            if (!saved) std::cerr << "suite: cannot write " << screenshot << std::endl;
+            if (!saved)
+                std::cerr << "suite: cannot write " << screenshot << std::endl;
             QApplication::exit(saved && opened ? 0 : 1);
         });
     });

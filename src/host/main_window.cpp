@@ -12,8 +12,8 @@ namespace host {
 MainWindow::MainWindow(const QString& processingBranch, ModuleLoader& loader)
     : m_loader(loader), m_mdi(new QMdiArea(this)) {
     setObjectName(QStringLiteral("frmPrincipal"));
-    setWindowTitle(QStringLiteral("Suíte de Compras — Filial de processamento %1")
-                       .arg(processingBranch));
+    setWindowTitle(
+        QStringLiteral("Suíte de Compras — Filial de processamento %1").arg(processingBranch));
     m_mdi->setObjectName(QStringLiteral("mdiArea"));
     m_mdi->setBackground(QColor(128, 128, 128));
     setCentralWidget(m_mdi);

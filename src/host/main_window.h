@@ -11,7 +11,7 @@ namespace host {
 
 class MainWindow : public QMainWindow {
     Q_OBJECT
-public:
+  public:
     // `processingBranch` shows in the title bar; screens load through `loader`.
     MainWindow(const QString& processingBranch, ModuleLoader& loader);
 
@@ -20,7 +20,7 @@ public:
     // failed (the user has seen why).
     bool openScreen(const QString& code);
 
-private:
+  private:
     void showAbout();
 
     ModuleLoader& m_loader;

@@ -19,7 +19,8 @@ const QVector<ScreenModule>& screenModules() {
 
 const ScreenModule* findScreenModule(const QString& code) {
     for (const ScreenModule& m : screenModules()) {
-        if (m.code.compare(code, Qt::CaseInsensitive) == 0) return &m;
+        if (m.code.compare(code, Qt::CaseInsensitive) == 0)
+            return &m;
     }
     return nullptr;
 }
@@ -29,7 +30,8 @@ ModuleLoader::ModuleLoader(QString folder) : m_folder(std::move(folder)) {}
 ModuleLoader::~ModuleLoader() {
     // Deleting a QLibrary leaves the library loaded: screens torn down after us still run
     // its code.
-    for (QLibrary* lib : m_loaded) delete lib;
+    for (QLibrary* lib : m_loaded)
+        delete lib;
 }
 
 QString ModuleLoader::libraryPath(const ScreenModule& module) const {

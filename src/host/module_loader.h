@@ -25,12 +25,12 @@ const ScreenModule* findScreenModule(const QString& code);
 
 // A module that cannot be used: file missing or unloadable, or no IniProc entry.
 class ModuleError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
 class ModuleLoader {
-public:
+  public:
     // Modules are looked for in `folder` (the host binary's folder in the application).
     explicit ModuleLoader(QString folder);
     ~ModuleLoader();
@@ -49,7 +49,7 @@ public:
 
     QString libraryPath(const ScreenModule& module) const;
 
-private:
+  private:
     QString m_folder;
     QHash<QString, QLibrary*> m_loaded;  // by library base name; never unloaded
 };

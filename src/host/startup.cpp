@@ -25,9 +25,11 @@ vlm::HostConfig resolveConfig(const QString& explicitPath) {
 
 bool prepareEmbeddedDatabase(const vlm::HostConfig& config) {
     namespace fs = std::filesystem;
-    if (config.engine != vlm::DbEngine::Sqlite) return false;
+    if (config.engine != vlm::DbEngine::Sqlite)
+        return false;
     const fs::path file = config.dbPath.toStdString();
-    if (fs::exists(file)) return false;
+    if (fs::exists(file))
+        return false;
     const fs::path defaultFile =
         QDir::current().absoluteFilePath(QString::fromLatin1(kDefaultSqlite)).toStdString();
     if (file != defaultFile) {

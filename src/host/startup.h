@@ -11,7 +11,7 @@ namespace host {
 
 // The host cannot start; the message says why (shown to the user as is).
 class StartupError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 

@@ -31,8 +31,7 @@ struct Client::Impl {
         throw TransportError(what + " " + endpoint + ": " + ec.message());
     }
 
-    void readExact(void* data, std::size_t n, std::chrono::milliseconds timeout,
-                   const char* what) {
+    void readExact(void* data, std::size_t n, std::chrono::milliseconds timeout, const char* what) {
         bool done = false;
         std::error_code result;
         asio::async_read(socket, asio::buffer(data, n),
@@ -47,12 +46,15 @@ struct Client::Impl {
             throw TransportError(std::string("connection closed by ") + endpoint + " while " +
                                  what);
         }
-        if (result) fail(std::string("failed ") + what + " from", result);
+        if (result)
+            fail(std::string("failed ") + what + " from", result);
     }
 };
 
 Client::Client() : m_impl(std::make_unique<Impl>()) {}
-Client::~Client() { close(); }
+Client::~Client() {
+    close();
+}
 
 void Client::connect(const std::string& host, std::uint16_t port,
                      std::chrono::milliseconds timeout) {
@@ -61,9 +63,10 @@ void Client::connect(const std::string& host, std::uint16_t port,
     s.endpoint = host + ":" + std::to_string(port);
     asio::ip::tcp::resolver resolver(s.io);
     std::error_code ec;
-    auto endpoints = resolver.resolve(host, std::to_string(port),
-                                      asio::ip::resolver_base::numeric_service, ec);
-    if (ec) throw TransportError("cannot resolve " + s.endpoint + ": " + ec.message());
+    auto endpoints =
+        resolver.resolve(host, std::to_string(port), asio::ip::resolver_base::numeric_service, ec);
+    if (ec)
+        throw TransportError("cannot resolve " + s.endpoint + ": " + ec.message());
 
     bool done = false;
     std::error_code result;
@@ -87,13 +90,16 @@ void Client::connect(const std::string& host, std::uint16_t port,
 }
 
 void Client::close() noexcept {
-    if (!m_impl || !m_impl->socket.is_open()) return;
+    if (!m_impl || !m_impl->socket.is_open())
+        return;
     std::error_code ignored;
     m_impl->socket.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
     m_impl->socket.close(ignored);
 }
 
-bool Client::isOpen() const noexcept { return m_impl && m_impl->socket.is_open(); }
+bool Client::isOpen() const noexcept {
+    return m_impl && m_impl->socket.is_open();
+}
 
 CallResult Client::call(const CallRequest& request) {
     if (std::string problem = validateCall(request); !problem.empty()) {
@@ -107,10 +113,9 @@ CallResult Client::call(const CallRequest& request) {
     }
     const std::vector<std::byte> body = encodeCall(request);
     if (body.size() > m_maxFrame) {
-        throw std::invalid_argument("call of " + request.descriptor.method + " is " +
-                                    std::to_string(body.size()) +
-                                    " bytes, over the frame limit of " +
-                                    std::to_string(m_maxFrame));
+        throw std::invalid_argument(
+            "call of " + request.descriptor.method + " is " + std::to_string(body.size()) +
+            " bytes, over the frame limit of " + std::to_string(m_maxFrame));
     }
     std::vector<std::byte> header;
     appendFrameHeader(header, static_cast<std::uint32_t>(body.size()));
@@ -123,7 +128,8 @@ CallResult Client::call(const CallRequest& request) {
         done = true;
     });
     s.runFor(m_ioTimeout, done);
-    if (result) s.fail("failed sending to", result);
+    if (result)
+        s.fail("failed sending to", result);
 
     std::array<std::byte, kFrameHeaderSize> head{};
     s.readExact(head.data(), head.size(), m_ioTimeout, "reading the answer");
@@ -134,7 +140,8 @@ CallResult Client::call(const CallRequest& request) {
                              " bytes, over the frame limit of " + std::to_string(m_maxFrame));
     }
     std::vector<std::byte> answer(length);
-    if (length > 0) s.readExact(answer.data(), length, m_ioTimeout, "reading the answer");
+    if (length > 0)
+        s.readExact(answer.data(), length, m_ioTimeout, "reading the answer");
     try {
         return decodeResult(answer);
     } catch (const DecodeError& e) {

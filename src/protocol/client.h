@@ -12,12 +12,12 @@ namespace rqc::protocol {
 
 // Connection-level failure (cannot connect, connection lost, timeout, malformed answer).
 class TransportError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
 class Client {
-public:
+  public:
     Client();
     ~Client();
     Client(const Client&) = delete;
@@ -39,7 +39,7 @@ public:
     // TransportError and the connection is closed.
     void setIoTimeout(std::chrono::milliseconds timeout) { m_ioTimeout = timeout; }
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> m_impl;
     std::uint32_t m_maxFrame = kDefaultMaxFrame;

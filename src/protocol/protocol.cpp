@@ -45,7 +45,9 @@ constexpr long long kFirstDay = daysFromCivil(1, 1, 1) + kEpochOffset;
 constexpr long long kLastDay = daysFromCivil(9999, 12, 31) + kEpochOffset;
 static_assert(kEpochOffset == 25569);
 
-bool isLeap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+bool isLeap(int y) {
+    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
 
 int daysInMonth(int y, int m) {
     static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -70,10 +72,13 @@ const char* typeName(std::uint8_t code) {
 }
 
 bool isIntegerText(std::string_view s) {
-    if (!s.empty() && s.front() == '-') s.remove_prefix(1);
-    if (s.empty()) return false;
+    if (!s.empty() && s.front() == '-')
+        s.remove_prefix(1);
+    if (s.empty())
+        return false;
     for (char c : s) {
-        if (c < '0' || c > '9') return false;
+        if (c < '0' || c > '9')
+            return false;
     }
     return true;
 }
@@ -88,21 +93,21 @@ bool isFloatText(std::string_view s) {
 
 double dateFromYmd(int year, int month, int day) {
     if (!validYmd(year, month, day)) {
-        throw std::out_of_range("not a calendar date between years 1 and 9999: " +
-                                std::to_string(year) + "-" + std::to_string(month) + "-" +
-                                std::to_string(day));
+        throw std::out_of_range(
+            "not a calendar date between years 1 and 9999: " + std::to_string(year) + "-" +
+            std::to_string(month) + "-" + std::to_string(day));
     }
-    return static_cast<double>(daysFromCivil(year, static_cast<unsigned>(month),
-                                             static_cast<unsigned>(day)) +
-                               kEpochOffset);
+    return static_cast<double>(
+        daysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) +
+        kEpochOffset);
 }
 
 std::string dateToIso(double days) {
-    if (!std::isfinite(days)) throw std::out_of_range("date is not a finite number");
+    if (!std::isfinite(days))
+        throw std::out_of_range("date is not a finite number");
     const double whole = std::trunc(days);
     if (whole < static_cast<double>(kFirstDay) || whole > static_cast<double>(kLastDay)) {
-        throw std::out_of_range("date " + std::to_string(days) +
-                                " lies outside years 1 to 9999");
+        throw std::out_of_range("date " + std::to_string(days) + " lies outside years 1 to 9999");
     }
     const Ymd c = civilFromDays(static_cast<long long>(whole) - kEpochOffset);
     char buf[11];
@@ -121,11 +126,13 @@ std::string dateToIso(double days) {
 }
 
 std::optional<double> dateFromIso(std::string_view iso) {
-    if (iso.size() != 10 || iso[4] != '-' || iso[7] != '-') return std::nullopt;
+    if (iso.size() != 10 || iso[4] != '-' || iso[7] != '-')
+        return std::nullopt;
     auto digits = [&](std::size_t pos, std::size_t n) -> int {
         int v = 0;
         for (std::size_t i = pos; i < pos + n; ++i) {
-            if (iso[i] < '0' || iso[i] > '9') return -1;
+            if (iso[i] < '0' || iso[i] > '9')
+                return -1;
             v = v * 10 + (iso[i] - '0');
         }
         return v;
@@ -133,7 +140,8 @@ std::optional<double> dateFromIso(std::string_view iso) {
     const int y = digits(0, 4);
     const int m = digits(5, 2);
     const int d = digits(8, 2);
-    if (y < 0 || m < 0 || d < 0 || !validYmd(y, m, d)) return std::nullopt;
+    if (y < 0 || m < 0 || d < 0 || !validYmd(y, m, d))
+        return std::nullopt;
     return dateFromYmd(y, m, d);
 }
 
@@ -143,7 +151,8 @@ CallDescriptor CallDescriptor::forArguments(std::string method, const std::vecto
     d.argCount = static_cast<std::uint8_t>(args.size() > 255 ? 255 : args.size());
     d.namedArgCount = 0;
     d.typeCodes.reserve(args.size());
-    for (const auto& a : args) d.typeCodes.push_back(a.type);
+    for (const auto& a : args)
+        d.typeCodes.push_back(a.type);
     d.method = std::move(method);
     return d;
 }
@@ -154,12 +163,14 @@ void DataPacket::addRow(std::vector<Cell> row) {
                                     " cells, the packet has " + std::to_string(fields.size()) +
                                     " fields");
     }
-    for (auto& c : row) m_cells.push_back(std::move(c));
+    for (auto& c : row)
+        m_cells.push_back(std::move(c));
 }
 
 int DataPacket::fieldIndex(std::string_view name) const {
     for (std::size_t i = 0; i < fields.size(); ++i) {
-        if (fields[i].name == name) return static_cast<int>(i);
+        if (fields[i].name == name)
+            return static_cast<int>(i);
     }
     return -1;
 }
@@ -170,13 +181,15 @@ namespace {
 
 std::size_t packetSize(const DataPacket& p) {
     std::size_t n = 4;
-    for (const auto& f : p.fields) n += 4 + f.name.size() + 1 + 4 + 4 + f.origin.size();
+    for (const auto& f : p.fields)
+        n += 4 + f.name.size() + 1 + 4 + 4 + f.origin.size();
     n += 4;
     const std::size_t cells = p.rowCount() * p.fields.size();
     const auto& cs = p.cells();
     n += 4 * cells;
     for (std::size_t i = 0; i < cells; ++i) {
-        if (cs[i]) n += cs[i]->size();
+        if (cs[i])
+            n += cs[i]->size();
     }
     return n;
 }
@@ -207,7 +220,8 @@ void writePacket(wire::Writer& w, const DataPacket& p) {
 std::vector<std::byte> encodeCall(const CallRequest& call) {
     std::size_t size = wire::kHeaderSize + 4 + call.object.size() + 4 + call.user.size() + 3 +
                        call.descriptor.typeCodes.size() + 4 + call.descriptor.method.size();
-    for (const auto& a : call.args) size += a.type == kDate ? 8 : 4 + a.text.size();
+    for (const auto& a : call.args)
+        size += a.type == kDate ? 8 : 4 + a.text.size();
     std::vector<std::byte> out;
     wire::Writer w(out, size);
     w.header(wire::MessageType::Call);
@@ -216,7 +230,8 @@ std::vector<std::byte> encodeCall(const CallRequest& call) {
     w.u8(call.descriptor.callKind);
     w.u8(call.descriptor.argCount);
     w.u8(call.descriptor.namedArgCount);
-    for (std::uint8_t t : call.descriptor.typeCodes) w.u8(t);
+    for (std::uint8_t t : call.descriptor.typeCodes)
+        w.u8(t);
     w.text(call.descriptor.method);
     for (const auto& a : call.args) {
         if (a.type == kDate) {
@@ -245,7 +260,8 @@ std::vector<std::byte> encodeResult(const CallResult& result) {
     }
     size += 1;
     if (!error) {
-        for (const auto& [i, t] : result.byRef) size += 1 + 4 + t.size();
+        for (const auto& [i, t] : result.byRef)
+            size += 1 + 4 + t.size();
     }
     std::vector<std::byte> out;
     wire::Writer w(out, size);
@@ -292,28 +308,30 @@ CallRequest decodeCall(std::span<const std::byte> body) {
     d.argCount = r.u8("argument count");
     d.namedArgCount = r.u8("named-argument count");
     if (d.namedArgCount != 0) {
-        r.failBefore(1, "named arguments are not supported (count " +
-                            std::to_string(d.namedArgCount) + ")");
+        r.failBefore(
+            1, "named arguments are not supported (count " + std::to_string(d.namedArgCount) + ")");
     }
     r.need(d.argCount, "argument type codes");
     d.typeCodes.reserve(d.argCount);
     for (unsigned i = 0; i < d.argCount; ++i) {
         const std::uint8_t t = r.u8("argument type code");
         if (typeName(t) == nullptr) {
-            r.failBefore(1, "unknown type code " + wire::hex(t) + " of argument " +
-                                std::to_string(i + 1));
+            r.failBefore(
+                1, "unknown type code " + wire::hex(t) + " of argument " + std::to_string(i + 1));
         }
         d.typeCodes.push_back(t);
     }
     d.method = r.text("method name");
-    if (d.method.empty()) r.fail("the method name is empty");
+    if (d.method.empty())
+        r.fail("the method name is empty");
     call.args.reserve(d.argCount);
     for (unsigned i = 0; i < d.argCount; ++i) {
         const std::uint8_t t = d.typeCodes[i];
         const std::string what = "value of argument " + std::to_string(i + 1);
         if (t == kDate) {
             const double v = r.f64(what.c_str());
-            if (!std::isfinite(v)) r.failBefore(8, what + ": the date is not a finite number");
+            if (!std::isfinite(v))
+                r.failBefore(8, what + ": the date is not a finite number");
             call.args.push_back(Argument::ofDate(v));
         } else {
             call.args.push_back({t, r.text(what.c_str()), 0});
@@ -326,12 +344,16 @@ CallRequest decodeCall(std::span<const std::byte> body) {
 namespace {
 
 bool sameNameIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
+    if (a.size() != b.size())
+        return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
         char x = a[i], y = b[i];
-        if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 32);
-        if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 32);
-        if (x != y) return false;
+        if (x >= 'a' && x <= 'z')
+            x = static_cast<char>(x - 32);
+        if (y >= 'a' && y <= 'z')
+            y = static_cast<char>(y - 32);
+        if (x != y)
+            return false;
     }
     return true;
 }
@@ -349,7 +371,8 @@ void readPacket(wire::Reader& r, DataPacket& p) {
         FieldDef f;
         const std::string n = std::to_string(i + 1);
         f.name = r.text(("name of field " + n).c_str());
-        if (f.name.empty()) r.fail("field " + n + " has an empty name");
+        if (f.name.empty())
+            r.fail("field " + n + " has an empty name");
         for (const auto& other : p.fields) {
             if (sameNameIgnoringCase(other.name, f.name)) {
                 r.fail("field name '" + f.name + "' appears twice");
@@ -374,8 +397,8 @@ void readPacket(wire::Reader& r, DataPacket& p) {
     const std::uint64_t cellCount = std::uint64_t{rows} * fieldCount;
     if (cellCount > r.remaining() / 4) {
         r.failBefore(4, std::to_string(rows) + " rows of " + std::to_string(fieldCount) +
-                            " fields cannot fit in the remaining " +
-                            std::to_string(r.remaining()) + " bytes");
+                            " fields cannot fit in the remaining " + std::to_string(r.remaining()) +
+                            " bytes");
     }
     auto& cells = p.cells();
     cells.clear();
@@ -451,8 +474,7 @@ CallResult decodeResult(std::span<const std::byte> body) {
     }
     const std::uint8_t refs = r.u8("by-reference count");
     if (refs != 0 && result.kind == CallResult::Kind::Error) {
-        r.failBefore(1, "an error result carries " + std::to_string(refs) +
-                            " by-reference values");
+        r.failBefore(1, "an error result carries " + std::to_string(refs) + " by-reference values");
     }
     bool seen[256] = {};
     result.byRef.reserve(refs);
@@ -471,14 +493,15 @@ CallResult decodeResult(std::span<const std::byte> body) {
 
 std::string validateCall(const CallRequest& call) {
     const auto& d = call.descriptor;
-    if (call.object.empty()) return "the remote object name is empty";
-    if (d.method.empty()) return "the method name is empty";
+    if (call.object.empty())
+        return "the remote object name is empty";
+    if (d.method.empty())
+        return "the method name is empty";
     if (d.callKind != kCallKindMethod) {
         return "call kind " + std::to_string(d.callKind) + " is not 1 (method call)";
     }
     if (d.namedArgCount != 0) {
-        return "named arguments are not supported (count " + std::to_string(d.namedArgCount) +
-               ")";
+        return "named arguments are not supported (count " + std::to_string(d.namedArgCount) + ")";
     }
     if (call.args.size() > 255) {
         return std::to_string(call.args.size()) + " arguments, at most 255 are allowed";
@@ -488,8 +511,8 @@ std::string validateCall(const CallRequest& call) {
                " arguments, the call has " + std::to_string(call.args.size());
     }
     if (d.typeCodes.size() != call.args.size()) {
-        return "the descriptor has " + std::to_string(d.typeCodes.size()) +
-               " type codes for " + std::to_string(call.args.size()) + " arguments";
+        return "the descriptor has " + std::to_string(d.typeCodes.size()) + " type codes for " +
+               std::to_string(call.args.size()) + " arguments";
     }
     if (!wire::isUtf8(call.object) || !wire::isUtf8(call.user) || !wire::isUtf8(d.method)) {
         return "the object, user or method name is not valid UTF-8";
@@ -500,7 +523,8 @@ std::string validateCall(const CallRequest& call) {
         if (typeName(d.typeCodes[i]) == nullptr) {
             return n + ": unknown type code " + wire::hex(d.typeCodes[i]);
         }
-        if (typeName(a.type) == nullptr) return n + ": unknown type code " + wire::hex(a.type);
+        if (typeName(a.type) == nullptr)
+            return n + ": unknown type code " + wire::hex(a.type);
         if (a.type != d.typeCodes[i]) {
             return n + " is " + typeName(a.type) + " but the descriptor says " +
                    typeName(d.typeCodes[i]);
@@ -508,15 +532,18 @@ std::string validateCall(const CallRequest& call) {
         if (a.type == kDate && !std::isfinite(a.date)) {
             return n + ": the date is not a finite number";
         }
-        if (a.type != kDate && !wire::isUtf8(a.text)) return n + ": the text is not valid UTF-8";
+        if (a.type != kDate && !wire::isUtf8(a.text))
+            return n + ": the text is not valid UTF-8";
     }
     return {};
 }
 
 void applyByRef(const CallResult& result, std::vector<Argument>& args) {
-    if (result.kind == CallResult::Kind::Error) return;
+    if (result.kind == CallResult::Kind::Error)
+        return;
     for (const auto& [index, text] : result.byRef) {
-        if (index < args.size() && args[index].type == kTextByRef) args[index].text = text;
+        if (index < args.size() && args[index].type == kTextByRef)
+            args[index].text = text;
     }
 }
 
@@ -527,7 +554,8 @@ std::uint32_t frameLength(std::span<const std::byte, kFrameHeaderSize> header) {
 }
 
 void appendFrameHeader(std::vector<std::byte>& out, std::uint32_t bodyLength) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::byte>(bodyLength >> (8 * i)));
+    for (int i = 0; i < 4; ++i)
+        out.push_back(static_cast<std::byte>(bodyLength >> (8 * i)));
 }
 
 }  // namespace rqc::protocol

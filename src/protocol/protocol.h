@@ -25,7 +25,7 @@ inline constexpr std::uint8_t kCallKindMethod = 1;
 
 // Raised for any byte sequence that is not a well-formed message of this protocol version.
 class DecodeError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
@@ -59,8 +59,9 @@ struct CallDescriptor {
 };
 
 struct CallRequest {
-    std::string object;  // registered name of the remote object, e.g. "Rqc04100.rdmConsolidaSolicita"
-    std::string user;    // who is calling; recorded by methods that write
+    std::string
+        object;        // registered name of the remote object, e.g. "Rqc04100.rdmConsolidaSolicita"
+    std::string user;  // who is calling; recorded by methods that write
     CallDescriptor descriptor;
     std::vector<Argument> args;
 };
@@ -77,7 +78,7 @@ struct FieldDef {
 // A table of fields and rows; every cell is text or null (numbers and dates in their
 // canonical text form: integers in decimal, floats as shortest round-trip, dates ISO).
 class DataPacket {
-public:
+  public:
     using Cell = std::optional<std::string>;
 
     std::vector<FieldDef> fields;
@@ -95,7 +96,7 @@ public:
     const std::vector<Cell>& cells() const { return m_cells; }
     std::vector<Cell>& cells() { return m_cells; }
 
-private:
+  private:
     std::vector<Cell> m_cells;
 };
 

@@ -15,10 +15,12 @@ bool isUtf8(std::string_view s) {
         while (end - p >= 8) {
             std::uint64_t block;
             std::memcpy(&block, p, 8);
-            if ((block & 0x8080808080808080ull) != 0) break;
+            if ((block & 0x8080808080808080ull) != 0)
+                break;
             p += 8;
         }
-        if (p == end) break;
+        if (p == end)
+            break;
         const unsigned char c = *p;
         if (c < 0x80) {
             ++p;
@@ -38,9 +40,11 @@ bool isUtf8(std::string_view s) {
         } else {
             return false;
         }
-        if (end - p <= n) return false;
+        if (end - p <= n)
+            return false;
         for (int i = 1; i <= n; ++i) {
-            if ((p[i] & 0xC0) != 0x80) return false;
+            if ((p[i] & 0xC0) != 0x80)
+                return false;
             cp = cp << 6 | (p[i] & 0x3F);
         }
         if ((n == 2 && cp < 0x800) || (n == 3 && (cp < 0x10000 || cp > 0x10FFFF)) ||
@@ -74,8 +78,7 @@ void Reader::header(MessageType expected) {
     const auto version = static_cast<std::uint8_t>(m_data[2]);
     if (version != kProtocolVersion) {
         throw DecodeError("protocol version " + std::to_string(version) +
-                          " not supported, this side speaks " +
-                          std::to_string(kProtocolVersion));
+                          " not supported, this side speaks " + std::to_string(kProtocolVersion));
     }
     const auto type = static_cast<std::uint8_t>(m_data[3]);
     if (type != static_cast<std::uint8_t>(expected)) {

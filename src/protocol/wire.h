@@ -26,7 +26,7 @@ bool isUtf8(std::string_view s);
 
 // Writes into a buffer sized up front by the caller's exact size computation.
 class Writer {
-public:
+  public:
     Writer(std::vector<std::byte>& out, std::size_t size) : m_out(out) {
         m_out.resize(size);
         m_p = m_out.data();
@@ -47,17 +47,19 @@ public:
     }
     void f64(double v) {
         const auto bits = std::bit_cast<std::uint64_t>(v);
-        for (int i = 0; i < 8; ++i) *m_p++ = static_cast<std::byte>(bits >> (8 * i));
+        for (int i = 0; i < 8; ++i)
+            *m_p++ = static_cast<std::byte>(bits >> (8 * i));
     }
     void text(std::string_view s) {
         u32(static_cast<std::uint32_t>(s.size()));
-        if (!s.empty()) std::memcpy(m_p, s.data(), s.size());
+        if (!s.empty())
+            std::memcpy(m_p, s.data(), s.size());
         m_p += s.size();
     }
     // Trims the buffer to what was written (equal to the computed size when it was exact).
     void finish() { m_out.resize(static_cast<std::size_t>(m_p - m_out.data())); }
 
-private:
+  private:
     std::vector<std::byte>& m_out;
     std::byte* m_p = nullptr;
 };
@@ -65,7 +67,7 @@ private:
 // Reads a body; every failure throws DecodeError naming the message, the byte offset and
 // what was being read.
 class Reader {
-public:
+  public:
     Reader(std::span<const std::byte> body, const char* message)
         : m_data(body.data()), m_size(body.size()), m_message(message) {}
 
@@ -80,7 +82,8 @@ public:
     [[noreturn]] void failAt(std::size_t pos, const std::string& what) const;
 
     void need(std::size_t n, const char* what) const {
-        if (remaining() < n) truncated(n, what);
+        if (remaining() < n)
+            truncated(n, what);
     }
     void header(MessageType expected);
 
@@ -97,7 +100,8 @@ public:
     double f64(const char* what) {
         need(8, what);
         std::uint64_t bits = 0;
-        for (int i = 7; i >= 0; --i) bits = bits << 8 | static_cast<std::uint8_t>(m_data[m_pos + i]);
+        for (int i = 7; i >= 0; --i)
+            bits = bits << 8 | static_cast<std::uint8_t>(m_data[m_pos + i]);
         m_pos += 8;
         return std::bit_cast<double>(bits);
     }
@@ -108,7 +112,8 @@ public:
             truncated(std::size_t{4} + len, what);
         }
         std::string_view v(reinterpret_cast<const char*>(m_data + m_pos), len);
-        if (!isUtf8(v)) fail(std::string(what) + " is not valid UTF-8");
+        if (!isUtf8(v))
+            fail(std::string(what) + " is not valid UTF-8");
         m_pos += len;
         return std::string(v);
     }
@@ -150,7 +155,7 @@ public:
 
     void end() const;
 
-private:
+  private:
     std::uint32_t rawU32() const {
         const auto* p = m_data + m_pos;
         return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |

@@ -12,8 +12,10 @@ bool Connection::isPostgresTarget(std::string_view target) {
 }
 
 std::unique_ptr<Connection> Connection::open(const std::string& target) {
-    if (target.empty()) throw DbError("no database given (a SQLite file path or a PostgreSQL URL)");
-    if (isPostgresTarget(target)) return detail::openPostgres(target);
+    if (target.empty())
+        throw DbError("no database given (a SQLite file path or a PostgreSQL URL)");
+    if (isPostgresTarget(target))
+        return detail::openPostgres(target);
     if (target.starts_with("firebird:")) {
         throw DbError("cannot open '" + target +
                       "': Firebird databases are only created (rqc-suitedb init); the suite "
@@ -23,9 +25,12 @@ std::unique_ptr<Connection> Connection::open(const std::string& target) {
 }
 
 BulkLoader& BulkLoader::value(const Param& p) {
-    if (std::holds_alternative<std::nullptr_t>(p)) return null();
-    if (const auto* s = std::get_if<std::string>(&p)) return text(*s);
-    if (const auto* v = std::get_if<std::int64_t>(&p)) return int64(*v);
+    if (std::holds_alternative<std::nullptr_t>(p))
+        return null();
+    if (const auto* s = std::get_if<std::string>(&p))
+        return text(*s);
+    if (const auto* v = std::get_if<std::int64_t>(&p))
+        return int64(*v);
     return real(std::get<double>(p));
 }
 
@@ -39,7 +44,8 @@ std::string checkedIdentifier(std::string_view name) {
             ok = false;
         }
     }
-    if (!ok) throw DbError("not a plain SQL name: '" + std::string(name) + "'");
+    if (!ok)
+        throw DbError("not a plain SQL name: '" + std::string(name) + "'");
     return std::string(name);
 }
 

@@ -17,14 +17,14 @@ namespace rqc::suitedb {
 enum class Engine { Sqlite, Postgres };
 
 class DbError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
     DbError(const std::string& message, std::string sqlState)
         : std::runtime_error(message), m_sqlState(std::move(sqlState)) {}
     // PostgreSQL's SQLSTATE of the failure (e.g. "23505"); empty for other failures.
     const std::string& sqlState() const noexcept { return m_sqlState; }
 
-private:
+  private:
     std::string m_sqlState;
 };
 
@@ -35,7 +35,7 @@ using Param = std::variant<std::nullptr_t, std::string, std::int64_t, double>;
 // beyond the connection's life. Column names come back upper case on PostgreSQL too (the
 // server folds unquoted names to lower case), so both engines name columns alike.
 class Cursor {
-public:
+  public:
     virtual ~Cursor() = default;
     virtual bool next() = 0;  // advances to the next row; false at the end
     virtual int columnCount() const = 0;
@@ -51,19 +51,19 @@ public:
 // Run it inside a Transaction; until finish() the connection runs no other statement.
 // Destroyed unfinished, it abandons the load (on PostgreSQL the transaction fails).
 class BulkLoader {
-public:
+  public:
     virtual ~BulkLoader() = default;
     virtual BulkLoader& null() = 0;
     virtual BulkLoader& text(std::string_view value) = 0;
     virtual BulkLoader& int64(std::int64_t value) = 0;
     virtual BulkLoader& real(double value) = 0;
     BulkLoader& value(const Param& p);
-    virtual void endRow() = 0;           // throws DbError when the row has the wrong width
-    virtual std::int64_t finish() = 0;   // flushes; returns the number of rows loaded
+    virtual void endRow() = 0;          // throws DbError when the row has the wrong width
+    virtual std::int64_t finish() = 0;  // flushes; returns the number of rows loaded
 };
 
 class Connection {
-public:
+  public:
     virtual ~Connection() = default;
 
     // Opens a database: a PostgreSQL URL/conninfo or otherwise a SQLite file path (created
@@ -91,10 +91,11 @@ public:
 
 // All-or-nothing unit of work: rolls back in its destructor unless committed.
 class Transaction {
-public:
+  public:
     explicit Transaction(Connection& c) : m_conn(c) { m_conn.begin(); }
     ~Transaction() {
-        if (!m_done) m_conn.rollback();
+        if (!m_done)
+            m_conn.rollback();
     }
     Transaction(const Transaction&) = delete;
     Transaction& operator=(const Transaction&) = delete;
@@ -103,7 +104,7 @@ public:
         m_done = true;
     }
 
-private:
+  private:
     Connection& m_conn;
     bool m_done = false;
 };

@@ -12,7 +12,7 @@ namespace {
 
 // splitmix64: small, fast and the same on every platform (std distributions are not).
 class Rng {
-public:
+  public:
     explicit Rng(std::uint64_t seed) : m_state(seed) {}
     std::uint64_t next() {
         std::uint64_t z = (m_state += 0x9E3779B97F4A7C15ULL);
@@ -25,13 +25,13 @@ public:
     }
     bool chance(double p) { return static_cast<double>(next() >> 11) * 0x1.0p-53 < p; }
 
-private:
+  private:
     std::uint64_t m_state;
 };
 
 // Zero-padded decimal code of a fixed width, without allocating.
 class Code {
-public:
+  public:
     Code(std::int64_t n, int width) {
         m_len = width;
         std::fill(m_buf.begin(), m_buf.begin() + width, '0');
@@ -42,19 +42,21 @@ public:
     std::string_view view() const { return {m_buf.data(), static_cast<std::size_t>(m_len)}; }
     std::string str() const { return std::string(view()); }
 
-private:
+  private:
     std::array<char, 24> m_buf{};
     int m_len;
 };
 
-std::string code(std::int64_t n, int width) { return Code(n, width).str(); }
+std::string code(std::int64_t n, int width) {
+    return Code(n, width).str();
+}
 
 constexpr std::array<const char*, 10> kCategories = {
-    "Arroz",       "Feijão",     "Açúcar",   "Café",        "Óleo de soja",
-    "Leite",       "Macarrão",   "Farinha",  "Sabão em pó", "Detergente",
+    "Arroz", "Feijão",   "Açúcar",  "Café",        "Óleo de soja",
+    "Leite", "Macarrão", "Farinha", "Sabão em pó", "Detergente",
 };
 constexpr std::array<const char*, 10> kVariants = {
-    "tradicional", "integral", "especial", "premium", "light",
+    "tradicional", "integral", "especial", "premium",  "light",
     "orgânico",    "extra",    "seleção",  "clássico", "econômico",
 };
 constexpr std::array<const char*, 10> kPackages = {
@@ -64,7 +66,7 @@ constexpr std::array<const char*, 10> kFirstNames = {
     "Ana", "Bruno", "Carla", "Diego", "Elisa", "Fábio", "Gabriela", "Hélio", "Isabel", "João",
 };
 constexpr std::array<const char*, 10> kLastNames = {
-    "Souza", "Oliveira", "Pereira", "Lima",    "Gonçalves",
+    "Souza", "Oliveira", "Pereira", "Lima",   "Gonçalves",
     "Costa", "Ribeiro",  "Martins", "Araújo", "Carvalho",
 };
 
@@ -72,8 +74,8 @@ constexpr int kBuyers = 50;
 
 void addOperators(MasterData& m, int buyers, int others) {
     for (int i = 1; i <= buyers; ++i) {
-        std::string name = std::string(kFirstNames[static_cast<std::size_t>((i - 1) % 10)]) +
-                           " " + kLastNames[static_cast<std::size_t>((i - 1) / 10 % 10)];
+        std::string name = std::string(kFirstNames[static_cast<std::size_t>((i - 1) % 10)]) + " " +
+                           kLastNames[static_cast<std::size_t>((i - 1) / 10 % 10)];
         m.operators.push_back({"COMP" + code(i, 3), name, true});
     }
     for (int i = 1; i <= others; ++i) {
@@ -139,7 +141,7 @@ struct Request {
 };
 
 class Loader {
-public:
+  public:
     Loader(Connection& c, LoadSummary& s) : m_conn(c), m_summary(s) {}
     BulkLoader& open(const std::string& table, const std::vector<std::string>& cols) {
         m_table = table;
@@ -151,7 +153,7 @@ public:
         m_loader.reset();
     }
 
-private:
+  private:
     Connection& m_conn;
     LoadSummary& m_summary;
     std::unique_ptr<BulkLoader> m_loader;
@@ -179,15 +181,17 @@ void loadMaster(Loader& l, const MasterData& m) {
     }
     l.close();
     auto& o = l.open("OPERADOR", {"CDOPERADOR", "NMOPERADOR"});
-    for (const auto& op : m.operators) o.text(op.code).text(op.name).endRow();
+    for (const auto& op : m.operators)
+        o.text(op.code).text(op.name).endRow();
     l.close();
     auto& c = l.open("COMPRADOR", {"CDOPERADOR"});
     for (const auto& op : m.operators) {
-        if (op.buyer) c.text(op.code).endRow();
+        if (op.buyer)
+            c.text(op.code).endRow();
     }
     l.close();
-    auto& p = l.open("PRODUTO", {"CDPRODUTO", "CDARVPROD", "NMPRODUTO", "CDCOMPRADOR",
-                                 "CDPRODORIG"});
+    auto& p =
+        l.open("PRODUTO", {"CDPRODUTO", "CDARVPROD", "NMPRODUTO", "CDCOMPRADOR", "CDPRODORIG"});
     for (const auto& pr : m.products) {
         p.text(pr.code).text(pr.tree).text(pr.name);
         optionalText(p, pr.buyer);
@@ -201,7 +205,8 @@ void loadPlan(Connection& c, const Plan& plan, LoadSummary& summary) {
     const auto nBranches = static_cast<int>(m.branches.size());
     const auto nProducts = static_cast<std::int64_t>(m.products.size());
     std::vector<std::string> dates;
-    for (int d = -400; d <= 400; ++d) dates.push_back(isoDate(plan.today + std::chrono::days(d)));
+    for (int d = -400; d <= 400; ++d)
+        dates.push_back(isoDate(plan.today + std::chrono::days(d)));
     auto date = [&](int offset) -> const std::string& {
         return dates[static_cast<std::size_t>(offset + 400)];
     };
@@ -215,8 +220,10 @@ void loadPlan(Connection& c, const Plan& plan, LoadSummary& summary) {
                 centralOf[static_cast<std::size_t>(i)] = j;
             }
         }
-        if (b.function == "C") centrals.push_back(i);
-        if (b.function == "O") olBranches.push_back(i);
+        if (b.function == "C")
+            centrals.push_back(i);
+        if (b.function == "O")
+            olBranches.push_back(i);
     }
 
     Loader l(c, summary);
@@ -245,14 +252,17 @@ void loadPlan(Connection& c, const Plan& plan, LoadSummary& summary) {
             quota = lineQuota;  // an upper bound; stops when the lines run out
         }
         for (std::int64_t k = 0; k < quota; ++k) {
-            if (plan.lines > 0 && lineQuota == 0) break;
+            if (plan.lines > 0 && lineQuota == 0)
+                break;
             Request r{};
             r.branch = b;
-            r.launcher = rng.chance(plan.launchedByCentral) ? centralOf[static_cast<std::size_t>(b)] : b;
+            r.launcher =
+                rng.chance(plan.launchedByCentral) ? centralOf[static_cast<std::size_t>(b)] : b;
             r.number = ++number;
             r.dueDay = static_cast<int>(rng.uniform(plan.firstDay, plan.lastDay));
             r.askedDay = r.dueDay - static_cast<int>(rng.uniform(1, 20));
-            r.op = static_cast<int>(rng.uniform(0, static_cast<std::int64_t>(m.operators.size()) - 1));
+            r.op =
+                static_cast<int>(rng.uniform(0, static_cast<std::int64_t>(m.operators.size()) - 1));
             r.lines = static_cast<int>(rng.uniform(plan.minLines, plan.maxLines));
             if (plan.lines > 0) {
                 r.lines = static_cast<int>(std::min<std::int64_t>(r.lines, lineQuota));
@@ -282,8 +292,8 @@ void loadPlan(Connection& c, const Plan& plan, LoadSummary& summary) {
         Code nr(r.number, 10);
         for (int item = 0; item < r.lines; ++item) {
             std::int64_t p = lr.uniform(0, nProducts - 1);
-            for (int tries = 0; std::find(taken.begin(), taken.begin() + item, p) !=
-                                    taken.begin() + item;
+            for (int tries = 0;
+                 std::find(taken.begin(), taken.begin() + item, p) != taken.begin() + item;
                  ++tries) {
                 p = tries < 32 ? lr.uniform(0, nProducts - 1) : (p + 1) % nProducts;
             }
@@ -306,9 +316,14 @@ void loadPlan(Connection& c, const Plan& plan, LoadSummary& summary) {
     for (const auto& sp : plan.stock) {
         for (const auto& branch : sp.branches) {
             for (const auto& pr : m.products) {
-                if (!rng.chance(sp.share)) continue;
+                if (!rng.chance(sp.share))
+                    continue;
                 for (int d : sp.dayOffsets) {
-                    st.text(branch).text(pr.code).text(date(d)).real(quantity(rng, 0, 300)).endRow();
+                    st.text(branch)
+                        .text(pr.code)
+                        .text(date(d))
+                        .real(quantity(rng, 0, 300))
+                        .endRow();
                 }
             }
         }
@@ -327,10 +342,11 @@ void loadPlan(Connection& c, const Plan& plan, LoadSummary& summary) {
         Code nr(a, 10);
         for (int k = 0; k < n && k < nProducts; ++k) {
             std::int64_t p = (first + k * step) % nProducts;
-            if (k > 0 && p == first) break;
+            if (k > 0 && p == first)
+                break;
             double authorised = static_cast<double>(rng.uniform(1, 50) * 10);
-            double received = open ? static_cast<double>(rng.uniform(0, 4)) * authorised / 8
-                                   : authorised;
+            double received =
+                open ? static_cast<double>(rng.uniform(0, 4)) * authorised / 8 : authorised;
             af.text(nr.view())
                 .text(m.products[static_cast<std::size_t>(p)].code)
                 .text(m.branches[static_cast<std::size_t>(central)].code)
@@ -359,7 +375,8 @@ void loadPlan(Connection& c, const Plan& plan, LoadSummary& summary) {
     constexpr std::array<int, 4> kMultiples = {1, 6, 12, 24};
     for (int b : olBranches) {
         for (const auto& pr : m.products) {
-            if (!rng.chance(plan.olShare)) continue;
+            if (!rng.chance(plan.olShare))
+                continue;
             double multiple = kMultiples[static_cast<std::size_t>(rng.uniform(0, 3))];
             double minimum = multiple * static_cast<double>(rng.uniform(0, 2));
             ol.text(m.branches[static_cast<std::size_t>(b)].code)
@@ -376,14 +393,16 @@ void requireEmpty(Connection& c) {
     if (schemaVersion(c) == 0) {
         throw DbError("the database has no schema; apply it before loading data");
     }
-    if (hasData(c)) throw DbError("the database already holds data; empty it before loading");
+    if (hasData(c))
+        throw DbError("the database already holds data; empty it before loading");
 }
 
 }  // namespace
 
 std::int64_t LoadSummary::rows(const std::string& table) const {
     for (const auto& [name, n] : tables) {
-        if (name == table) return n;
+        if (name == table)
+            return n;
     }
     return 0;
 }
@@ -468,8 +487,7 @@ LoadSummary loadDemo(Connection& c, Date today) {
     plan.maxLines = 8;
     plan.firstDay = -30;
     plan.lastDay = 30;
-    plan.stock = {{{"0001", "0011"}, {-20, -10, -1}, 0.6},
-                  {{"0002", "0005", "0012"}, {-5}, 0.4}};
+    plan.stock = {{{"0001", "0011"}, {-20, -10, -1}, 0.6}, {{"0002", "0005", "0012"}, {-5}, 0.4}};
     plan.afCount = 300;
     plan.seed = 0xD3A0;
     plan.today = today;
@@ -481,7 +499,8 @@ LoadSummary loadDemo(Connection& c, Date today) {
 }
 
 LoadSummary generateLarge(Connection& c, std::int64_t lines, Date today) {
-    if (lines < 1) throw DbError("the number of lines to generate must be at least 1");
+    if (lines < 1)
+        throw DbError("the number of lines to generate must be at least 1");
     requireEmpty(c);
     Plan plan;
     plan.master = largeMasterData(lines, today);
@@ -492,8 +511,10 @@ LoadSummary generateLarge(Connection& c, std::int64_t lines, Date today) {
     plan.lastDay = 59;
     std::vector<std::string> centrals, ol;
     for (const auto& b : plan.master.branches) {
-        if (b.function == "C") centrals.push_back(b.code);
-        if (b.function == "O") ol.push_back(b.code);
+        if (b.function == "C")
+            centrals.push_back(b.code);
+        if (b.function == "O")
+            ol.push_back(b.code);
     }
     plan.stock = {{centrals, {-7, -1}, 1.0}, {ol, {-3}, 0.5}};
     plan.afCount = std::max<std::int64_t>(1, lines / 50);
@@ -501,7 +522,8 @@ LoadSummary generateLarge(Connection& c, std::int64_t lines, Date today) {
     plan.today = today;
     LoadSummary summary;
     bool sqlite = c.engine() == Engine::Sqlite;
-    if (sqlite) c.exec("PRAGMA cache_size = -262144");
+    if (sqlite)
+        c.exec("PRAGMA cache_size = -262144");
     try {
         Transaction tx(c);
         dropRequestIndexes(c);
@@ -509,11 +531,13 @@ LoadSummary generateLarge(Connection& c, std::int64_t lines, Date today) {
         createRequestIndexes(c);
         tx.commit();
     } catch (...) {
-        if (sqlite) c.exec("PRAGMA cache_size = -2000");
+        if (sqlite)
+            c.exec("PRAGMA cache_size = -2000");
         throw;
     }
     c.exec("ANALYZE");
-    if (sqlite) c.exec("PRAGMA cache_size = -2000");
+    if (sqlite)
+        c.exec("PRAGMA cache_size = -2000");
     return summary;
 }
 

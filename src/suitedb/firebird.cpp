@@ -19,20 +19,25 @@ std::string literal(const std::string& s) {
     std::string out = "'";
     for (char c : s) {
         out += c;
-        if (c == '\'') out += '\'';
+        if (c == '\'')
+            out += '\'';
     }
     return out + "'";
 }
 
-std::string literalOrNull(const std::string& s) { return s.empty() ? "NULL" : literal(s); }
+std::string literalOrNull(const std::string& s) {
+    return s.empty() ? "NULL" : literal(s);
+}
 
 std::string runCaptured(const std::string& command, int& status) {
     std::string output;
     FILE* p = ::popen(command.c_str(), "r");
-    if (p == nullptr) throw std::runtime_error("cannot run " + command);
+    if (p == nullptr)
+        throw std::runtime_error("cannot run " + command);
     char buf[4096];
     std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) output.append(buf, n);
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
+        output.append(buf, n);
     status = ::pclose(p);
     return output;
 }
@@ -44,7 +49,8 @@ std::string firebirdCreateScript(const std::string& path, const MasterData* data
                     " USER 'SYSDBA' PASSWORD 'masterkey' PAGE_SIZE 8192 DEFAULT CHARACTER SET "
                     "UTF8;\n";
     s += firebirdSchemaScript();
-    if (data == nullptr) return s;
+    if (data == nullptr)
+        return s;
     for (const auto& b : data->branches) {
         s += "INSERT INTO FILIAL (CDFILIAL, NMFILIAL, IDCNTRRESC, CDREGIAO, IDFUNCAOFILI, "
              "CDFILCENTCMP, DTPROCESSAMENTO) VALUES (" +
@@ -57,7 +63,8 @@ std::string firebirdCreateScript(const std::string& path, const MasterData* data
              literal(o.name) + ");\n";
     }
     for (const auto& o : data->operators) {
-        if (o.buyer) s += "INSERT INTO COMPRADOR (CDOPERADOR) VALUES (" + literal(o.code) + ");\n";
+        if (o.buyer)
+            s += "INSERT INTO COMPRADOR (CDOPERADOR) VALUES (" + literal(o.code) + ");\n";
     }
     for (const auto& p : data->products) {
         s += "INSERT INTO PRODUTO (CDPRODUTO, CDARVPROD, NMPRODUTO, CDCOMPRADOR, CDPRODORIG) "
@@ -71,8 +78,10 @@ std::string firebirdCreateScript(const std::string& path, const MasterData* data
 
 void createFirebirdDatabase(const std::string& path, const MasterData* data) {
     namespace fs = std::filesystem;
-    if (path.empty()) throw std::runtime_error("no Firebird database file given");
-    if (fs::exists(path)) throw std::runtime_error("'" + path + "' already exists");
+    if (path.empty())
+        throw std::runtime_error("no Firebird database file given");
+    if (fs::exists(path))
+        throw std::runtime_error("'" + path + "' already exists");
     fs::path parent = fs::absolute(path).parent_path();
     if (!fs::is_directory(parent)) {
         throw std::runtime_error("cannot create '" + path + "': folder " + parent.string() +
@@ -80,7 +89,8 @@ void createFirebirdDatabase(const std::string& path, const MasterData* data) {
     }
     std::string scriptPath = (fs::temp_directory_path() / "rqc-fb-XXXXXX").string();
     int fd = ::mkstemp(scriptPath.data());
-    if (fd < 0) throw std::runtime_error("cannot create a temporary isql script");
+    if (fd < 0)
+        throw std::runtime_error("cannot create a temporary isql script");
     ::close(fd);
     struct Remove {
         std::string p;
@@ -89,7 +99,8 @@ void createFirebirdDatabase(const std::string& path, const MasterData* data) {
     {
         std::ofstream out(scriptPath, std::ios::binary);
         out << firebirdCreateScript(fs::absolute(path).string(), data);
-        if (!out) throw std::runtime_error("cannot write the isql script " + scriptPath);
+        if (!out)
+            throw std::runtime_error("cannot write the isql script " + scriptPath);
     }
     const char* isql = std::getenv("RQC_ISQL_FB");
     std::string program = isql != nullptr && *isql != '\0' ? isql : "isql-fb";

@@ -55,9 +55,11 @@ std::string redacted(const std::string& target) {
     std::string state;
     const char* primary = r ? PQresultErrorField(r, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
     if (r != nullptr) {
-        if (const char* s = PQresultErrorField(r, PG_DIAG_SQLSTATE)) state = s;
+        if (const char* s = PQresultErrorField(r, PG_DIAG_SQLSTATE))
+            state = s;
     }
-    if (!state.empty()) msg += " [" + state + "]";
+    if (!state.empty())
+        msg += " [" + state + "]";
     msg += ": ";
     if (primary != nullptr) {
         msg += primary;
@@ -68,7 +70,8 @@ std::string redacted(const std::string& target) {
         }
     } else {
         std::string m = PQerrorMessage(conn);
-        while (!m.empty() && (m.back() == '\n' || m.back() == ' ')) m.pop_back();
+        while (!m.empty() && (m.back() == '\n' || m.back() == ' '))
+            m.pop_back();
         msg += m.empty() ? "unknown failure" : m;
     }
     msg += " (";
@@ -82,7 +85,7 @@ std::string redacted(const std::string& target) {
 }
 
 class PgCursor final : public Cursor {
-public:
+  public:
     explicit PgCursor(ResultPtr r)
         : m_result(std::move(r)),
           m_rows(PQntuples(m_result.get())),
@@ -101,11 +104,13 @@ public:
         std::string n = PQfname(m_result.get(), col);
         bool folded = true;
         for (char c : n) {
-            if (c >= 'A' && c <= 'Z') folded = false;
+            if (c >= 'A' && c <= 'Z')
+                folded = false;
         }
         if (folded) {
             for (char& c : n) {
-                if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+                if (c >= 'a' && c <= 'z')
+                    c = static_cast<char>(c - 'a' + 'A');
             }
         }
         return n;
@@ -119,8 +124,10 @@ public:
         std::string_view t = text(col);
         std::int64_t v = 0;
         auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), v);
-        if (ec == std::errc() && end == t.data() + t.size()) return v;
-        if (t == "t") return 1;
+        if (ec == std::errc() && end == t.data() + t.size())
+            return v;
+        if (t == "t")
+            return 1;
         return static_cast<std::int64_t>(std::llround(real(col)));
     }
     double real(int col) const override {
@@ -130,7 +137,7 @@ public:
         return v;
     }
 
-private:
+  private:
     ResultPtr m_result;
     int m_rows;
     int m_columns;
@@ -138,24 +145,28 @@ private:
 };
 
 class PgBulkLoader final : public BulkLoader {
-public:
+  public:
     PgBulkLoader(PGconn* conn, std::string_view table, const std::vector<std::string>& cols)
         : m_conn(conn), m_width(static_cast<int>(cols.size())) {
         std::string sql = "COPY " + checkedIdentifier(table) + " (";
         for (std::size_t i = 0; i < cols.size(); ++i) {
-            if (i > 0) sql += ", ";
+            if (i > 0)
+                sql += ", ";
             sql += checkedIdentifier(cols[i]);
         }
         sql += ") FROM STDIN";
         ResultPtr r(PQexec(conn, sql.c_str()), &PQclear);
-        if (PQresultStatus(r.get()) != PGRES_COPY_IN) failResult(r.get(), conn, "starting", sql);
+        if (PQresultStatus(r.get()) != PGRES_COPY_IN)
+            failResult(r.get(), conn, "starting", sql);
         m_active = true;
         m_buf.reserve(kFlushAt + 4096);
     }
     ~PgBulkLoader() override {
-        if (!m_active) return;
+        if (!m_active)
+            return;
         PQputCopyEnd(m_conn, "bulk load abandoned");
-        while (PGresult* r = PQgetResult(m_conn)) PQclear(r);
+        while (PGresult* r = PQgetResult(m_conn))
+            PQclear(r);
     }
 
     BulkLoader& null() override {
@@ -167,15 +178,24 @@ public:
         separator();
         for (char c : v) {
             switch (c) {
-                case '\\': m_buf += "\\\\"; break;
-                case '\t': m_buf += "\\t"; break;
-                case '\n': m_buf += "\\n"; break;
-                case '\r': m_buf += "\\r"; break;
+                case '\\':
+                    m_buf += "\\\\";
+                    break;
+                case '\t':
+                    m_buf += "\\t";
+                    break;
+                case '\n':
+                    m_buf += "\\n";
+                    break;
+                case '\r':
+                    m_buf += "\\r";
+                    break;
                 case '\0':
                     m_buf.resize(m_rowStart);
                     m_col = 0;
                     throw DbError("bulk load text contains a NUL character");
-                default: m_buf += c;
+                default:
+                    m_buf += c;
             }
         }
         return *this;
@@ -206,33 +226,41 @@ public:
         m_col = 0;
         ++m_rows;
         m_rowStart = m_buf.size();
-        if (m_buf.size() >= kFlushAt) flush();
+        if (m_buf.size() >= kFlushAt)
+            flush();
     }
     std::int64_t finish() override {
-        if (!m_active) return m_rows;
-        if (m_col != 0) throw DbError("bulk load finished in the middle of a row");
+        if (!m_active)
+            return m_rows;
+        if (m_col != 0)
+            throw DbError("bulk load finished in the middle of a row");
         flush();
         m_active = false;
-        if (PQputCopyEnd(m_conn, nullptr) != 1) failResult(nullptr, m_conn, "ending a COPY", "");
+        if (PQputCopyEnd(m_conn, nullptr) != 1)
+            failResult(nullptr, m_conn, "ending a COPY", "");
         ResultPtr r(PQgetResult(m_conn), &PQclear);
         bool ok = PQresultStatus(r.get()) == PGRES_COMMAND_OK;
-        while (PGresult* more = PQgetResult(m_conn)) PQclear(more);
-        if (!ok) failResult(r.get(), m_conn, "bulk loading", "");
+        while (PGresult* more = PQgetResult(m_conn))
+            PQclear(more);
+        if (!ok)
+            failResult(r.get(), m_conn, "bulk loading", "");
         return m_rows;
     }
 
-private:
+  private:
     static constexpr std::size_t kFlushAt = 1 << 20;
 
     void separator() {
         if (m_col >= m_width) {
             throw DbError("bulk load row has more than " + std::to_string(m_width) + " values");
         }
-        if (m_col++ > 0) m_buf += '\t';
+        if (m_col++ > 0)
+            m_buf += '\t';
     }
     // Sends the completed rows.
     void flush() {
-        if (m_rowStart == 0) return;
+        if (m_rowStart == 0)
+            return;
         if (PQputCopyData(m_conn, m_buf.data(), static_cast<int>(m_rowStart)) != 1) {
             failResult(nullptr, m_conn, "sending COPY data", "");
         }
@@ -250,18 +278,21 @@ private:
 };
 
 class PgConnection final : public Connection {
-public:
+  public:
     explicit PgConnection(const std::string& target) {
         m_conn = PQconnectdb(target.c_str());
         if (m_conn == nullptr || PQstatus(m_conn) != CONNECTION_OK) {
             std::string msg = m_conn ? PQerrorMessage(m_conn) : "out of memory";
-            while (!msg.empty() && (msg.back() == '\n' || msg.back() == ' ')) msg.pop_back();
+            while (!msg.empty() && (msg.back() == '\n' || msg.back() == ' '))
+                msg.pop_back();
             PQfinish(m_conn);
             throw DbError("cannot connect to PostgreSQL at '" + redacted(target) + "': " + msg);
         }
-        PQsetNoticeProcessor(m_conn, [](void*, const char*) {}, nullptr);
-        exec("SET client_encoding TO 'UTF8'; SET DateStyle TO ISO, YMD; "
-             "SET client_min_messages TO warning");
+        PQsetNoticeProcessor(
+            m_conn, [](void*, const char*) {}, nullptr);
+        exec(
+            "SET client_encoding TO 'UTF8'; SET DateStyle TO ISO, YMD; "
+            "SET client_min_messages TO warning");
     }
     ~PgConnection() override { PQfinish(m_conn); }
 
@@ -296,14 +327,17 @@ public:
     void begin() override { exec("BEGIN"); }
     void commit() override { exec("COMMIT"); }
     void rollback() noexcept override {
-        if (PQtransactionStatus(m_conn) == PQTRANS_IDLE) return;
-        if (PGresult* r = PQexec(m_conn, "ROLLBACK")) PQclear(r);
+        if (PQtransactionStatus(m_conn) == PQTRANS_IDLE)
+            return;
+        if (PGresult* r = PQexec(m_conn, "ROLLBACK"))
+            PQclear(r);
     }
 
-private:
+  private:
     const PreparedStatement& prepared(std::string_view sql) {
         auto it = m_cache.find(sql);
-        if (it != m_cache.end()) return it->second;
+        if (it != m_cache.end())
+            return it->second;
         PreparedStatement ps;
         std::string rewritten = toPostgresPlaceholders(sql, ps.paramCount);
         ps.name = "rqc_" + std::to_string(++m_counter);
@@ -339,8 +373,8 @@ private:
                 if (const auto* v = std::get_if<std::int64_t>(&p)) {
                     res = std::to_chars(buf.data(), buf.data() + buf.size() - 1, *v);
                 } else {
-                    res = std::to_chars(buf.data(), buf.data() + buf.size() - 1,
-                                        std::get<double>(p));
+                    res =
+                        std::to_chars(buf.data(), buf.data() + buf.size() - 1, std::get<double>(p));
                 }
                 *res.ptr = '\0';
                 m_values[i] = buf.data();

@@ -5,8 +5,8 @@ namespace rqc::suitedb {
 namespace {
 
 bool isIdentChar(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-           c == '_' || c == '$' || static_cast<unsigned char>(c) >= 0x80;
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+           c == '$' || static_cast<unsigned char>(c) >= 0x80;
 }
 
 bool isTagStart(char c) {
@@ -18,10 +18,13 @@ bool isTagStart(char c) {
 std::size_t dollarTag(std::string_view s, std::size_t i) {
     std::size_t j = i + 1;
     if (j < s.size() && s[j] != '$') {
-        if (!isTagStart(s[j])) return 0;
-        while (j < s.size() && s[j] != '$' && isIdentChar(s[j])) ++j;
+        if (!isTagStart(s[j]))
+            return 0;
+        while (j < s.size() && s[j] != '$' && isIdentChar(s[j]))
+            ++j;
     }
-    if (j >= s.size() || s[j] != '$') return 0;
+    if (j >= s.size() || s[j] != '$')
+        return 0;
     return j - i + 1;
 }
 
@@ -74,7 +77,8 @@ std::string toPostgresPlaceholders(std::string_view sql, int& count) {
                 ++i;
             }
         } else if (c == '-' && i + 1 < n && sql[i + 1] == '-') {
-            while (i < n && sql[i] != '\n') ++i;
+            while (i < n && sql[i] != '\n')
+                ++i;
         } else if (c == '/' && i + 1 < n && sql[i + 1] == '*') {
             int depth = 1;
             i += 2;

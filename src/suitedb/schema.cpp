@@ -153,9 +153,8 @@ constexpr std::string_view kRequestIndexes[][2] = {
 
 // Children before parents, for emptying.
 constexpr std::string_view kDataTables[] = {
-    "ITCONSSOLIORIG", "ITCONSSOLI", "CONSSOLI", "ITSOLICMP", "SOLICMP",   "PARAMOL",
-    "LIMSEGFIL",      "AUTFORN",    "ESTOQUE",  "PARCMPSUP", "PRODUTO",  "COMPRADOR",
-    "OPERADOR",       "FILIAL",
+    "ITCONSSOLIORIG", "ITCONSSOLI", "CONSSOLI",  "ITSOLICMP", "SOLICMP",   "PARAMOL",  "LIMSEGFIL",
+    "AUTFORN",        "ESTOQUE",    "PARCMPSUP", "PRODUTO",   "COMPRADOR", "OPERADOR", "FILIAL",
 };
 
 constexpr std::string_view kPostgresFunctions = R"(
@@ -195,10 +194,12 @@ std::string requestIndexesDdl() {
 
 bool versionTableExists(Connection& c) {
     auto cur = c.engine() == Engine::Sqlite
-                   ? c.query("SELECT COUNT(*) FROM sqlite_master WHERE type = 'table' AND "
-                             "name = 'SCHEMA_VERSION'")
-                   : c.query("SELECT COUNT(*) FROM information_schema.tables WHERE "
-                             "table_schema = current_schema() AND table_name = 'schema_version'");
+                   ? c.query(
+                         "SELECT COUNT(*) FROM sqlite_master WHERE type = 'table' AND "
+                         "name = 'SCHEMA_VERSION'")
+                   : c.query(
+                         "SELECT COUNT(*) FROM information_schema.tables WHERE "
+                         "table_schema = current_schema() AND table_name = 'schema_version'");
     return cur->next() && cur->int64(0) > 0;
 }
 
@@ -216,7 +217,8 @@ int schemaVersion(Connection& c) {
 int applySchema(Connection& c) {
     bool pg = c.engine() == Engine::Postgres;
     Transaction tx(c);
-    if (pg) c.exec("SELECT pg_advisory_xact_lock(41000001)");
+    if (pg)
+        c.exec("SELECT pg_advisory_xact_lock(41000001)");
     c.exec(pg ? "CREATE TABLE IF NOT EXISTS SCHEMA_VERSION (VERSAO INTEGER NOT NULL PRIMARY KEY, "
                 "DTAPLICACAO TIMESTAMP)"
               : "CREATE TABLE IF NOT EXISTS SCHEMA_VERSION (VERSAO INTEGER NOT NULL PRIMARY KEY, "
@@ -230,7 +232,8 @@ int applySchema(Connection& c) {
     if (before < 1) {
         c.exec(forEngine(kVersion1, c.engine()));
         c.exec(requestIndexesDdl());
-        if (pg) c.exec(kPostgresFunctions);
+        if (pg)
+            c.exec(kPostgresFunctions);
         c.execute("INSERT INTO SCHEMA_VERSION (VERSAO, DTAPLICACAO) VALUES (?, CURRENT_TIMESTAMP)",
                   {std::int64_t{1}});
     }
@@ -241,7 +244,8 @@ int applySchema(Connection& c) {
 bool hasData(Connection& c) {
     for (std::string_view t : kDataTables) {
         auto cur = c.query("SELECT 1 FROM " + std::string(t) + " LIMIT 1");
-        if (cur->next()) return true;
+        if (cur->next())
+            return true;
     }
     return false;
 }
@@ -256,17 +260,21 @@ void clearData(Connection& c) {
         }
         c.exec(sql);
     } else {
-        for (std::string_view t : kDataTables) c.exec("DELETE FROM " + std::string(t));
+        for (std::string_view t : kDataTables)
+            c.exec("DELETE FROM " + std::string(t));
     }
     c.exec("UPDATE NUMERACAO SET NRULTIMO = 0");
     tx.commit();
 }
 
 void dropRequestIndexes(Connection& c) {
-    for (const auto& ix : kRequestIndexes) c.exec("DROP INDEX IF EXISTS " + std::string(ix[0]));
+    for (const auto& ix : kRequestIndexes)
+        c.exec("DROP INDEX IF EXISTS " + std::string(ix[0]));
 }
 
-void createRequestIndexes(Connection& c) { c.exec(requestIndexesDdl()); }
+void createRequestIndexes(Connection& c) {
+    c.exec(requestIndexesDdl());
+}
 
 std::string firebirdSchemaScript() {
     return R"(CREATE TABLE FILIAL (

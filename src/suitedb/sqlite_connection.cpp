@@ -58,12 +58,13 @@ void bindAll(sqlite3* db, sqlite3_stmt* stmt, const std::vector<Param>& params) 
         } else {
             rc = sqlite3_bind_double(stmt, i + 1, std::get<double>(p));
         }
-        if (rc != SQLITE_OK) fail(db, "binding a parameter", sqlite3_sql(stmt));
+        if (rc != SQLITE_OK)
+            fail(db, "binding a parameter", sqlite3_sql(stmt));
     }
 }
 
 class SqliteCursor final : public Cursor {
-public:
+  public:
     SqliteCursor(sqlite3* db, sqlite3_stmt* stmt, CachedStatement* cached)
         : m_db(db), m_stmt(stmt), m_cached(cached), m_columns(sqlite3_column_count(stmt)) {}
     ~SqliteCursor() override {
@@ -77,11 +78,14 @@ public:
     }
 
     bool next() override {
-        if (m_done) return false;
+        if (m_done)
+            return false;
         int rc = sqlite3_step(m_stmt);
-        if (rc == SQLITE_ROW) return true;
+        if (rc == SQLITE_ROW)
+            return true;
         m_done = true;
-        if (rc == SQLITE_DONE) return false;
+        if (rc == SQLITE_DONE)
+            return false;
         fail(m_db, "reading rows", sqlite3_sql(m_stmt));
     }
     int columnCount() const override { return m_columns; }
@@ -89,19 +93,18 @@ public:
         const char* n = sqlite3_column_name(m_stmt, col);
         return n ? n : "";
     }
-    bool isNull(int col) const override {
-        return sqlite3_column_type(m_stmt, col) == SQLITE_NULL;
-    }
+    bool isNull(int col) const override { return sqlite3_column_type(m_stmt, col) == SQLITE_NULL; }
     std::string_view text(int col) const override {
         const unsigned char* p = sqlite3_column_text(m_stmt, col);
-        if (p == nullptr) return {};
+        if (p == nullptr)
+            return {};
         return {reinterpret_cast<const char*>(p),
                 static_cast<std::size_t>(sqlite3_column_bytes(m_stmt, col))};
     }
     std::int64_t int64(int col) const override { return sqlite3_column_int64(m_stmt, col); }
     double real(int col) const override { return sqlite3_column_double(m_stmt, col); }
 
-private:
+  private:
     sqlite3* m_db;
     sqlite3_stmt* m_stmt;
     CachedStatement* m_cached;
@@ -110,16 +113,18 @@ private:
 };
 
 class SqliteBulkLoader final : public BulkLoader {
-public:
+  public:
     SqliteBulkLoader(sqlite3* db, std::string_view table, const std::vector<std::string>& cols)
         : m_db(db), m_width(static_cast<int>(cols.size())) {
         std::string sql = "INSERT INTO " + checkedIdentifier(table) + " (";
         for (std::size_t i = 0; i < cols.size(); ++i) {
-            if (i > 0) sql += ", ";
+            if (i > 0)
+                sql += ", ";
             sql += checkedIdentifier(cols[i]);
         }
         sql += ") VALUES (";
-        for (std::size_t i = 0; i < cols.size(); ++i) sql += i > 0 ? ", ?" : "?";
+        for (std::size_t i = 0; i < cols.size(); ++i)
+            sql += i > 0 ? ", ?" : "?";
         sql += ")";
         if (sqlite3_prepare_v3(db, sql.c_str(), static_cast<int>(sql.size()),
                                SQLITE_PREPARE_PERSISTENT, &m_stmt, nullptr) != SQLITE_OK) {
@@ -133,7 +138,9 @@ public:
         return check(
             sqlite3_bind_text64(m_stmt, slot(), v.data(), v.size(), SQLITE_TRANSIENT, SQLITE_UTF8));
     }
-    BulkLoader& int64(std::int64_t v) override { return check(sqlite3_bind_int64(m_stmt, slot(), v)); }
+    BulkLoader& int64(std::int64_t v) override {
+        return check(sqlite3_bind_int64(m_stmt, slot(), v));
+    }
     BulkLoader& real(double v) override { return check(sqlite3_bind_double(m_stmt, slot(), v)); }
 
     void endRow() override {
@@ -146,12 +153,13 @@ public:
         m_col = 0;
         int rc = sqlite3_step(m_stmt);
         sqlite3_reset(m_stmt);
-        if (rc != SQLITE_DONE) fail(m_db, "bulk loading a row", sqlite3_sql(m_stmt));
+        if (rc != SQLITE_DONE)
+            fail(m_db, "bulk loading a row", sqlite3_sql(m_stmt));
         ++m_rows;
     }
     std::int64_t finish() override { return m_rows; }
 
-private:
+  private:
     int slot() {
         if (m_col >= m_width) {
             throw DbError("bulk load row has more than " + std::to_string(m_width) + " values");
@@ -159,7 +167,8 @@ private:
         return ++m_col;
     }
     BulkLoader& check(int rc) {
-        if (rc != SQLITE_OK) fail(m_db, "binding a bulk load value", sqlite3_sql(m_stmt));
+        if (rc != SQLITE_OK)
+            fail(m_db, "binding a bulk load value", sqlite3_sql(m_stmt));
         return *this;
     }
 
@@ -171,7 +180,7 @@ private:
 };
 
 class SqliteConnection final : public Connection {
-public:
+  public:
     explicit SqliteConnection(const std::string& path) {
         int rc = sqlite3_open_v2(path.c_str(), &m_db,
                                  SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
@@ -197,7 +206,8 @@ public:
         registerSqliteFunctions(m_db);
     }
     ~SqliteConnection() override {
-        for (auto& [sql, entry] : m_cache) sqlite3_finalize(entry->stmt);
+        for (auto& [sql, entry] : m_cache)
+            sqlite3_finalize(entry->stmt);
         sqlite3_close_v2(m_db);
     }
 
@@ -234,7 +244,8 @@ public:
         int rc;
         while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
         }
-        if (rc != SQLITE_DONE) fail(m_db, "running", sqlite3_sql(stmt));
+        if (rc != SQLITE_DONE)
+            fail(m_db, "running", sqlite3_sql(stmt));
         return sqlite3_changes64(m_db);
     }
 
@@ -253,10 +264,11 @@ public:
     void begin() override { exec("BEGIN IMMEDIATE"); }
     void commit() override { exec("COMMIT"); }
     void rollback() noexcept override {
-        if (!sqlite3_get_autocommit(m_db)) sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+        if (!sqlite3_get_autocommit(m_db))
+            sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
     }
 
-private:
+  private:
     // A prepared statement for sql: the cached one when it is free, otherwise a one-off
     // (second element null) that the caller finalizes.
     std::pair<sqlite3_stmt*, CachedStatement*> statement(std::string_view sql) {
@@ -269,14 +281,17 @@ private:
         const char* tail = nullptr;
         int rc = sqlite3_prepare_v3(m_db, sql.data(), static_cast<int>(sql.size()),
                                     SQLITE_PREPARE_PERSISTENT, &stmt, &tail);
-        if (rc != SQLITE_OK) fail(m_db, "preparing", sql);
-        if (stmt == nullptr) throw DbError("empty SQL statement");
-        if (tail != nullptr && std::string_view(tail).find_first_not_of(" \t\r\n;") !=
-                                   std::string_view::npos) {
+        if (rc != SQLITE_OK)
+            fail(m_db, "preparing", sql);
+        if (stmt == nullptr)
+            throw DbError("empty SQL statement");
+        if (tail != nullptr &&
+            std::string_view(tail).find_first_not_of(" \t\r\n;") != std::string_view::npos) {
             sqlite3_finalize(stmt);
             throw DbError("only one statement may be run with parameters: " + std::string(sql));
         }
-        if (it != m_cache.end()) return {stmt, nullptr};
+        if (it != m_cache.end())
+            return {stmt, nullptr};
         auto entry = std::make_unique<CachedStatement>();
         entry->stmt = stmt;
         entry->inUse = true;

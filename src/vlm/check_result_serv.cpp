@@ -17,7 +17,8 @@ TServerResult CheckResultServ(const TServerResult& result, bool flag, int number
     if (result.IsError()) {
         throw EServerError("application server error: " + result.AsString().toStdString());
     }
-    if (result.kind() == expected || (!flag && result.IsEmpty())) return result;
+    if (result.kind() == expected || (!flag && result.IsEmpty()))
+        return result;
     throw EServerError(std::string("unexpected answer from the application server: expected ") +
                        TServerResult::kindName(expected) + ", got " +
                        TServerResult::kindName(result.kind()));

@@ -32,7 +32,8 @@ void TClientDataSet::SetData(const rqc::protocol::DataPacket& packet) {
         for (std::size_t c = 0; c < columns; ++c) {
             const auto& cell = cells[r * columns + c];
             if (cell) {
-                row.emplace_back(QString::fromUtf8(cell->data(), static_cast<qsizetype>(cell->size())));
+                row.emplace_back(
+                    QString::fromUtf8(cell->data(), static_cast<qsizetype>(cell->size())));
             } else {
                 row.emplace_back(std::nullopt);
             }
@@ -40,9 +41,11 @@ void TClientDataSet::SetData(const rqc::protocol::DataPacket& packet) {
     }
     replaceContent(names, sizes, std::move(rows));
     for (const auto& field : Fields()) {
-        if (!field->Origin.isEmpty()) continue;
+        if (!field->Origin.isEmpty())
+            continue;
         for (std::size_t i = 0; i < columns; ++i) {
-            if (names[static_cast<qsizetype>(i)].compare(field->FieldName, Qt::CaseInsensitive) == 0) {
+            if (names[static_cast<qsizetype>(i)].compare(field->FieldName, Qt::CaseInsensitive) ==
+                0) {
                 field->Origin = QString::fromStdString(packet.fields[i].origin);
                 break;
             }

@@ -9,7 +9,7 @@
 // fails with std::runtime_error naming the missing field and leaves the content as it was.
 class VLM_EXPORT TClientDataSet : public TDataSet {
     Q_OBJECT
-public:
+  public:
     explicit TClientDataSet(QObject* parent = nullptr);
 
     // Takes a Packet result; any other kind throws std::runtime_error, content unchanged.

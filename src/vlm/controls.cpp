@@ -58,11 +58,6 @@ public:
     EventHook(QWidget* target, TControlEvents* events)
         : QObject(target), m_target(target), m_events(events) {
         target->installEventFilter(this);
-        connect(qApp, &QApplication::focusChanged, this, [this](QWidget* old, QWidget* now) {
-            if (old != m_target || now == nullptr || !m_events->OnExit) return;
-            if (formOf(now) != formOf(m_target)) return;
-            vlm::dispatch([this] { m_events->OnExit(m_target); });
-        });
     }
 
     bool eventFilter(QObject* watched, QEvent* e) override {
@@ -77,6 +72,13 @@ public:
             if (ke->modifiers() & Qt::ControlModifier) shift |= ssCtrl;
             vlm::dispatch([&] { m_events->OnKeyDown(m_target, key, shift); });
             return key == 0;
+        }
+        if (e->type() == QEvent::FocusOut && m_events->OnExit) {
+            // The application's focus widget is already the one taking the focus.
+            QWidget* now = QApplication::focusWidget();
+            if (now != nullptr && now != m_target && formOf(now) == formOf(m_target)) {
+                vlm::dispatch([this] { m_events->OnExit(m_target); });
+            }
         }
         if (e->type() == QEvent::FocusIn && m_events->OnEnter) {
             vlm::dispatch([this] { m_events->OnEnter(m_target); });

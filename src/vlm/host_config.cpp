@@ -1,5 +1,6 @@
 #include "host_config.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QSettings>
 

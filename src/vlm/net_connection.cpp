@@ -43,8 +43,9 @@ TServerResult TServerResult::ofPacket(std::shared_ptr<const proto::DataPacket> p
 
 QString TServerResult::AsString() const {
     if (m_kind == Kind::Packet) {
-        throw EServerError("the application server returned a data packet where a text was "
-                           "expected");
+        throw EServerError(
+            "the application server returned a data packet where a text was "
+            "expected");
     }
     return m_text;
 }
@@ -64,20 +65,25 @@ const char* TServerResult::kindName(Kind k) {
 }
 
 TNetConnection::TNetConnection(QObject* parent)
-    : QObject(parent), m_client(std::make_unique<proto::Client>()),
+    : QObject(parent),
+      m_client(std::make_unique<proto::Client>()),
       m_userName(operatingSystemUser()) {}
 
 TNetConnection::~TNetConnection() = default;
 
-bool TNetConnection::Connected() const { return m_client->isOpen(); }
+bool TNetConnection::Connected() const {
+    return m_client->isOpen();
+}
 
 void TNetConnection::SetConnected(bool connected) {
     if (!connected) {
         m_client->close();
         return;
     }
-    if (Connected()) return;
-    if (BeforeConnect) BeforeConnect(this);
+    if (Connected())
+        return;
+    if (BeforeConnect)
+        BeforeConnect(this);
     if (Host.trimmed().isEmpty()) {
         throw ENetError("cannot connect to " + ServerName.toStdString() + ": no host is set");
     }
@@ -92,7 +98,9 @@ void TNetConnection::SetConnected(bool connected) {
     }
 }
 
-void TNetConnection::SetCallTimeout(std::chrono::milliseconds t) { m_client->setIoTimeout(t); }
+void TNetConnection::SetCallTimeout(std::chrono::milliseconds t) {
+    m_client->setIoTimeout(t);
+}
 
 QString TNetConnection::describe() const {
     return ServerName + " at " + Host + ":" + QString::number(Port);

@@ -19,13 +19,13 @@ class DataPacket;
 // The connection itself failed: cannot connect, connection lost, timeout, bad answer.
 // The message names the remote object and host:port.
 class VLM_EXPORT ENetError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
 // The server answered with an error, or with a result of another kind than expected.
 class VLM_EXPORT EServerError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
@@ -33,10 +33,12 @@ public:
 // which receives the server's value after a successful call only) or a date (days since
 // 1899-12-30, as TDateTime).
 class VLM_EXPORT TServerArg {
-public:
+  public:
     enum class Kind { Value, Ref, Date };
 
-    static TServerArg Value(const QString& text) { return TServerArg(Kind::Value, text, nullptr, 0); }
+    static TServerArg Value(const QString& text) {
+        return TServerArg(Kind::Value, text, nullptr, 0);
+    }
     static TServerArg Ref(QString& variable) { return TServerArg(Kind::Ref, {}, &variable, 0); }
     static TServerArg Date(double days) { return TServerArg(Kind::Date, {}, nullptr, days); }
 
@@ -46,7 +48,7 @@ public:
     QString* variable() const { return m_variable; }
     double date() const { return m_date; }
 
-private:
+  private:
     TServerArg(Kind k, QString t, QString* v, double d)
         : m_kind(k), m_text(std::move(t)), m_variable(v), m_date(d) {}
     Kind m_kind;
@@ -58,7 +60,7 @@ private:
 // What a call returned: nothing, a text, a data packet or the server's error message.
 // Cheap to copy (the packet is shared).
 class VLM_EXPORT TServerResult {
-public:
+  public:
     enum class Kind { Empty, Text, Packet, Error };
 
     TServerResult() = default;
@@ -77,7 +79,7 @@ public:
     const rqc::protocol::DataPacket* Packet() const { return m_packet.get(); }
     static const char* kindName(Kind k);
 
-private:
+  private:
     Kind m_kind = Kind::Empty;
     QString m_text;
     std::shared_ptr<const rqc::protocol::DataPacket> m_packet;
@@ -87,7 +89,7 @@ class TNetConnection;
 
 // The remote object's dispatch interface, obtained from TNetConnection::AppServer().
 class VLM_EXPORT TServerDispatch {
-public:
+  public:
     explicit TServerDispatch(TNetConnection* connection) : m_connection(connection) {}
     // Calls `method` of the connection's remote object synchronously; the call descriptor
     // is built from the arguments' kinds. Throws ENetError when not connected or when the
@@ -96,17 +98,18 @@ public:
     // (Ref variables unchanged either way).
     TServerResult Call(const QString& method, const std::vector<TServerArg>& args);
 
-private:
+  private:
     TNetConnection* m_connection;
 };
 
 class VLM_EXPORT TNetConnection : public QObject {
     Q_OBJECT
-public:
+  public:
     explicit TNetConnection(QObject* parent = nullptr);
     ~TNetConnection() override;
 
-    QString ServerName;    // registered name of the remote object, e.g. "Rqc04100.rdmConsolidaSolicita"
+    QString
+        ServerName;  // registered name of the remote object, e.g. "Rqc04100.rdmConsolidaSolicita"
     QString Host = QStringLiteral("127.0.0.1");
     int Port = 0;
     // true: a server error raises EServerError from Call; false: Call returns it as an Error
@@ -131,7 +134,7 @@ public:
     void SetConnectTimeout(std::chrono::milliseconds t) { m_connectTimeout = t; }
     void SetCallTimeout(std::chrono::milliseconds t);
 
-private:
+  private:
     friend class TServerDispatch;
     QString describe() const;  // "object at host:port" for messages
 

@@ -309,7 +309,7 @@ TEST_F(AppServerProcess, ConsolidationRunsThroughTheServer) {
         EXPECT_EQ(value, args[index].text) << int(index);
         ++byRefCount;
     }
-    EXPECT_EQ(byRefCount, 13u);
+    EXPECT_EQ(byRefCount, 12u);
 
     args[10] = Argument::byRef("X");
     r = client.call(makeCall("GetConsSoli", args));

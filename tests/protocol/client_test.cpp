@@ -115,8 +115,7 @@ TEST(Client, ExchangeFailuresBecomeTransportErrorsAndCloseTheConnection) {
     };
     const std::vector<Case> cases = {
         {"peer closes", RecordingPeer::Reply::close(), "connection closed by 127.0.0.1:"},
-        {"garbage answer", RecordingPeer::Reply::rawBytes(garbage),
-         "bad answer from 127.0.0.1:"},
+        {"garbage answer", RecordingPeer::Reply::rawBytes(garbage), "bad answer from 127.0.0.1:"},
         {"frame over the limit", RecordingPeer::Reply::rawBytes(hugeFrame),
          "over the frame limit of 1000"},
         {"no answer in time", RecordingPeer::Reply::silent(), "timed out after 300 ms"},

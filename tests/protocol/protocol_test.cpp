@@ -11,7 +11,8 @@ namespace {
 
 std::vector<std::byte> bytes(std::initializer_list<int> values) {
     std::vector<std::byte> out;
-    for (int v : values) out.push_back(static_cast<std::byte>(v));
+    for (int v : values)
+        out.push_back(static_cast<std::byte>(v));
     return out;
 }
 
@@ -26,14 +27,25 @@ CallRequest makeCall(std::string method, std::vector<Argument> args) {
 
 // The 19 arguments of the consolidation run, in their kinds.
 CallRequest consolidationCall() {
-    std::vector<Argument> a = {
-        Argument::byValue("0001"),   Argument::byRef("COMP1;COMP2"), Argument::byRef("0100"),
-        Argument::byRef(""),         Argument::byValue("0001"),      Argument::byValue("10"),
-        Argument::byValue(std::string(20, 'Z')), Argument::ofDate(45292),
-        Argument::ofDate(45322),     Argument::byRef("S"),           Argument::byRef("N"),
-        Argument::byRef("N"),        Argument::ofDate(45300.5),      Argument::byRef("T"),
-        Argument::byRef(""),         Argument::byRef("S"),           Argument::byRef("S"),
-        Argument::byRef("N"),        Argument::byRef("S")};
+    std::vector<Argument> a = {Argument::byValue("0001"),
+                               Argument::byRef("COMP1;COMP2"),
+                               Argument::byRef("0100"),
+                               Argument::byRef(""),
+                               Argument::byValue("0001"),
+                               Argument::byValue("10"),
+                               Argument::byValue(std::string(20, 'Z')),
+                               Argument::ofDate(45292),
+                               Argument::ofDate(45322),
+                               Argument::byRef("S"),
+                               Argument::byRef("N"),
+                               Argument::byRef("N"),
+                               Argument::ofDate(45300.5),
+                               Argument::byRef("T"),
+                               Argument::byRef(""),
+                               Argument::byRef("S"),
+                               Argument::byRef("S"),
+                               Argument::byRef("N"),
+                               Argument::byRef("S")};
     return makeCall("GetConsSoli", std::move(a));
 }
 
@@ -107,8 +119,8 @@ TEST(ProtocolCall, EveryArgumentKindRoundTrips) {
         {"accented text", makeCall("M", {Argument::byRef("Solicitação nº 5 — ação")})},
         {"date with time", makeCall("M", {Argument::ofDate(45292.75)})},
         {"negative date", makeCall("M", {Argument::ofDate(-693593)})},
-        {"request lookup", makeCall("GetSolicitacao",
-                                    {Argument::ofDate(45292), Argument::ofDate(45322),
+        {"request lookup",
+         makeCall("GetSolicitacao", {Argument::ofDate(45292), Argument::ofDate(45322),
                                      Argument::byRef("0001;0002"), Argument::byRef("T")})},
         {"consolidation", consolidationCall()},
         {"long text", makeCall("M", {Argument::byValue(std::string(100000, 'x'))})},
@@ -140,12 +152,12 @@ TEST(ProtocolCall, WorkedExampleOfTheDocumentIsExact) {
     call.descriptor = CallDescriptor::forArguments("Get", args);
     call.args = args;
     const auto expected =
-        bytes({0x52, 0x51, 0x01, 0x01,                          // magic, version 1, call
-               0x03, 0x00, 0x00, 0x00, 'O',  'b',  'j',         // object
-               0x03, 0x00, 0x00, 0x00, 'a',  'n',  'a',         // user
-               0x01, 0x02, 0x00, 0xC8, 0x07,                    // kind, counts, type codes
-               0x03, 0x00, 0x00, 0x00, 'G',  'e',  't',         // method
-               0x04, 0x00, 0x00, 0x00, '0',  '0',  '0',  '1',   // argument 1
+        bytes({0x52, 0x51, 0x01, 0x01,                            // magic, version 1, call
+               0x03, 0x00, 0x00, 0x00, 'O',  'b',  'j',           // object
+               0x03, 0x00, 0x00, 0x00, 'a',  'n',  'a',           // user
+               0x01, 0x02, 0x00, 0xC8, 0x07,                      // kind, counts, type codes
+               0x03, 0x00, 0x00, 0x00, 'G',  'e',  't',           // method
+               0x04, 0x00, 0x00, 0x00, '0',  '0',  '0',  '1',     // argument 1
                0x00, 0x00, 0x00, 0x00, 0x80, 0x1D, 0xE6, 0x40});  // argument 2: 45292.0
     EXPECT_EQ(encodeCall(call), expected);
     EXPECT_EQ(expected.size(), 0x2Eu);
@@ -158,10 +170,9 @@ TEST(ProtocolResult, WorkedExampleOfTheDocumentIsExact) {
     const auto body = encodeResult(r);
     appendFrameHeader(frame, static_cast<std::uint32_t>(body.size()));
     frame.insert(frame.end(), body.begin(), body.end());
-    const auto expected = bytes({0x1D, 0x00, 0x00, 0x00, 0x52, 0x51, 0x01, 0x02, 0x01,
-                                 0x0A, 0x00, 0x00, 0x00, '0',  '0',  '0',  '0',  '0',
-                                 '0',  '0',  '0',  '4',  '2',  0x01, 0x00, 0x04, 0x00,
-                                 0x00, 0x00, '0',  '0',  '0',  '2'});
+    const auto expected = bytes({0x1D, 0x00, 0x00, 0x00, 0x52, 0x51, 0x01, 0x02, 0x01, 0x0A, 0x00,
+                                 0x00, 0x00, '0',  '0',  '0',  '0',  '0',  '0',  '0',  '0',  '4',
+                                 '2',  0x01, 0x00, 0x04, 0x00, 0x00, 0x00, '0',  '0',  '0',  '2'});
     EXPECT_EQ(frame, expected);
 }
 
@@ -249,28 +260,26 @@ TEST(ProtocolDecode, MalformedBodiesAreRefusedWithTheReason) {
          bytes({0x52, 0x51, 1, 2, 0, 2, 4, 0, 0, 0, 0, 4, 0, 0, 0, 0}), false,
          "argument 5 appears twice"},
         {"rows claimed past the end",
-         bytes({0x52, 0x51, 1, 2, 2, 1, 0, 0, 0, 1, 0, 0, 0, 'A', 1, 0, 0, 0, 0, 0, 0, 0, 0,
-                0xFF, 0xFF, 0xFF, 0x7F, 0}),
+         bytes({0x52, 0x51, 1, 2, 2, 1, 0, 0, 0, 1,    0,    0,    0,    'A',
+                1,    0,    0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0x7F, 0}),
          false, "cannot fit in the remaining"},
-        {"fields claimed past the end", bytes({0x52, 0x51, 1, 2, 2, 0xFF, 0xFF, 0xFF, 0xFF}),
-         false, "field count 4294967295 cannot fit"},
+        {"fields claimed past the end", bytes({0x52, 0x51, 1, 2, 2, 0xFF, 0xFF, 0xFF, 0xFF}), false,
+         "field count 4294967295 cannot fit"},
         {"rows without fields", bytes({0x52, 0x51, 1, 2, 2, 0, 0, 0, 0, 3, 0, 0, 0, 0}), false,
          "a packet without fields claims 3 rows"},
-        {"unknown field type",
-         bytes({0x52, 0x51, 1, 2, 2, 1, 0, 0, 0, 1, 0, 0, 0, 'A', 9, 0, 0, 0, 0, 0, 0, 0, 0,
-                0, 0, 0, 0, 0}),
+        {"unknown field type", bytes({0x52, 0x51, 1, 2, 2, 1, 0, 0, 0, 1, 0, 0, 0, 'A',
+                                      9,    0,    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}),
          false, "unknown type 0x09 of field 'A'"},
         {"integer field holding text",
-         bytes({0x52, 0x51, 1, 2, 2, 1, 0, 0, 0, 1, 0, 0, 0, 'N', 2, 0, 0, 0, 0, 0, 0, 0, 0,
-                1, 0, 0, 0, 1, 0, 0, 0, 'x', 0}),
+         bytes({0x52, 0x51, 1, 2, 2, 1, 0, 0, 0, 1, 0, 0, 0, 'N', 2,   0, 0,
+                0,    0,    0, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0,   'x', 0}),
          false, "row 1, field 'N' holds 'x', not a value of the field's type"},
-        {"truncated cell",
-         bytes({0x52, 0x51, 1, 2, 2, 1, 0, 0, 0, 1, 0, 0, 0, 'A', 1, 0, 0, 0, 0, 0, 0, 0, 0,
-                1, 0, 0, 0, 5, 0, 0, 0, 'x', 0}),
+        {"truncated cell", bytes({0x52, 0x51, 1, 2, 2, 1, 0, 0, 0, 1, 0, 0, 0, 'A', 1,   0, 0,
+                                  0,    0,    0, 0, 0, 0, 1, 0, 0, 0, 5, 0, 0, 0,   'x', 0}),
          false, "truncated text in cell of row 1, field 'A'"},
         {"duplicate field name",
-         bytes({0x52, 0x51, 1, 2, 2, 2, 0, 0, 0, 1, 0, 0, 0, 'A', 1, 0, 0, 0, 0, 0, 0, 0, 0,
-                1, 0, 0, 0, 'a', 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}),
+         bytes({0x52, 0x51, 1, 2, 2, 2, 0,   0, 0, 1, 0, 0, 0, 'A', 1, 0, 0, 0, 0, 0, 0,
+                0,    0,    1, 0, 0, 0, 'a', 1, 0, 0, 0, 0, 0, 0,   0, 0, 0, 0, 0, 0, 0}),
          false, "field name 'a' appears twice"},
     };
     for (const auto& c : cases) {
@@ -312,7 +321,8 @@ TEST(ProtocolDecode, RandomAndMutatedBytesNeverCrash) {
         const int mode = i % 3;
         if (mode == 0) {
             body.resize(static_cast<std::size_t>(byte(rng)));
-            for (auto& b : body) b = static_cast<std::byte>(byte(rng));
+            for (auto& b : body)
+                b = static_cast<std::byte>(byte(rng));
             if (body.size() >= 4 && i % 2 == 0) {  // past the header most of the time
                 body[0] = std::byte{0x52};
                 body[1] = std::byte{0x51};
@@ -356,7 +366,8 @@ TEST(ProtocolValidate, DescriptorMustMatchItsArguments) {
     };
     const std::vector<Case> cases = {
         {"consistent", with([](CallRequest&) {}), ""},
-        {"no object", with([](CallRequest& c) { c.object.clear(); }), "remote object name is empty"},
+        {"no object", with([](CallRequest& c) { c.object.clear(); }),
+         "remote object name is empty"},
         {"no method", with([](CallRequest& c) { c.descriptor.method.clear(); }),
          "method name is empty"},
         {"call kind", with([](CallRequest& c) { c.descriptor.callKind = 2; }),
@@ -400,7 +411,8 @@ TEST(ProtocolByRef, OnlyByReferenceTextsAreWrittenBackAfterSuccess) {
         auto args = before;
         applyByRef(r, args);
         std::vector<std::string> texts;
-        for (const auto& a : args) texts.push_back(a.type == kDate ? std::to_string(a.date) : a.text);
+        for (const auto& a : args)
+            texts.push_back(a.type == kDate ? std::to_string(a.date) : a.text);
         return texts;
     };
     auto withRefs = [](CallResult r, std::vector<std::pair<std::uint8_t, std::string>> refs) {
@@ -415,13 +427,16 @@ TEST(ProtocolByRef, OnlyByReferenceTextsAreWrittenBackAfterSuccess) {
     const std::string seven = std::to_string(7.0);
     const std::vector<Case> cases = {
         {"success writes both references",
-         withRefs(CallResult::ofText("1"), {{1, "R1"}, {3, "R2"}}), {"v", "R1", seven, "R2"}},
+         withRefs(CallResult::ofText("1"), {{1, "R1"}, {3, "R2"}}),
+         {"v", "R1", seven, "R2"}},
         {"empty result also writes", withRefs(CallResult{}, {{3, ""}}), {"v", "r1", seven, ""}},
         {"by-value is never written", withRefs(CallResult{}, {{0, "V"}}), {"v", "r1", seven, "r2"}},
         {"date is never written", withRefs(CallResult{}, {{2, "x"}}), {"v", "r1", seven, "r2"}},
-        {"index past the arguments is ignored", withRefs(CallResult{}, {{9, "x"}}),
+        {"index past the arguments is ignored",
+         withRefs(CallResult{}, {{9, "x"}}),
          {"v", "r1", seven, "r2"}},
-        {"error writes nothing", withRefs(CallResult::error("e"), {{1, "R1"}}),
+        {"error writes nothing",
+         withRefs(CallResult::error("e"), {{1, "R1"}}),
          {"v", "r1", seven, "r2"}},
     };
     for (const auto& c : cases) {
@@ -437,10 +452,10 @@ TEST(ProtocolDate, CalendarDatesMapToDaysFrom18991230) {
         std::string iso;
     };
     const std::vector<Case> cases = {
-        {1899, 12, 30, 0, "1899-12-30"},     {1899, 12, 31, 1, "1899-12-31"},
-        {1900, 1, 1, 2, "1900-01-01"},       {1900, 3, 1, 61, "1900-03-01"},
-        {2000, 1, 1, 36526, "2000-01-01"},   {2000, 2, 29, 36585, "2000-02-29"},
-        {2024, 1, 1, 45292, "2024-01-01"},   {1, 1, 1, -693593, "0001-01-01"},
+        {1899, 12, 30, 0, "1899-12-30"},       {1899, 12, 31, 1, "1899-12-31"},
+        {1900, 1, 1, 2, "1900-01-01"},         {1900, 3, 1, 61, "1900-03-01"},
+        {2000, 1, 1, 36526, "2000-01-01"},     {2000, 2, 29, 36585, "2000-02-29"},
+        {2024, 1, 1, 45292, "2024-01-01"},     {1, 1, 1, -693593, "0001-01-01"},
         {9999, 12, 31, 2958465, "9999-12-31"}, {1899, 12, 29, -1, "1899-12-29"},
     };
     for (const auto& c : cases) {
@@ -459,7 +474,8 @@ TEST(ProtocolDate, TimeOfDayIsDroppedTowardsTheDay) {
 }
 
 TEST(ProtocolDate, OutOfRangeDatesAreRefused) {
-    for (double d : {-693594.0, 2958466.0, static_cast<double>(INFINITY), static_cast<double>(NAN)}) {
+    for (double d :
+         {-693594.0, 2958466.0, static_cast<double>(INFINITY), static_cast<double>(NAN)}) {
         EXPECT_THROW(dateToIso(d), std::out_of_range) << d;
     }
     EXPECT_THROW(dateFromYmd(2023, 2, 29), std::out_of_range);

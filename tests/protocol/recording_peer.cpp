@@ -21,7 +21,8 @@ struct RecordingPeer::State {
 
     void accept() {
         acceptor.async_accept([self = this](std::error_code ec, asio::ip::tcp::socket socket) {
-            if (ec) return;
+            if (ec)
+                return;
             {
                 std::lock_guard lock(self->mutex);
                 ++self->accepted;
@@ -43,14 +44,16 @@ struct RecordingPeer::State {
         void readHeader() {
             asio::async_read(socket, asio::buffer(head),
                              [self = shared_from_this()](std::error_code ec, std::size_t) {
-                                 if (!ec) self->readBody();
+                                 if (!ec)
+                                     self->readBody();
                              });
         }
         void readBody() {
             body.resize(frameLength(head));
             asio::async_read(socket, asio::buffer(body),
                              [self = shared_from_this()](std::error_code ec, std::size_t) {
-                                 if (!ec) self->handle();
+                                 if (!ec)
+                                     self->handle();
                              });
         }
         void handle() {
@@ -85,7 +88,8 @@ struct RecordingPeer::State {
             }
             asio::async_write(socket, asio::buffer(out),
                               [self = shared_from_this()](std::error_code ec, std::size_t) {
-                                  if (!ec) self->readHeader();
+                                  if (!ec)
+                                      self->readHeader();
                               });
         }
     };
@@ -120,7 +124,8 @@ void RecordingPeer::answerEchoingRefs(CallResult result, const std::string& suff
         if (r.kind != CallResult::Kind::Error) {
             for (std::size_t i = 0; i < call.args.size(); ++i) {
                 const auto& a = call.args[i];
-                if (a.type == kDate) continue;
+                if (a.type == kDate)
+                    continue;
                 if (a.isByRef() || touchByValue) {
                     r.byRef.emplace_back(static_cast<std::uint8_t>(i), a.text + suffix);
                 }

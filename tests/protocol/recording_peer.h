@@ -13,7 +13,7 @@
 namespace rqc::test {
 
 class RecordingPeer {
-public:
+  public:
     // What the peer does with one received call.
     struct Reply {
         enum class Action { Answer, Raw, Close, Silent };
@@ -47,7 +47,7 @@ public:
     // Bodies that failed to decode, with the DecodeError message the peer answered.
     std::vector<std::string> decodeErrors() const;
 
-private:
+  private:
     struct State;
     std::unique_ptr<State> m_state;
     std::uint16_t m_port = 0;

@@ -15,10 +15,11 @@ namespace {
 using testing::EngineTest;
 
 class ConnectionTest : public EngineTest {
-protected:
+  protected:
     void SetUp() override {
         EngineTest::SetUp();
-        if (IsSkipped()) return;
+        if (IsSkipped())
+            return;
         db().exec(
             "CREATE TABLE T (K INTEGER NOT NULL PRIMARY KEY, S VARCHAR(200), N BIGINT, "
             "R DOUBLE PRECISION)");
@@ -67,8 +68,10 @@ TEST_P(ConnectionTest, NumbersRoundTrip) {
                                  std::numeric_limits<std::int64_t>::min()};
     const double reals[] = {0.0, 12.5, -3.25, 1e15, 0.001};
     std::int64_t k = 0;
-    for (std::int64_t i : ints) db().execute("INSERT INTO T (K, N) VALUES (?, ?)", {++k, i});
-    for (double r : reals) db().execute("INSERT INTO T (K, R) VALUES (?, ?)", {++k, r});
+    for (std::int64_t i : ints)
+        db().execute("INSERT INTO T (K, N) VALUES (?, ?)", {++k, i});
+    for (double r : reals)
+        db().execute("INSERT INTO T (K, R) VALUES (?, ?)", {++k, r});
     auto c = db().query("SELECT N, R FROM T ORDER BY K");
     for (std::int64_t i : ints) {
         ASSERT_TRUE(c->next());
@@ -97,7 +100,8 @@ TEST_P(ConnectionTest, ColumnNamesComeBackUpperCase) {
 }
 
 TEST_P(ConnectionTest, ExecuteReturnsTheRowsChanged) {
-    for (std::int64_t k = 1; k <= 5; ++k) db().execute("INSERT INTO T (K, N) VALUES (?, ?)", {k, k});
+    for (std::int64_t k = 1; k <= 5; ++k)
+        db().execute("INSERT INTO T (K, N) VALUES (?, ?)", {k, k});
     EXPECT_EQ(db().execute("UPDATE T SET S = ? WHERE N > ?", {std::string("x"), std::int64_t{2}}),
               3);
     EXPECT_EQ(db().execute("DELETE FROM T WHERE K = ?", {std::int64_t{99}}), 0);
@@ -151,7 +155,8 @@ TEST_P(ConnectionTest, DbErrorSaysWhatFailed) {
         FAIL() << "unknown column accepted";
     } catch (const DbError& e) {
         std::string m = e.what();
-        for (char& ch : m) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+        for (char& ch : m)
+            ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
         EXPECT_NE(m.find("nosuchcolumn"), std::string::npos) << m;
     }
     try {
@@ -164,13 +169,15 @@ TEST_P(ConnectionTest, DbErrorSaysWhatFailed) {
 }
 
 TEST_P(ConnectionTest, CursorSurvivesTheSameStatementRunningAgain) {
-    for (std::int64_t k = 1; k <= 3; ++k) db().execute("INSERT INTO T (K, N) VALUES (?, ?)", {k, k});
+    for (std::int64_t k = 1; k <= 3; ++k)
+        db().execute("INSERT INTO T (K, N) VALUES (?, ?)", {k, k});
     const std::string sql = "SELECT N FROM T WHERE K >= ? ORDER BY K";
     auto outer = db().query(sql, {std::int64_t{1}});
     std::int64_t sum = 0;
     while (outer->next()) {
         auto inner = db().query(sql, {outer->int64(0)});
-        while (inner->next()) sum += inner->int64(0);
+        while (inner->next())
+            sum += inner->int64(0);
     }
     EXPECT_EQ(sum, (1 + 2 + 3) + (2 + 3) + 3);
 }
@@ -228,8 +235,9 @@ TEST(SqliteConnection, OpensInWalModeWithForeignKeysOn) {
     ASSERT_TRUE(mode->next());
     EXPECT_EQ(mode->text(0), "wal");
     mode.reset();
-    c->exec("CREATE TABLE P (ID INTEGER PRIMARY KEY); "
-            "CREATE TABLE C (ID INTEGER PRIMARY KEY, P INTEGER REFERENCES P (ID))");
+    c->exec(
+        "CREATE TABLE P (ID INTEGER PRIMARY KEY); "
+        "CREATE TABLE C (ID INTEGER PRIMARY KEY, P INTEGER REFERENCES P (ID))");
     EXPECT_THROW(c->execute("INSERT INTO C (ID, P) VALUES (1, ?)", {std::int64_t{9}}), DbError);
 }
 

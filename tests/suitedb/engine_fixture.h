@@ -8,18 +8,19 @@
 #include <optional>
 #include <string>
 
+#include "suitedb/connection.h"
 #include "support/pg_database.h"
 #include "support/temp_dir.h"
-#include "suitedb/connection.h"
 
 namespace rqc::suitedb::testing {
 
 class EngineTest : public ::testing::TestWithParam<Engine> {
-protected:
+  protected:
     void SetUp() override {
         if (GetParam() == Engine::Postgres) {
             m_pg.emplace();
-            if (!m_pg->available()) GTEST_SKIP() << "RQC_TEST_PG_URL not set";
+            if (!m_pg->available())
+                GTEST_SKIP() << "RQC_TEST_PG_URL not set";
             m_target = m_pg->url();
         } else {
             m_target = m_dir.file("suite.db");
@@ -53,8 +54,8 @@ inline std::string engineName(const ::testing::TestParamInfo<Engine>& info) {
 
 }  // namespace rqc::suitedb::testing
 
-#define RQC_ON_BOTH_ENGINES(Suite)                                                       \
-    INSTANTIATE_TEST_SUITE_P(Engines, Suite,                                             \
-                             ::testing::Values(::rqc::suitedb::Engine::Sqlite,           \
-                                               ::rqc::suitedb::Engine::Postgres),        \
-                             ::rqc::suitedb::testing::engineName)
+#define RQC_ON_BOTH_ENGINES(Suite)                                                           \
+    INSTANTIATE_TEST_SUITE_P(                                                                \
+        Engines, Suite,                                                                      \
+        ::testing::Values(::rqc::suitedb::Engine::Sqlite, ::rqc::suitedb::Engine::Postgres), \
+        ::rqc::suitedb::testing::engineName)

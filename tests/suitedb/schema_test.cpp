@@ -28,8 +28,9 @@ TEST_P(SchemaTest, EveryTableHasItsDocumentedColumns) {
         {"PRODUTO", "CDPRODUTO, CDARVPROD, NMPRODUTO, CDCOMPRADOR, CDPRODORIG"},
         {"PARCMPSUP", "CDFILIAL, IDUTPRODPREF, QTDIASCOBERTURA"},
         {"SOLICMP", "CDFILSOLI, CDFILLANCA, NRSOLICMP, DTSOLICITACAO, DTENTREGA, CDOPERADOR"},
-        {"ITSOLICMP", "CDFILSOLI, CDFILLANCA, NRSOLICMP, NRITEM, CDPRODUTO, QTSOLICITADA, "
-                      "NRCONSSOLI"},
+        {"ITSOLICMP",
+         "CDFILSOLI, CDFILLANCA, NRSOLICMP, NRITEM, CDPRODUTO, QTSOLICITADA, "
+         "NRCONSSOLI"},
         {"ESTOQUE", "CDFILIAL, CDPRODUTO, DTESTOQUE, QTESTOQUE"},
         {"AUTFORN", "NRAUTFORN, CDPRODUTO, CDFILIAL, QTAUTORIZADA, QTRECEBIDA, IDSITUACAO"},
         {"LIMSEGFIL", "CDFILIAL, CDPRODUTO, QTLIMITESEG"},
@@ -39,8 +40,9 @@ TEST_P(SchemaTest, EveryTableHasItsDocumentedColumns) {
          "DTENTREGAINI, DTENTREGAFIN, DTPROCESTOQUE, LSTCOMPRADOR, LSTFILIAL, LSTSOLICIT, "
          "IDCONSESTOQUE, IDCONSSOLI, IDPRODORIG, IDTODASSOLI, IDCONSSOLIABERTA, IDCONSAF, "
          "IDLIMITESEG, IDPARAMOL, IDSITUACAO, DTGERACAO, NMUSUARIO"},
-        {"ITCONSSOLI", "NRCONSSOLI, CDPRODUTO, QTSOLICITADA, QTLIMITESEG, QTESTOQUE, QTAF, "
-                       "QTCONSABERTA, QTARREDONDA, QTCONSOLIDADA"},
+        {"ITCONSSOLI",
+         "NRCONSSOLI, CDPRODUTO, QTSOLICITADA, QTLIMITESEG, QTESTOQUE, QTAF, "
+         "QTCONSABERTA, QTARREDONDA, QTCONSOLIDADA"},
         {"ITCONSSOLIORIG",
          "NRCONSSOLI, CDFILSOLI, CDFILLANCA, NRSOLICMP, NRITEM, CDPRODUTO, QTSOLICITADA"},
         {"NUMERACAO", "CDSEQUENCIA, NRULTIMO"},
@@ -114,8 +116,9 @@ TEST_P(SchemaTest, NvlstrGivesTheFirstNonNullText) {
                        {c.a, c.b}),
                   c.expected);
     }
-    db().execute("INSERT INTO FILIAL (CDFILIAL, NMFILIAL, CDFILCENTCMP, DTPROCESSAMENTO) VALUES "
-                 "('0001', 'Central', NULL, '2024-03-15'), ('0002', 'Loja', '0001', '2024-03-15')");
+    db().execute(
+        "INSERT INTO FILIAL (CDFILIAL, NMFILIAL, CDFILCENTCMP, DTPROCESSAMENTO) VALUES "
+        "('0001', 'Central', NULL, '2024-03-15'), ('0002', 'Loja', '0001', '2024-03-15')");
     // The central-purchasing look-up as the screen runs it.
     auto cur = db().query(
         "SELECT\n  CAST(NVLSTR(FILIAL.CDFILCENTCMP, FILIAL.CDFILIAL) AS VARCHAR(4)) AS "
@@ -162,8 +165,9 @@ TEST(PostgresSchema, RequestLinesLeaveRoomForUpdatesInPlace) {
     RQC_SKIP_WITHOUT_PG(pg);
     auto c = Connection::open(pg.url());
     applySchema(*c);
-    auto cur = c->query("SELECT array_to_string(reloptions, ',') FROM pg_class "
-                        "WHERE relname = 'itsolicmp'");
+    auto cur = c->query(
+        "SELECT array_to_string(reloptions, ',') FROM pg_class "
+        "WHERE relname = 'itsolicmp'");
     ASSERT_TRUE(cur->next());
     EXPECT_EQ(cur->text(0), "fillfactor=70");
 }

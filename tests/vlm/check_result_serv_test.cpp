@@ -30,8 +30,7 @@ TEST(CheckResultServ, ReturnsThePayloadOfTheExpectedKindOrRaises) {
          "application server error: lock timeout"},
         {"server error with flag false", TServerResult::ofError("e"), false, 10,
          "application server error: e"},
-        {"text for 0", TServerResult::ofText("x"), true, 0,
-         "expected a data packet, got a text"},
+        {"text for 0", TServerResult::ofText("x"), true, 0, "expected a data packet, got a text"},
         {"packet for 10", packet(), true, 10, "expected a text, got a data packet"},
         {"empty for 0", TServerResult(), true, 0, "expected a data packet, got nothing"},
         {"empty for 10", TServerResult(), true, 10, "expected a text, got nothing"},
@@ -44,7 +43,9 @@ TEST(CheckResultServ, ReturnsThePayloadOfTheExpectedKindOrRaises) {
         try {
             const TServerResult r = CheckResultServ(c.result, c.flag, c.number);
             EXPECT_EQ(r.kind(), c.result.kind());
-            if (r.IsText()) EXPECT_EQ(r.AsString(), c.result.AsString());
+            if (r.IsText()) {
+                EXPECT_EQ(r.AsString(), c.result.AsString());
+            }
         } catch (const EServerError& e) {
             error = e.what();
         }

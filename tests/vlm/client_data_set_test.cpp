@@ -37,7 +37,8 @@ void declareRequestFields(TClientDataSet& cds) {
 
 std::vector<QString> column(TDataSet& ds, const QString& field) {
     std::vector<QString> out;
-    for (ds.First(); !ds.Eof(); ds.Next()) out.push_back(ds.FieldByName(field)->AsString());
+    for (ds.First(); !ds.Eof(); ds.Next())
+        out.push_back(ds.FieldByName(field)->AsString());
     return out;
 }
 
@@ -144,9 +145,9 @@ TEST(ClientDataSet, ServerPacketLoadsThroughTheCheckedResult) {
     int call = 0;
     peer.setScript([&](const CallRequest&) {
         ++call;
-        return RecordingPeer::Reply::answer(CallResult::ofPacket(
-            call == 1 ? requests({"000100020000000001", "000100020000000002"})
-                      : requests({"000300040000000005"})));
+        return RecordingPeer::Reply::answer(
+            CallResult::ofPacket(call == 1 ? requests({"000100020000000001", "000100020000000002"})
+                                           : requests({"000300040000000005"})));
     });
     TNetConnection net;
     net.ServerName = "Rqc04100.rdmConsolidaSolicita";

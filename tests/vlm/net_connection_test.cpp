@@ -6,8 +6,8 @@
 #include <asio.hpp>
 #include <filesystem>
 
-#include "client_data_set.h"
 #include "check_result_serv.h"
+#include "client_data_set.h"
 #include "protocol/protocol.h"
 #include "protocol/recording_peer.h"
 #include "server_process.h"
@@ -165,7 +165,8 @@ TEST(NetConnection, ConnectionLossRaisesNetErrorAndLeavesItDisconnected) {
     RecordingPeer peer;
     peer.setScript([](const CallRequest&) { return RecordingPeer::Reply::close(); });
     Connected c(peer);
-    const std::string m = messageOf<ENetError>([&] { c.net.AppServer().Call("GetParaCmpSup", {}); });
+    const std::string m =
+        messageOf<ENetError>([&] { c.net.AppServer().Call("GetParaCmpSup", {}); });
     EXPECT_NE(m.find("call of GetParaCmpSup on Rqc04100.rdmConsolidaSolicita failed"),
               std::string::npos)
         << m;
@@ -258,7 +259,8 @@ TEST(NetConnection, UserNameDefaultsToTheOperatingSystemUser) {
 // Against the real application server, when the build has it.
 TEST(NetConnection, RealServerAnswersLookupsAndErrors) {
     const std::string binary = rqc::test::ServerProcess::binary("rqc-appserver");
-    if (!std::filesystem::exists(binary)) GTEST_SKIP() << "rqc-appserver not built";
+    if (!std::filesystem::exists(binary))
+        GTEST_SKIP() << "rqc-appserver not built";
     rqc::test::TempDir dir;
     rqc::test::ServerProcess server({dir.file("suite.db"), dir.path().string(), {}});
     server.start();
@@ -274,10 +276,10 @@ TEST(NetConnection, RealServerAnswersLookupsAndErrors) {
 
     QString branches = "";
     QString all = "T";
-    const TServerResult r = net.AppServer().Call(
-        "GetSolicitacao", {TServerArg::Date(dateFromYmd(1900, 1, 1)),
-                           TServerArg::Date(dateFromYmd(9999, 12, 31)), TServerArg::Ref(branches),
-                           TServerArg::Ref(all)});
+    const TServerResult r =
+        net.AppServer().Call("GetSolicitacao", {TServerArg::Date(dateFromYmd(1900, 1, 1)),
+                                                TServerArg::Date(dateFromYmd(9999, 12, 31)),
+                                                TServerArg::Ref(branches), TServerArg::Ref(all)});
     TClientDataSet cds;
     cds.setObjectName("cdsSolicitacao");
     for (const char* f : {"IDMARCADO", "CHAVE", "CDFILSOLI", "CDFILLANCA", "NRSOLICMP"}) {

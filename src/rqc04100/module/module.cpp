@@ -11,23 +11,26 @@ namespace {
 
 // Restores the normal cursor however the opening ends.
 class BusyCursor {
-public:
+  public:
     BusyCursor() { SetScreenCursor(crHourGlass); }
     ~BusyCursor() { release(); }
     BusyCursor(const BusyCursor&) = delete;
     BusyCursor& operator=(const BusyCursor&) = delete;
     void release() noexcept {
-        if (m_busy) SetScreenCursor(crDefault);
+        if (m_busy)
+            SetScreenCursor(crDefault);
         m_busy = false;
     }
 
-private:
+  private:
     bool m_busy = true;
 };
 
 }  // namespace
 
-void IniProc() { CriaConsolidaSolicita(); }
+void IniProc() {
+    CriaConsolidaSolicita();
+}
 
 void CriaConsolidaSolicita() {
     BusyCursor cursor;

@@ -3,9 +3,11 @@
 
 #include <QStringList>
 
+#include "module/rqc04100_export.h"
+
 namespace rqc04100 {
 
 // The 25 catalogue lines exactly as the screen carries them (blanks and accents kept).
-const QStringList& catalogueLines();
+RQC04100_EXPORT const QStringList& catalogueLines();
 
 }  // namespace rqc04100

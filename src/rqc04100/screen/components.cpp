@@ -21,7 +21,8 @@ QuerySpec makeCentComp() {
     };
     q.sqlOracle = q.sql;
     q.sqlOracle[1] = QStringLiteral("  NVL(FILIAL.CDFILCENTCMP, FILIAL.CDFILIAL) AS CDFILCENTCMP,");
-    q.sqlOracle[8] = QStringLiteral("  NVL(FILIAL.CDFILCENTCMP, FILIAL.CDFILIAL) = FILCENT.CDFILIAL");
+    q.sqlOracle[8] =
+        QStringLiteral("  NVL(FILIAL.CDFILCENTCMP, FILIAL.CDFILIAL) = FILCENT.CDFILIAL");
     q.sqlMssql = q.sql;
     q.sqlMssql[1] =
         QStringLiteral("  ISNULL(FILIAL.CDFILCENTCMP, FILIAL.CDFILIAL)  AS CDFILCENTCMP,");
@@ -146,20 +147,34 @@ const ClientDataSetSpec& cdsSolicitacaoSpec() {
         {
             {QStringLiteral("IDMARCADO"), 1, {}, 0, false, true, {}},
             {QStringLiteral("CHAVE"), 18, {}, 0, false, false, {}},
-            {QStringLiteral("CDFILSOLI"), 4, QStringLiteral("Filial Solicitante"), 0, false, true,
+            {QStringLiteral("CDFILSOLI"),
+             4,
+             QStringLiteral("Filial Solicitante"),
+             0,
+             false,
+             true,
              {}},
-            {QStringLiteral("CDFILLANCA"), 4, QStringLiteral("Filial de Lançamento"), 0, false,
-             true, {}},
+            {QStringLiteral("CDFILLANCA"),
+             4,
+             QStringLiteral("Filial de Lançamento"),
+             0,
+             false,
+             true,
+             {}},
             {QStringLiteral("NRSOLICMP"), 10, QStringLiteral("N° Solicitação"), 0, false, true, {}},
         }};
     return spec;
 }
 
 const ClientDataSetSpec& cdsParaCmpSupSpec() {
-    static const ClientDataSetSpec spec = {
-        QStringLiteral("cdsParaCmpSup"),
-        {{QStringLiteral("IDUTPRODPREF"), 1, {}, 0, false, true,
-          QStringLiteral("PARCMPSUP.IDUTPRODPREF")}}};
+    static const ClientDataSetSpec spec = {QStringLiteral("cdsParaCmpSup"),
+                                           {{QStringLiteral("IDUTPRODPREF"),
+                                             1,
+                                             {},
+                                             0,
+                                             false,
+                                             true,
+                                             QStringLiteral("PARCMPSUP.IDUTPRODPREF")}}};
     return spec;
 }
 

@@ -6,6 +6,8 @@
 #include <QStringList>
 #include <vector>
 
+#include "module/rqc04100_export.h"
+
 namespace rqc04100 {
 
 // A persistent text field. An empty label shows the field name; displayWidth 0 means size.
@@ -43,17 +45,17 @@ struct DataSourceSpec {
     QString dataSet;
 };
 
-const QuerySpec& qryCentCompSpec();
-const QuerySpec& qryPesqFilialSpec();
-const QuerySpec& qryProdutoSpec();
-const QuerySpec& qryCompradorSpec();
+RQC04100_EXPORT const QuerySpec& qryCentCompSpec();
+RQC04100_EXPORT const QuerySpec& qryPesqFilialSpec();
+RQC04100_EXPORT const QuerySpec& qryProdutoSpec();
+RQC04100_EXPORT const QuerySpec& qryCompradorSpec();
 // The four queries in declaration order.
-const std::vector<const QuerySpec*>& querySpecs();
+RQC04100_EXPORT const std::vector<const QuerySpec*>& querySpecs();
 
-const ClientDataSetSpec& cdsSolicitacaoSpec();
-const ClientDataSetSpec& cdsParaCmpSupSpec();
+RQC04100_EXPORT const ClientDataSetSpec& cdsSolicitacaoSpec();
+RQC04100_EXPORT const ClientDataSetSpec& cdsParaCmpSupSpec();
 
-const std::vector<DataSourceSpec>& dataSourceSpecs();
+RQC04100_EXPORT const std::vector<DataSourceSpec>& dataSourceSpecs();
 
 // The server connection: remote object name, ThrowException, event wiring.
 struct ConnectionSpec {
@@ -63,6 +65,6 @@ struct ConnectionSpec {
     QString beforeConnect;  // handler of BeforeConnect
 };
 
-const ConnectionSpec& netConsolidaSolicitaSpec();
+RQC04100_EXPORT const ConnectionSpec& netConsolidaSolicitaSpec();
 
 }  // namespace rqc04100

@@ -60,14 +60,16 @@ TADOIBQuery* makeQuery(QObject* owner, const QuerySpec& spec) {
     q->SQL_ORACLE = spec.sqlOracle;
     q->SQL_MSSQL = spec.sqlMssql;
     q->SQL_IB = spec.sqlIb;
-    for (const FieldSpec& f : spec.fields) addField<TADOIBStringField>(q, f);
+    for (const FieldSpec& f : spec.fields)
+        addField<TADOIBStringField>(q, f);
     return q;
 }
 
 TClientDataSet* makeClientDataSet(QObject* owner, const ClientDataSetSpec& spec) {
     auto* c = new TClientDataSet(owner);
     c->setObjectName(spec.name);
-    for (const FieldSpec& f : spec.fields) addField<TStringField>(c, f);
+    for (const FieldSpec& f : spec.fields)
+        addField<TStringField>(c, f);
     return c;
 }
 
@@ -81,13 +83,15 @@ TfrmConsolidaSolicita::TfrmConsolidaSolicita(QWidget* parent) : TfrmRotiGeral(pa
     HandlerLookup lookup;
     lookup.notify = [this](const QString& name) -> TNotifyEvent {
         auto it = notifyHandlers().find(name);
-        if (it == notifyHandlers().end()) return {};
+        if (it == notifyHandlers().end())
+            return {};
         NotifyHandler h = it->second;
         return [this, h](QObject* sender) { (this->*h)(sender); };
     };
     lookup.key = [this](const QString& name) -> TKeyEvent {
         auto it = keyHandlers().find(name);
-        if (it == keyHandlers().end()) return {};
+        if (it == keyHandlers().end())
+            return {};
         KeyHandler h = it->second;
         return [this, h](QObject* sender, quint16& key, TShiftState shift) {
             (this->*h)(sender, key, shift);
@@ -95,7 +99,8 @@ TfrmConsolidaSolicita::TfrmConsolidaSolicita(QWidget* parent) : TfrmRotiGeral(pa
     };
     lookup.beforePesq = [this](const QString& name) -> TBeforePesqEvent {
         auto it = beforePesqHandlers().find(name);
-        if (it == beforePesqHandlers().end()) return {};
+        if (it == beforePesqHandlers().end())
+            return {};
         BeforePesqHandler h = it->second;
         return [this, h](QObject* sender, bool& go) { (this->*h)(sender, go); };
     };

@@ -13,7 +13,7 @@
 
 class RQC04100_EXPORT TfrmConsolidaSolicita : public TfrmRotiGeral {
     Q_OBJECT
-public:
+  public:
     // Builds the whole layout and the components, places the form as an MDI child of the
     // main form and shows it. FormCreate runs afterwards (vlm::createForm).
     explicit TfrmConsolidaSolicita(QWidget* parent = nullptr);
@@ -127,7 +127,7 @@ public:
     // A copy of the six filter fields.
     rqc04100::FilterState filterState() const;
 
-private:
+  private:
     friend void ::CriaConsolidaSolicita();
 
     void createComponents();

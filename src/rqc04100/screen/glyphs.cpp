@@ -36,7 +36,8 @@ QPixmap drawLista(bool enabled) {
     p.setRenderHint(QPainter::Antialiasing);
     const QColor line = enabled ? QColor(40, 40, 40) : QColor(160, 160, 160);
     p.setPen(QPen(line, 1.2));
-    for (int y : {3, 6, 9}) p.drawLine(QPointF(1.5, y + 0.5), QPointF(8.5, y + 0.5));
+    for (int y : {3, 6, 9})
+        p.drawLine(QPointF(1.5, y + 0.5), QPointF(8.5, y + 0.5));
     drawMagnifier(p, enabled ? QColor(30, 60, 140) : QColor(150, 150, 150),
                   enabled ? QColor(120, 70, 20) : QColor(160, 160, 160), QPointF(10, 9.5), 3.5);
     return pm;

@@ -16,17 +16,16 @@ constexpr const char* kSemFilial = "Não há filial cadastrada.";
 }  // namespace
 
 const FormSpec& formSpec() {
-    static const FormSpec form = {"Consolidação de Solicitação",
-                                  535,
-                                  350,
-                                  297,
-                                  221,
-                                  "SupHelp.hlp",
-                                  12800100,
-                                  "medCdFilial",
-                                  {{"OnCreate", "FormCreate"},
-                                   {"OnClose", "FormClose"},
-                                   {"OnActivate", "FormActivate"}}};
+    static const FormSpec form = {
+        "Consolidação de Solicitação",
+        535,
+        350,
+        297,
+        221,
+        "SupHelp.hlp",
+        12800100,
+        "medCdFilial",
+        {{"OnCreate", "FormCreate"}, {"OnClose", "FormClose"}, {"OnActivate", "FormActivate"}}};
     return form;
 }
 
@@ -157,7 +156,8 @@ const std::vector<ControlSpec>& layoutTable() {
 
 const ControlSpec* findControlSpec(const char* name) {
     for (const ControlSpec& spec : layoutTable()) {
-        if (std::strcmp(spec.name, name) == 0) return &spec;
+        if (std::strcmp(spec.name, name) == 0)
+            return &spec;
     }
     return nullptr;
 }

@@ -5,6 +5,8 @@
 
 #include <vector>
 
+#include "module/rqc04100_export.h"
+
 namespace rqc04100 {
 
 enum class ControlKind {
@@ -91,13 +93,13 @@ struct FormSpec {
     std::vector<EventWire> events;
 };
 
-const FormSpec& formSpec();
+RQC04100_EXPORT const FormSpec& formSpec();
 // Rows in creation order: overrides of inherited controls first, then each parent before its
 // children, each parent's children by tab position, non-tab controls last.
-const std::vector<ControlSpec>& layoutTable();
-const ControlSpec* findControlSpec(const char* name);
+RQC04100_EXPORT const std::vector<ControlSpec>& layoutTable();
+RQC04100_EXPORT const ControlSpec* findControlSpec(const char* name);
 
 // Every handler name the layout may wire, whether built yet or not.
-const std::vector<const char*>& handlerNames();
+RQC04100_EXPORT const std::vector<const char*>& handlerNames();
 
 }  // namespace rqc04100

@@ -12,12 +12,16 @@ namespace rqc04100 {
 
 namespace {
 
-QString utf8(const char* s) { return s == nullptr ? QString() : QString::fromUtf8(s); }
+QString utf8(const char* s) {
+    return s == nullptr ? QString() : QString::fromUtf8(s);
+}
 
 bool toBool(const ControlSpec& row, const Detail& d) {
     const QString v = utf8(d.value);
-    if (v == QLatin1String("true")) return true;
-    if (v == QLatin1String("false")) return false;
+    if (v == QLatin1String("true"))
+        return true;
+    if (v == QLatin1String("false"))
+        return false;
     throw std::logic_error(std::string("layout row ") + row.name + ": " + d.property +
                            " must be true or false, not \"" + d.value + "\"");
 }
@@ -93,21 +97,25 @@ BuiltLayout LayoutBuilder::build(const FormSpec& form, const std::vector<Control
         if (row.kind == ControlKind::Inherited) {
             w = inherited(row);
         } else {
-            if (m_built.controls.contains(utf8(row.name))) fail(row, "name used twice");
+            if (m_built.controls.contains(utf8(row.name)))
+                fail(row, "name used twice");
             QWidget* parent = nullptr;
             if (utf8(row.parent).isEmpty()) {
                 parent = &m_form;
             } else {
                 parent = m_built.controls.value(utf8(row.parent));
-                if (parent == nullptr) fail(row, "unknown parent " + utf8(row.parent));
+                if (parent == nullptr)
+                    fail(row, "unknown parent " + utf8(row.parent));
             }
             w = create(row, parent);
             w->setObjectName(utf8(row.name));
         }
         m_built.controls.insert(utf8(row.name), w);
         applyCommon(row, w);
-        for (const Detail& d : row.details) applyDetail(row, w, d);
-        for (const EventWire& e : row.events) wire(row, w, e);
+        for (const Detail& d : row.details)
+            applyDetail(row, w, d);
+        for (const EventWire& e : row.events)
+            wire(row, w, e);
     }
     buildTabOrder(rows);
     return m_built;
@@ -178,15 +186,16 @@ void LayoutBuilder::applyCommon(const ControlSpec& row, QWidget* w) {
                        b.width >= 0 ? b.width : g.width(), b.height >= 0 ? b.height : g.height());
     }
 
-    if (row.caption != nullptr && (row.kind == ControlKind::Inherited ? *row.caption != '\0'
-                                                                      : true)) {
+    if (row.caption != nullptr &&
+        (row.kind == ControlKind::Inherited ? *row.caption != '\0' : true)) {
         const QString caption = utf8(row.caption);
         if (auto* l = qobject_cast<QLabel*>(w)) {
             l->setText(caption);
         } else if (auto* g = qobject_cast<QGroupBox*>(w)) {
             g->setTitle(caption);
         } else if (auto* a = qobject_cast<QAbstractButton*>(w)) {
-            if (!caption.isEmpty()) a->setText(caption);
+            if (!caption.isEmpty())
+                a->setText(caption);
         } else if (auto* p = qobject_cast<TPanel*>(w)) {
             p->SetCaption(caption);
         } else if (!caption.isEmpty()) {
@@ -220,7 +229,8 @@ void LayoutBuilder::applyCommon(const ControlSpec& row, QWidget* w) {
     }
 
     const QString hint = utf8(row.hint);
-    if (!hint.isEmpty()) w->setToolTip(hint);
+    if (!hint.isEmpty())
+        w->setToolTip(hint);
 
     if (row.start & kChecked) {
         if (auto* a = qobject_cast<QAbstractButton*>(w)) {
@@ -229,10 +239,14 @@ void LayoutBuilder::applyCommon(const ControlSpec& row, QWidget* w) {
             fail(row, QStringLiteral("only buttons start checked"));
         }
     }
-    if (row.start & kNoTabStop) w->setFocusPolicy(Qt::ClickFocus);
-    if (row.start & kDisabled) w->setEnabled(false);
-    if (row.start & kHidden) w->setVisible(false);
-    if (utf8(row.parent).isEmpty() && row.kind != ControlKind::Inherited) w->raise();
+    if (row.start & kNoTabStop)
+        w->setFocusPolicy(Qt::ClickFocus);
+    if (row.start & kDisabled)
+        w->setEnabled(false);
+    if (row.start & kHidden)
+        w->setVisible(false);
+    if (utf8(row.parent).isEmpty() && row.kind != ControlKind::Inherited)
+        w->raise();
 }
 
 void LayoutBuilder::applyDetail(const ControlSpec& row, QWidget* w, const Detail& d) {
@@ -242,38 +256,46 @@ void LayoutBuilder::applyDetail(const ControlSpec& row, QWidget* w, const Detail
 
     if (prop == QLatin1String("Glyph")) {
         auto* b = qobject_cast<QAbstractButton*>(w);
-        if (b == nullptr) unknown();
+        if (b == nullptr)
+            unknown();
         b->setIcon(glyph(value));
         b->setIconSize(QSize(16, 16));
     } else if (prop == QLatin1String("EditMask")) {
         auto* m = qobject_cast<TMaskEdit*>(w);
-        if (m == nullptr) unknown();
+        if (m == nullptr)
+            unknown();
         m->SetEditMask(value);
     } else if (prop == QLatin1String("MaxLength")) {
         auto* m = qobject_cast<TMaskEdit*>(w);
-        if (m == nullptr) unknown();
+        if (m == nullptr)
+            unknown();
         m->SetMaxLength(toInt(row, d));
     } else if (prop == QLatin1String("Items")) {
         auto* g = qobject_cast<TRadioGroup*>(w);
-        if (g == nullptr) unknown();
+        if (g == nullptr)
+            unknown();
         g->SetItems(value.split(QLatin1Char('\n')));
     } else if (prop == QLatin1String("ItemIndex")) {
         auto* g = qobject_cast<TRadioGroup*>(w);
-        if (g == nullptr) unknown();
+        if (g == nullptr)
+            unknown();
         g->SetItemIndex(toInt(row, d));
     } else if (prop == QLatin1String("Title") || prop == QLatin1String("DataSource") ||
                prop == QLatin1String("Associate") || prop == QLatin1String("EmptyError") ||
                prop == QLatin1String("PesqChave")) {
         auto* b = qobject_cast<TBtnPesquisa*>(w);
-        if (b == nullptr) unknown();
+        if (b == nullptr)
+            unknown();
         if (prop == QLatin1String("Title")) {
             b->Title = value;
         } else if (prop == QLatin1String("DataSource")) {
             b->DataSource = m_dataSources.value(value);
-            if (b->DataSource == nullptr) fail(row, "unknown data source " + value);
+            if (b->DataSource == nullptr)
+                fail(row, "unknown data source " + value);
         } else if (prop == QLatin1String("Associate")) {
             b->Associate = m_built.controls.value(value);
-            if (b->Associate == nullptr) fail(row, "unknown associate " + value);
+            if (b->Associate == nullptr)
+                fail(row, "unknown associate " + value);
         } else if (prop == QLatin1String("EmptyError")) {
             b->EmptyError = value;
         } else {
@@ -281,61 +303,76 @@ void LayoutBuilder::applyDetail(const ControlSpec& row, QWidget* w, const Detail
         }
     } else if (prop == QLatin1String("Flat")) {
         auto* b = qobject_cast<QToolButton*>(w);
-        if (b == nullptr) unknown();
+        if (b == nullptr)
+            unknown();
         b->setAutoRaise(toBool(row, d));
     } else if (prop == QLatin1String("ShowHint")) {
         auto* b = qobject_cast<TButtonFlat*>(w);
-        if (b == nullptr) unknown();
+        if (b == nullptr)
+            unknown();
         b->SetShowHint(toBool(row, d));
     } else if (prop == QLatin1String("ValidDateColor") || prop == QLatin1String("SaveTime") ||
                prop == QLatin1String("NomeSemana")) {
         auto* e = qobject_cast<TDateEditPlus*>(w);
-        if (e == nullptr) unknown();
+        if (e == nullptr)
+            unknown();
         if (prop == QLatin1String("ValidDateColor")) {
             e->ValidDateColor = QColor(value);
-            if (!e->ValidDateColor.isValid()) fail(row, "invalid colour " + value);
+            if (!e->ValidDateColor.isValid())
+                fail(row, "invalid colour " + value);
         } else if (prop == QLatin1String("SaveTime")) {
             e->SaveTime = toBool(row, d);
         } else {
             e->NomeSemana = value.split(QLatin1Char('\n'));
-            if (e->NomeSemana.size() != 7) fail(row, QStringLiteral("NomeSemana needs 7 names"));
+            if (e->NomeSemana.size() != 7)
+                fail(row, QStringLiteral("NomeSemana needs 7 names"));
         }
     } else if (prop == QLatin1String("FocusControl")) {
         auto* l = qobject_cast<QLabel*>(w);
         QWidget* buddy = m_built.controls.value(value);
-        if (l == nullptr) unknown();
-        if (buddy == nullptr) fail(row, "unknown focus control " + value);
+        if (l == nullptr)
+            unknown();
+        if (buddy == nullptr)
+            fail(row, "unknown focus control " + value);
         l->setBuddy(buddy);
     } else if (prop == QLatin1String("Alignment")) {
         auto* l = qobject_cast<QLabel*>(w);
-        if (l == nullptr || value != QLatin1String("taCenter")) unknown();
+        if (l == nullptr || value != QLatin1String("taCenter"))
+            unknown();
         l->setAlignment(Qt::AlignCenter);
     } else if (prop == QLatin1String("WordWrap")) {
         auto* l = qobject_cast<QLabel*>(w);
-        if (l == nullptr) unknown();
+        if (l == nullptr)
+            unknown();
         l->setWordWrap(toBool(row, d));
     } else if (prop == QLatin1String("Align")) {
         // The box already holds the aligned geometry; the alignment is checked, not applied.
         static const QStringList aligns = {QStringLiteral("alTop"), QStringLiteral("alClient")};
-        if (!aligns.contains(value)) fail(row, "unknown alignment " + value);
+        if (!aligns.contains(value))
+            fail(row, "unknown alignment " + value);
     } else if (prop == QLatin1String("Shape")) {
         auto* b = qobject_cast<TBevel*>(w);
-        if (b == nullptr || value != QLatin1String("bsBottomLine")) unknown();
+        if (b == nullptr || value != QLatin1String("bsBottomLine"))
+            unknown();
         b->SetShape(TBevel::bsBottomLine);
     } else if (prop == QLatin1String("BevelInner")) {
         auto* p = qobject_cast<TPanel*>(w);
-        if (p == nullptr || value != QLatin1String("bvLowered")) unknown();
+        if (p == nullptr || value != QLatin1String("bvLowered"))
+            unknown();
         p->SetBevelInner(TPanel::bvLowered);
     } else if (prop == QLatin1String("BorderWidth")) {
         auto* p = qobject_cast<TPanel*>(w);
-        if (p == nullptr) unknown();
+        if (p == nullptr)
+            unknown();
         p->SetBorderWidth(toInt(row, d));
     } else if (prop == QLatin1String("CommonAVI") || prop == QLatin1String("StopFrame") ||
                prop == QLatin1String("Active")) {
         auto* a = qobject_cast<TAnimate*>(w);
-        if (a == nullptr) unknown();
+        if (a == nullptr)
+            unknown();
         if (prop == QLatin1String("CommonAVI")) {
-            if (value != QLatin1String("aviFindFile")) fail(row, "unknown animation " + value);
+            if (value != QLatin1String("aviFindFile"))
+                fail(row, "unknown animation " + value);
             a->CommonAVI = 1;
         } else if (prop == QLatin1String("StopFrame")) {
             a->StopFrame = toInt(row, d);
@@ -355,14 +392,16 @@ void LayoutBuilder::wire(const ControlSpec& row, QWidget* w, const EventWire& e)
 
     if (event == QLatin1String("OnKeyDown")) {
         auto* c = dynamic_cast<TControlEvents*>(w);
-        if (c == nullptr) fail(row, "no OnKeyDown on this kind");
+        if (c == nullptr)
+            fail(row, "no OnKeyDown on this kind");
         if (TKeyEvent h = m_handlers.key(handler)) {
             c->OnKeyDown = std::move(h);
             built = true;
         }
     } else if (event == QLatin1String("OnBeforePesq")) {
         auto* b = qobject_cast<TBtnPesquisa*>(w);
-        if (b == nullptr) fail(row, "no OnBeforePesq on this kind");
+        if (b == nullptr)
+            fail(row, "no OnBeforePesq on this kind");
         if (TBeforePesqEvent h = m_handlers.beforePesq(handler)) {
             b->OnBeforePesq = std::move(h);
             built = true;
@@ -370,23 +409,32 @@ void LayoutBuilder::wire(const ControlSpec& row, QWidget* w, const EventWire& e)
     } else {
         TNotifyEvent* slot = nullptr;
         if (event == QLatin1String("OnChange")) {
-            if (auto* m = qobject_cast<TMaskEdit*>(w)) slot = &m->OnChange;
-            if (auto* t = qobject_cast<TEdit*>(w)) slot = &t->OnChange;
+            if (auto* m = qobject_cast<TMaskEdit*>(w))
+                slot = &m->OnChange;
+            if (auto* t = qobject_cast<TEdit*>(w))
+                slot = &t->OnChange;
         } else if (event == QLatin1String("OnExit") || event == QLatin1String("OnEnter")) {
             if (auto* c = dynamic_cast<TControlEvents*>(w)) {
                 slot = event == QLatin1String("OnExit") ? &c->OnExit : &c->OnEnter;
             }
         } else if (event == QLatin1String("OnClick")) {
-            if (auto* r = qobject_cast<TRadioButton*>(w)) slot = &r->OnClick;
-            if (auto* c = qobject_cast<TCheckBox*>(w)) slot = &c->OnClick;
-            if (auto* g = qobject_cast<TRadioGroup*>(w)) slot = &g->OnClick;
-            if (auto* b = qobject_cast<TButtonFlat*>(w)) slot = &b->OnClick;
+            if (auto* r = qobject_cast<TRadioButton*>(w))
+                slot = &r->OnClick;
+            if (auto* c = qobject_cast<TCheckBox*>(w))
+                slot = &c->OnClick;
+            if (auto* g = qobject_cast<TRadioGroup*>(w))
+                slot = &g->OnClick;
+            if (auto* b = qobject_cast<TButtonFlat*>(w))
+                slot = &b->OnClick;
         } else if (event == QLatin1String("OnDateChange")) {
-            if (auto* d = qobject_cast<TDateEditPlus*>(w)) slot = &d->OnDateChange;
+            if (auto* d = qobject_cast<TDateEditPlus*>(w))
+                slot = &d->OnDateChange;
         } else if (event == QLatin1String("OnAfterPesq")) {
-            if (auto* b = qobject_cast<TBtnPesquisa*>(w)) slot = &b->OnAfterPesq;
+            if (auto* b = qobject_cast<TBtnPesquisa*>(w))
+                slot = &b->OnAfterPesq;
         }
-        if (slot == nullptr) fail(row, "no " + event + " on this kind");
+        if (slot == nullptr)
+            fail(row, "no " + event + " on this kind");
         if (TNotifyEvent h = m_handlers.notify(handler)) {
             *slot = std::move(h);
             built = true;
@@ -412,7 +460,8 @@ void LayoutBuilder::buildTabOrder(const std::vector<ControlSpec>& rows) {
                 visit(utf8(c->name));
             } else if (c->kind == ControlKind::RadioGroup) {
                 auto* g = static_cast<TRadioGroup*>(w);
-                for (int i = 0; i < g->Items().size(); ++i) m_built.tabOrder.append(g->Button(i));
+                for (int i = 0; i < g->Items().size(); ++i)
+                    m_built.tabOrder.append(g->Button(i));
             } else if (!(c->start & kNoTabStop)) {
                 m_built.tabOrder.append(w);
             }

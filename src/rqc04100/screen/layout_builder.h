@@ -30,7 +30,7 @@ struct BuiltLayout {
 };
 
 class LayoutBuilder {
-public:
+  public:
     LayoutBuilder(TfrmRotiGeral& form, HandlerLookup handlers,
                   QHash<QString, TDataSource*> dataSources);
 
@@ -38,7 +38,7 @@ public:
     // control, data source, detail or event throws std::logic_error naming the row.
     BuiltLayout build(const FormSpec& form, const std::vector<ControlSpec>& rows);
 
-private:
+  private:
     QWidget* create(const ControlSpec& row, QWidget* parent);
     QWidget* inherited(const ControlSpec& row) const;
     void applyCommon(const ControlSpec& row, QWidget* w);

@@ -18,7 +18,8 @@ void SetScreenCursor(int cursor) {
             ++g_overrides;
         }
     } else if (cursor == crDefault) {
-        for (; g_overrides > 0; --g_overrides) QApplication::restoreOverrideCursor();
+        for (; g_overrides > 0; --g_overrides)
+            QApplication::restoreOverrideCursor();
     } else {
         throw std::invalid_argument("unsupported screen cursor " + std::to_string(cursor));
     }
@@ -28,16 +29,17 @@ void ShowAsMdiChild(TfrmRotiGeral* form) {
     QMdiArea* area = nullptr;
     if (QWidget* main = vlm::mainForm()) {
         area = qobject_cast<QMdiArea*>(main);
-        if (area == nullptr) area = main->findChild<QMdiArea*>();
+        if (area == nullptr)
+            area = main->findChild<QMdiArea*>();
     }
     if (area == nullptr) {
         form->show();
         return;
     }
-    QMdiSubWindow* sub = area->addSubWindow(form, Qt::SubWindow | Qt::MSWindowsFixedSizeDialogHint |
-                                                      Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                                                      Qt::WindowMinimizeButtonHint |
-                                                      Qt::WindowCloseButtonHint);
+    QMdiSubWindow* sub =
+        area->addSubWindow(form, Qt::SubWindow | Qt::MSWindowsFixedSizeDialogHint |
+                                     Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                                     Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     form->show();
     sub->show();
 }
@@ -50,7 +52,8 @@ void ShowNormalInFront(TfrmRotiGeral* form) {
     if (QMdiSubWindow* sub = form->subWindow()) {
         sub->showNormal();
         sub->raise();
-        if (QMdiArea* area = sub->mdiArea()) area->setActiveSubWindow(sub);
+        if (QMdiArea* area = sub->mdiArea())
+            area->setActiveSubWindow(sub);
         return;
     }
     form->showNormal();

@@ -10,6 +10,9 @@
 class QWidget;
 class TfrmRotiGeral;
 
+// A persistent text field of a client data set.
+using TStringField = TField;
+
 namespace rqc04100 {
 
 // Screen cursor values.

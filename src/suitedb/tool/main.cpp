@@ -29,7 +29,7 @@ struct InitOptions {
 };
 
 class UsageError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
@@ -54,7 +54,8 @@ void printSummary(const sdb::LoadSummary& s) {
 
 int initFirebird(const InitOptions& o, sdb::Date today) {
     std::string path(o.db.substr(kFirebirdPrefix.size()));
-    if (path.empty()) throw UsageError("firebird: needs a file path, e.g. firebird:/tmp/suite.fdb");
+    if (path.empty())
+        throw UsageError("firebird: needs a file path, e.g. firebird:/tmp/suite.fdb");
     if (fs::exists(path)) {
         if (!o.force) {
             throw UsageError("'" + path +
@@ -64,8 +65,10 @@ int initFirebird(const InitOptions& o, sdb::Date today) {
         std::printf("removed the existing file %s\n", path.c_str());
     }
     sdb::MasterData data;
-    if (o.demo) data = sdb::demoMasterData(today);
-    if (o.generate > 0) data = sdb::largeMasterData(o.generate, today);
+    if (o.demo)
+        data = sdb::demoMasterData(today);
+    if (o.generate > 0)
+        data = sdb::largeMasterData(o.generate, today);
     auto started = std::chrono::steady_clock::now();
     sdb::createFirebirdDatabase(path, o.empty ? nullptr : &data);
     double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
@@ -77,7 +80,8 @@ int initFirebird(const InitOptions& o, sdb::Date today) {
         std::printf("  %-14s %10zu rows\n  %-14s %10zu rows\n", "FILIAL", data.branches.size(),
                     "OPERADOR", data.operators.size());
         std::size_t buyers = 0;
-        for (const auto& op : data.operators) buyers += op.buyer ? 1 : 0;
+        for (const auto& op : data.operators)
+            buyers += op.buyer ? 1 : 0;
         std::printf("  %-14s %10zu rows\n  %-14s %10zu rows\n", "COMPRADOR", buyers, "PRODUTO",
                     data.products.size());
     }
@@ -85,15 +89,17 @@ int initFirebird(const InitOptions& o, sdb::Date today) {
 }
 
 int init(const InitOptions& o) {
-    if (o.generate < 0) throw UsageError("--generate needs a positive number of lines");
+    if (o.generate < 0)
+        throw UsageError("--generate needs a positive number of lines");
     sdb::Date today = o.today.empty() ? sdb::localToday() : sdb::parseIsoDate(o.today);
-    if (o.db.starts_with(kFirebirdPrefix)) return initFirebird(o, today);
+    if (o.db.starts_with(kFirebirdPrefix))
+        return initFirebird(o, today);
 
     auto c = sdb::Connection::open(o.db);
     int before = sdb::applySchema(*c);
     if (before < sdb::kSchemaVersion) {
-        std::printf("schema version %d applied to %s (was %d)\n", sdb::kSchemaVersion,
-                    o.db.c_str(), before);
+        std::printf("schema version %d applied to %s (was %d)\n", sdb::kSchemaVersion, o.db.c_str(),
+                    before);
     } else {
         std::printf("schema already at version %d in %s\n", before, o.db.c_str());
     }
@@ -109,7 +115,8 @@ int init(const InitOptions& o) {
         return 0;
     }
     auto started = std::chrono::steady_clock::now();
-    sdb::LoadSummary s = o.demo ? sdb::loadDemo(*c, today) : sdb::generateLarge(*c, o.generate, today);
+    sdb::LoadSummary s =
+        o.demo ? sdb::loadDemo(*c, today) : sdb::generateLarge(*c, o.generate, today);
     double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     std::printf("loaded %s data (today %s) in %.1f s:\n", o.demo ? "the demo" : "generated",
                 sdb::isoDate(today).c_str(), secs);
@@ -118,7 +125,8 @@ int init(const InitOptions& o) {
 }
 
 std::string cell(const sdb::Cursor& cur, int col) {
-    if (cur.isNull(col)) return "(null)";
+    if (cur.isNull(col))
+        return "(null)";
     std::string name = cur.columnName(col);
     if (name.starts_with("QT")) {
         char buf[48];
@@ -132,9 +140,11 @@ std::string cell(const sdb::Cursor& cur, int col) {
 std::size_t printTable(sdb::Cursor& cur) {
     std::vector<std::vector<std::string>> rows;
     std::vector<std::string> header;
-    for (int i = 0; i < cur.columnCount(); ++i) header.push_back(cur.columnName(i));
+    for (int i = 0; i < cur.columnCount(); ++i)
+        header.push_back(cur.columnName(i));
     std::vector<std::size_t> width;
-    for (const auto& h : header) width.push_back(h.size());
+    for (const auto& h : header)
+        width.push_back(h.size());
     while (cur.next()) {
         std::vector<std::string> r;
         for (int i = 0; i < cur.columnCount(); ++i) {
@@ -149,26 +159,29 @@ std::size_t printTable(sdb::Cursor& cur) {
         for (std::size_t i = 0; i < r.size(); ++i) {
             out += " " + r[i] + std::string(width[i] - r[i].size(), ' ');
         }
-        while (!out.empty() && out.back() == ' ') out.pop_back();
+        while (!out.empty() && out.back() == ' ')
+            out.pop_back();
         std::printf("%s\n", out.c_str());
     };
     line(header);
-    for (const auto& r : rows) line(r);
+    for (const auto& r : rows)
+        line(r);
     return rows.size();
 }
 
 int show(const std::string& db, const std::string& number) {
     if (number.empty() || number.size() > 10 ||
         number.find_first_not_of("0123456789") != std::string::npos) {
-        throw UsageError("'" + number +
-                         "' is not a consolidated request number (up to 10 digits)");
+        throw UsageError("'" + number + "' is not a consolidated request number (up to 10 digits)");
     }
     std::string nr = std::string(10 - number.size(), '0') + number;
     auto c = openExisting(db);
-    if (sdb::schemaVersion(*c) == 0) throw UsageError("'" + db + "' has no suite schema");
+    if (sdb::schemaVersion(*c) == 0)
+        throw UsageError("'" + db + "' has no suite schema");
     {
         auto h = c->query("SELECT * FROM CONSSOLI WHERE NRCONSSOLI = ?", {nr});
-        if (!h->next()) throw UsageError("there is no consolidated request " + nr);
+        if (!h->next())
+            throw UsageError("there is no consolidated request " + nr);
         std::printf("Consolidated request %s\n", nr.c_str());
         for (int i = 0; i < h->columnCount(); ++i) {
             std::printf("  %-17s %s\n", (h->columnName(i) + ":").c_str(), cell(*h, i).c_str());
@@ -206,9 +219,10 @@ int main(int argc, char** argv) {
     app.require_subcommand(1);
 
     InitOptions io;
-    auto* initCmd = app.add_subcommand(
-        "init", "Create the schema and load data (DB: SQLite path, PostgreSQL URL or "
-                "firebird:/path.fdb)");
+    auto* initCmd =
+        app.add_subcommand("init",
+                           "Create the schema and load data (DB: SQLite path, PostgreSQL URL or "
+                           "firebird:/path.fdb)");
     initCmd->add_option("--db", io.db, "database")->required();
     auto* data = initCmd->add_option_group("data", "what to load");
     data->add_flag("--demo", io.demo, "the demo data set");
@@ -231,9 +245,12 @@ int main(int argc, char** argv) {
 
     CLI11_PARSE(app, argc, argv);
     try {
-        if (*initCmd) return init(io);
-        if (*showCmd) return show(showDb, number);
-        if (*versionCmd) return version(versionDb);
+        if (*initCmd)
+            return init(io);
+        if (*showCmd)
+            return show(showDb, number);
+        if (*versionCmd)
+            return version(versionDb);
     } catch (const std::exception& e) {
         std::fflush(stdout);
         std::fprintf(stderr, "rqc-suitedb: error: %s\n", e.what());

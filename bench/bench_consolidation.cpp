@@ -1,0 +1,336 @@
+// GetConsSoli on the generated 1,000,000-line set, against the bare set-based transaction that
+// selects, aggregates, inserts and marks the same lines, on SQLite and PostgreSQL, for about
+// 10,000 / 50,000 / 250,000 selected lines. Every iteration starts from the pristine set.
+//
+// Environment: RQC_BENCH_DIR (data cache, default /tmp/rqc-bench-consolidation),
+// RQC_BENCH_PG_URL or RQC_TEST_PG_URL (PostgreSQL cluster; without it only SQLite runs),
+// RQC_BENCH_LINES (generated lines, default 1,000,000), RQC_BIN_DIR (rqc-appserver for the
+// runs through a real server; skipped when the binary is missing).
+
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "appserver/consolidation_engine.h"
+#include "protocol/client.h"
+#include "server_process.h"
+#include "suitedb/connection.h"
+#include "suitedb/demo_data.h"
+#include "suitedb/schema.h"
+
+namespace fs = std::filesystem;
+namespace sdb = rqc::suitedb;
+using rqc::protocol::Argument;
+
+namespace {
+
+const sdb::Date kToday = sdb::parseIsoDate("2024-06-01");
+constexpr const char* kCentral = "0001";
+
+std::string env(const char* name, const std::string& fallback = "") {
+    const char* v = std::getenv(name);
+    return v && *v ? std::string(v) : fallback;
+}
+
+std::int64_t generatedLines() { return std::stoll(env("RQC_BENCH_LINES", "1000000")); }
+fs::path dataDir() { return env("RQC_BENCH_DIR", "/tmp/rqc-bench-consolidation"); }
+std::string pgAdminUrl() { return env("RQC_BENCH_PG_URL", env("RQC_TEST_PG_URL")); }
+
+std::string withDatabase(const std::string& url, const std::string& db) {
+    std::size_t scheme = url.find("://");
+    std::size_t slash = url.find('/', scheme == std::string::npos ? 0 : scheme + 3);
+    std::size_t q = url.find('?');
+    std::string query = q == std::string::npos ? "" : url.substr(q);
+    return url.substr(0, slash) + "/" + db + query;
+}
+
+// Peak resident set of a process since the last reset, in MiB.
+void resetPeakRss(pid_t pid) {
+    std::ofstream("/proc/" + std::to_string(pid) + "/clear_refs") << "5";
+}
+double peakRssMiB(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("VmHWM:", 0) == 0) return std::stod(line.substr(6)) / 1024.0;
+    }
+    return 0;
+}
+
+// --- Data sets ---------------------------------------------------------------------------
+
+struct Window {
+    std::string first, last;  // delivery dates
+    std::int64_t lines = 0;   // never-consolidated lines of the central branch in the window
+};
+
+class DataSet {
+public:
+    virtual ~DataSet() = default;
+    virtual std::string name() const = 0;
+    // A connection to a fresh copy of the pristine set.
+    virtual std::string restore() = 0;
+    // Delivery windows of the central branch holding about `target` lines each.
+    Window window(std::int64_t target) {
+        auto it = m_windows.find(target);
+        if (it != m_windows.end()) return it->second;
+        auto c = sdb::Connection::open(restore());
+        auto days = c->query(
+            "SELECT s.DTENTREGA, COUNT(*) FROM ITSOLICMP it JOIN SOLICMP s ON"
+            " s.CDFILSOLI = it.CDFILSOLI AND s.CDFILLANCA = it.CDFILLANCA AND"
+            " s.NRSOLICMP = it.NRSOLICMP JOIN FILIAL f ON f.CDFILIAL = it.CDFILSOLI"
+            " WHERE COALESCE(f.CDFILCENTCMP, f.CDFILIAL) = ? AND it.NRCONSSOLI IS NULL"
+            " GROUP BY s.DTENTREGA ORDER BY s.DTENTREGA",
+            {std::string(kCentral)});
+        Window w;
+        while (days->next()) {
+            std::string day(days->text(0));
+            if (w.first.empty()) w.first = day;
+            std::int64_t n = days->int64(1);
+            if (w.lines > 0 && w.lines + n / 2 > target) break;
+            w.last = day;
+            w.lines += n;
+        }
+        m_windows[target] = w;
+        return w;
+    }
+
+private:
+    std::map<std::int64_t, Window> m_windows;
+};
+
+class SqliteSet : public DataSet {
+public:
+    SqliteSet() {
+        fs::create_directories(dataDir());
+        m_pristine = dataDir() / ("pristine-" + std::to_string(generatedLines()) + ".db");
+        m_work = dataDir() / "work.db";
+        if (!fs::exists(m_pristine)) {
+            fs::path tmp = m_pristine.string() + ".tmp";
+            fs::remove(tmp);
+            {
+                auto c = sdb::Connection::open(tmp.string());
+                sdb::applySchema(*c);
+                sdb::generateLarge(*c, generatedLines(), kToday);
+                c->exec("PRAGMA wal_checkpoint(TRUNCATE)");
+            }
+            fs::rename(tmp, m_pristine);
+        }
+    }
+    std::string name() const override { return "SQLite"; }
+    std::string restore() override {
+        for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(m_work.string() + suffix);
+        fs::copy_file(m_pristine, m_work);
+        return m_work.string();
+    }
+
+private:
+    fs::path m_pristine, m_work;
+};
+
+class PostgresSet : public DataSet {
+public:
+    PostgresSet() : m_admin(sdb::Connection::open(pgAdminUrl())) {
+        m_template = "rqcbench_tpl_" + std::to_string(generatedLines());
+        auto c = m_admin->query("SELECT COUNT(*) FROM pg_database WHERE datname = ?", {m_template});
+        c->next();
+        bool exists = c->int64(0) > 0;
+        if (!exists) {
+            m_admin->exec("DROP DATABASE IF EXISTS " + m_template + "_tmp");
+            m_admin->exec("CREATE DATABASE " + m_template + "_tmp TEMPLATE template0");
+            {
+                auto db = sdb::Connection::open(withDatabase(pgAdminUrl(), m_template + "_tmp"));
+                sdb::applySchema(*db);
+                sdb::generateLarge(*db, generatedLines(), kToday);
+                db->exec("VACUUM ANALYZE");
+            }
+            m_admin->exec("ALTER DATABASE " + m_template + "_tmp RENAME TO " + m_template);
+        }
+    }
+    ~PostgresSet() override { m_admin->exec("DROP DATABASE IF EXISTS rqcbench_work WITH (FORCE)"); }
+    std::string name() const override { return "PostgreSQL"; }
+    std::string restore() override {
+        m_admin->exec("DROP DATABASE IF EXISTS rqcbench_work WITH (FORCE)");
+        m_admin->exec("CREATE DATABASE rqcbench_work TEMPLATE " + m_template +
+                      " STRATEGY FILE_COPY");
+        return withDatabase(pgAdminUrl(), "rqcbench_work");
+    }
+
+private:
+    std::unique_ptr<sdb::Connection> m_admin;
+    std::string m_template;
+};
+
+// --- The runs ----------------------------------------------------------------------------
+
+std::vector<Argument> consSoliArguments(const Window& w) {
+    auto day = [](const std::string& iso) {
+        return Argument::ofDate(rqc::protocol::dateFromIso(iso).value());
+    };
+    return {Argument::byValue(kCentral), Argument::byRef(""),   Argument::byRef(kCentral),
+            Argument::byRef(""),         Argument::byValue(kCentral), Argument::byValue(""),
+            Argument::byValue(std::string(20, 'Z')), day(w.first), day(w.last),
+            Argument::byRef("N"),        Argument::byRef("N"),  Argument::byRef("N"),
+            day(sdb::isoDate(kToday)),   Argument::byRef("T"),  Argument::byRef(""),
+            Argument::byRef("N"),        Argument::byRef("N"),  Argument::byRef("N"),
+            Argument::byRef("N")};
+}
+
+// The bare transaction: the same lines selected, summed per product, written and marked.
+std::string bareConsolidation(sdb::Connection& db, const Window& w) {
+    bool pg = db.engine() == sdb::Engine::Postgres;
+    sdb::Transaction tx(db);
+    db.exec(pg ? "CREATE TEMP TABLE b_sel (CDFILSOLI VARCHAR(4), CDFILLANCA VARCHAR(4),"
+                 " NRSOLICMP VARCHAR(10), NRITEM INTEGER, CDPRODUTO VARCHAR(10),"
+                 " QTSOLICITADA NUMERIC(15,3)) ON COMMIT DROP"
+               : "CREATE TEMP TABLE IF NOT EXISTS b_sel (CDFILSOLI, CDFILLANCA, NRSOLICMP,"
+                 " NRITEM, CDPRODUTO, QTSOLICITADA); DELETE FROM b_sel");
+    db.execute(
+        "INSERT INTO b_sel SELECT it.CDFILSOLI, it.CDFILLANCA, it.NRSOLICMP, it.NRITEM,"
+        " it.CDPRODUTO, it.QTSOLICITADA FROM ITSOLICMP it JOIN SOLICMP s ON"
+        " s.CDFILSOLI = it.CDFILSOLI AND s.CDFILLANCA = it.CDFILLANCA AND"
+        " s.NRSOLICMP = it.NRSOLICMP JOIN FILIAL f ON f.CDFILIAL = it.CDFILSOLI"
+        " WHERE COALESCE(f.CDFILCENTCMP, f.CDFILIAL) = ? AND s.DTENTREGA >= ?"
+        " AND s.DTENTREGA <= ? AND it.NRCONSSOLI IS NULL",
+        {std::string(kCentral), w.first, w.last});
+    std::string nr;
+    {
+        auto n = db.query(
+            "UPDATE NUMERACAO SET NRULTIMO = NRULTIMO + 1 WHERE CDSEQUENCIA = 'CONSSOLI'"
+            " RETURNING NRULTIMO");
+        n->next();
+        char number[24];
+        std::snprintf(number, sizeof number, "%010lld", static_cast<long long>(n->int64(0)));
+        nr = number;
+    }
+    db.execute("INSERT INTO CONSSOLI (NRCONSSOLI, CDFILIAL, CDFILCENTCMP) VALUES (?, ?, ?)",
+               {nr, std::string(kCentral), std::string(kCentral)});
+    db.execute(
+        "INSERT INTO ITCONSSOLI (NRCONSSOLI, CDPRODUTO, QTSOLICITADA, QTLIMITESEG, QTESTOQUE,"
+        " QTAF, QTCONSABERTA, QTARREDONDA, QTCONSOLIDADA) SELECT CAST(? AS VARCHAR(10)),"
+        " CDPRODUTO, SUM(QTSOLICITADA), 0, 0, 0, 0, 0, SUM(QTSOLICITADA) FROM b_sel"
+        " GROUP BY CDPRODUTO",
+        {nr});
+    db.execute(
+        "INSERT INTO ITCONSSOLIORIG SELECT CAST(? AS VARCHAR(10)), CDFILSOLI, CDFILLANCA,"
+        " NRSOLICMP, NRITEM, CDPRODUTO, QTSOLICITADA FROM b_sel",
+        {nr});
+    db.execute(pg ? "UPDATE ITSOLICMP it SET NRCONSSOLI = ? FROM b_sel s WHERE"
+                    " it.CDFILSOLI = s.CDFILSOLI AND it.CDFILLANCA = s.CDFILLANCA AND"
+                    " it.NRSOLICMP = s.NRSOLICMP AND it.NRITEM = s.NRITEM"
+                  : "UPDATE ITSOLICMP SET NRCONSSOLI = ? WHERE (CDFILSOLI, CDFILLANCA,"
+                    " NRSOLICMP, NRITEM) IN (SELECT CDFILSOLI, CDFILLANCA, NRSOLICMP, NRITEM"
+                    " FROM b_sel)",
+               {nr});
+    tx.commit();
+    return nr;
+}
+
+std::string binDir() { return env("RQC_BIN_DIR", RQC_DEFAULT_BIN_DIR); }
+
+bool serverAvailable() { return fs::exists(fs::path(binDir()) / "rqc-appserver"); }
+
+enum class Method { Engine, Bare, Server };
+
+void runConsolidation(benchmark::State& state, DataSet& set, Method method, std::int64_t target) {
+    Window w = set.window(target);
+    std::int64_t linked = 0;
+    double peak = 0;
+    for (auto _ : state) {
+        std::string target = set.restore();
+        std::unique_ptr<rqc::test::ServerProcess> server;
+        std::unique_ptr<rqc::protocol::Client> client;
+        std::unique_ptr<sdb::Connection> db;
+        pid_t measured = ::getpid();
+        if (method == Method::Server) {
+            rqc::test::ServerProcess::Options options;
+            options.db = target;
+            options.workDir = (dataDir() / "server").string();
+            server = std::make_unique<rqc::test::ServerProcess>(options);
+            server->start();
+            client = std::make_unique<rqc::protocol::Client>();
+            client->connect("127.0.0.1", server->port());
+            measured = server->pid();
+        } else {
+            db = sdb::Connection::open(target);
+        }
+        resetPeakRss(measured);
+
+        auto started = std::chrono::steady_clock::now();
+        std::string number;
+        if (method == Method::Engine) {
+            number = rqc::appserver::runGetConsSoli(*db, consSoliArguments(w), "bench");
+        } else if (method == Method::Bare) {
+            number = bareConsolidation(*db, w);
+        } else {
+            rqc::protocol::CallRequest call;
+            call.object = "Rqc04100.rdmConsolidaSolicita";
+            call.user = "bench";
+            call.args = consSoliArguments(w);
+            call.descriptor = rqc::protocol::CallDescriptor::forArguments("GetConsSoli", call.args);
+            auto result = client->call(call);
+            if (result.kind != rqc::protocol::CallResult::Kind::Text) {
+                state.SkipWithError(("server: " + result.text).c_str());
+                break;
+            }
+            number = result.text;
+        }
+        double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        state.SetIterationTime(seconds);
+        peak = std::max(peak, peakRssMiB(measured));
+
+        auto check = sdb::Connection::open(target);
+        auto c = check->query("SELECT COUNT(*) FROM ITCONSSOLIORIG WHERE NRCONSSOLI = ?", {number});
+        c->next();
+        linked = c->int64(0);
+    }
+    state.counters["lines"] = static_cast<double>(linked);
+    state.counters["lines_per_s"] =
+        benchmark::Counter(static_cast<double>(linked), benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["peak_rss_MiB"] = peak;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    ::setenv("RQC_BIN_DIR", binDir().c_str(), 0);
+    fs::create_directories(dataDir() / "server");
+    std::vector<std::unique_ptr<DataSet>> sets;
+    sets.push_back(std::make_unique<SqliteSet>());
+    if (!pgAdminUrl().empty()) sets.push_back(std::make_unique<PostgresSet>());
+
+    const std::int64_t targets[] = {10'000, 50'000, 250'000};
+    const std::pair<Method, const char*> methods[] = {
+        {Method::Bare, "Bare"}, {Method::Engine, "GetConsSoli"}, {Method::Server, "Server"}};
+    for (auto& set : sets) {
+        for (std::int64_t target : targets) {
+            for (auto [method, label] : methods) {
+                if (method == Method::Server && !serverAvailable()) continue;
+                std::string name = set->name() + "/" + label + "/" + std::to_string(target);
+                DataSet* s = set.get();
+                benchmark::RegisterBenchmark(name.c_str(),
+                                             [s, method = method, target](benchmark::State& st) {
+                                                 runConsolidation(st, *s, method, target);
+                                             })
+                    ->UseManualTime()
+                    ->Unit(benchmark::kMillisecond)
+                    ->Iterations(3);
+            }
+        }
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,240 @@
+// GetParaCmpSup round trips through rqc-appserver against the floor of a raw blocking TCP echo
+// of 32 bytes, both on loopback in the same run: median round trip on one warm connection,
+// and calls per second with concurrent clients.
+//   bench_paracmpsup [--calls N] [--seconds S] [--clients C]
+
+#include <asio.hpp>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+#include "appserver_process.h"
+#include "protocol/client.h"
+#include "suitedb/demo_data.h"
+#include "suitedb/schema.h"
+
+namespace {
+
+using namespace rqc;
+using asio::ip::tcp;
+using bench::microseconds;
+
+constexpr std::size_t kEchoBytes = 32;
+
+// Child process: accepts on an ephemeral loopback port, one thread per connection echoing
+// 32-byte messages; reports its port through `fd`. Ends when killed.
+[[noreturn]] void runEchoServer(int fd) {
+    asio::io_context io;
+    tcp::acceptor acceptor(io, tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0));
+    std::uint16_t port = acceptor.local_endpoint().port();
+    if (::write(fd, &port, sizeof port) != sizeof port) ::_exit(1);
+    ::close(fd);
+    for (;;) {
+        tcp::socket socket(io);
+        acceptor.accept(socket);
+        socket.set_option(tcp::no_delay(true));
+        std::thread([s = std::move(socket)]() mutable {
+            std::array<char, kEchoBytes> buf;
+            std::error_code ec;
+            while (!ec) {
+                asio::read(s, asio::buffer(buf), ec);
+                if (!ec) asio::write(s, asio::buffer(buf), ec);
+            }
+        }).detach();
+    }
+}
+
+class EchoServer {
+public:
+    EchoServer() {
+        int fds[2];
+        if (::pipe(fds) != 0) throw std::runtime_error("pipe failed");
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            ::close(fds[0]);
+            runEchoServer(fds[1]);
+        }
+        ::close(fds[1]);
+        if (::read(fds[0], &m_port, sizeof m_port) != sizeof m_port) {
+            throw std::runtime_error("echo server did not start");
+        }
+        ::close(fds[0]);
+    }
+    ~EchoServer() {
+        ::kill(m_pid, SIGTERM);
+        int status = 0;
+        ::waitpid(m_pid, &status, 0);
+    }
+    std::uint16_t port() const { return m_port; }
+
+private:
+    pid_t m_pid = -1;
+    std::uint16_t m_port = 0;
+};
+
+class EchoClient {
+public:
+    explicit EchoClient(std::uint16_t port) : m_socket(m_io) {
+        m_socket.connect(tcp::endpoint(asio::ip::make_address("127.0.0.1"), port));
+        m_socket.set_option(tcp::no_delay(true));
+        m_out.fill('x');
+    }
+    void roundTrip() {
+        asio::write(m_socket, asio::buffer(m_out));
+        asio::read(m_socket, asio::buffer(m_in));
+    }
+
+private:
+    asio::io_context m_io;
+    tcp::socket m_socket;
+    std::array<char, kEchoBytes> m_out{}, m_in{};
+};
+
+protocol::CallRequest paraCmpSup() {
+    protocol::CallRequest call;
+    call.object = "Rqc04100.rdmConsolidaSolicita";
+    call.user = "bench";
+    call.args = {protocol::Argument::byRef("0001")};
+    call.descriptor = protocol::CallDescriptor::forArguments("GetParaCmpSup", call.args);
+    return call;
+}
+
+// Median and p99 of `calls` sequential round trips after a warm-up.
+template <class Client>
+bench::Spread latency(Client& client, int calls) {
+    for (int i = 0; i < calls / 20 + 100; ++i) client.roundTrip();
+    std::vector<double> us;
+    us.reserve(calls);
+    for (int i = 0; i < calls; ++i) us.push_back(microseconds([&] { client.roundTrip(); }));
+    return bench::spread(std::move(us));
+}
+
+// Calls per second with `clients` threads, each on its own connection, for `seconds`.
+template <class MakeClient>
+double throughput(MakeClient make, int clients, double seconds) {
+    std::atomic<bool> go{false}, stop{false};
+    std::atomic<long> total{0};
+    std::atomic<int> ready{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < clients; ++t) {
+        threads.emplace_back([&] {
+            auto client = make();
+            client->roundTrip();
+            ++ready;
+            while (!go) std::this_thread::yield();
+            long n = 0;
+            while (!stop) {
+                client->roundTrip();
+                ++n;
+            }
+            total += n;
+        });
+    }
+    while (ready < clients) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const auto start = std::chrono::steady_clock::now();
+    go = true;
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    stop = true;
+    for (auto& t : threads) t.join();
+    const double elapsed =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return total / elapsed;
+}
+
+struct ServerClient {
+    explicit ServerClient(std::uint16_t port) : call(paraCmpSup()) {
+        client.connect("127.0.0.1", port);
+    }
+    void roundTrip() {
+        protocol::CallResult r = client.call(call);
+        if (r.kind != protocol::CallResult::Kind::Packet || r.packet.rowCount() != 1) {
+            throw std::runtime_error("unexpected answer: " + r.text);
+        }
+    }
+    protocol::Client client;
+    protocol::CallRequest call;
+};
+
+// The same call with a minimal blocking client (pre-encoded request, one read for the header
+// and one for the body): what the server and the wire cost without the client package.
+struct RawServerClient {
+    explicit RawServerClient(std::uint16_t port) : socket(io) {
+        socket.connect(tcp::endpoint(asio::ip::make_address("127.0.0.1"), port));
+        socket.set_option(tcp::no_delay(true));
+        auto body = protocol::encodeCall(paraCmpSup());
+        protocol::appendFrameHeader(request, static_cast<std::uint32_t>(body.size()));
+        request.insert(request.end(), body.begin(), body.end());
+    }
+    void roundTrip() {
+        asio::write(socket, asio::buffer(request));
+        std::array<std::byte, 4> header;
+        asio::read(socket, asio::buffer(header));
+        answer.resize(protocol::frameLength(header));
+        asio::read(socket, asio::buffer(answer));
+        if (protocol::decodeResult(answer).packet.rowCount() != 1) {
+            throw std::runtime_error("unexpected answer");
+        }
+    }
+    asio::io_context io;
+    tcp::socket socket;
+    std::vector<std::byte> request, answer;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int calls = 20000, clients = 32;
+    double seconds = 3;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (!std::strcmp(argv[i], "--calls")) calls = std::atoi(argv[i + 1]);
+        if (!std::strcmp(argv[i], "--seconds")) seconds = std::atof(argv[i + 1]);
+        if (!std::strcmp(argv[i], "--clients")) clients = std::atoi(argv[i + 1]);
+    }
+    EchoServer echo;  // forked before any thread exists
+
+    char dirTemplate[] = "/tmp/bench_paracmpsup.XXXXXX";
+    const std::filesystem::path dir = ::mkdtemp(dirTemplate);
+    const std::string db = (dir / "suite.db").string();
+    {
+        auto c = suitedb::Connection::open(db);
+        suitedb::applySchema(*c);
+        suitedb::loadDemo(*c, suitedb::localToday());
+    }
+
+    std::printf("loopback, %d sequential calls for latency, %d clients for %.1f s for throughput\n",
+                calls, clients, seconds);
+    std::printf("%-34s %10s %10s %12s\n", "", "median us", "p99 us", "calls/s");
+    auto report = [](const char* what, bench::Spread s, double perSecond) {
+        std::printf("%-34s %10.1f %10.1f %12.0f\n", what, s.median, s.p99, perSecond);
+        std::fflush(stdout);
+    };
+
+    EchoClient echoClient(echo.port());
+    const bench::Spread echoLatency = latency(echoClient, calls);
+    const double echoRate = throughput(
+        [&] { return std::make_unique<EchoClient>(echo.port()); }, clients, seconds);
+    report("floor: blocking asio echo 32 B", echoLatency, echoRate);
+
+    for (const char* level : {"info", "warn"}) {
+        bench::AppServer server(db, dir, {"--log-level", level});
+        ServerClient one(server.port());
+        const bench::Spread s = latency(one, calls);
+        const double rate = throughput(
+            [&] { return std::make_unique<ServerClient>(server.port()); }, clients, seconds);
+        const std::string what = std::string("GetParaCmpSup, log level ") + level;
+        report(what.c_str(), s, rate);
+        std::printf("%-34s %10.2fx %21.2fx\n", "  ratio to the floor", s.median / echoLatency.median,
+                    echoRate / rate);
+        if (std::string(level) == "info") {
+            RawServerClient raw(server.port());
+            const bench::Spread r = latency(raw, calls);
+            const double rawRate = throughput(
+                [&] { return std::make_unique<RawServerClient>(server.port()); }, clients, seconds);
+            report("  same, minimal blocking client", r, rawRate);
+        }
+    }
+    std::filesystem::remove_all(dir);
+    return 0;
+}

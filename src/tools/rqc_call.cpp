@@ -1,0 +1,223 @@
+// rqc-call: makes one late-bound call on a remote object of an application server and prints
+// the result. Exit status: 0 success, 1 server error, 2 bad command line, 3 connection failure.
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <charconv>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "protocol/client.h"
+#include "protocol/protocol.h"
+
+namespace proto = rqc::protocol;
+
+namespace {
+
+constexpr int kServerError = 1;
+constexpr int kUsageError = 2;
+constexpr int kConnectionError = 3;
+
+struct UsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+struct Endpoint {
+    std::string host;
+    std::uint16_t port = 0;
+};
+
+Endpoint parseServer(const std::string& text) {
+    const auto colon = text.rfind(':');
+    if (colon == std::string::npos || colon == 0) {
+        throw UsageError("--server '" + text + "': expected HOST:PORT");
+    }
+    Endpoint e;
+    e.host = text.substr(0, colon);
+    if (e.host.size() >= 2 && e.host.front() == '[' && e.host.back() == ']') {
+        e.host = e.host.substr(1, e.host.size() - 2);
+    }
+    const std::string port = text.substr(colon + 1);
+    unsigned value = 0;
+    auto [end, ec] = std::from_chars(port.data(), port.data() + port.size(), value);
+    if (port.empty() || ec != std::errc() || end != port.data() + port.size() || value < 1 ||
+        value > 65535) {
+        throw UsageError("--server '" + text + "': port '" + port +
+                         "' is not a number from 1 to 65535");
+    }
+    e.port = static_cast<std::uint16_t>(value);
+    return e;
+}
+
+proto::Argument parseArgument(const std::string& text, std::size_t position) {
+    const std::string where = "argument " + std::to_string(position) + " '" + text + "'";
+    if (text.size() < 2 || text[1] != ':') {
+        throw UsageError(where + ": expected s:TEXT, r:TEXT or d:YYYY-MM-DD");
+    }
+    const std::string value = text.substr(2);
+    switch (text[0]) {
+        case 's':
+            return proto::Argument::byValue(value);
+        case 'r':
+            return proto::Argument::byRef(value);
+        case 'd':
+            if (auto days = proto::dateFromIso(value))
+                return proto::Argument::ofDate(*days);
+            throw UsageError(where + ": '" + value + "' is not a date YYYY-MM-DD");
+        default:
+            throw UsageError(where + ": unknown kind '" + text.substr(0, 1) +
+                             "' (s text by value, r text by reference, d date)");
+    }
+}
+
+std::string operatingSystemUser() {
+    if (const passwd* pw = ::getpwuid(::geteuid()); pw != nullptr && pw->pw_name != nullptr) {
+        return pw->pw_name;
+    }
+    const char* env = std::getenv("USER");
+    return env != nullptr ? env : "unknown";
+}
+
+// Tab-separated cell: backslash, tab, newline and carriage return escaped; null as \N.
+void printCell(std::string& line, const proto::DataPacket::Cell& cell) {
+    if (!cell) {
+        line += "\\N";
+        return;
+    }
+    for (char c : *cell) {
+        switch (c) {
+            case '\\':
+                line += "\\\\";
+                break;
+            case '\t':
+                line += "\\t";
+                break;
+            case '\n':
+                line += "\\n";
+                break;
+            case '\r':
+                line += "\\r";
+                break;
+            default:
+                line += c;
+        }
+    }
+}
+
+void printPacket(const proto::DataPacket& p) {
+    std::string line;
+    for (std::size_t f = 0; f < p.fields.size(); ++f) {
+        if (f > 0)
+            line += '\t';
+        printCell(line, p.fields[f].name);
+    }
+    line += '\n';
+    std::cout << line;
+    for (std::size_t r = 0; r < p.rowCount(); ++r) {
+        line.clear();
+        for (std::size_t f = 0; f < p.fields.size(); ++f) {
+            if (f > 0)
+                line += '\t';
+            printCell(line, p.cell(r, f));
+        }
+        line += '\n';
+        std::cout << line;
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{
+        "Calls a method of a remote object on an application server and prints the result."};
+    std::string server;
+    std::string object;
+    std::string method;
+    std::vector<std::string> rawArgs;
+    std::string user = operatingSystemUser();
+    double timeoutSeconds = 600;
+    app.add_option("--server", server, "application server as HOST:PORT")->required();
+    app.add_option("--user", user, "user name sent with the call (default: the OS user)");
+    app.add_option("--timeout", timeoutSeconds, "seconds to wait for the answer")
+        ->check(CLI::PositiveNumber);
+    app.add_option("object", object, "registered name of the remote object")->required();
+    app.add_option("method", method, "method name")->required();
+    app.add_option("args", rawArgs,
+                   "arguments in call order: s:TEXT (text by value), r:TEXT (text by "
+                   "reference), d:YYYY-MM-DD (date)");
+    app.footer(
+        "Prints a text result on one line, a data packet as tab-separated lines with the field "
+        "names first (\\t \\n \\r \\\\ escaped, null as \\N), nothing for an empty result; then "
+        "'ref N: TEXT' for each by-reference argument N (1-based).\n"
+        "Exit status: 0 success, 1 server error, 2 bad command line, 3 connection failure.");
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        std::cerr << "rqc-call: " << e.what() << "\n";
+        return kUsageError;
+    }
+
+    proto::CallRequest request;
+    Endpoint endpoint;
+    try {
+        endpoint = parseServer(server);
+        if (object.empty())
+            throw UsageError("the object name is empty");
+        if (method.empty())
+            throw UsageError("the method name is empty");
+        if (rawArgs.size() > 255)
+            throw UsageError("at most 255 arguments");
+        for (std::size_t i = 0; i < rawArgs.size(); ++i) {
+            request.args.push_back(parseArgument(rawArgs[i], i + 1));
+        }
+        request.object = object;
+        request.user = user;
+        request.descriptor = proto::CallDescriptor::forArguments(method, request.args);
+        if (std::string problem = proto::validateCall(request); !problem.empty()) {
+            throw UsageError(problem);
+        }
+    } catch (const UsageError& e) {
+        std::cerr << "rqc-call: " << e.what() << "\n";
+        return kUsageError;
+    }
+
+    proto::CallResult result;
+    try {
+        proto::Client client;
+        client.setIoTimeout(
+            std::chrono::milliseconds(static_cast<long long>(timeoutSeconds * 1000)));
+        client.connect(endpoint.host, endpoint.port);
+        result = client.call(request);
+    } catch (const proto::TransportError& e) {
+        std::cerr << "rqc-call: " << e.what() << "\n";
+        return kConnectionError;
+    }
+
+    switch (result.kind) {
+        case proto::CallResult::Kind::Error:
+            std::cerr << "rqc-call: server error: " << result.text << "\n";
+            return kServerError;
+        case proto::CallResult::Kind::Empty:
+            break;
+        case proto::CallResult::Kind::Text:
+            std::cout << result.text << "\n";
+            break;
+        case proto::CallResult::Kind::Packet:
+            printPacket(result.packet);
+            break;
+    }
+    proto::applyByRef(result, request.args);
+    for (std::size_t i = 0; i < request.args.size(); ++i) {
+        if (request.args[i].isByRef()) {
+            std::cout << "ref " << i + 1 << ": " << request.args[i].text << "\n";
+        }
+    }
+    std::cout.flush();
+    return 0;
+}

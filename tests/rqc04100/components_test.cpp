@@ -1,0 +1,216 @@
+// The screen's statements letter for letter, its catalogue, and its queries run against a real
+// demo database.
+
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+
+#include "screen/catalogue.h"
+#include "screen/components.h"
+#include "screen_fixture.h"
+#include "suitedb/connection.h"
+#include "suitedb/demo_data.h"
+#include "suitedb/schema.h"
+
+using namespace rqc04100;
+
+namespace {
+
+QStringList lines(std::initializer_list<const char*> l) {
+    QStringList out;
+    for (const char* s : l)
+        out << QString::fromUtf8(s);
+    return out;
+}
+
+TEST(CentralBranchQuery, CarriesItsFourTextsLetterForLetter) {
+    const QStringList generic = lines({
+        "SELECT",
+        "  CAST(NVLSTR(FILIAL.CDFILCENTCMP, FILIAL.CDFILIAL) AS VARCHAR(4)) AS CDFILCENTCMP,",
+        "  FILCENT.NMFILIAL AS NMFILIAL_CENTRAL",
+        "FROM ",
+        "  FILIAL FILCENT,",
+        "  FILIAL ",
+        "WHERE",
+        "  FILIAL.CDFILIAL = :P_CDFILIAL AND",
+        "  NVLSTR(FILIAL.CDFILCENTCMP, FILIAL.CDFILIAL) = FILCENT.CDFILIAL",
+    });
+    QStringList oracle = generic;
+    oracle[1] = "  NVL(FILIAL.CDFILCENTCMP, FILIAL.CDFILIAL) AS CDFILCENTCMP,";
+    oracle[8] = "  NVL(FILIAL.CDFILCENTCMP, FILIAL.CDFILIAL) = FILCENT.CDFILIAL";
+    QStringList mssql = generic;
+    mssql[1] = "  ISNULL(FILIAL.CDFILCENTCMP, FILIAL.CDFILIAL)  AS CDFILCENTCMP,";
+    mssql[8] = "  ISNULL(FILIAL.CDFILCENTCMP, FILIAL.CDFILIAL) = FILCENT.CDFILIAL";
+    QStringList ib = generic;
+    ib[3] = "FROM";
+    ib[5] = "  FILIAL";
+
+    const QuerySpec& q = qryCentCompSpec();
+    EXPECT_EQ(q.sql, generic);
+    EXPECT_EQ(q.sqlOracle, oracle);
+    EXPECT_EQ(q.sqlMssql, mssql);
+    EXPECT_EQ(q.sqlIb, ib);
+    ASSERT_EQ(q.fields.size(), 2u);
+    EXPECT_EQ(q.fields[0].name, "CDFILCENTCMP");
+    EXPECT_EQ(q.fields[0].size, 4);
+    EXPECT_EQ(q.fields[0].label, QString::fromUtf8("Código"));
+    EXPECT_EQ(q.fields[0].displayWidth, 8);
+    EXPECT_EQ(q.fields[1].name, "NMFILIAL_CENTRAL");
+    EXPECT_EQ(q.fields[1].size, 30);
+}
+
+TEST(LookUpQueries, CarryTheirTextsLetterForLetter) {
+    struct Case {
+        const QuerySpec& spec;
+        QStringList text;
+        QStringList params;
+    };
+    const Case cases[] = {
+        {qryCompradorSpec(),
+         lines({"SELECT", "  COM.CDOPERADOR,", "  OPE.NMOPERADOR", "FROM", "  COMPRADOR COM,",
+                "  OPERADOR OPE", "WHERE", "  (COM.CDOPERADOR = OPE.CDOPERADOR)", "ORDER BY",
+                "   COM.CDOPERADOR"}),
+         {}},
+        {qryProdutoSpec(),
+         lines({"SELECT", "   CDPRODUTO,", "   CDARVPROD,", "   NMPRODUTO", "FROM", "   PRODUTO",
+                "WHERE", "   (CDARVPROD = :P_CDARVPROD OR :P_TCDARVPROD = 'T')",
+                "ORDER BY CDARVPROD"}),
+         lines({"P_CDARVPROD", "P_TCDARVPROD"})},
+        {qryPesqFilialSpec(),
+         lines({"SELECT", "   CDFILIAL,", "   NMFILIAL,", "   IDCNTRRESC,", "   CDREGIAO,",
+                "   IDFUNCAOFILI", "FROM", "   FILIAL", "WHERE",
+                "   (CDFILIAL = :P_CDFILIAL OR :P_TCDFILIAL = 'T')", "ORDER BY ", "   CDFILIAL",
+                " "}),
+         lines({"P_CDFILIAL", "P_TCDFILIAL"})},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.spec.sql, c.text) << c.spec.name.toStdString();
+        EXPECT_TRUE(c.spec.sqlIb.isEmpty()) << "generic text only";
+        EXPECT_EQ(c.spec.params, c.params) << c.spec.name.toStdString();
+    }
+}
+
+TEST(DataSetFields, AreDeclaredWithLabelsSizesAndVisibility) {
+    struct Case {
+        const std::vector<FieldSpec>& fields;
+        const char* name;
+        int size;
+        const char* label;
+        bool required;
+        bool visible;
+    };
+    const Case cases[] = {
+        {qryPesqFilialSpec().fields, "CDFILIAL", 4, "Código", true, true},
+        {qryPesqFilialSpec().fields, "NMFILIAL", 30, "Nome", false, true},
+        {qryPesqFilialSpec().fields, "IDCNTRRESC", 1, "", false, false},
+        {qryPesqFilialSpec().fields, "CDREGIAO", 3, "", false, false},
+        {qryPesqFilialSpec().fields, "IDFUNCAOFILI", 1, "", false, false},
+        {qryProdutoSpec().fields, "CDPRODUTO", 10, "", true, false},
+        {qryProdutoSpec().fields, "CDARVPROD", 20, "Código", false, true},
+        {qryProdutoSpec().fields, "NMPRODUTO", 50, "Nome", false, true},
+        {qryCompradorSpec().fields, "CDOPERADOR", 12, "Código", true, true},
+        {qryCompradorSpec().fields, "NMOPERADOR", 40, "Nome", false, true},
+        {cdsSolicitacaoSpec().fields, "IDMARCADO", 1, "", false, true},
+        {cdsSolicitacaoSpec().fields, "CHAVE", 18, "", false, false},
+        {cdsSolicitacaoSpec().fields, "CDFILSOLI", 4, "Filial Solicitante", false, true},
+        {cdsSolicitacaoSpec().fields, "CDFILLANCA", 4, "Filial de Lançamento", false, true},
+        {cdsSolicitacaoSpec().fields, "NRSOLICMP", 10, "N° Solicitação", false, true},
+        {cdsParaCmpSupSpec().fields, "IDUTPRODPREF", 1, "", false, true},
+    };
+    for (const Case& c : cases) {
+        auto it = std::find_if(c.fields.begin(), c.fields.end(),
+                               [&](const FieldSpec& f) { return f.name == c.name; });
+        ASSERT_NE(it, c.fields.end()) << c.name;
+        EXPECT_EQ(it->size, c.size) << c.name;
+        EXPECT_EQ(it->label, QString::fromUtf8(c.label)) << c.name;
+        EXPECT_EQ(it->required, c.required) << c.name;
+        EXPECT_EQ(it->visible, c.visible) << c.name;
+    }
+    EXPECT_EQ(cdsParaCmpSupSpec().fields.at(0).origin, "PARCMPSUP.IDUTPRODPREF");
+}
+
+TEST(Catalogue, HoldsItsTwentyFiveLinesInOrderWithBlanksKept) {
+    const QStringList& catalogue = catalogueLines();
+    const char* keys[] = {
+        "Comprador",  "Filial",      "NUM_MAIOR_ZERO", "FILI_NAO_INF",  "COMP_NAO_INF",
+        "DATA_DEVE",  "PROD_DEVE",   "PROD_NAO_CAD",   "FILI_PROC",     "NUM_GERADO",
+        "NAO_GERADO", "DtIni_N_Inf", "DtFin_N_Inf",    "Fil_Vazia",     "Fil_Inv",
+        "CONT_RESC",  "N_RegCad",    "N_ParCmp",       "Solicitacao",   "SOLICIT_NAO_INF",
+        "Recebe_Dad", "Valida_Dad",  "Consoli_Dad",    "Solicita_NCad", "ParamOL"};
+    ASSERT_EQ(catalogue.size(), 25);
+    for (int i = 0; i < 25; ++i) {
+        EXPECT_EQ(catalogue[i].section('|', 0, 0), keys[i]) << "line " << i;
+    }
+    rqc04100::test::application();
+    TMessages messages;
+    messages.SetLines(catalogue);
+    struct Case {
+        const char* key;
+        const char* text;
+    };
+    const Case texts[] = {
+        {"NUM_GERADO", "Solicitação consolidada foi gerada com o número "},
+        {"N_ParCmp", "Não  há parâmetros de compras para a filial."},
+        {"FILI_PROC", "Filial de processamento não possui central de compras cadastrada."},
+        {"NUM_MAIOR_ZERO", "Percentual de acréssimo deve ser maior que zero."},
+        {"ParamOL", "Filial posicionada deve ser uma filial OL para considerar parametrizaçao OL."},
+        {"Solicita_NCad",
+         "Não há solicitação cadastrada para a filial solicitante e/ou filial de lançamento "
+         "informada."},
+        {"Consoli_Dad", "Consolidando solicitações no servidor..."},
+        {"Comprador", "Comprador"},
+    };
+    for (const Case& c : texts)
+        EXPECT_EQ(messages.Msg(c.key), QString::fromUtf8(c.text)) << c.key;
+}
+
+// The look-up statements run as written on the demo database.
+TEST(LookUpQueries, RunOnTheDemoDatabase) {
+    rqc04100::test::application();
+    QTemporaryDir dir;
+    const QString path = dir.filePath("suite.db");
+    auto today = rqc::suitedb::localToday();
+    {
+        auto db = rqc::suitedb::Connection::open(path.toStdString());
+        rqc::suitedb::applySchema(*db);
+        rqc::suitedb::loadDemo(*db, today);
+    }
+    const rqc::suitedb::MasterData demo = rqc::suitedb::demoMasterData(today);
+    vlm::HostConfig config;
+    config.dbPath = path;
+    TdtmDBGeral module;
+    module.Open(config);
+
+    auto run = [&](const QuerySpec& spec, std::vector<std::pair<QString, QString>> params) {
+        auto q = std::make_unique<TADOIBQuery>();
+        q->Connection = &module;
+        q->SQL = spec.sql;
+        for (const FieldSpec& f : spec.fields)
+            q->AddField(f.name, f.size);
+        for (auto& [name, value] : params)
+            q->ParamByName(name)->SetAsString(value);
+        q->Open();
+        return q;
+    };
+
+    auto branches = run(qryPesqFilialSpec(), {{"P_CDFILIAL", ""}, {"P_TCDFILIAL", "T"}});
+    EXPECT_EQ(branches->RecordCount(), static_cast<int>(demo.branches.size()));
+    auto one = run(qryPesqFilialSpec(), {{"P_CDFILIAL", "0009"}, {"P_TCDFILIAL", ""}});
+    ASSERT_EQ(one->RecordCount(), 1);
+    EXPECT_EQ(one->FieldByName("IDCNTRRESC")->AsString(), "S");
+
+    auto products = run(qryProdutoSpec(), {{"P_CDARVPROD", ""}, {"P_TCDARVPROD", "T"}});
+    EXPECT_EQ(products->RecordCount(), static_cast<int>(demo.products.size()));
+    const auto& p = demo.products.at(7);
+    auto product = run(qryProdutoSpec(),
+                       {{"P_CDARVPROD", QString::fromStdString(p.tree)}, {"P_TCDARVPROD", "N"}});
+    ASSERT_EQ(product->RecordCount(), 1);
+    EXPECT_EQ(product->FieldByName("CDPRODUTO")->AsString(), QString::fromStdString(p.code));
+
+    auto buyers = run(qryCompradorSpec(), {});
+    long expectedBuyers = std::count_if(demo.operators.begin(), demo.operators.end(),
+                                        [](const auto& o) { return o.buyer; });
+    EXPECT_EQ(buyers->RecordCount(), expectedBuyers);
+}
+
+}  // namespace

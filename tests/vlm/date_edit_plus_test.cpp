@@ -1,0 +1,97 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCalendarWidget>
+#include <QTest>
+#include <QToolButton>
+
+#include "date_edit_plus.h"
+#include "dialogs.h"
+
+namespace {
+TDateTime day(int y, int m, int d) { return vlm::toDateTime(QDate(y, m, d)); }
+}  // namespace
+
+TEST(TDateEditPlus, StartsWithTodayDrawnInTheValidColour) {
+    TDateEditPlus edit;
+    EXPECT_EQ(edit.GetDate(), vlm::toDateTime(QDate::currentDate()));
+    EXPECT_EQ(edit.Text(), QDate::currentDate().toString("dd/MM/yyyy"));
+    EXPECT_EQ(edit.palette().color(QPalette::Text), QColor(Qt::blue));
+}
+
+TEST(TDateEditPlus, TextAndDateOfBlankValidAndInvalidInput) {
+    struct Case {
+        const char* typed;
+        QString text;
+        TDateTime date;
+        bool passesCheck;
+    } cases[] = {
+        {"", "", 0, true},
+        {"01022024", "01/02/2024", day(2024, 2, 1), true},
+        {"29022024", "29/02/2024", day(2024, 2, 29), true},
+        {"29022023", "29/02/2023", 0, false},
+        {"31042024", "31/04/2024", 0, false},
+        {"0102", "01/02/    ", 0, false},
+        {"99999999", "99/99/9999", 0, false},
+    };
+    for (const auto& c : cases) {
+        vlm::ScriptedDialogs d;
+        vlm::ScopedDialogs installed(d);
+        TDateEditPlus edit;
+        edit.SetDate(0);
+        EXPECT_EQ(edit.Text(), "");
+        EXPECT_TRUE(edit.IsBlank());
+        edit.show();
+        edit.setCursorPosition(0);
+        QTest::keyClicks(&edit, c.typed);
+        EXPECT_EQ(edit.Text(), c.text) << c.typed;
+        EXPECT_EQ(edit.GetDate(), c.date) << c.typed;
+        if (c.passesCheck) {
+            EXPECT_NO_THROW(edit.CheckValidDate()) << c.typed;
+            EXPECT_TRUE(d.shown.empty());
+        } else {
+            EXPECT_THROW(edit.CheckValidDate(), EAbort) << c.typed;
+            ASSERT_EQ(d.texts(vlm::ShownDialog::Error).size(), 1) << c.typed;
+            EXPECT_TRUE(d.texts(vlm::ShownDialog::Error)[0].startsWith("Data inválida")) << c.typed;
+        }
+        EXPECT_EQ(edit.palette().color(QPalette::Text) == QColor(Qt::blue), c.date != 0) << c.typed;
+    }
+}
+
+TEST(TDateEditPlus, OnDateChangeFiresOnEveryChangeOfTheDate) {
+    TDateEditPlus edit;
+    QStringList log;
+    edit.OnDateChange = [&](QObject* s) {
+        log << static_cast<TDateEditPlus*>(s)->WeekdayName() + " " + QString::number(edit.GetDate());
+    };
+    edit.SetDate(day(2024, 6, 2));
+    edit.SetDate(day(2024, 6, 2));  // same date: no event
+    edit.SetDate(day(2024, 6, 8) + 0.5);
+    edit.SetDate(0);
+    edit.SetText("05/06/2024");
+    EXPECT_EQ(log, QStringList({"Domingo 45445", "Sábado 45451", " 0", "Quarta 45448"}));
+    EXPECT_EQ(edit.GetDate(), day(2024, 6, 5));  // no time of day kept
+}
+
+TEST(TDateEditPlus, SaveTimeKeepsTheTimeOfDay) {
+    TDateEditPlus edit;
+    edit.SaveTime = true;
+    edit.SetDate(day(2024, 6, 5) + 0.25);
+    EXPECT_EQ(edit.GetDate(), day(2024, 6, 5) + 0.25);
+}
+
+TEST(TDateEditPlus, CalendarDropDownSetsThePickedDate) {
+    TDateEditPlus edit;
+    edit.SetDate(day(2024, 6, 5));
+    int changes = 0;
+    edit.OnDateChange = [&](QObject*) { ++changes; };
+    edit.show();
+    edit.findChild<QToolButton*>("dropDown")->click();
+    auto* cal = edit.findChild<QCalendarWidget*>("calendar");
+    ASSERT_NE(cal, nullptr);
+    EXPECT_EQ(cal->selectedDate(), QDate(2024, 6, 5));
+    emit cal->clicked(QDate(2024, 7, 1));
+    EXPECT_EQ(edit.GetDate(), day(2024, 7, 1));
+    EXPECT_EQ(changes, 1);
+    QApplication::processEvents();
+}
