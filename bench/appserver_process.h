@@ -4,6 +4,7 @@
 
 #include <signal.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -68,6 +70,7 @@ public:
     AppServer& operator=(const AppServer&) = delete;
 
     std::uint16_t port() const { return m_port; }
+    pid_t pid() const { return m_pid; }
     void stop() {
         if (m_pid <= 0) return;
         ::kill(m_pid, SIGTERM);
@@ -90,6 +93,27 @@ inline Spread spread(std::vector<double> us) {
     if (us.empty()) return {};
     std::sort(us.begin(), us.end());
     return {us[us.size() / 2], us[std::min(us.size() - 1, us.size() * 99 / 100)], us.front()};
+}
+
+// CPU time (user + system) a process has used so far, in milliseconds (10 ms resolution).
+inline double processCpuMs(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(in, line);
+    std::size_t pos = line.rfind(')');
+    if (pos == std::string::npos) return 0;
+    std::istringstream fields(line.substr(pos + 2));
+    std::string skip;
+    for (int i = 3; i < 14; ++i) fields >> skip;
+    double utime = 0, stime = 0;
+    fields >> utime >> stime;
+    return (utime + stime) * 1000.0 / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+inline double threadCpuMs() {
+    timespec ts{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return ts.tv_sec * 1000.0 + ts.tv_nsec / 1e6;
 }
 
 template <class F>

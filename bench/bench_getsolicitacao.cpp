@@ -106,9 +106,12 @@ int main(int argc, char** argv) {
     call.args = arguments();
     call.descriptor = protocol::CallDescriptor::forArguments("GetSolicitacao", call.args);
 
+    double floorCpu = 0, clientCpu = 0, serverCpu = 0;
     for (int i = 0; i < repeat + 2; ++i) {  // the first two rounds warm the caches
         std::size_t rows = 0;
+        const double cpu0 = bench::threadCpuMs();
         double f = microseconds([&] { rows = floorRead(raw); });
+        const double cpu1 = bench::threadCpuMs();
         check(rows, "sqlite3 C API");
 
         protocol::DataPacket packet;
@@ -122,13 +125,20 @@ int main(int argc, char** argv) {
         check(back.packet.rowCount(), "decodeResult");
 
         protocol::CallResult answer;
+        const double server0 = bench::processCpuMs(server.pid());
+        const double cpu2 = bench::threadCpuMs();
         double t = microseconds([&] { answer = client.call(call); });
+        const double cpu3 = bench::threadCpuMs();
+        const double server1 = bench::processCpuMs(server.pid());
         if (answer.kind != protocol::CallResult::Kind::Packet) {
             std::fprintf(stderr, "server error: %s\n", answer.text.c_str());
             return 1;
         }
         check(answer.packet.rowCount(), "rqc-appserver");
         if (i < 2) continue;
+        floorCpu += cpu1 - cpu0;
+        clientCpu += cpu3 - cpu2;
+        serverCpu += server1 - server0;
         floor.push_back(f);
         query.push_back(q);
         encode.push_back(e);
@@ -137,6 +147,9 @@ int main(int argc, char** argv) {
     }
     sqlite3_close(raw);
     server.stop();
+    floorCpu /= repeat;
+    clientCpu /= repeat;
+    serverCpu /= repeat;
 
     std::printf("GetSolicitacao, %d requests in range (of %d), SQLite, median of %d runs\n",
                 requests, requests + requests / 4, repeat);
@@ -151,6 +164,11 @@ int main(int argc, char** argv) {
     line("end to end: server + wire + client decode", endToEnd);
     std::printf("%-46s %9.2fx\n", "end to end / floor",
                 bench::spread(endToEnd).median / bench::spread(floor).median);
+    std::printf("CPU time per call (robust when the machine is busy):\n");
+    std::printf("%-46s %9.1f ms\n", "floor: sqlite3 C API", floorCpu);
+    std::printf("%-46s %9.1f ms\n", "end to end: server process", serverCpu);
+    std::printf("%-46s %9.1f ms\n", "end to end: client (call + decode)", clientCpu);
+    std::printf("%-46s %9.2fx\n", "end to end CPU / floor CPU", (serverCpu + clientCpu) / floorCpu);
     std::printf("(client data set loading not included: libvlm's TClientDataSet not linked here)\n");
     std::filesystem::remove_all(dir);
     return 0;

@@ -83,12 +83,14 @@ void clearWorkTables(suitedb::Connection& db) {
             " DELETE FROM temp.RQC_CONS_PROD");
 }
 
-// Work tables of one run. On SQLite, RQC_CONS_PROD holds the products in range with the
-// product they are consolidated under (a small keyed table beats a PRODUTO lookup per line),
-// and RQC_CONS_SEL keeps each line's rowid for the marking.
+// Work tables of one run. RQC_CONS_SEL keeps each line's physical address (SQLite rowid,
+// PostgreSQL ctid; stable while the run holds the line) so that the marking needs no key
+// lookups. On SQLite, RQC_CONS_PROD holds the products in range with the product they are
+// consolidated under (a small keyed table beats a PRODUTO lookup per line).
 void createWorkTables(suitedb::Connection& db, const Dialect& d) {
     std::string q = d.quantityType();
-    std::string sel = std::string("RQC_CONS_SEL (") + (d.pg() ? "" : "RID INTEGER NOT NULL, ") +
+    std::string sel = std::string("RQC_CONS_SEL (RID ") + (d.pg() ? "TID" : "INTEGER") +
+                      " NOT NULL, " +
                       "CDFILSOLI VARCHAR(4) NOT NULL, CDFILLANCA VARCHAR(4) NOT NULL, "
                       "NRSOLICMP VARCHAR(10) NOT NULL, NRITEM INTEGER NOT NULL, "
                       "CDPRODUTO VARCHAR(10) NOT NULL, QTSOLICITADA " + q + " NOT NULL)";
@@ -131,9 +133,9 @@ Statement selectProducts(const ConsSoliArguments& a, const Dialect& d) {
 
 Statement selectLines(const ConsSoliArguments& a, const Dialect& d) {
     Statement s;
-    s << "INSERT INTO RQC_CONS_SEL (" << (d.pg() ? "" : "RID, ")
-      << "CDFILSOLI, CDFILLANCA, NRSOLICMP, NRITEM, CDPRODUTO, QTSOLICITADA) SELECT "
-      << (d.pg() ? "" : "it.rowid, ")
+    s << "INSERT INTO RQC_CONS_SEL (RID, CDFILSOLI, CDFILLANCA, NRSOLICMP, NRITEM, CDPRODUTO,"
+         " QTSOLICITADA) SELECT "
+      << (d.pg() ? "it.ctid, " : "it.rowid, ")
       << "it.CDFILSOLI, it.CDFILLANCA, it.NRSOLICMP, it.NRITEM, "
       << (d.pg() ? consolidatedProduct(a) : "p.CDCONS")
       << ", it.QTSOLICITADA FROM ITSOLICMP it"
@@ -332,9 +334,8 @@ std::string consolidate(suitedb::Connection& db, const ConsSoliArguments& a,
         " NRSOLICMP, NRITEM, CDPRODUTO, QTSOLICITADA FROM RQC_CONS_SEL",
         {number});
     std::int64_t marked = db.execute(
-        d.pg() ? "UPDATE ITSOLICMP it SET NRCONSSOLI = ? FROM RQC_CONS_SEL s"
-                 " WHERE it.CDFILSOLI = s.CDFILSOLI AND it.CDFILLANCA = s.CDFILLANCA"
-                 " AND it.NRSOLICMP = s.NRSOLICMP AND it.NRITEM = s.NRITEM"
+        d.pg() ? "UPDATE ITSOLICMP SET NRCONSSOLI = ? WHERE ctid = ANY (ARRAY(SELECT RID FROM"
+                 " RQC_CONS_SEL))"
                : "UPDATE ITSOLICMP SET NRCONSSOLI = ? WHERE rowid IN (SELECT RID FROM"
                  " temp.RQC_CONS_SEL)",
         {number});

@@ -59,8 +59,8 @@ struct CallDescriptor {
 };
 
 struct CallRequest {
-    std::string
-        object;        // registered name of the remote object, e.g. "Rqc04100.rdmConsolidaSolicita"
+    // Registered name of the remote object, e.g. "Rqc04100.rdmConsolidaSolicita".
+    std::string object;
     std::string user;  // who is calling; recorded by methods that write
     CallDescriptor descriptor;
     std::vector<Argument> args;

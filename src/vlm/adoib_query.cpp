@@ -11,7 +11,9 @@
 
 namespace {
 
-bool isNameChar(QChar c) { return c.isLetterOrNumber() || c == '_'; }
+bool isNameChar(QChar c) {
+    return c.isLetterOrNumber() || c == '_';
+}
 
 // Replaces each ":NAME" outside quotes by '?' and returns the names in order ("::" casts and
 // quoted text are left alone).
@@ -22,7 +24,8 @@ QString positional(const QString& text, QStringList* names) {
     for (int i = 0; i < text.size(); ++i) {
         QChar c = text[i];
         if (!quote.isNull()) {
-            if (c == quote) quote = QChar();
+            if (c == quote)
+                quote = QChar();
             out += c;
             continue;
         }
@@ -38,8 +41,10 @@ QString positional(const QString& text, QStringList* names) {
         }
         if (c == ':' && i + 1 < text.size() && (text[i + 1].isLetter() || text[i + 1] == '_')) {
             int j = i + 1;
-            while (j < text.size() && isNameChar(text[j])) ++j;
-            if (names) *names << text.mid(i + 1, j - i - 1);
+            while (j < text.size() && isNameChar(text[j]))
+                ++j;
+            if (names)
+                *names << text.mid(i + 1, j - i - 1);
             out += '?';
             i = j - 1;
             continue;
@@ -54,7 +59,9 @@ QString positional(const QString& text, QStringList* names) {
 TADOIBQuery::TADOIBQuery(QObject* parent) : TDataSet(parent) {}
 TADOIBQuery::~TADOIBQuery() = default;
 
-TdtmDBGeral* TADOIBQuery::module() const { return Connection ? Connection : dtmDBGeral; }
+TdtmDBGeral* TADOIBQuery::module() const {
+    return Connection ? Connection : dtmDBGeral;
+}
 
 QString TADOIBQuery::ActiveText() const {
     TdtmDBGeral* m = module();
@@ -71,15 +78,18 @@ QStringList TADOIBQuery::ParamNames() const {
     QStringList unique;
     for (const QString& n : names) {
         bool seen = false;
-        for (const QString& u : unique) seen = seen || u.compare(n, Qt::CaseInsensitive) == 0;
-        if (!seen) unique << n;
+        for (const QString& u : unique)
+            seen = seen || u.compare(n, Qt::CaseInsensitive) == 0;
+        if (!seen)
+            unique << n;
     }
     return unique;
 }
 
 TParam* TADOIBQuery::ParamByName(const QString& name) {
     for (auto& p : m_params) {
-        if (p->Name.compare(name, Qt::CaseInsensitive) == 0) return p.get();
+        if (p->Name.compare(name, Qt::CaseInsensitive) == 0)
+            return p.get();
     }
     for (const QString& n : ParamNames()) {
         if (n.compare(name, Qt::CaseInsensitive) == 0) {
@@ -87,20 +97,23 @@ TParam* TADOIBQuery::ParamByName(const QString& name) {
             return m_params.back().get();
         }
     }
-    throw std::invalid_argument(objectName().toStdString() + ": the statement has no parameter :" +
-                                name.toStdString());
+    throw std::invalid_argument(objectName().toStdString() +
+                                ": the statement has no parameter :" + name.toStdString());
 }
 
 void TADOIBQuery::Open() {
-    if (Active()) return;
-    const std::string who = objectName().isEmpty() ? std::string("query") : objectName().toStdString();
+    if (Active())
+        return;
+    const std::string who =
+        objectName().isEmpty() ? std::string("query") : objectName().toStdString();
     TdtmDBGeral* m = module();
     if (m == nullptr || !m->Connected()) {
         throw std::runtime_error(who + ": no database connection is open");
     }
     QStringList names;
     QString sql = positional(ActiveText(), &names);
-    if (sql.trimmed().isEmpty()) throw std::runtime_error(who + ": the statement is empty");
+    if (sql.trimmed().isEmpty())
+        throw std::runtime_error(who + ": the statement is empty");
 
     QSqlQuery q(m->Database());
     q.setForwardOnly(true);
@@ -126,7 +139,8 @@ void TADOIBQuery::Open() {
         std::vector<Cell> row(columns.size());
         for (int i = 0; i < columns.size(); ++i) {
             QVariant v = q.value(i);
-            if (v.isNull()) continue;
+            if (v.isNull())
+                continue;
             if (v.typeId() == QMetaType::QDate) {
                 row[i] = v.toDate().toString(Qt::ISODate);
             } else if (v.typeId() == QMetaType::QDateTime) {
@@ -148,4 +162,6 @@ void TADOIBQuery::Open() {
     }
 }
 
-void TADOIBQuery::Close() { TDataSet::Close(); }
+void TADOIBQuery::Close() {
+    TDataSet::Close();
+}

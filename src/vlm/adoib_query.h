@@ -18,7 +18,7 @@ using TADOIBStringField = TField;
 
 // A text parameter. Unassigned, it is bound as null.
 class VLM_EXPORT TParam {
-public:
+  public:
     explicit TParam(QString name) : Name(std::move(name)) {}
     QString Name;
     void setValue(const QVariant& v) { m_value = v; }
@@ -28,13 +28,13 @@ public:
     bool IsNull() const { return m_value.isNull(); }
     void Clear() { m_value = QVariant(); }
 
-private:
+  private:
     QVariant m_value;
 };
 
 class VLM_EXPORT TADOIBQuery : public TDataSet {
     Q_OBJECT
-public:
+  public:
     explicit TADOIBQuery(QObject* parent = nullptr);
     ~TADOIBQuery() override;
 
@@ -64,7 +64,7 @@ public:
     // The statement text that Open runs on the current engine (lines joined by "\n").
     QString ActiveText() const;
 
-private:
+  private:
     TdtmDBGeral* module() const;
     std::vector<std::unique_ptr<TParam>> m_params;
 };

@@ -18,10 +18,10 @@ using TBeforePesqEvent = std::function<void(QObject* Sender, bool& Continua)>;
 
 class VLM_EXPORT TBtnPesquisa : public QToolButton {
     Q_OBJECT
-public:
+  public:
     explicit TBtnPesquisa(QWidget* parent = nullptr);
 
-    QString Title;                 // title of the pick dialog
+    QString Title;  // title of the pick dialog
     TDataSource* DataSource = nullptr;
     QWidget* Associate = nullptr;  // the edit the picked code goes to (focused after a pick)
     QString EmptyError;            // shown when there is nothing to pick; "" gives a default

@@ -5,8 +5,8 @@
 #include <QKeyEvent>
 #include <QPainter>
 #include <QTimer>
-#include <QValidator>
 #include <QVBoxLayout>
+#include <QValidator>
 #include <QtMath>
 
 #include "frm_roti_geral.h"
@@ -15,37 +15,59 @@
 namespace vlm {
 
 quint16 virtualKey(int k) {
-    if (k >= Qt::Key_F1 && k <= Qt::Key_F24) return static_cast<quint16>(112 + (k - Qt::Key_F1));
-    if (k >= Qt::Key_A && k <= Qt::Key_Z) return static_cast<quint16>('A' + (k - Qt::Key_A));
-    if (k >= Qt::Key_0 && k <= Qt::Key_9) return static_cast<quint16>('0' + (k - Qt::Key_0));
+    if (k >= Qt::Key_F1 && k <= Qt::Key_F24)
+        return static_cast<quint16>(112 + (k - Qt::Key_F1));
+    if (k >= Qt::Key_A && k <= Qt::Key_Z)
+        return static_cast<quint16>('A' + (k - Qt::Key_A));
+    if (k >= Qt::Key_0 && k <= Qt::Key_9)
+        return static_cast<quint16>('0' + (k - Qt::Key_0));
     switch (k) {
-        case Qt::Key_Backspace: return 8;
+        case Qt::Key_Backspace:
+            return 8;
         case Qt::Key_Tab:
-        case Qt::Key_Backtab: return 9;
+        case Qt::Key_Backtab:
+            return 9;
         case Qt::Key_Return:
-        case Qt::Key_Enter: return 13;
-        case Qt::Key_Shift: return 16;
-        case Qt::Key_Control: return 17;
-        case Qt::Key_Alt: return 18;
-        case Qt::Key_Escape: return 27;
-        case Qt::Key_Space: return 32;
-        case Qt::Key_PageUp: return 33;
-        case Qt::Key_PageDown: return 34;
-        case Qt::Key_End: return 35;
-        case Qt::Key_Home: return 36;
-        case Qt::Key_Left: return 37;
-        case Qt::Key_Up: return 38;
-        case Qt::Key_Right: return 39;
-        case Qt::Key_Down: return 40;
-        case Qt::Key_Insert: return 45;
-        case Qt::Key_Delete: return 46;
+        case Qt::Key_Enter:
+            return 13;
+        case Qt::Key_Shift:
+            return 16;
+        case Qt::Key_Control:
+            return 17;
+        case Qt::Key_Alt:
+            return 18;
+        case Qt::Key_Escape:
+            return 27;
+        case Qt::Key_Space:
+            return 32;
+        case Qt::Key_PageUp:
+            return 33;
+        case Qt::Key_PageDown:
+            return 34;
+        case Qt::Key_End:
+            return 35;
+        case Qt::Key_Home:
+            return 36;
+        case Qt::Key_Left:
+            return 37;
+        case Qt::Key_Up:
+            return 38;
+        case Qt::Key_Right:
+            return 39;
+        case Qt::Key_Down:
+            return 40;
+        case Qt::Key_Insert:
+            return 45;
+        case Qt::Key_Delete:
+            return 46;
     }
     return 0;
 }
 
 QWidget* formOf(QWidget* w) {
     for (QWidget* p = w; p != nullptr; p = p->parentWidget()) {
-        if (qobject_cast<TfrmRotiGeral*>(p) != nullptr) return p;
+        if (qobject_cast<TfrmRotiGeral*>(p) != nullptr)
+            return p;
     }
     return w ? w->window() : nullptr;
 }
@@ -54,22 +76,27 @@ namespace {
 
 // Raises a control's focus and key events through the dispatcher.
 class EventHook : public QObject {
-public:
+  public:
     EventHook(QWidget* target, TControlEvents* events)
         : QObject(target), m_target(target), m_events(events) {
         target->installEventFilter(this);
     }
 
     bool eventFilter(QObject* watched, QEvent* e) override {
-        if (watched != m_target) return false;
+        if (watched != m_target)
+            return false;
         if (e->type() == QEvent::KeyPress && m_events->OnKeyDown) {
             auto* ke = static_cast<QKeyEvent*>(e);
             quint16 key = virtualKey(ke->key());
-            if (key == 0) return false;
+            if (key == 0)
+                return false;
             TShiftState shift = 0;
-            if (ke->modifiers() & Qt::ShiftModifier) shift |= ssShift;
-            if (ke->modifiers() & Qt::AltModifier) shift |= ssAlt;
-            if (ke->modifiers() & Qt::ControlModifier) shift |= ssCtrl;
+            if (ke->modifiers() & Qt::ShiftModifier)
+                shift |= ssShift;
+            if (ke->modifiers() & Qt::AltModifier)
+                shift |= ssAlt;
+            if (ke->modifiers() & Qt::ControlModifier)
+                shift |= ssCtrl;
             vlm::dispatch([&] { m_events->OnKeyDown(m_target, key, shift); });
             return key == 0;
         }
@@ -80,46 +107,59 @@ public:
                 vlm::dispatch([this] { m_events->OnExit(m_target); });
             }
         }
+        if (e->type() == QEvent::FocusIn) {
+            // A blank edit with a literal mask starts typing at its first position.
+            if (auto* edit = qobject_cast<TMaskEdit*>(m_target)) {
+                if (!edit->inputMask().isEmpty() && edit->Text().isEmpty()) {
+                    QTimer::singleShot(0, edit, [edit] { edit->setCursorPosition(0); });
+                }
+            }
+        }
         if (e->type() == QEvent::FocusIn && m_events->OnEnter) {
             vlm::dispatch([this] { m_events->OnEnter(m_target); });
         }
         return false;
     }
 
-private:
+  private:
     QWidget* m_target;
     TControlEvents* m_events;
 };
 
 // Validates typed text of a mask without literals position by position.
 class MaskValidator : public QValidator {
-public:
+  public:
     MaskValidator(const EditMask& mask, QObject* parent) : QValidator(parent), m_mask(mask) {}
     State validate(QString& input, int& /*pos*/) const override {
-        if (input.size() > m_mask.maxLength()) return Invalid;
+        if (input.size() > m_mask.maxLength())
+            return Invalid;
         for (int i = 0; i < input.size(); ++i) {
             QChar c = input[i];
-            if (!m_mask.accepts(i, c)) return Invalid;
+            if (!m_mask.accepts(i, c))
+                return Invalid;
             input[i] = c;
         }
         return Acceptable;
     }
 
-private:
+  private:
     EditMask m_mask;
 };
 
 }  // namespace
 }  // namespace vlm
 
-void TControlEvents::hookEvents(QWidget* self) { new vlm::EventHook(self, this); }
+void TControlEvents::hookEvents(QWidget* self) {
+    new vlm::EventHook(self, this);
+}
 
 // ---- TEdit
 
 TEdit::TEdit(QWidget* parent) : QLineEdit(parent) {
     hookEvents(this);
     connect(this, &QLineEdit::textChanged, this, [this] {
-        if (OnChange) vlm::dispatch([this] { OnChange(this); });
+        if (OnChange)
+            vlm::dispatch([this] { OnChange(this); });
     });
 }
 
@@ -128,7 +168,8 @@ TEdit::TEdit(QWidget* parent) : QLineEdit(parent) {
 TMaskEdit::TMaskEdit(QWidget* parent) : QLineEdit(parent) {
     hookEvents(this);
     connect(this, &QLineEdit::textChanged, this, [this] {
-        if (OnChange) vlm::dispatch([this] { OnChange(this); });
+        if (OnChange)
+            vlm::dispatch([this] { OnChange(this); });
     });
 }
 
@@ -153,41 +194,51 @@ void TMaskEdit::SetEditMask(const QString& mask) {
 void TMaskEdit::SetMaxLength(int n) {
     m_maxLength = qMax(0, n);
     applyLimits();
-    if (m_maxLength > 0 && text().size() > m_maxLength) SetText(text());
+    if (m_maxLength > 0 && text().size() > m_maxLength)
+        SetText(text());
 }
 
 void TMaskEdit::applyLimits() {
     int limit = 32767;
-    if (m_maxLength > 0) limit = m_maxLength;
-    if (!m_mask.positions.isEmpty() && !m_mask.hasLiterals) limit = qMin(limit, m_mask.maxLength());
+    if (m_maxLength > 0)
+        limit = m_maxLength;
+    if (!m_mask.positions.isEmpty() && !m_mask.hasLiterals)
+        limit = qMin(limit, m_mask.maxLength());
     setMaxLength(limit);
 }
 
 QString TMaskEdit::Text() const {
-    if (m_mask.positions.isEmpty()) return text();
+    if (m_mask.positions.isEmpty())
+        return text();
     QString out;
     if (m_mask.hasLiterals) {
         const QString shown = displayText();
         for (int i = 0; i < shown.size() && i < m_mask.positions.size(); ++i) {
-            if (m_mask.positions[i].kind.isNull() && !m_mask.saveLiterals) continue;
+            if (m_mask.positions[i].kind.isNull() && !m_mask.saveLiterals)
+                continue;
             out += shown[i] == m_mask.blank && !m_mask.positions[i].kind.isNull() ? QChar(' ')
-                                                                            : shown[i];
+                                                                                  : shown[i];
         }
     } else {
         out = text();
     }
     int end = out.size();
-    while (end > 0 && out[end - 1] == ' ') --end;
+    while (end > 0 && out[end - 1] == ' ')
+        --end;
     out.truncate(end);
-    if (m_mask.hasLiterals && out.trimmed().isEmpty()) return QString();
+    if (m_mask.hasLiterals && out.trimmed().isEmpty())
+        return QString();
     return out;
 }
 
 void TMaskEdit::SetText(const QString& t) {
     QString s = t;
-    if (!m_mask.positions.isEmpty() && !m_mask.hasLiterals) s = m_mask.conform(s);
-    if (m_maxLength > 0 && s.size() > m_maxLength) s.truncate(m_maxLength);
-    if (s != text()) setText(s);
+    if (!m_mask.positions.isEmpty() && !m_mask.hasLiterals)
+        s = m_mask.conform(s);
+    if (m_maxLength > 0 && s.size() > m_maxLength)
+        s.truncate(m_maxLength);
+    if (s != text())
+        setText(s);
 }
 
 // ---- simple wrappers
@@ -198,14 +249,16 @@ TGroupBox::TGroupBox(QWidget* parent) : QGroupBox(parent) {}
 TRadioButton::TRadioButton(QWidget* parent) : QRadioButton(parent) {
     hookEvents(this);
     connect(this, &QRadioButton::toggled, this, [this](bool on) {
-        if (on && OnClick) vlm::dispatch([this] { OnClick(this); });
+        if (on && OnClick)
+            vlm::dispatch([this] { OnClick(this); });
     });
 }
 
 TCheckBox::TCheckBox(QWidget* parent) : QCheckBox(parent) {
     hookEvents(this);
     connect(this, &QCheckBox::toggled, this, [this] {
-        if (OnClick) vlm::dispatch([this] { OnClick(this); });
+        if (OnClick)
+            vlm::dispatch([this] { OnClick(this); });
     });
 }
 
@@ -215,9 +268,11 @@ TRadioGroup::TRadioGroup(QWidget* parent) : QGroupBox(parent), m_group(new QButt
     m_group->setExclusive(true);
     new QVBoxLayout(this);
     connect(m_group, &QButtonGroup::idToggled, this, [this](int id, bool on) {
-        if (!on || id == m_lastIndex) return;
+        if (!on || id == m_lastIndex)
+            return;
         m_lastIndex = id;
-        if (OnClick) vlm::dispatch([this] { OnClick(this); });
+        if (OnClick)
+            vlm::dispatch([this] { OnClick(this); });
     });
 }
 
@@ -238,7 +293,9 @@ void TRadioGroup::SetItems(const QStringList& items) {
     }
 }
 
-int TRadioGroup::ItemIndex() const { return m_group->checkedId(); }
+int TRadioGroup::ItemIndex() const {
+    return m_group->checkedId();
+}
 
 void TRadioGroup::SetItemIndex(int index) {
     if (index >= 0 && index < m_items.size()) {
@@ -246,7 +303,8 @@ void TRadioGroup::SetItemIndex(int index) {
         return;
     }
     m_group->setExclusive(false);
-    for (QAbstractButton* b : m_group->buttons()) b->setChecked(false);
+    for (QAbstractButton* b : m_group->buttons())
+        b->setChecked(false);
     m_group->setExclusive(true);
     m_lastIndex = -1;
 }
@@ -257,10 +315,13 @@ QRadioButton* TRadioGroup::Button(int index) const {
 
 // ---- TBevel
 
-TBevel::TBevel(QWidget* parent) : QWidget(parent) { setAttribute(Qt::WA_TransparentForMouseEvents); }
+TBevel::TBevel(QWidget* parent) : QWidget(parent) {
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+}
 
 void TBevel::paintEvent(QPaintEvent*) {
-    if (Shape == bsSpacer) return;
+    if (Shape == bsSpacer)
+        return;
     QPainter p(this);
     const QColor dark = palette().color(QPalette::Dark);
     const QColor light = palette().color(QPalette::Light);
@@ -273,10 +334,18 @@ void TBevel::paintEvent(QPaintEvent*) {
         p.drawLine(x1 + dx, y1 + dy, x2 + dx, y2 + dy);
     };
     switch (Shape) {
-        case bsTopLine: line(0, 0, r, 0, 0, 1); break;
-        case bsBottomLine: line(0, b - 1, r, b - 1, 0, 1); break;
-        case bsLeftLine: line(0, 0, 0, b, 1, 0); break;
-        case bsRightLine: line(r - 1, 0, r - 1, b, 1, 0); break;
+        case bsTopLine:
+            line(0, 0, r, 0, 0, 1);
+            break;
+        case bsBottomLine:
+            line(0, b - 1, r, b - 1, 0, 1);
+            break;
+        case bsLeftLine:
+            line(0, 0, 0, b, 1, 0);
+            break;
+        case bsRightLine:
+            line(r - 1, 0, r - 1, b, 1, 0);
+            break;
         case bsBox:
         case bsFrame:
             p.setPen(dark);
@@ -284,13 +353,16 @@ void TBevel::paintEvent(QPaintEvent*) {
             p.setPen(light);
             p.drawRect(1, 1, r - 1, b - 1);
             break;
-        case bsSpacer: break;
+        case bsSpacer:
+            break;
     }
 }
 
 // ---- TPanel
 
-TPanel::TPanel(QWidget* parent) : QFrame(parent) { applyFrame(); }
+TPanel::TPanel(QWidget* parent) : QFrame(parent) {
+    applyFrame();
+}
 
 void TPanel::SetBevelInner(TBevelCut cut) {
     m_inner = cut;
@@ -302,7 +374,9 @@ void TPanel::SetBevelOuter(TBevelCut cut) {
     applyFrame();
 }
 
-void TPanel::SetBorderWidth(int px) { setContentsMargins(px, px, px, px); }
+void TPanel::SetBorderWidth(int px) {
+    setContentsMargins(px, px, px, px);
+}
 
 void TPanel::applyFrame() {
     TBevelCut cut = m_outer != bvNone ? m_outer : m_inner;
@@ -316,7 +390,8 @@ void TPanel::applyFrame() {
 
 void TPanel::paintEvent(QPaintEvent* e) {
     QFrame::paintEvent(e);
-    if (m_caption.isEmpty()) return;
+    if (m_caption.isEmpty())
+        return;
     QPainter p(this);
     p.drawText(contentsRect(), Qt::AlignCenter | Qt::TextWordWrap, m_caption);
 }
@@ -335,10 +410,13 @@ TAnimate::TAnimate(QWidget* parent) : QWidget(parent), m_timer(new QTimer(this))
     });
 }
 
-bool TAnimate::Active() const { return m_timer->isActive(); }
+bool TAnimate::Active() const {
+    return m_timer->isActive();
+}
 
 void TAnimate::SetActive(bool a) {
-    if (a == Active()) return;
+    if (a == Active())
+        return;
     if (a) {
         m_timer->start();
     } else {
@@ -373,7 +451,8 @@ TButtonFlat::TButtonFlat(QWidget* parent) : QToolButton(parent) {
     setFocusPolicy(Qt::NoFocus);
     hookEvents(this);
     connect(this, &QToolButton::clicked, this, [this] {
-        if (OnClick) vlm::dispatch([this] { OnClick(this); });
+        if (OnClick)
+            vlm::dispatch([this] { OnClick(this); });
     });
 }
 

@@ -45,12 +45,12 @@ VLM_EXPORT QWidget* formOf(QWidget* w);
 
 // Focus and key events shared by the focusable controls.
 class VLM_EXPORT TControlEvents {
-public:
+  public:
     TNotifyEvent OnEnter;
     TNotifyEvent OnExit;
     TKeyEvent OnKeyDown;
 
-protected:
+  protected:
     TControlEvents() = default;
     ~TControlEvents() = default;
     void hookEvents(QWidget* self);
@@ -58,7 +58,7 @@ protected:
 
 class VLM_EXPORT TEdit : public QLineEdit, public TControlEvents {
     Q_OBJECT
-public:
+  public:
     explicit TEdit(QWidget* parent = nullptr);
     QString Text() const { return text(); }
     void SetText(const QString& t) { setText(t); }
@@ -67,7 +67,7 @@ public:
 
 class VLM_EXPORT TMaskEdit : public QLineEdit, public TControlEvents {
     Q_OBJECT
-public:
+  public:
     explicit TMaskEdit(QWidget* parent = nullptr);
 
     // Sets the mask in its original syntax (edit_mask.h); "" removes it. Throws
@@ -86,7 +86,7 @@ public:
 
     TNotifyEvent OnChange;
 
-private:
+  private:
     void applyLimits();
     vlm::EditMask m_mask;
     int m_maxLength = 0;
@@ -94,7 +94,7 @@ private:
 
 class VLM_EXPORT TLabel : public QLabel {
     Q_OBJECT
-public:
+  public:
     explicit TLabel(QWidget* parent = nullptr);
     QString Caption() const { return text(); }
     void SetCaption(const QString& c) { setText(c); }
@@ -102,7 +102,7 @@ public:
 
 class VLM_EXPORT TGroupBox : public QGroupBox {
     Q_OBJECT
-public:
+  public:
     explicit TGroupBox(QWidget* parent = nullptr);
     QString Caption() const { return title(); }
     void SetCaption(const QString& c) { setTitle(c); }
@@ -111,7 +111,7 @@ public:
 // OnClick fires when the button becomes checked, by the user or by SetChecked(true).
 class VLM_EXPORT TRadioButton : public QRadioButton, public TControlEvents {
     Q_OBJECT
-public:
+  public:
     explicit TRadioButton(QWidget* parent = nullptr);
     bool Checked() const { return isChecked(); }
     void SetChecked(bool c) { setChecked(c); }
@@ -123,7 +123,7 @@ public:
 // OnClick fires whenever the checked state changes, by the user or by SetChecked.
 class VLM_EXPORT TCheckBox : public QCheckBox, public TControlEvents {
     Q_OBJECT
-public:
+  public:
     explicit TCheckBox(QWidget* parent = nullptr);
     bool Checked() const { return isChecked(); }
     void SetChecked(bool c) { setChecked(c); }
@@ -136,7 +136,7 @@ public:
 // OnClick fires when the selected item changes, by the user or by SetItemIndex.
 class VLM_EXPORT TRadioGroup : public QGroupBox {
     Q_OBJECT
-public:
+  public:
     explicit TRadioGroup(QWidget* parent = nullptr);
     ~TRadioGroup() override;
     void SetItems(const QStringList& items);
@@ -148,7 +148,7 @@ public:
     void SetCaption(const QString& c) { setTitle(c); }
     TNotifyEvent OnClick;
 
-private:
+  private:
     QStringList m_items;
     QButtonGroup* m_group;
     int m_lastIndex = -1;
@@ -157,7 +157,7 @@ private:
 // A decorative frame or line.
 class VLM_EXPORT TBevel : public QWidget {
     Q_OBJECT
-public:
+  public:
     enum TBevelShape { bsBox, bsFrame, bsTopLine, bsBottomLine, bsLeftLine, bsRightLine, bsSpacer };
     explicit TBevel(QWidget* parent = nullptr);
     TBevelShape Shape = bsBox;
@@ -166,13 +166,13 @@ public:
         update();
     }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent*) override;
 };
 
 class VLM_EXPORT TPanel : public QFrame {
     Q_OBJECT
-public:
+  public:
     enum TBevelCut { bvNone, bvLowered, bvRaised };
     explicit TPanel(QWidget* parent = nullptr);
     void SetBevelInner(TBevelCut cut);
@@ -184,10 +184,10 @@ public:
         update();
     }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* e) override;
 
-private:
+  private:
     void applyFrame();
     TBevelCut m_inner = bvNone;
     TBevelCut m_outer = bvRaised;
@@ -197,7 +197,7 @@ private:
 // A moving indicator (a ring of dots turning while active).
 class VLM_EXPORT TAnimate : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit TAnimate(QWidget* parent = nullptr);
     bool Active() const;
     void SetActive(bool a);
@@ -208,10 +208,10 @@ public:
     int Frame() const { return m_frame; }
     QSize sizeHint() const override { return {48, 50}; }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent*) override;
 
-private:
+  private:
     QTimer* m_timer;
     int m_frame = 0;
 };
@@ -219,7 +219,7 @@ private:
 // A flat tool button with a hint; OnClick on a click (or click()).
 class VLM_EXPORT TButtonFlat : public QToolButton, public TControlEvents {
     Q_OBJECT
-public:
+  public:
     explicit TButtonFlat(QWidget* parent = nullptr);
     void SetHint(const QString& h) { setToolTip(h); }
     QString Hint() const { return toolTip(); }
@@ -227,9 +227,9 @@ public:
     bool ShowHint() const { return m_showHint; }
     TNotifyEvent OnClick;
 
-protected:
+  protected:
     bool event(QEvent* e) override;
 
-private:
+  private:
     bool m_showHint = true;
 };

@@ -21,7 +21,8 @@ TDateEditPlus::TDateEditPlus(QWidget* parent) : QLineEdit(parent), m_button(new 
     m_button->setArrowType(Qt::DownArrow);
     m_button->setAutoRaise(true);
     m_button->setToolTip(QStringLiteral("Calendário"));
-    connect(m_button, &QToolButton::clicked, this, [this] { vlm::dispatch([this] { DropDown(); }); });
+    connect(m_button, &QToolButton::clicked, this,
+            [this] { vlm::dispatch([this] { DropDown(); }); });
     hookEvents(this);
     SetDate(vlm::toDateTime(QDate::currentDate()));
     m_lastDate = GetDate();
@@ -31,19 +32,26 @@ TDateEditPlus::TDateEditPlus(QWidget* parent) : QLineEdit(parent), m_button(new 
 
 bool TDateEditPlus::IsBlank() const {
     for (QChar c : displayText()) {
-        if (c.isDigit()) return false;
+        if (c.isDigit())
+            return false;
     }
     return true;
 }
 
-QString TDateEditPlus::Text() const { return IsBlank() ? QString() : displayText(); }
+QString TDateEditPlus::Text() const {
+    return IsBlank() ? QString() : displayText();
+}
 
-void TDateEditPlus::SetText(const QString& t) { setText(t); }
+void TDateEditPlus::SetText(const QString& t) {
+    setText(t);
+}
 
 TDateTime TDateEditPlus::GetDate() const {
-    if (IsBlank()) return 0;
+    if (IsBlank())
+        return 0;
     QDate d = QDate::fromString(displayText(), kFormat);
-    if (!d.isValid()) return 0;
+    if (!d.isValid())
+        return 0;
     return vlm::toDateTime(d) + (SaveTime ? m_timeOfDay : 0.0);
 }
 
@@ -59,12 +67,14 @@ void TDateEditPlus::SetDate(TDateTime date) {
 
 QString TDateEditPlus::WeekdayName() const {
     TDateTime d = GetDate();
-    if (d == 0 || NomeSemana.size() != 7) return QString();
+    if (d == 0 || NomeSemana.size() != 7)
+        return QString();
     return NomeSemana[vlm::toDate(d).dayOfWeek() % 7];
 }
 
 void TDateEditPlus::CheckValidDate() {
-    if (IsBlank() || GetDate() != 0) return;
+    if (IsBlank() || GetDate() != 0)
+        return;
     MensErro(QStringLiteral("Data inválida: \"%1\". Informe uma data real no formato dd/mm/aaaa.")
                  .arg(displayText().trimmed()),
              true);
@@ -76,9 +86,11 @@ void TDateEditPlus::textWasChanged() {
     pal.setColor(QPalette::Text,
                  d != 0 ? ValidDateColor : QApplication::palette(this).color(QPalette::Text));
     setPalette(pal);
-    if (d == m_lastDate) return;
+    if (d == m_lastDate)
+        return;
     m_lastDate = d;
-    if (OnDateChange) vlm::dispatch([this] { OnDateChange(this); });
+    if (OnDateChange)
+        vlm::dispatch([this] { OnDateChange(this); });
 }
 
 void TDateEditPlus::DropDown() {

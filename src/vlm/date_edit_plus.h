@@ -14,7 +14,7 @@ class QToolButton;
 
 class VLM_EXPORT TDateEditPlus : public QLineEdit, public TControlEvents {
     Q_OBJECT
-public:
+  public:
     // Starts holding today's date.
     explicit TDateEditPlus(QWidget* parent = nullptr);
 
@@ -35,8 +35,7 @@ public:
     QColor ValidDateColor = Qt::blue;  // colour of the text while it holds a valid date
     bool SaveTime = false;
     // Weekday names, Sunday first; WeekdayName() of the date held.
-    QStringList NomeSemana = {"Domingo", "Segunda", "Terça", "Quarta", "Quinta", "Sexta",
-                              "Sábado"};
+    QStringList NomeSemana = {"Domingo", "Segunda", "Terça", "Quarta", "Quinta", "Sexta", "Sábado"};
     QString WeekdayName() const;
 
     // Fires whenever the date held changes (typing, SetDate, SetText, the calendar, clearing).
@@ -45,10 +44,10 @@ public:
     // Opens the calendar drop-down (also the button's action).
     void DropDown();
 
-protected:
+  protected:
     void resizeEvent(QResizeEvent* e) override;
 
-private:
+  private:
     void textWasChanged();
     QToolButton* m_button;
     TDateTime m_lastDate = 0;

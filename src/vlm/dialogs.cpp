@@ -28,7 +28,8 @@ QString listText(const QStringList& values) {
     QStringList items;
     for (const QString& v : values) {
         QString t = v.trimmed();
-        if (!t.isEmpty()) items << t;
+        if (!t.isEmpty())
+            items << t;
     }
     return items.join(',');
 }
@@ -37,7 +38,8 @@ QStringList listValues(const QString& list) {
     QStringList out;
     for (const QString& item : list.split(',')) {
         QString t = item.trimmed();
-        if (!t.isEmpty()) out << t;
+        if (!t.isEmpty())
+            out << t;
     }
     return out;
 }
@@ -45,8 +47,10 @@ QStringList listValues(const QString& list) {
 namespace {
 
 QWidget* dialogParent() {
-    if (QWidget* w = QApplication::activeModalWidget()) return w;
-    if (QWidget* w = mainForm()) return w;
+    if (QWidget* w = QApplication::activeModalWidget())
+        return w;
+    if (QWidget* w = mainForm())
+        return w;
     return QApplication::activeWindow();
 }
 
@@ -59,13 +63,15 @@ void fillTable(QTableWidget& table, TDataSet& data, int firstColumn) {
     QVector<int> fields;
     QStringList labels;
     for (const auto& f : data.Fields()) {
-        if (!f->Visible) continue;
+        if (!f->Visible)
+            continue;
         fields << f->index();
         labels << f->label();
     }
     table.setColumnCount(firstColumn + fields.size());
     QStringList header;
-    for (int c = 0; c < firstColumn; ++c) header << QString();
+    for (int c = 0; c < firstColumn; ++c)
+        header << QString();
     header << labels;
     table.setHorizontalHeaderLabels(header);
     table.setRowCount(data.RecordCount());
@@ -95,7 +101,7 @@ QDialogButtonBox* okCancel(QDialog& dlg) {
 
 // The waiting window: a frameless box with the moving indicator and the text.
 class WaitingWindow : public QFrame {
-public:
+  public:
     explicit WaitingWindow(QWidget* owner)
         : QFrame(owner, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
         setFrameStyle(QFrame::Panel | QFrame::Raised);
@@ -116,21 +122,21 @@ public:
     void start() { m_anim->Play(); }
     QString text() const { return m_label->text(); }
 
-private:
+  private:
     TAnimate* m_anim;
     QLabel* m_label;
 };
 
 class QtDialogs final : public Dialogs {
-public:
+  public:
     int messageDialog(const QString& text, TMsgDlgType type, TMsgDlgButtons buttons,
                       int /*helpContext*/) override {
         QMessageBox box(dialogParent());
         static const char* const titles[] = {"Aviso", "Erro", "Informação", "Confirmação",
                                              "Mensagem"};
         static const QMessageBox::Icon icons[] = {QMessageBox::Warning, QMessageBox::Critical,
-                                                  QMessageBox::Information,
-                                                  QMessageBox::Question, QMessageBox::NoIcon};
+                                                  QMessageBox::Information, QMessageBox::Question,
+                                                  QMessageBox::NoIcon};
         int t = (type >= mtWarning && type <= mtCustom) ? type : mtCustom;
         box.setWindowTitle(QString::fromUtf8(titles[t]));
         box.setIcon(icons[t]);
@@ -138,17 +144,23 @@ public:
         QAbstractButton* yes = nullptr;
         QAbstractButton* no = nullptr;
         QAbstractButton* ok = nullptr;
-        if (buttons.contains(mbYes)) yes = box.addButton(QStringLiteral("Sim"), QMessageBox::YesRole);
-        if (buttons.contains(mbNo)) no = box.addButton(QStringLiteral("Não"), QMessageBox::NoRole);
+        if (buttons.contains(mbYes))
+            yes = box.addButton(QStringLiteral("Sim"), QMessageBox::YesRole);
+        if (buttons.contains(mbNo))
+            no = box.addButton(QStringLiteral("Não"), QMessageBox::NoRole);
         if (buttons.contains(mbOK) || (!yes && !no)) {
             ok = box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
         }
         box.exec();
         QAbstractButton* clicked = box.clickedButton();
-        if (clicked == nullptr) return mrCancel;
-        if (clicked == yes) return mrYes;
-        if (clicked == no) return mrNo;
-        if (clicked == ok) return mrOk;
+        if (clicked == nullptr)
+            return mrCancel;
+        if (clicked == yes)
+            return mrYes;
+        if (clicked == no)
+            return mrNo;
+        if (clicked == ok)
+            return mrOk;
         return mrCancel;
     }
 
@@ -186,7 +198,8 @@ public:
         auto* all = new QPushButton(QStringLiteral("Marcar todos"), &dlg);
         auto* none = new QPushButton(QStringLiteral("Desmarcar todos"), &dlg);
         auto setAll = [table](Qt::CheckState s) {
-            for (int r = 0; r < table->rowCount(); ++r) table->item(r, 0)->setCheckState(s);
+            for (int r = 0; r < table->rowCount(); ++r)
+                table->item(r, 0)->setCheckState(s);
         };
         QObject::connect(all, &QPushButton::clicked, &dlg, [=] { setAll(Qt::Checked); });
         QObject::connect(none, &QPushButton::clicked, &dlg, [=] { setAll(Qt::Unchecked); });
@@ -196,12 +209,15 @@ public:
         row->addWidget(okCancel(dlg));
         lay->addLayout(row);
         dlg.resize(520, 380);
-        if (dlg.exec() != QDialog::Accepted) return false;
+        if (dlg.exec() != QDialog::Accepted)
+            return false;
         QStringList values;
         for (int r = 0; r < data.RecordCount(); ++r) {
-            if (table->item(r, 0)->checkState() != Qt::Checked) continue;
+            if (table->item(r, 0)->checkState() != Qt::Checked)
+                continue;
             auto cell = data.value(r, key);
-            if (cell) values << *cell;
+            if (cell)
+                values << *cell;
         }
         list = listText(values);
         return true;
@@ -215,21 +231,26 @@ public:
         table->setObjectName("pickOneTable");
         fillTable(*table, data, 0);
         table->setSelectionMode(QAbstractItemView::SingleSelection);
-        if (data.RecordCount() > 0) table->selectRow(data.Eof() ? 0 : data.RecNo());
+        if (data.RecordCount() > 0)
+            table->selectRow(data.Eof() ? 0 : data.RecNo());
         QObject::connect(table, &QTableWidget::cellDoubleClicked, &dlg, &QDialog::accept);
         lay->addWidget(table);
         lay->addWidget(okCancel(dlg));
         dlg.resize(520, 380);
-        if (dlg.exec() != QDialog::Accepted) return false;
+        if (dlg.exec() != QDialog::Accepted)
+            return false;
         int r = table->currentRow();
-        if (r < 0 || r >= data.RecordCount()) return false;
+        if (r < 0 || r >= data.RecordCount())
+            return false;
         data.MoveTo(r);
         return true;
     }
 
     void showWaiting(QWidget* owner, int /*kind*/, const QString& text) override {
-        if (owner == nullptr) owner = mainForm();
-        if (m_waiting == nullptr) m_waiting = new WaitingWindow(owner);
+        if (owner == nullptr)
+            owner = mainForm();
+        if (m_waiting == nullptr)
+            m_waiting = new WaitingWindow(owner);
         m_waiting->setText(text);
         if (owner != nullptr) {
             QPoint centre = owner->mapToGlobal(owner->rect().center());
@@ -243,7 +264,8 @@ public:
     }
 
     void hideWaiting() override {
-        if (m_waiting == nullptr) return;
+        if (m_waiting == nullptr)
+            return;
         delete m_waiting.data();
     }
 
@@ -260,13 +282,14 @@ public:
             m_help->resize(640, 480);
         }
         m_help->setWindowTitle(QStringLiteral("Ajuda - %1").arg(context));
-        m_help->findChild<QTextBrowser*>("vlmHelpBrowser")->setSource(QUrl::fromLocalFile(htmlFile));
+        m_help->findChild<QTextBrowser*>("vlmHelpBrowser")
+            ->setSource(QUrl::fromLocalFile(htmlFile));
         m_help->show();
         m_help->raise();
         m_help->activateWindow();
     }
 
-private:
+  private:
     QPointer<WaitingWindow> m_waiting;
     QPointer<QDialog> m_help;
 };
@@ -280,7 +303,9 @@ Dialogs* g_installed = nullptr;
 
 }  // namespace
 
-Dialogs& dialogs() { return g_installed ? *g_installed : qtDialogs(); }
+Dialogs& dialogs() {
+    return g_installed ? *g_installed : qtDialogs();
+}
 
 Dialogs* setDialogs(Dialogs* d) {
     Dialogs* previous = g_installed;
@@ -293,7 +318,8 @@ Dialogs* setDialogs(Dialogs* d) {
 QStringList ScriptedDialogs::texts(ShownDialog::Kind kind) const {
     QStringList out;
     for (const auto& s : shown) {
-        if (s.kind == kind) out << s.text;
+        if (s.kind == kind)
+            out << s.text;
     }
     return out;
 }
@@ -323,7 +349,8 @@ bool ScriptedDialogs::pickList(TDataSet& data, const QString& keyField, const QS
         m_listPicks.pop_front();
     }
     shown.push_back({ShownDialog::PickList, title, mtCustom, {}, 0, rows ? 1 : 0});
-    if (!rows) return false;
+    if (!rows)
+        return false;
     int key = keyColumn(data, keyField);
     QStringList values;
     for (int r : *rows) {
@@ -332,7 +359,8 @@ bool ScriptedDialogs::pickList(TDataSet& data, const QString& keyField, const QS
                                     " is not in the data set");
         }
         auto cell = data.value(r, key);
-        if (cell) values << *cell;
+        if (cell)
+            values << *cell;
     }
     list = listText(values);
     return true;
@@ -345,7 +373,8 @@ bool ScriptedDialogs::pickOne(TDataSet& data, const QString& title) {
         m_picks.pop_front();
     }
     shown.push_back({ShownDialog::PickOne, title, mtCustom, {}, 0, row >= 0 ? 1 : 0});
-    if (row < 0) return false;
+    if (row < 0)
+        return false;
     data.MoveTo(row);
     return true;
 }
@@ -357,7 +386,8 @@ void ScriptedDialogs::showWaiting(QWidget* /*owner*/, int kind, const QString& t
 }
 
 void ScriptedDialogs::hideWaiting() {
-    if (!m_waiting) return;
+    if (!m_waiting)
+        return;
     m_waiting = false;
     shown.push_back({ShownDialog::WaitingHidden, m_waitingText, mtCustom, {}, 0, 0});
 }

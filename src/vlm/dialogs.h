@@ -18,7 +18,7 @@ class TDataSet;
 namespace vlm {
 
 class VLM_EXPORT Dialogs {
-public:
+  public:
     virtual ~Dialogs();
 
     // A message dialog; returns the TModalResult of the button pressed.
@@ -71,7 +71,7 @@ struct VLM_EXPORT ShownDialog {
 // An empty message queue answers mrOk when OK is offered, else mrYes; an empty pick queue
 // answers Cancel.
 class VLM_EXPORT ScriptedDialogs : public Dialogs {
-public:
+  public:
     std::vector<ShownDialog> shown;
 
     void queueMessageAnswer(int modalResult) { m_messageAnswers.push_back(modalResult); }
@@ -96,7 +96,7 @@ public:
     void hideWaiting() override;
     void showHelp(const QString& htmlFile, int context) override;
 
-private:
+  private:
     std::deque<int> m_messageAnswers;
     std::deque<std::optional<std::vector<int>>> m_listPicks;
     std::deque<int> m_picks;
@@ -106,13 +106,13 @@ private:
 
 // Installs a Dialogs for the life of the object and restores the previous one after.
 class VLM_EXPORT ScopedDialogs {
-public:
+  public:
     explicit ScopedDialogs(Dialogs& d) : m_previous(setDialogs(&d)) {}
     ~ScopedDialogs() { setDialogs(m_previous); }
     ScopedDialogs(const ScopedDialogs&) = delete;
     ScopedDialogs& operator=(const ScopedDialogs&) = delete;
 
-private:
+  private:
     Dialogs* m_previous;
 };
 

@@ -1,9 +1,9 @@
 #include "dtm_db_geral.h"
 
+#include <sqlite3.h>
 #include <QFileInfo>
 #include <QSqlDriver>
 #include <QSqlError>
-#include <sqlite3.h>
 
 #include <stdexcept>
 
@@ -37,14 +37,17 @@ void registerNvlstr(QSqlDatabase& db) {
 
 TdtmDBGeral::TdtmDBGeral(QObject* parent)
     : QObject(parent),
-      m_connectionName(QStringLiteral("dtmDBGeral-%1").arg(reinterpret_cast<quintptr>(this), 0, 16)) {
+      m_connectionName(
+          QStringLiteral("dtmDBGeral-%1").arg(reinterpret_cast<quintptr>(this), 0, 16)) {
     setObjectName("dtmDBGeral");
-    if (dtmDBGeral == nullptr) dtmDBGeral = this;
+    if (dtmDBGeral == nullptr)
+        dtmDBGeral = this;
 }
 
 TdtmDBGeral::~TdtmDBGeral() {
     Close();
-    if (dtmDBGeral == this) dtmDBGeral = nullptr;
+    if (dtmDBGeral == this)
+        dtmDBGeral = nullptr;
 }
 
 void TdtmDBGeral::Open(const vlm::HostConfig& config) {
@@ -54,29 +57,29 @@ void TdtmDBGeral::Open(const vlm::HostConfig& config) {
                          : config.engine == vlm::DbEngine::Postgres ? "QPSQL"
                                                                     : "QIBASE";
     if (!QSqlDatabase::isDriverAvailable(driver)) {
-        throw std::runtime_error(std::string("the Qt SQL driver ") + driver +
-                                 " is not installed");
+        throw std::runtime_error(std::string("the Qt SQL driver ") + driver + " is not installed");
+    }
+    if (config.engine == vlm::DbEngine::Sqlite) {
+        if (config.dbPath.isEmpty()) {
+            throw std::runtime_error("no SQLite database file is configured ([Banco] Caminho)");
+        }
+        if (!QFileInfo(config.dbPath).isFile()) {
+            throw std::runtime_error("SQLite database file not found: " +
+                                     config.dbPath.toStdString());
+        }
     }
     QString what;
+    QString error;
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(driver, m_connectionName);
         switch (config.engine) {
             case vlm::DbEngine::Sqlite:
-                if (config.dbPath.isEmpty()) {
-                    QSqlDatabase::removeDatabase(m_connectionName);
-                    throw std::runtime_error("no SQLite database file is configured ([Banco] Caminho)");
-                }
-                if (!QFileInfo(config.dbPath).isFile()) {
-                    db = QSqlDatabase();
-                    QSqlDatabase::removeDatabase(m_connectionName);
-                    throw std::runtime_error("SQLite database file not found: " +
-                                             config.dbPath.toStdString());
-                }
                 db.setDatabaseName(config.dbPath);
                 what = config.dbPath;
                 break;
             case vlm::DbEngine::Postgres:
-                db.setHostName(config.dbHost.isEmpty() ? QStringLiteral("127.0.0.1") : config.dbHost);
+                db.setHostName(config.dbHost.isEmpty() ? QStringLiteral("127.0.0.1")
+                                                       : config.dbHost);
                 db.setPort(config.dbPort > 0 ? config.dbPort : 5432);
                 db.setDatabaseName(config.dbName);
                 db.setUserName(config.dbUser);
@@ -89,7 +92,8 @@ void TdtmDBGeral::Open(const vlm::HostConfig& config) {
             case vlm::DbEngine::Firebird:
                 db.setDatabaseName(config.dbHost.isEmpty() ? config.dbPath
                                                            : config.dbHost + ":" + config.dbPath);
-                if (config.dbPort > 0) db.setPort(config.dbPort);
+                if (config.dbPort > 0)
+                    db.setPort(config.dbPort);
                 db.setUserName(config.dbUser.isEmpty() ? QStringLiteral("SYSDBA") : config.dbUser);
                 db.setPassword(config.dbPassword.isEmpty() ? QStringLiteral("masterkey")
                                                            : config.dbPassword);
@@ -98,28 +102,26 @@ void TdtmDBGeral::Open(const vlm::HostConfig& config) {
                 break;
         }
         if (!db.open()) {
-            QString err = db.lastError().text();
-            db = QSqlDatabase();
-            QSqlDatabase::removeDatabase(m_connectionName);
-            throw std::runtime_error("cannot open the suite database " + what.toStdString() +
-                                     ": " + err.toStdString());
-        }
-        if (config.engine == vlm::DbEngine::Sqlite) {
+            error = "cannot open the suite database " + what + ": " + db.lastError().text();
+        } else if (config.engine == vlm::DbEngine::Sqlite) {
             try {
                 registerNvlstr(db);
-            } catch (...) {
+            } catch (const std::exception& e) {
+                error = what + ": " + QString::fromUtf8(e.what());
                 db.close();
-                db = QSqlDatabase();
-                QSqlDatabase::removeDatabase(m_connectionName);
-                throw;
             }
         }
+    }
+    if (!error.isEmpty()) {
+        QSqlDatabase::removeDatabase(m_connectionName);
+        throw std::runtime_error(error.toStdString());
     }
     m_engine = config.engine;
 }
 
 void TdtmDBGeral::Close() {
-    if (!QSqlDatabase::contains(m_connectionName)) return;
+    if (!QSqlDatabase::contains(m_connectionName))
+        return;
     {
         QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
         db.close();

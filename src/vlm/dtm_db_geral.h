@@ -10,7 +10,7 @@
 
 class VLM_EXPORT TdtmDBGeral : public QObject {
     Q_OBJECT
-public:
+  public:
     // The first data module created becomes the global dtmDBGeral until it is destroyed.
     explicit TdtmDBGeral(QObject* parent = nullptr);
     ~TdtmDBGeral() override;
@@ -29,7 +29,7 @@ public:
     QSqlDatabase dtbGeral() const { return Database(); }
     QSqlDatabase ibtGeral() const { return Database(); }
 
-private:
+  private:
     QString m_connectionName;
     vlm::DbEngine m_engine = vlm::DbEngine::Sqlite;
 };

@@ -6,7 +6,9 @@ namespace vlm {
 
 namespace {
 
-bool isPictureChar(QChar c) { return QStringLiteral("LlAaCc09#").contains(c); }
+bool isPictureChar(QChar c) {
+    return QStringLiteral("LlAaCc09#").contains(c);
+}
 
 [[noreturn]] void bad(const QString& mask, const char* why) {
     throw std::invalid_argument("edit mask \"" + mask.toStdString() + "\": " + why);
@@ -17,14 +19,16 @@ bool isPictureChar(QChar c) { return QStringLiteral("LlAaCc09#").contains(c); }
 EditMask EditMask::parse(const QString& mask) {
     EditMask m;
     m.source = mask;
-    if (mask.isEmpty()) return m;
+    if (mask.isEmpty())
+        return m;
 
     // Split on unescaped ';' into picture, save-literals flag and blank character.
     QStringList parts;
     QString cur;
     for (int i = 0; i < mask.size(); ++i) {
         if (mask[i] == '\\' && parts.isEmpty()) {
-            if (i + 1 >= mask.size()) bad(mask, "it ends with '\\'");
+            if (i + 1 >= mask.size())
+                bad(mask, "it ends with '\\'");
             cur += mask[i];
             cur += mask[++i];
         } else if (mask[i] == ';' && parts.size() < 2) {
@@ -47,7 +51,8 @@ EditMask EditMask::parse(const QString& mask) {
     }
     m.blank = '_';
     if (parts.size() > 2) {
-        if (parts[2].size() != 1) bad(mask, "the third part must be one blank character");
+        if (parts[2].size() != 1)
+            bad(mask, "the third part must be one blank character");
         m.blank = parts[2][0];
     }
 
@@ -65,7 +70,8 @@ EditMask EditMask::parse(const QString& mask) {
         } else if (c == '!') {
             // leading-blank trimming: nothing to translate
         } else if (c == '\\') {
-            if (i + 1 >= p.size()) bad(mask, "it ends with '\\'");
+            if (i + 1 >= p.size())
+                bad(mask, "it ends with '\\'");
             m.positions.push_back({QChar(), p[++i], mode});
             m.hasLiterals = true;
         } else if (isPictureChar(c)) {
@@ -75,16 +81,21 @@ EditMask EditMask::parse(const QString& mask) {
             m.hasLiterals = true;
         }
     }
-    if (m.positions.isEmpty()) bad(mask, "it has no character position");
+    if (m.positions.isEmpty())
+        bad(mask, "it has no character position");
     return m;
 }
 
 bool EditMask::accepts(int pos, QChar& c) const {
-    if (pos < 0 || pos >= positions.size()) return false;
+    if (pos < 0 || pos >= positions.size())
+        return false;
     const Slot& s = positions[pos];
-    if (s.caseMode == Case::Upper) c = c.toUpper();
-    if (s.caseMode == Case::Lower) c = c.toLower();
-    if (s.kind.isNull()) return c == s.literal;
+    if (s.caseMode == Case::Upper)
+        c = c.toUpper();
+    if (s.caseMode == Case::Lower)
+        c = c.toLower();
+    if (s.kind.isNull())
+        return c == s.literal;
     switch (s.kind.toLatin1()) {
         case 'L':
         case 'l':
@@ -105,15 +116,18 @@ bool EditMask::accepts(int pos, QChar& c) const {
 }
 
 QString EditMask::conform(const QString& text) const {
-    if (positions.isEmpty()) return text;
+    if (positions.isEmpty())
+        return text;
     QString out;
     int pos = 0;
     for (QChar c : text) {
-        if (pos >= positions.size()) break;
+        if (pos >= positions.size())
+            break;
         if (positions[pos].kind.isNull() && c != positions[pos].literal) {
             out += positions[pos].literal;  // a literal the text leaves out
             ++pos;
-            if (pos >= positions.size()) break;
+            if (pos >= positions.size())
+                break;
         }
         QChar x = c;
         if (accepts(pos, x)) {
@@ -125,7 +139,8 @@ QString EditMask::conform(const QString& text) const {
 }
 
 QString EditMask::qtInputMask() const {
-    if (positions.isEmpty()) return QString();
+    if (positions.isEmpty())
+        return QString();
     static const QString special = QStringLiteral("AaNnXx90Dd#HhBb><!;[]{}\\");
     QString out;
     Case mode = Case::Keep;
@@ -135,20 +150,39 @@ QString EditMask::qtInputMask() const {
             mode = s.caseMode;
         }
         if (s.kind.isNull()) {
-            if (special.contains(s.literal)) out += '\\';
+            if (special.contains(s.literal))
+                out += '\\';
             out += s.literal;
             continue;
         }
         switch (s.kind.toLatin1()) {
-            case 'L': out += 'A'; break;
-            case 'l': out += 'a'; break;
-            case 'A': out += 'N'; break;
-            case 'a': out += 'n'; break;
-            case 'C': out += 'X'; break;
-            case 'c': out += 'x'; break;
-            case '0': out += '9'; break;
-            case '9': out += '0'; break;
-            case '#': out += '#'; break;
+            case 'L':
+                out += 'A';
+                break;
+            case 'l':
+                out += 'a';
+                break;
+            case 'A':
+                out += 'N';
+                break;
+            case 'a':
+                out += 'n';
+                break;
+            case 'C':
+                out += 'X';
+                break;
+            case 'c':
+                out += 'x';
+                break;
+            case '0':
+                out += '9';
+                break;
+            case '9':
+                out += '0';
+                break;
+            case '#':
+                out += '#';
+                break;
         }
     }
     out += ';';

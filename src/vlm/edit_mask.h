@@ -21,11 +21,11 @@ struct VLM_EXPORT EditMask {
         Case caseMode = Case::Keep;
     };
 
-    QString source;         // the mask as given
-    QString picture;        // the part before the first unescaped ';'
+    QString source;   // the mask as given
+    QString picture;  // the part before the first unescaped ';'
     bool saveLiterals = true;
     QChar blank = ' ';
-    QVector<Slot> positions;    // one per position of the text
+    QVector<Slot> positions;  // one per position of the text
     bool hasLiterals = false;
 
     int maxLength() const { return positions.size(); }

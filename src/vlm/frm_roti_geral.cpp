@@ -67,14 +67,19 @@ void TfrmRotiGeral::SetClientSize(int width, int height, int filterWidth) {
 
 void TfrmRotiGeral::FormCreate(QObject* /*Sender*/) {}
 
-void TfrmRotiGeral::FormClose(QObject* /*Sender*/, TCloseAction& Action) { Action = caFree; }
+void TfrmRotiGeral::FormClose(QObject* /*Sender*/, TCloseAction& Action) {
+    Action = caFree;
+}
 
-void TfrmRotiGeral::FormActivate(QObject* /*Sender*/) { update(); }
+void TfrmRotiGeral::FormActivate(QObject* /*Sender*/) {
+    update();
+}
 
 void TfrmRotiGeral::DoCreate() {
     FormCreate(this);
     m_created = true;
-    if (m_active) vlm::dispatch([this] { FormActivate(this); });
+    if (m_active)
+        vlm::dispatch([this] { FormActivate(this); });
 }
 
 QMdiSubWindow* TfrmRotiGeral::subWindow() const {
@@ -82,7 +87,8 @@ QMdiSubWindow* TfrmRotiGeral::subWindow() const {
 }
 
 bool TfrmRotiGeral::Close() {
-    if (QMdiSubWindow* sub = subWindow()) return sub->close();
+    if (QMdiSubWindow* sub = subWindow())
+        return sub->close();
     return close();
 }
 
@@ -131,10 +137,12 @@ bool TfrmRotiGeral::event(QEvent* e) {
             hookSubWindow();
             break;
         case QEvent::WindowActivate:
-            if (subWindow() == nullptr && isWindow()) activated(true);
+            if (subWindow() == nullptr && isWindow())
+                activated(true);
             break;
         case QEvent::WindowDeactivate:
-            if (subWindow() == nullptr && isWindow()) activated(false);
+            if (subWindow() == nullptr && isWindow())
+                activated(false);
             break;
         default:
             break;
@@ -144,20 +152,25 @@ bool TfrmRotiGeral::event(QEvent* e) {
 
 void TfrmRotiGeral::hookSubWindow() {
     QMdiSubWindow* sub = subWindow();
-    if (sub == m_hookedSubWindow) return;
-    if (m_hookedSubWindow != nullptr) disconnect(m_hookedSubWindow, nullptr, this, nullptr);
+    if (sub == m_hookedSubWindow)
+        return;
+    if (m_hookedSubWindow != nullptr)
+        disconnect(m_hookedSubWindow, nullptr, this, nullptr);
     m_hookedSubWindow = sub;
-    if (sub == nullptr) return;
+    if (sub == nullptr)
+        return;
     connect(sub, &QMdiSubWindow::windowStateChanged, this,
             [this](Qt::WindowStates before, Qt::WindowStates now) {
                 const bool was = before.testFlag(Qt::WindowActive);
                 const bool is = now.testFlag(Qt::WindowActive);
-                if (is != was) activated(is);
+                if (is != was)
+                    activated(is);
             });
     connect(sub, &QObject::destroyed, this, [this] { m_hookedSubWindow = nullptr; });
 }
 
 void TfrmRotiGeral::activated(bool active) {
     m_active = active;
-    if (active && m_created) vlm::dispatch([this] { FormActivate(this); });
+    if (active && m_created)
+        vlm::dispatch([this] { FormActivate(this); });
 }

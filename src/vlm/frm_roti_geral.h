@@ -24,7 +24,7 @@ enum TCloseAction { caNone = 0, caHide = 1, caFree = 2, caMinimize = 3 };
 
 class VLM_EXPORT TfrmRotiGeral : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit TfrmRotiGeral(QWidget* parent = nullptr);
     ~TfrmRotiGeral() override;
 
@@ -61,11 +61,11 @@ public:
     QMdiSubWindow* subWindow() const;
     bool IsActivated() const { return m_active; }
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* e) override;
     bool event(QEvent* e) override;
 
-private:
+  private:
     void hookSubWindow();
     void activated(bool active);
     QMdiSubWindow* m_hookedSubWindow = nullptr;

@@ -26,18 +26,23 @@ const QDate kEpoch(1899, 12, 30);
 
 bool EmptyString(const QString& text) {
     for (QChar c : text) {
-        if (c > QChar(' ')) return false;
+        if (c > QChar(' '))
+            return false;
     }
     return true;
 }
 
 QString Ajusta(const QString& text, int width) {
     QString t = text.trimmed();
-    if (t.isEmpty() || width <= 0) return QString();
-    if (t.size() > width) t.truncate(width);
+    if (t.isEmpty() || width <= 0)
+        return QString();
+    if (t.size() > width)
+        t.truncate(width);
     bool digits = true;
-    for (QChar c : t) digits = digits && c.isDigit();
-    if (digits) return t.rightJustified(width, '0');
+    for (QChar c : t)
+        digits = digits && c.isDigit();
+    if (digits)
+        return t.rightJustified(width, '0');
     return t.toUpper().leftJustified(width, ' ');
 }
 
@@ -46,31 +51,44 @@ QString Replicate(const QString& text, int count) {
 }
 
 QString NomeSemana(TDateTime date) {
-    if (date == 0) return QString();
+    if (date == 0)
+        return QString();
     static const char* const names[] = {"Domingo", "Segunda", "Terça", "Quarta",
                                         "Quinta",  "Sexta",   "Sábado"};
     QDate d = vlm::toDate(date);
-    if (!d.isValid()) return QString();
+    if (!d.isValid())
+        return QString();
     return QString::fromUtf8(names[d.dayOfWeek() % 7]);  // Qt: Monday 1 .. Sunday 7
 }
 
-QString FiliProc() { return vlm::hostConfig().processingBranch; }
-bool ModuFili() { return vlm::hostConfig().branchFixed; }
-QString WebURL() { return vlm::hostConfig().serverHost; }
-int WebPort() { return vlm::hostConfig().serverPort; }
+QString FiliProc() {
+    return vlm::hostConfig().processingBranch;
+}
+bool ModuFili() {
+    return vlm::hostConfig().branchFixed;
+}
+QString WebURL() {
+    return vlm::hostConfig().serverHost;
+}
+int WebPort() {
+    return vlm::hostConfig().serverPort;
+}
 
 QString DBPict(int kind) {
-    if (kind == 0) return QStringLiteral(">cccccccccccccccccccc;0; ");
+    if (kind == 0)
+        return QStringLiteral(">cccccccccccccccccccc;0; ");
     return QString();
 }
 
 TDateTime DataProc(const QString& branch) {
     const TDateTime today = vlm::toDateTime(QDate::currentDate());
-    if (dtmDBGeral == nullptr || !dtmDBGeral->Connected()) return today;
+    if (dtmDBGeral == nullptr || !dtmDBGeral->Connected())
+        return today;
     QSqlQuery q(dtmDBGeral->Database());
     q.prepare("SELECT DTPROCESSAMENTO FROM FILIAL WHERE CDFILIAL = ?");
     q.addBindValue(branch);
-    if (!q.exec() || !q.next() || q.value(0).isNull()) return today;
+    if (!q.exec() || !q.next() || q.value(0).isNull())
+        return today;
     QVariant v = q.value(0);
     QDate d = v.typeId() == QMetaType::QDate ? v.toDate()
               : v.typeId() == QMetaType::QDateTime
@@ -83,7 +101,9 @@ void ActiveShowAvi(QWidget* form, TShowAvi kind, const QString& text) {
     vlm::dialogs().showWaiting(form, kind, text);
 }
 
-void DeactiveShowAvi() { vlm::dialogs().hideWaiting(); }
+void DeactiveShowAvi() {
+    vlm::dialogs().hideWaiting();
+}
 
 bool PesquisaLista(TDataSource* dataSource, const QString& keyField, const QString& title,
                    bool tickAll, QString& list) {
@@ -91,7 +111,8 @@ bool PesquisaLista(TDataSource* dataSource, const QString& keyField, const QStri
         throw std::invalid_argument("PesquisaLista: the data source has no data set");
     }
     TDataSet& data = *dataSource->DataSet;
-    if (!data.Active()) data.Open();
+    if (!data.Active())
+        data.Open();
     data.FieldByName(keyField);  // a wrong key field fails before the dialog opens
     return vlm::dialogs().pickList(data, keyField, title, tickAll, list);
 }
@@ -110,23 +131,30 @@ namespace {
 QPointer<QWidget> g_mainForm;
 }
 
-QWidget* mainForm() { return g_mainForm.data(); }
-void setMainForm(QWidget* form) { g_mainForm = form; }
+QWidget* mainForm() {
+    return g_mainForm.data();
+}
+void setMainForm(QWidget* form) {
+    g_mainForm = form;
+}
 
 QString helpPagePath(int context) {
     const QString page = QString::number(context) + ".html";
     QStringList dirs;
     QString env = qEnvironmentVariable("RQC_HELP_DIR");
-    if (!env.isEmpty()) dirs << env;
+    if (!env.isEmpty())
+        dirs << env;
     if (QCoreApplication::instance() != nullptr) {
         QString bin = QCoreApplication::applicationDirPath();
         dirs << bin + "/help" << bin + "/../share/rqc/help";
     }
     QString src = QStringLiteral(RQC_SOURCE_DIR);
-    if (!src.isEmpty()) dirs << src + "/docs/help";
+    if (!src.isEmpty())
+        dirs << src + "/docs/help";
     for (const QString& d : dirs) {
         QFileInfo f(QDir(d).filePath(page));
-        if (f.isFile()) return f.canonicalFilePath();
+        if (f.isFile())
+            return f.canonicalFilePath();
     }
     return QString();
 }

@@ -18,14 +18,17 @@ namespace {
 // QSettings splits values with commas into lists; keys here are single texts.
 QString text(const QSettings& s, const QString& key, const QString& fallback) {
     QVariant v = s.value(key);
-    if (!v.isValid()) return fallback;
-    if (v.typeId() == QMetaType::QStringList) return v.toStringList().join(',');
+    if (!v.isValid())
+        return fallback;
+    if (v.typeId() == QMetaType::QStringList)
+        return v.toStringList().join(',');
     return v.toString().trimmed();
 }
 
 bool isAlnum(const QString& t) {
     for (QChar c : t) {
-        if (c.unicode() > 127 || !c.isLetterOrNumber()) return false;
+        if (c.unicode() > 127 || !c.isLetterOrNumber())
+            return false;
     }
     return true;
 }
@@ -48,9 +51,11 @@ void HostConfig::validate() const {
     const QString f;
     if (processingBranch.isEmpty() || processingBranch.size() > 4 || !isAlnum(processingBranch)) {
         fail(f, QString("[Filial] Processamento \"%1\" is not a branch code (1 to 4 letters or "
-                        "digits)").arg(processingBranch));
+                        "digits)")
+                    .arg(processingBranch));
     }
-    if (serverHost.isEmpty()) fail(f, "[Servidor] Host is empty");
+    if (serverHost.isEmpty())
+        fail(f, "[Servidor] Host is empty");
     if (serverPort < 1 || serverPort > 65535) {
         fail(f, QString("[Servidor] Porta %1 is not a TCP port (1 to 65535)").arg(serverPort));
     }
@@ -67,15 +72,19 @@ void HostConfig::validate() const {
 
 HostConfig HostConfig::load(const QString& iniPath) {
     QFileInfo info(iniPath);
-    if (!info.exists()) fail(iniPath, "configuration file not found");
-    if (!info.isFile() || !info.isReadable()) fail(iniPath, "configuration file cannot be read");
+    if (!info.exists())
+        fail(iniPath, "configuration file not found");
+    if (!info.isFile() || !info.isReadable())
+        fail(iniPath, "configuration file cannot be read");
     QSettings s(iniPath, QSettings::IniFormat);
-    if (s.status() != QSettings::NoError) fail(iniPath, "not a valid INI file");
+    if (s.status() != QSettings::NoError)
+        fail(iniPath, "not a valid INI file");
 
     HostConfig c;
     auto number = [&](const QString& key, int fallback) {
         QString t = text(s, key, QString());
-        if (t.isEmpty()) return fallback;
+        if (t.isEmpty())
+            return fallback;
         bool ok = false;
         int n = t.toInt(&ok);
         if (!ok) {
@@ -88,12 +97,14 @@ HostConfig HostConfig::load(const QString& iniPath) {
     QString branch = text(s, "Filial/Processamento", c.processingBranch).toUpper();
     if (!branch.isEmpty() && branch.size() <= 4 && isAlnum(branch)) {
         bool digits = true;
-        for (QChar ch : branch) digits = digits && ch.isDigit();
+        for (QChar ch : branch)
+            digits = digits && ch.isDigit();
         if (digits) {
             branch = Ajusta(branch, 4);
         } else if (branch.size() != 4) {
             fail(iniPath, QString("[Filial] Processamento \"%1\" must have 4 characters (or be "
-                                  "digits only)").arg(branch));
+                                  "digits only)")
+                              .arg(branch));
         }
     }
     c.processingBranch = branch;
@@ -119,8 +130,8 @@ HostConfig HostConfig::load(const QString& iniPath) {
     } else if (engine == "firebird") {
         c.engine = DbEngine::Firebird;
     } else {
-        fail(iniPath, QString("[Banco] Engine \"%1\" is not one of sqlite, postgres, firebird")
-                          .arg(engine));
+        fail(iniPath,
+             QString("[Banco] Engine \"%1\" is not one of sqlite, postgres, firebird").arg(engine));
     }
     c.dbPath = text(s, "Banco/Caminho", QString());
     if (!c.dbPath.isEmpty() && QFileInfo(c.dbPath).isRelative()) {
@@ -154,7 +165,8 @@ void HostConfig::save(const QString& iniPath) const {
     s.setValue("Banco/Usuario", dbUser);
     s.setValue("Banco/Senha", dbPassword);
     s.sync();
-    if (s.status() != QSettings::NoError) fail(iniPath, "configuration file cannot be written");
+    if (s.status() != QSettings::NoError)
+        fail(iniPath, "configuration file cannot be written");
 }
 
 namespace {
@@ -164,7 +176,11 @@ HostConfig& current() {
 }
 }  // namespace
 
-const HostConfig& hostConfig() { return current(); }
-void setHostConfig(const HostConfig& config) { current() = config; }
+const HostConfig& hostConfig() {
+    return current();
+}
+void setHostConfig(const HostConfig& config) {
+    current() = config;
+}
 
 }  // namespace vlm

@@ -11,7 +11,7 @@ namespace vlm {
 
 // A configuration that cannot be used; the message names the file, the key and the fault.
 class VLM_EXPORT ConfigError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 

@@ -5,7 +5,8 @@
 #include "dialogs.h"
 
 TMsgDlgButtons::TMsgDlgButtons(std::initializer_list<TMsgDlgBtn> buttons) {
-    for (TMsgDlgBtn b : buttons) mask |= 1u << b;
+    for (TMsgDlgBtn b : buttons)
+        mask |= 1u << b;
 }
 
 TMsgDlgButtons TMsgDlgButtons::fromMask(unsigned m) {
@@ -14,7 +15,9 @@ TMsgDlgButtons TMsgDlgButtons::fromMask(unsigned m) {
     return b;
 }
 
-const char* EAbort::what() const noexcept { return "Operation aborted"; }
+const char* EAbort::what() const noexcept {
+    return "Operation aborted";
+}
 
 int MessageDlg(const QString& text, TMsgDlgType type, TMsgDlgButtons buttons, int helpContext) {
     return vlm::dialogs().messageDialog(text, type, buttons, helpContext);
@@ -22,7 +25,8 @@ int MessageDlg(const QString& text, TMsgDlgType type, TMsgDlgButtons buttons, in
 
 void MensErro(const QString& text, bool abort) {
     vlm::dialogs().error(text);
-    if (abort) throw EAbort();
+    if (abort)
+        throw EAbort();
 }
 
 namespace vlm {
@@ -44,7 +48,8 @@ void showCurrentException() noexcept {
 
 void dispatch(const std::function<void()>& handler) noexcept {
     try {
-        if (handler) handler();
+        if (handler)
+            handler();
     } catch (...) {
         showCurrentException();
     }
@@ -52,13 +57,16 @@ void dispatch(const std::function<void()>& handler) noexcept {
 
 }  // namespace vlm
 
-TMessages::TMessages(QObject* parent) : QObject(parent) { setObjectName("msgPadrao"); }
+TMessages::TMessages(QObject* parent) : QObject(parent) {
+    setObjectName("msgPadrao");
+}
 
 void TMessages::SetLines(const QStringList& lines) {
     QHash<QString, QString> texts;
     for (int i = 0; i < lines.size(); ++i) {
         const QString& line = lines[i];
-        if (line.isEmpty()) continue;
+        if (line.isEmpty())
+            continue;
         int bar = line.indexOf('|');
         if (bar < 0) {
             throw std::invalid_argument("message catalogue line " + std::to_string(i + 1) +
@@ -66,7 +74,8 @@ void TMessages::SetLines(const QStringList& lines) {
                                         line.toStdString() + "\"");
         }
         QString key = line.left(bar);
-        if (!texts.contains(key)) texts.insert(key, line.mid(bar + 1));
+        if (!texts.contains(key))
+            texts.insert(key, line.mid(bar + 1));
     }
     m_lines = lines;
     m_texts = std::move(texts);

@@ -2,17 +2,23 @@
 // Message catalogue, message dialogs, the silent abort and the one event dispatcher.
 // Every dialog goes through vlm::dialogs() (dialogs.h), so tests can script them.
 
+#include <QHash>
 #include <QObject>
 #include <QString>
 #include <QStringList>
-#include <QHash>
 #include <exception>
 #include <functional>
 #include <initializer_list>
 
 #include "vlm_export.h"
 
-enum TMsgDlgType { mtWarning = 0, mtError = 1, mtInformation = 2, mtConfirmation = 3, mtCustom = 4 };
+enum TMsgDlgType {
+    mtWarning = 0,
+    mtError = 1,
+    mtInformation = 2,
+    mtConfirmation = 3,
+    mtCustom = 4
+};
 enum TMsgDlgBtn { mbYes = 0, mbNo = 1, mbOK = 2 };
 
 // A set of dialog buttons, written as in `MessageDlg(text, mtConfirmation, {mbOK}, 0)`.
@@ -31,7 +37,7 @@ enum TModalResult { mrNone = 0, mrOk = 1, mrCancel = 2, mrYes = 6, mrNo = 7 };
 
 // The silent abort: ends the running event handler without any message of its own.
 class VLM_EXPORT EAbort : public std::exception {
-public:
+  public:
     const char* what() const noexcept override;
 };
 
@@ -61,7 +67,7 @@ VLM_EXPORT void showCurrentException() noexcept;
 // SetLines with std::invalid_argument naming the line.
 class VLM_EXPORT TMessages : public QObject {
     Q_OBJECT
-public:
+  public:
     explicit TMessages(QObject* parent = nullptr);
 
     void SetLines(const QStringList& lines);
@@ -76,7 +82,7 @@ public:
     int ShowMsg(const QString& key, TMsgDlgType dialogType, TMsgDlgButtons buttons,
                 int helpContext);
 
-private:
+  private:
     QStringList m_lines;
     QHash<QString, QString> m_texts;
 };

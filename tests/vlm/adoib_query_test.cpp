@@ -34,8 +34,10 @@ QStringList schema(const QString& nvlstrDdl) {
         "NULL, IDCNTRRESC CHAR(1), CDREGIAO VARCHAR(3), IDFUNCAOFILI CHAR(1), CDFILCENTCMP "
         "VARCHAR(4), DTPROCESSAMENTO DATE NOT NULL)",
     };
-    if (!nvlstrDdl.isEmpty()) s << nvlstrDdl;
-    for (const QString& r : kFilialRows) s << "INSERT INTO FILIAL VALUES " + r;
+    if (!nvlstrDdl.isEmpty())
+        s << nvlstrDdl;
+    for (const QString& r : kFilialRows)
+        s << "INSERT INTO FILIAL VALUES " + r;
     return s;
 }
 
@@ -66,9 +68,19 @@ void setCentComp(TADOIBQuery& q) {
 
 void setPesqFilial(TADOIBQuery& q) {
     q.setObjectName("qryPesqFilial");
-    q.SQL = {"SELECT",          "   CDFILIAL,", "   NMFILIAL,", "   IDCNTRRESC,", "   CDREGIAO,",
-             "   IDFUNCAOFILI", "FROM",         "   FILIAL",    "WHERE",
-             "   (CDFILIAL = :P_CDFILIAL OR :P_TCDFILIAL = 'T')", "ORDER BY ", "   CDFILIAL", " "};
+    q.SQL = {"SELECT",
+             "   CDFILIAL,",
+             "   NMFILIAL,",
+             "   IDCNTRRESC,",
+             "   CDREGIAO,",
+             "   IDFUNCAOFILI",
+             "FROM",
+             "   FILIAL",
+             "WHERE",
+             "   (CDFILIAL = :P_CDFILIAL OR :P_TCDFILIAL = 'T')",
+             "ORDER BY ",
+             "   CDFILIAL",
+             " "};
 }
 
 // Expected central branch (code, name) per processing branch; empty: no row.
@@ -99,7 +111,7 @@ void expectCentralBranches(TADOIBQuery& q) {
 }
 
 class SqliteSuite : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         path = QString::fromStdString(dir.file("suite.db"));
         {
@@ -107,7 +119,8 @@ protected:
             db.setDatabaseName(path);
             ASSERT_TRUE(db.open());
             QSqlQuery q(db);
-            for (const QString& s : schema(QString())) ASSERT_TRUE(q.exec(s)) << q.lastError().text().toStdString();
+            for (const QString& s : schema(QString()))
+                ASSERT_TRUE(q.exec(s)) << q.lastError().text().toStdString();
             db.close();
         }
         QSqlDatabase::removeDatabase("setup");
@@ -151,7 +164,8 @@ TEST_F(SqliteSuite, SecondParameterTSelectsEveryRowInOrder) {
         q.ParamByName("p_tcdfilial")->SetAsString(c.all);
         q.Open();
         QStringList got;
-        for (q.First(); !q.Eof(); q.Next()) got << q.FieldByName("CDFILIAL")->AsString();
+        for (q.First(); !q.Eof(); q.Next())
+            got << q.FieldByName("CDFILIAL")->AsString();
         EXPECT_EQ(got, c.rows) << c.code.toStdString() << "/" << c.all.toStdString();
     }
     q.Close();
@@ -165,14 +179,19 @@ TEST_F(SqliteSuite, SecondParameterTSelectsEveryRowInOrder) {
 TEST_F(SqliteSuite, ParametersKeepTheirValuesAndUnassignedOnesAreNull) {
     TADOIBQuery q;
     setPesqFilial(q);
+    q.Open();
+    EXPECT_TRUE(q.IsEmpty());  // both null: neither condition holds
+    EXPECT_TRUE(q.ParamByName("P_CDFILIAL")->IsNull());
+    q.Close();
+    q.ParamByName("P_TCDFILIAL")->SetAsString("T");
+    q.Open();
+    EXPECT_EQ(q.RecordCount(), 4);
+    q.Close();
+    q.Open();
+    EXPECT_EQ(q.RecordCount(), 4);
+    q.Close();
     q.ParamByName("P_CDFILIAL")->SetAsString("0001");
-    q.Open();
-    EXPECT_TRUE(q.IsEmpty());  // P_TCDFILIAL null: neither condition holds
-    q.Close();
     q.ParamByName("P_TCDFILIAL")->SetAsString("X");
-    q.Open();
-    EXPECT_EQ(q.RecordCount(), 1);
-    q.Close();
     q.Open();
     EXPECT_EQ(q.RecordCount(), 1);
     EXPECT_EQ(q.ParamByName("P_CDFILIAL")->AsString(), "0001");
@@ -197,8 +216,9 @@ TEST_F(SqliteSuite, FaultsAreReportedClearly) {
         q.ParamByName("P_NADA");
         FAIL();
     } catch (const std::invalid_argument& e) {
-        EXPECT_NE(std::string(e.what()).find("qryPesqFilial: the statement has no parameter :P_NADA"),
-                  std::string::npos);
+        EXPECT_NE(
+            std::string(e.what()).find("qryPesqFilial: the statement has no parameter :P_NADA"),
+            std::string::npos);
     }
     TADOIBQuery bad;
     bad.setObjectName("qryErrada");
@@ -208,7 +228,8 @@ TEST_F(SqliteSuite, FaultsAreReportedClearly) {
         FAIL();
     } catch (const std::runtime_error& e) {
         EXPECT_NE(std::string(e.what()).find("qryErrada"), std::string::npos) << e.what();
-        EXPECT_NE(std::string(e.what()).find("TABELA_QUE_NAO_EXISTE"), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("TABELA_QUE_NAO_EXISTE"), std::string::npos)
+            << e.what();
     }
     EXPECT_FALSE(bad.Active());
 
@@ -302,9 +323,10 @@ TEST(TADOIBQuery, FirebirdRunsTheInterBaseText) {
     }
     rqc::test::TempDir dir;
     QString fdb = QString::fromStdString(dir.file("suite.fdb"));
-    std::string script = "CREATE DATABASE '" + fdb.toStdString() +
-                         "' USER 'SYSDBA' DEFAULT CHARACTER SET UTF8;\n";
-    for (const QString& s : schema(QString())) script += s.toStdString() + ";\n";
+    std::string script =
+        "CREATE DATABASE '" + fdb.toStdString() + "' USER 'SYSDBA' DEFAULT CHARACTER SET UTF8;\n";
+    for (const QString& s : schema(QString()))
+        script += s.toStdString() + ";\n";
     script +=
         "SET TERM ^ ;\nCREATE OR ALTER FUNCTION NVLSTR(A VARCHAR(4000), B VARCHAR(4000)) RETURNS "
         "VARCHAR(4000) AS BEGIN RETURN COALESCE(A,B); END^\nSET TERM ; ^\nCOMMIT;\n";

@@ -20,15 +20,14 @@ namespace {
 
 // Branch rows as a look-up query yields them, opened on demand.
 class Branches : public TDataSet {
-public:
+  public:
     Branches() {
         AddField("CDFILIAL", 4)->DisplayLabel = "Código";
         AddField("NMFILIAL", 30)->DisplayLabel = "Nome";
         AddField("IDCNTRRESC", 1)->Visible = false;
     }
-    std::vector<std::vector<Cell>> rows = {{"0001", "Matriz", "N"},
-                                           {"0002", "Loja Centro", "N"},
-                                           {"0003", "Loja Norte", "S"}};
+    std::vector<std::vector<Cell>> rows = {
+        {"0001", "Matriz", "N"}, {"0002", "Loja Centro", "N"}, {"0003", "Loja Norte", "S"}};
     int opens = 0;
     void Open() override {
         ++opens;
@@ -219,7 +218,8 @@ TEST(QtDialogs, SinglePickMovesTheDataSetToThePickedRow) {
 TEST(QtDialogs, MessageDialogReturnsThePressedButton) {
     whenModal([](QWidget* w) {
         for (auto* b : w->findChildren<QPushButton*>()) {
-            if (b->text() == "Não") b->click();
+            if (b->text() == "Não")
+                b->click();
         }
     });
     EXPECT_EQ(MessageDlg("Confirma?", mtConfirmation, {mbYes, mbNo}, 0), mrNo);
@@ -232,7 +232,8 @@ TEST(QtDialogs, WaitingWindowShowsTheTextAndHides) {
     ActiveShowAvi(&owner, 1, "Validando dados do servidor...");
     QWidget* waiting = nullptr;
     for (QWidget* w : QApplication::topLevelWidgets()) {
-        if (w->objectName() == "vlmWaiting" && w->isVisible()) waiting = w;
+        if (w->objectName() == "vlmWaiting" && w->isVisible())
+            waiting = w;
     }
     ASSERT_NE(waiting, nullptr);
     EXPECT_NE(waiting->findChild<QLabel*>()->text().indexOf("Validando"), -1);

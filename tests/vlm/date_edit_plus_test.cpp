@@ -9,7 +9,9 @@
 #include "dialogs.h"
 
 namespace {
-TDateTime day(int y, int m, int d) { return vlm::toDateTime(QDate(y, m, d)); }
+TDateTime day(int y, int m, int d) {
+    return vlm::toDateTime(QDate(y, m, d));
+}
 }  // namespace
 
 TEST(TDateEditPlus, StartsWithTodayDrawnInTheValidColour) {
@@ -62,7 +64,8 @@ TEST(TDateEditPlus, OnDateChangeFiresOnEveryChangeOfTheDate) {
     TDateEditPlus edit;
     QStringList log;
     edit.OnDateChange = [&](QObject* s) {
-        log << static_cast<TDateEditPlus*>(s)->WeekdayName() + " " + QString::number(edit.GetDate());
+        log << static_cast<TDateEditPlus*>(s)->WeekdayName() + " " +
+                   QString::number(edit.GetDate());
     };
     edit.SetDate(day(2024, 6, 2));
     edit.SetDate(day(2024, 6, 2));  // same date: no event

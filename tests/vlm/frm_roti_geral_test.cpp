@@ -19,7 +19,7 @@ namespace {
 QStringList g_log;
 
 class TfrmTeste : public TfrmRotiGeral {
-public:
+  public:
     explicit TfrmTeste(QWidget* parent = nullptr, bool failCreate = false)
         : TfrmRotiGeral(parent), m_failCreate(failCreate) {
         setObjectName("frmTeste");
@@ -30,20 +30,24 @@ public:
     void FormCreate(QObject* Sender) override {
         TfrmRotiGeral::FormCreate(Sender);
         g_log << "create " + Sender->objectName();
-        if (m_failCreate) throw std::runtime_error("sem conexão");
+        if (m_failCreate)
+            throw std::runtime_error("sem conexão");
     }
     void FormClose(QObject* Sender, TCloseAction& Action) override {
         g_log << "close";
         TfrmRotiGeral::FormClose(Sender, Action);
-        if (closeAction != caFree) Action = closeAction;
+        if (closeAction != caFree)
+            Action = closeAction;
     }
     void FormActivate(QObject*) override { g_log << "activate " + objectName(); }
 
-private:
+  private:
     bool m_failCreate;
 };
 
-void flushDeletes() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
+void flushDeletes() {
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
 
 }  // namespace
 
@@ -153,5 +157,6 @@ TEST(TfrmRotiGeral, F1AndTheHelpButtonShowTheHelpPageOfTheContext) {
 
     form.HelpContext = 777;
     form.sbtHelp->click();
-    EXPECT_EQ(d.texts(ShownDialog::Error), QStringList({"Página de ajuda 777.html não encontrada."}));
+    EXPECT_EQ(d.texts(ShownDialog::Error),
+              QStringList({"Página de ajuda 777.html não encontrada."}));
 }

@@ -15,9 +15,10 @@ TEST(Helpers, EmptyStringIsTrueOnlyForBlanks) {
     struct Case {
         QString text;
         bool empty;
-    } cases[] = {{"", true},     {" ", true},   {"    ", true}, {"\t \n", true},
-                 {"0", false},   {" a ", false}, {"T", false},  {QString(), true}};
-    for (const auto& c : cases) EXPECT_EQ(EmptyString(c.text), c.empty) << c.text.toStdString();
+    } cases[] = {{"", true},   {" ", true},    {"    ", true}, {"\t \n", true},
+                 {"0", false}, {" a ", false}, {"T", false},   {QString(), true}};
+    for (const auto& c : cases)
+        EXPECT_EQ(EmptyString(c.text), c.empty) << c.text.toStdString();
 }
 
 TEST(Helpers, AjustaPadsDigitsWithZerosAndOtherCodesWithBlanks) {
@@ -26,9 +27,9 @@ TEST(Helpers, AjustaPadsDigitsWithZerosAndOtherCodesWithBlanks) {
         int width;
         QString adjusted;
     } cases[] = {
-        {"1", 4, "0001"},     {"12", 4, "0012"},   {"0001", 4, "0001"}, {" 7 ", 4, "0007"},
-        {"ab", 4, "AB  "},    {"A1", 4, "A1  "},   {"ABCD", 4, "ABCD"}, {"12345", 4, "1234"},
-        {"ABCDE", 4, "ABCD"}, {"", 4, ""},         {"    ", 4, ""},     {"5", 10, "0000000005"},
+        {"1", 4, "0001"},     {"12", 4, "0012"}, {"0001", 4, "0001"}, {" 7 ", 4, "0007"},
+        {"ab", 4, "AB  "},    {"A1", 4, "A1  "}, {"ABCD", 4, "ABCD"}, {"12345", 4, "1234"},
+        {"ABCDE", 4, "ABCD"}, {"", 4, ""},       {"    ", 4, ""},     {"5", 10, "0000000005"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(Ajusta(c.text, c.width), c.adjusted) << '"' << c.text.toStdString() << '"';
@@ -40,9 +41,10 @@ TEST(Helpers, ReplicateRepeatsTheText) {
         QString text;
         int count;
         QString result;
-    } cases[] = {{"Z", 17, QString(17, 'Z')}, {"Z", 0, ""}, {"Z", -3, ""}, {"ab", 3, "ababab"},
-                 {"", 5, ""}};
-    for (const auto& c : cases) EXPECT_EQ(Replicate(c.text, c.count), c.result);
+    } cases[] = {
+        {"Z", 17, QString(17, 'Z')}, {"Z", 0, ""}, {"Z", -3, ""}, {"ab", 3, "ababab"}, {"", 5, ""}};
+    for (const auto& c : cases)
+        EXPECT_EQ(Replicate(c.text, c.count), c.result);
     // The last product code filled up to 20 characters, as the screen sends it.
     QString code = "ABC";
     EXPECT_EQ(code + Replicate("Z", 20 - code.size()), "ABCZZZZZZZZZZZZZZZZZ");
@@ -53,8 +55,8 @@ TEST(Helpers, NomeSemanaStartsOnSunday) {
         QDate date;
         QString name;
     } cases[] = {
-        {{2024, 6, 2}, "Domingo"}, {{2024, 6, 3}, "Segunda"}, {{2024, 6, 4}, "Terça"},
-        {{2024, 6, 5}, "Quarta"},  {{2024, 6, 6}, "Quinta"},  {{2024, 6, 7}, "Sexta"},
+        {{2024, 6, 2}, "Domingo"}, {{2024, 6, 3}, "Segunda"},   {{2024, 6, 4}, "Terça"},
+        {{2024, 6, 5}, "Quarta"},  {{2024, 6, 6}, "Quinta"},    {{2024, 6, 7}, "Sexta"},
         {{2024, 6, 8}, "Sábado"},  {{1899, 12, 31}, "Domingo"},
     };
     for (const auto& c : cases) {

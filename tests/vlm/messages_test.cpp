@@ -11,13 +11,8 @@ using vlm::ShownDialog;
 TEST(TMessages, KeyIsBeforeTheFirstBarAndTextKeepsEverythingAfterIt) {
     TMessages msg;
     msg.SetLines({"NUM_GERADO|Solicitação consolidada foi gerada com o número ",
-                  "N_ParCmp|Não  há parâmetros de compras para a filial.",
-                  "Bars|a|b|c",
-                  "Empty|",
-                  "",
-                  "Dup|first",
-                  "Dup|second",
-                  " Spaced |  both sides  "});
+                  "N_ParCmp|Não  há parâmetros de compras para a filial.", "Bars|a|b|c", "Empty|",
+                  "", "Dup|first", "Dup|second", " Spaced |  both sides  "});
     struct Case {
         const char* key;
         QString text;
@@ -100,8 +95,9 @@ TEST(MensErro, ShowsTheErrorAndAbortsOnlyWhenAsked) {
     vlm::ScopedDialogs installed(d);
     EXPECT_NO_THROW(MensErro("Filial de processamento não possui central.", false));
     EXPECT_THROW(MensErro("Filial não cadastrada.", true), EAbort);
-    EXPECT_EQ(d.texts(ShownDialog::Error),
-              QStringList({"Filial de processamento não possui central.", "Filial não cadastrada."}));
+    EXPECT_EQ(
+        d.texts(ShownDialog::Error),
+        QStringList({"Filial de processamento não possui central.", "Filial não cadastrada."}));
 }
 
 TEST(Dispatch, SwallowsTheAbortAndShowsAnyOtherException) {

@@ -6,9 +6,10 @@
 namespace {
 
 class QtEnvironment : public ::testing::Environment {
-public:
+  public:
     void SetUp() override {
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
         static int argc = 1;
         static char name[] = "vlm_ui_test";
         static char* argv[] = {name, nullptr};
@@ -19,7 +20,7 @@ public:
         m_app = nullptr;
     }
 
-private:
+  private:
     QApplication* m_app = nullptr;
 };
 
