@@ -23,28 +23,32 @@ namespace rqc::bench {
 
 // build/bin, from RQC_BIN_DIR or next to this program's build/bench folder.
 inline std::string binDir() {
-    if (const char* dir = std::getenv("RQC_BIN_DIR")) return dir;
+    if (const char* dir = std::getenv("RQC_BIN_DIR"))
+        return dir;
     return (std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path() / "bin")
         .string();
 }
 
 class AppServer {
-public:
+  public:
     AppServer(const std::string& db, const std::filesystem::path& workDir,
               std::vector<std::string> extra = {}) {
         const std::string bin = binDir() + "/rqc-appserver";
         const std::string portFile = (workDir / "appserver.port").string();
         const std::string logFile = (workDir / "appserver.log").string();
         std::filesystem::remove(portFile);
-        std::vector<std::string> args = {bin,      "--db",        db, "--listen", "127.0.0.1:0",
-                                         "--port-file", portFile};
+        std::vector<std::string> args = {bin,           "--db",        db,      "--listen",
+                                         "127.0.0.1:0", "--port-file", portFile};
         args.insert(args.end(), extra.begin(), extra.end());
         m_pid = ::fork();
-        if (m_pid < 0) throw std::runtime_error("fork failed");
+        if (m_pid < 0)
+            throw std::runtime_error("fork failed");
         if (m_pid == 0) {
-            if (!std::freopen(logFile.c_str(), "w", stderr)) ::_exit(126);
+            if (!std::freopen(logFile.c_str(), "w", stderr))
+                ::_exit(126);
             std::vector<char*> argv;
-            for (auto& a : args) argv.push_back(a.data());
+            for (auto& a : args)
+                argv.push_back(a.data());
             argv.push_back(nullptr);
             ::execv(argv[0], argv.data());
             ::_exit(127);
@@ -52,13 +56,15 @@ public:
         for (int i = 0; i < 3000 && m_port == 0; ++i) {
             std::ifstream in(portFile);
             int p = 0;
-            if (in >> p) m_port = static_cast<std::uint16_t>(p);
+            if (in >> p)
+                m_port = static_cast<std::uint16_t>(p);
             int status = 0;
             if (m_port == 0 && ::waitpid(m_pid, &status, WNOHANG) == m_pid) {
                 m_pid = -1;
                 throw std::runtime_error("rqc-appserver exited at start; see " + logFile);
             }
-            if (m_port == 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            if (m_port == 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         if (m_port == 0) {
             stop();
@@ -72,14 +78,15 @@ public:
     std::uint16_t port() const { return m_port; }
     pid_t pid() const { return m_pid; }
     void stop() {
-        if (m_pid <= 0) return;
+        if (m_pid <= 0)
+            return;
         ::kill(m_pid, SIGTERM);
         int status = 0;
         ::waitpid(m_pid, &status, 0);
         m_pid = -1;
     }
 
-private:
+  private:
     pid_t m_pid = -1;
     std::uint16_t m_port = 0;
 };
@@ -90,7 +97,8 @@ struct Spread {
 };
 
 inline Spread spread(std::vector<double> us) {
-    if (us.empty()) return {};
+    if (us.empty())
+        return {};
     std::sort(us.begin(), us.end());
     return {us[us.size() / 2], us[std::min(us.size() - 1, us.size() * 99 / 100)], us.front()};
 }
@@ -101,10 +109,12 @@ inline double processCpuMs(pid_t pid) {
     std::string line;
     std::getline(in, line);
     std::size_t pos = line.rfind(')');
-    if (pos == std::string::npos) return 0;
+    if (pos == std::string::npos)
+        return 0;
     std::istringstream fields(line.substr(pos + 2));
     std::string skip;
-    for (int i = 3; i < 14; ++i) fields >> skip;
+    for (int i = 3; i < 14; ++i)
+        fields >> skip;
     double utime = 0, stime = 0;
     fields >> utime >> stime;
     return (utime + stime) * 1000.0 / static_cast<double>(::sysconf(_SC_CLK_TCK));

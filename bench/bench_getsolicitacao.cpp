@@ -69,15 +69,19 @@ std::vector<protocol::Argument> arguments() {
             protocol::Argument::byRef(""), protocol::Argument::byRef("T")};
 }
 
-double ms(double us) { return us / 1000.0; }
+double ms(double us) {
+    return us / 1000.0;
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
     int requests = 100000, repeat = 15;
     for (int i = 1; i + 1 < argc; i += 2) {
-        if (!std::strcmp(argv[i], "--requests")) requests = std::atoi(argv[i + 1]);
-        if (!std::strcmp(argv[i], "--repeat")) repeat = std::atoi(argv[i + 1]);
+        if (!std::strcmp(argv[i], "--requests"))
+            requests = std::atoi(argv[i + 1]);
+        if (!std::strcmp(argv[i], "--repeat"))
+            repeat = std::atoi(argv[i + 1]);
     }
     char dirTemplate[] = "/tmp/bench_getsolicitacao.XXXXXX";
     const std::filesystem::path dir = ::mkdtemp(dirTemplate);
@@ -118,8 +122,9 @@ int main(int argc, char** argv) {
         double q = microseconds([&] { packet = appserver::getSolicitacao(*db, arguments()); });
         check(packet.rowCount(), "getSolicitacao");
         std::vector<std::byte> body;
-        double e = microseconds(
-            [&] { body = protocol::encodeResult(protocol::CallResult::ofPacket(std::move(packet))); });
+        double e = microseconds([&] {
+            body = protocol::encodeResult(protocol::CallResult::ofPacket(std::move(packet)));
+        });
         protocol::CallResult back;
         double d = microseconds([&] { back = protocol::decodeResult(body); });
         check(back.packet.rowCount(), "decodeResult");
@@ -135,7 +140,8 @@ int main(int argc, char** argv) {
             return 1;
         }
         check(answer.packet.rowCount(), "rqc-appserver");
-        if (i < 2) continue;
+        if (i < 2)
+            continue;
         floorCpu += cpu1 - cpu0;
         clientCpu += cpu3 - cpu2;
         serverCpu += server1 - server0;
@@ -169,7 +175,8 @@ int main(int argc, char** argv) {
     std::printf("%-46s %9.1f ms\n", "end to end: server process", serverCpu);
     std::printf("%-46s %9.1f ms\n", "end to end: client (call + decode)", clientCpu);
     std::printf("%-46s %9.2fx\n", "end to end CPU / floor CPU", (serverCpu + clientCpu) / floorCpu);
-    std::printf("(client data set loading not included: libvlm's TClientDataSet not linked here)\n");
+    std::printf(
+        "(client data set loading not included: libvlm's TClientDataSet not linked here)\n");
     std::filesystem::remove_all(dir);
     return 0;
 }

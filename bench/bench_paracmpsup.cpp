@@ -29,7 +29,8 @@ constexpr std::size_t kEchoBytes = 32;
     asio::io_context io;
     tcp::acceptor acceptor(io, tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0));
     std::uint16_t port = acceptor.local_endpoint().port();
-    if (::write(fd, &port, sizeof port) != sizeof port) ::_exit(1);
+    if (::write(fd, &port, sizeof port) != sizeof port)
+        ::_exit(1);
     ::close(fd);
     for (;;) {
         tcp::socket socket(io);
@@ -40,17 +41,19 @@ constexpr std::size_t kEchoBytes = 32;
             std::error_code ec;
             while (!ec) {
                 asio::read(s, asio::buffer(buf), ec);
-                if (!ec) asio::write(s, asio::buffer(buf), ec);
+                if (!ec)
+                    asio::write(s, asio::buffer(buf), ec);
             }
         }).detach();
     }
 }
 
 class EchoServer {
-public:
+  public:
     EchoServer() {
         int fds[2];
-        if (::pipe(fds) != 0) throw std::runtime_error("pipe failed");
+        if (::pipe(fds) != 0)
+            throw std::runtime_error("pipe failed");
         m_pid = ::fork();
         if (m_pid == 0) {
             ::close(fds[0]);
@@ -69,13 +72,13 @@ public:
     }
     std::uint16_t port() const { return m_port; }
 
-private:
+  private:
     pid_t m_pid = -1;
     std::uint16_t m_port = 0;
 };
 
 class EchoClient {
-public:
+  public:
     explicit EchoClient(std::uint16_t port) : m_socket(m_io) {
         m_socket.connect(tcp::endpoint(asio::ip::make_address("127.0.0.1"), port));
         m_socket.set_option(tcp::no_delay(true));
@@ -86,7 +89,7 @@ public:
         asio::read(m_socket, asio::buffer(m_in));
     }
 
-private:
+  private:
     asio::io_context m_io;
     tcp::socket m_socket;
     std::array<char, kEchoBytes> m_out{}, m_in{};
@@ -104,10 +107,12 @@ protocol::CallRequest paraCmpSup() {
 // Median and p99 of `calls` sequential round trips after a warm-up.
 template <class Client>
 bench::Spread latency(Client& client, int calls) {
-    for (int i = 0; i < calls / 20 + 100; ++i) client.roundTrip();
+    for (int i = 0; i < calls / 20 + 100; ++i)
+        client.roundTrip();
     std::vector<double> us;
     us.reserve(calls);
-    for (int i = 0; i < calls; ++i) us.push_back(microseconds([&] { client.roundTrip(); }));
+    for (int i = 0; i < calls; ++i)
+        us.push_back(microseconds([&] { client.roundTrip(); }));
     return bench::spread(std::move(us));
 }
 
@@ -123,7 +128,8 @@ double throughput(MakeClient make, int clients, double seconds) {
             auto client = make();
             client->roundTrip();
             ++ready;
-            while (!go) std::this_thread::yield();
+            while (!go)
+                std::this_thread::yield();
             long n = 0;
             while (!stop) {
                 client->roundTrip();
@@ -132,12 +138,14 @@ double throughput(MakeClient make, int clients, double seconds) {
             total += n;
         });
     }
-    while (ready < clients) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    while (ready < clients)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     const auto start = std::chrono::steady_clock::now();
     go = true;
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
     stop = true;
-    for (auto& t : threads) t.join();
+    for (auto& t : threads)
+        t.join();
     const double elapsed =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     return total / elapsed;
@@ -188,9 +196,12 @@ int main(int argc, char** argv) {
     int calls = 20000, clients = 32;
     double seconds = 3;
     for (int i = 1; i + 1 < argc; i += 2) {
-        if (!std::strcmp(argv[i], "--calls")) calls = std::atoi(argv[i + 1]);
-        if (!std::strcmp(argv[i], "--seconds")) seconds = std::atof(argv[i + 1]);
-        if (!std::strcmp(argv[i], "--clients")) clients = std::atoi(argv[i + 1]);
+        if (!std::strcmp(argv[i], "--calls"))
+            calls = std::atoi(argv[i + 1]);
+        if (!std::strcmp(argv[i], "--seconds"))
+            seconds = std::atof(argv[i + 1]);
+        if (!std::strcmp(argv[i], "--clients"))
+            clients = std::atoi(argv[i + 1]);
     }
     EchoServer echo;  // forked before any thread exists
 
@@ -213,8 +224,8 @@ int main(int argc, char** argv) {
 
     EchoClient echoClient(echo.port());
     const bench::Spread echoLatency = latency(echoClient, calls);
-    const double echoRate = throughput(
-        [&] { return std::make_unique<EchoClient>(echo.port()); }, clients, seconds);
+    const double echoRate =
+        throughput([&] { return std::make_unique<EchoClient>(echo.port()); }, clients, seconds);
     report("floor: blocking asio echo 32 B", echoLatency, echoRate);
 
     for (const char* level : {"info", "warn"}) {
@@ -225,8 +236,8 @@ int main(int argc, char** argv) {
             [&] { return std::make_unique<ServerClient>(server.port()); }, clients, seconds);
         const std::string what = std::string("GetParaCmpSup, log level ") + level;
         report(what.c_str(), s, rate);
-        std::printf("%-34s %10.2fx %21.2fx\n", "  ratio to the floor", s.median / echoLatency.median,
-                    echoRate / rate);
+        std::printf("%-34s %10.2fx %21.2fx\n", "  ratio to the floor",
+                    s.median / echoLatency.median, echoRate / rate);
         if (std::string(level) == "info") {
             RawServerClient raw(server.port());
             const bench::Spread r = latency(raw, calls);

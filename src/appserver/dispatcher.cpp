@@ -27,7 +27,8 @@ std::string printable(std::string_view s, std::size_t maxLength = 80) {
             out += static_cast<char>(c);
         }
     }
-    if (s.size() > maxLength) out += "...";
+    if (s.size() > maxLength)
+        out += "...";
     return out;
 }
 
@@ -69,7 +70,8 @@ protocol::CallResult Dispatcher::dispatch(protocol::CallRequest& call, WorkerCon
                                           std::string_view peer) const {
     using protocol::CallResult;
     std::string fault = protocol::validateCall(call);
-    if (!fault.empty()) return CallResult::error("malformed call: " + fault);
+    if (!fault.empty())
+        return CallResult::error("malformed call: " + fault);
 
     const RemoteObject* object = m_registry.find(call.object);
     if (object == nullptr) {
@@ -81,7 +83,8 @@ protocol::CallResult Dispatcher::dispatch(protocol::CallRequest& call, WorkerCon
                                  printable(call.descriptor.method) + "'");
     }
     fault = checkKinds(*object, *method, call.descriptor);
-    if (!fault.empty()) return CallResult::error(fault);
+    if (!fault.empty())
+        return CallResult::error(fault);
 
     const std::string prefix = method->name + ": ";
     try {
@@ -114,8 +117,7 @@ protocol::CallResult Dispatcher::dispatch(protocol::CallRequest& call, WorkerCon
 }
 
 std::vector<std::byte> Dispatcher::handleFrame(std::span<const std::byte> body,
-                                               WorkerConnection& db,
-                                               std::string_view peer) const {
+                                               WorkerConnection& db, std::string_view peer) const {
     const auto start = std::chrono::steady_clock::now();
     protocol::CallResult result;
     std::string object = "-";
@@ -131,8 +133,7 @@ std::vector<std::byte> Dispatcher::handleFrame(std::span<const std::byte> body,
         result = protocol::CallResult::error(std::string("internal error: ") + e.what());
     }
     const double ms =
-        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-            .count();
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     if (result.kind == protocol::CallResult::Kind::Error) {
         spdlog::info("call peer={} object={} method={} {:.3f} ms error: {}", peer, object, method,
                      ms, printable(result.text, 400));

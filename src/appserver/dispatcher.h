@@ -16,7 +16,7 @@ namespace rqc::appserver {
 class WorkerConnection;
 
 class Dispatcher {
-public:
+  public:
     explicit Dispatcher(const ObjectRegistry& registry) : m_registry(registry) {}
 
     // Runs a decoded call. On success the result carries every by-reference argument as the
@@ -29,7 +29,7 @@ public:
     std::vector<std::byte> handleFrame(std::span<const std::byte> body, WorkerConnection& db,
                                        std::string_view peer) const;
 
-private:
+  private:
     const ObjectRegistry& m_registry;
 };
 

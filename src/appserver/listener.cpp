@@ -30,20 +30,24 @@ void Listener::close(std::function<void()> then) {
         std::error_code ec;
         m_acceptor.close(ec);
         m_retry.cancel();
-        if (then) then();
+        if (then)
+            then();
     });
 }
 
 void Listener::accept() {
-    if (m_closed) return;
+    if (m_closed)
+        return;
     m_acceptor.async_accept(
         m_pick(), [this](const std::error_code& ec, asio::ip::tcp::socket socket) {
-            if (m_closed || ec == asio::error::operation_aborted) return;
+            if (m_closed || ec == asio::error::operation_aborted)
+                return;
             if (ec) {
                 spdlog::warn("accepting a connection failed: {}; retrying", ec.message());
                 m_retry.expires_after(std::chrono::milliseconds(100));
                 m_retry.async_wait([this](const std::error_code& waitEc) {
-                    if (!waitEc) accept();
+                    if (!waitEc)
+                        accept();
                 });
                 return;
             }

@@ -13,7 +13,7 @@
 namespace rqc::appserver {
 
 class Listener {
-public:
+  public:
     using AcceptHandler = std::function<void(asio::ip::tcp::socket)>;
     using ContextPicker = std::function<asio::io_context&()>;
 
@@ -27,7 +27,7 @@ public:
     // on the listener's strand, once no further connection can be handed over.
     void close(std::function<void()> then);
 
-private:
+  private:
     void accept();
 
     ContextPicker m_pick;

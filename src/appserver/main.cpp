@@ -27,12 +27,15 @@ namespace fs = std::filesystem;
 
 // The database target as logged: a password in a PostgreSQL URL is hidden.
 std::string shownTarget(const std::string& target) {
-    if (!rqc::suitedb::Connection::isPostgresTarget(target)) return target;
+    if (!rqc::suitedb::Connection::isPostgresTarget(target))
+        return target;
     auto scheme = target.find("://");
     auto at = target.find('@');
-    if (scheme == std::string::npos || at == std::string::npos || at < scheme) return target;
+    if (scheme == std::string::npos || at == std::string::npos || at < scheme)
+        return target;
     auto colon = target.find(':', scheme + 3);
-    if (colon == std::string::npos || colon > at) return target;
+    if (colon == std::string::npos || colon > at)
+        return target;
     return target.substr(0, colon + 1) + "***" + target.substr(at);
 }
 
@@ -73,11 +76,13 @@ void writePortFile(const std::string& path, std::uint16_t port) {
     {
         std::ofstream out(temp, std::ios::trunc);
         out << port << '\n';
-        if (!out.flush()) throw std::runtime_error("cannot write port file '" + temp + "'");
+        if (!out.flush())
+            throw std::runtime_error("cannot write port file '" + temp + "'");
     }
     std::error_code ec;
     fs::rename(temp, path, ec);
-    if (ec) throw std::runtime_error("cannot write port file '" + path + "': " + ec.message());
+    if (ec)
+        throw std::runtime_error("cannot write port file '" + path + "': " + ec.message());
 }
 
 }  // namespace
@@ -115,7 +120,8 @@ int main(int argc, char** argv) {
         Server server(config, dispatcher);
         spdlog::info("listening on {}:{} ({} threads, database {})", config.host, server.port(),
                      config.threads, shownTarget(config.db));
-        if (!config.portFile.empty()) writePortFile(config.portFile, server.port());
+        if (!config.portFile.empty())
+            writePortFile(config.portFile, server.port());
         server.run();
     } catch (const std::exception& e) {
         spdlog::critical("{}", e.what());

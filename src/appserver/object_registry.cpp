@@ -14,7 +14,8 @@ void RemoteObject::addMethod(std::string name, std::vector<std::uint8_t> argumen
 
 const RemoteMethod* RemoteObject::findMethod(std::string_view name) const {
     for (const auto& m : m_methods) {
-        if (m.name == name) return &m;
+        if (m.name == name)
+            return &m;
     }
     return nullptr;
 }
@@ -29,7 +30,8 @@ RemoteObject& ObjectRegistry::add(std::string name) {
 
 const RemoteObject* ObjectRegistry::find(std::string_view name) const {
     for (const auto& o : m_objects) {
-        if (o->name() == name) return o.get();
+        if (o->name() == name)
+            return o.get();
     }
     return nullptr;
 }

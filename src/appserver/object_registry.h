@@ -36,7 +36,7 @@ struct RemoteMethod {
 };
 
 class RemoteObject {
-public:
+  public:
     explicit RemoteObject(std::string name) : m_name(std::move(name)) {}
 
     const std::string& name() const { return m_name; }
@@ -44,18 +44,18 @@ public:
     void addMethod(std::string name, std::vector<std::uint8_t> argumentKinds, MethodHandler run);
     const RemoteMethod* findMethod(std::string_view name) const;  // nullptr when absent
 
-private:
+  private:
     std::string m_name;
     std::vector<RemoteMethod> m_methods;
 };
 
 class ObjectRegistry {
-public:
+  public:
     // Throws std::invalid_argument when the name is already registered.
     RemoteObject& add(std::string name);
     const RemoteObject* find(std::string_view name) const;  // nullptr when absent
 
-private:
+  private:
     std::vector<std::unique_ptr<RemoteObject>> m_objects;
 };
 

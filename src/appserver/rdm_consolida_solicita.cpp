@@ -22,8 +22,10 @@ constexpr std::size_t kBranchWidth = 4;
 constexpr std::size_t kRequestWidth = 10;
 
 std::string_view trimBlanks(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
+        s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
+        s.remove_suffix(1);
     return s;
 }
 
@@ -42,14 +44,16 @@ std::string dayOf(double date, std::string_view what, int offset = 0) {
 
 void appendPadded(std::string& out, std::string_view code, std::size_t width) {
     out += code;
-    if (code.size() < width) out.append(width - code.size(), ' ');
+    if (code.size() < width)
+        out.append(width - code.size(), ' ');
 }
 
 // Branch list as a JSON array for SQLite's json_each; items are letters and digits only.
 std::string jsonArray(const std::vector<std::string>& items) {
     std::string out = "[";
     for (const auto& i : items) {
-        if (out.size() > 1) out += ',';
+        if (out.size() > 1)
+            out += ',';
         out += '"';
         out += i;
         out += '"';
@@ -90,10 +94,12 @@ const std::vector<std::uint8_t> kConsSoliKinds = {V, R, R, R, V, V, V, D, D, R,
 
 DataPacket getParaCmpSup(suitedb::Connection& db, const std::vector<Argument>& args) {
     std::string_view branch = trimBlanks(args.at(0).text);
-    if (branch.empty()) throw ArgumentError("argument 1 (branch) is empty");
+    if (branch.empty())
+        throw ArgumentError("argument 1 (branch) is empty");
     // A single code follows the list rules: letters and digits, at most 4.
     std::vector<std::string> code = parseCodeList(branch, "argument 1 (branch)", kBranchWidth);
-    if (code.size() != 1) throw ArgumentError("argument 1 (branch) must hold one branch code");
+    if (code.size() != 1)
+        throw ArgumentError("argument 1 (branch) must hold one branch code");
 
     DataPacket packet;
     packet.fields = {FieldDef{"IDUTPRODPREF", FieldType::Text, 1, "PARCMPSUP.IDUTPRODPREF"}};
@@ -123,7 +129,8 @@ DataPacket getSolicitacao(suitedb::Connection& db, const std::vector<Argument>& 
         FieldDef{"CDFILLANCA", FieldType::Text, 4, "SOLICMP.CDFILLANCA"},
         FieldDef{"NRSOLICMP", FieldType::Text, 10, "SOLICMP.NRSOLICMP"},
     };
-    if (all.empty() && branches.empty()) return packet;
+    if (all.empty() && branches.empty())
+        return packet;
 
     const bool pg = db.engine() == suitedb::Engine::Postgres;
     std::unique_ptr<suitedb::Cursor> rows;
@@ -153,17 +160,17 @@ DataPacket getSolicitacao(suitedb::Connection& db, const std::vector<Argument>& 
 
 void registerRdmConsolidaSolicita(ObjectRegistry& registry) {
     RemoteObject& rdm = registry.add(std::string(kRdmConsolidaSolicita));
-    rdm.addMethod("GetParaCmpSup", kParaCmpSupKinds, [](CallContext& ctx, std::vector<Argument>& a) {
-        return protocol::CallResult::ofPacket(getParaCmpSup(ctx.db.get(), a));
-    });
+    rdm.addMethod("GetParaCmpSup", kParaCmpSupKinds,
+                  [](CallContext& ctx, std::vector<Argument>& a) {
+                      return protocol::CallResult::ofPacket(getParaCmpSup(ctx.db.get(), a));
+                  });
     rdm.addMethod("GetSolicitacao", kSolicitacaoKinds,
                   [](CallContext& ctx, std::vector<Argument>& a) {
                       return protocol::CallResult::ofPacket(getSolicitacao(ctx.db.get(), a));
                   });
 #ifdef RQC_HAVE_CONSOLIDATION_ENGINE
     rdm.addMethod("GetConsSoli", kConsSoliKinds, [](CallContext& ctx, std::vector<Argument>& a) {
-        return protocol::CallResult::ofText(
-            runGetConsSoli(ctx.db.get(), a, std::string(ctx.user)));
+        return protocol::CallResult::ofText(runGetConsSoli(ctx.db.get(), a, std::string(ctx.user)));
     });
 #else
     (void)kConsSoliKinds;

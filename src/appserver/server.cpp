@@ -29,7 +29,9 @@ using WorkGuard = asio::executor_work_guard<asio::io_context::executor_type>;
 }  // namespace
 
 // One io_context per worker thread: a connection is served by the one thread that owns it,
-// so a call never changes threads between reading, running and answering.
+// so a call never changes threads between reading, running and answering. Accepting and
+// signals have their own io_context on the calling thread, so that they are never held up by
+// a call.
 struct Server::Impl {
     Impl(const ServerConfig& c, const Dispatcher& d)
         : config(c),
@@ -39,18 +41,20 @@ struct Server::Impl {
               return dispatcher.handleFrame(body, *t_connection, peer);
           }),
           listener(
-              *contexts.front(), endpoint(c),
+              control, endpoint(c),
               [this]() -> asio::io_context& { return *contexts[next++ % contexts.size()]; },
               [this](asio::ip::tcp::socket socket) {
                   std::make_shared<Session>(std::move(socket), handler, config.maxFrame, sessions)
                       ->start();
               }) {
-        for (auto& io : contexts) guards.emplace_back(io->get_executor());
+        for (auto& io : contexts)
+            guards.emplace_back(io->get_executor());
     }
 
     static std::vector<std::unique_ptr<asio::io_context>> makeContexts(unsigned n) {
         std::vector<std::unique_ptr<asio::io_context>> out;
-        for (unsigned i = 0; i < n; ++i) out.push_back(std::make_unique<asio::io_context>(1));
+        for (unsigned i = 0; i < n; ++i)
+            out.push_back(std::make_unique<asio::io_context>(1));
         return out;
     }
 
@@ -71,6 +75,7 @@ struct Server::Impl {
 
     ServerConfig config;
     const Dispatcher& dispatcher;
+    asio::io_context control{1};
     std::vector<std::unique_ptr<asio::io_context>> contexts;
     std::vector<WorkGuard> guards;
     std::size_t next = 0;  // used on the listener's strand only
@@ -92,15 +97,17 @@ Server::Server(const ServerConfig& config, const Dispatcher& dispatcher) {
 
 Server::~Server() = default;
 
-std::uint16_t Server::port() const { return m_impl->listener.endpoint().port(); }
+std::uint16_t Server::port() const {
+    return m_impl->listener.endpoint().port();
+}
 
 void Server::run() {
     Impl& s = *m_impl;
-    s.signals.emplace(*s.contexts.front(), SIGINT, SIGTERM);
+    s.signals.emplace(s.control, SIGINT, SIGTERM);
     s.signals->async_wait([this](const std::error_code& ec, int signal) {
-        if (ec) return;
-        spdlog::info("signal {} received: no new connections, finishing calls under way",
-                     signal);
+        if (ec)
+            return;
+        spdlog::info("signal {} received: no new connections, finishing calls under way", signal);
         stop();
     });
     s.listener.start();
@@ -109,16 +116,20 @@ void Server::run() {
         threads.emplace_back([&s, i] { s.work(*s.contexts[i]); });
     }
     s.work(*s.contexts.front());
-    for (auto& t : threads) t.join();
+    for (auto& t : threads)
+        t.join();
 }
 
 void Server::stop() {
     Impl& s = *m_impl;
-    if (s.stopping.exchange(true)) return;
+    if (s.stopping.exchange(true))
+        return;
     s.listener.close([&s] {
         s.sessions.shutdownAll();
-        if (s.signals) s.signals->cancel();
-        for (auto& g : s.guards) g.reset();
+        if (s.signals)
+            s.signals->cancel();
+        for (auto& g : s.guards)
+            g.reset();
     });
 }
 

@@ -13,7 +13,7 @@ namespace rqc::appserver {
 class Dispatcher;
 
 class Server {
-public:
+  public:
     // Binds the listening socket; throws std::runtime_error naming the address on failure.
     Server(const ServerConfig& config, const Dispatcher& dispatcher);
     ~Server();
@@ -27,7 +27,7 @@ public:
     // Thread-safe: stops accepting, lets calls under way finish and answer, closes sessions.
     void stop();
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> m_impl;
 };

@@ -30,7 +30,8 @@ std::string_view trim(std::string_view s) {
 }
 
 bool parseUnsigned(std::string_view s, std::uint64_t& out) {
-    if (s.empty()) return false;
+    if (s.empty())
+        return false;
     auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), out);
     return ec == std::errc() && end == s.data() + s.size();
 }
@@ -46,12 +47,12 @@ void setListen(ServerConfig& config, std::string_view value) {
     if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
         host = host.substr(1, host.size() - 2);
     }
-    if (host == "localhost") host = "127.0.0.1";
+    if (host == "localhost")
+        host = "127.0.0.1";
     asio::error_code ec;
     asio::ip::make_address(host, ec);
     if (host.empty() || ec) {
-        throw ConfigError("listen address '" + host + "' in '" + shown +
-                          "' is not an IP address");
+        throw ConfigError("listen address '" + host + "' in '" + shown + "' is not an IP address");
     }
     std::uint64_t port = 0;
     if (!parseUnsigned(portText, port) || port > 65535) {
@@ -72,9 +73,10 @@ void setMaxFrame(ServerConfig& config, std::string_view value) {
     std::uint64_t n = 0;
     if (!parseUnsigned(digits, n) || n > kMaxFrame || n * unit < kMinFrame ||
         n * unit > kMaxFrame) {
-        throw ConfigError("max-frame must be a byte count from 1024 to 1073741824 (suffix K or "
-                          "M allowed), not '" +
-                          std::string(value) + "'");
+        throw ConfigError(
+            "max-frame must be a byte count from 1024 to 1073741824 (suffix K or "
+            "M allowed), not '" +
+            std::string(value) + "'");
     }
     config.maxFrame = static_cast<std::uint32_t>(n * unit);
 }
@@ -87,7 +89,8 @@ unsigned ServerConfig::defaultThreads() {
 
 void applySetting(ServerConfig& config, std::string_view key, std::string_view value) {
     if (key == "db") {
-        if (value.empty()) throw ConfigError("db must name a SQLite file or a PostgreSQL URL");
+        if (value.empty())
+            throw ConfigError("db must name a SQLite file or a PostgreSQL URL");
         config.db = std::string(value);
     } else if (key == "listen") {
         setListen(config, value);
@@ -102,13 +105,15 @@ void applySetting(ServerConfig& config, std::string_view key, std::string_view v
         setMaxFrame(config, value);
     } else if (key == "log-level") {
         if (std::find(std::begin(kLevels), std::end(kLevels), value) == std::end(kLevels)) {
-            throw ConfigError("log-level must be one of trace, debug, info, warn, error, "
-                              "critical, off, not '" +
-                              std::string(value) + "'");
+            throw ConfigError(
+                "log-level must be one of trace, debug, info, warn, error, "
+                "critical, off, not '" +
+                std::string(value) + "'");
         }
         config.logLevel = std::string(value);
     } else if (key == "port-file") {
-        if (value.empty()) throw ConfigError("port-file must name a file");
+        if (value.empty())
+            throw ConfigError("port-file must name a file");
         config.portFile = std::string(value);
     } else {
         throw ConfigError("unknown key '" + std::string(key) +
@@ -118,7 +123,8 @@ void applySetting(ServerConfig& config, std::string_view key, std::string_view v
 
 void applyConfigFile(ServerConfig& config, const std::string& path) {
     std::ifstream in(path);
-    if (!in) throw ConfigError("cannot read configuration file '" + path + "'");
+    if (!in)
+        throw ConfigError("cannot read configuration file '" + path + "'");
     std::map<std::string, int> seen;
     std::string line;
     int number = 0;
@@ -126,7 +132,8 @@ void applyConfigFile(ServerConfig& config, const std::string& path) {
         ++number;
         const std::string where = path + ":" + std::to_string(number) + ": ";
         std::string_view text = trim(line);
-        if (text.empty() || text.front() == '#') continue;
+        if (text.empty() || text.front() == '#')
+            continue;
         auto eq = text.find('=');
         if (eq == std::string_view::npos) {
             throw ConfigError(where + "expected 'key = value', got '" + std::string(text) + "'");
@@ -143,7 +150,8 @@ void applyConfigFile(ServerConfig& config, const std::string& path) {
             throw ConfigError(where + e.what());
         }
     }
-    if (in.bad()) throw ConfigError("error while reading configuration file '" + path + "'");
+    if (in.bad())
+        throw ConfigError("error while reading configuration file '" + path + "'");
 }
 
 bool parseCommandLine(const std::vector<std::string>& args, ServerConfig& config,
@@ -176,9 +184,11 @@ bool parseCommandLine(const std::vector<std::string>& args, ServerConfig& config
     } catch (const CLI::ParseError& e) {
         throw ConfigError(std::string("command line: ") + e.what());
     }
-    if (configOption->count() > 0) applyConfigFile(config, configPath);
+    if (configOption->count() > 0)
+        applyConfigFile(config, configPath);
     for (const auto& [key, option] : options) {
-        if (option->count() == 0) continue;
+        if (option->count() == 0)
+            continue;
         try {
             applySetting(config, key, values[key]);
         } catch (const ConfigError& e) {

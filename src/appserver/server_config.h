@@ -13,7 +13,7 @@ namespace rqc::appserver {
 
 // A setting that cannot be used; the message names the option or the file and line.
 class ConfigError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 

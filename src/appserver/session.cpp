@@ -17,16 +17,19 @@ constexpr std::size_t kKeptBuffer = 1024 * 1024;
 
 }  // namespace
 
-Session::Session(asio::ip::tcp::socket socket, const FrameHandler& handler,
-                 std::uint32_t maxFrame, SessionSet& sessions)
+Session::Session(asio::ip::tcp::socket socket, const FrameHandler& handler, std::uint32_t maxFrame,
+                 SessionSet& sessions)
     : m_socket(std::move(socket)), m_handler(handler), m_maxFrame(maxFrame), m_sessions(sessions) {
     std::error_code ec;
     auto ep = m_socket.remote_endpoint(ec);
-    m_peer = ec ? std::string("unknown") : ep.address().to_string() + ":" + std::to_string(ep.port());
+    m_peer =
+        ec ? std::string("unknown") : ep.address().to_string() + ":" + std::to_string(ep.port());
     m_in.resize(kInitialBuffer);
 }
 
-Session::~Session() { m_sessions.remove(this); }
+Session::~Session() {
+    m_sessions.remove(this);
+}
 
 void Session::start() {
     m_sessions.add(shared_from_this());
@@ -36,35 +39,38 @@ void Session::start() {
 void Session::shutdown() {
     asio::post(m_socket.get_executor(), [self = shared_from_this()] {
         self->m_stopping = true;
-        if (self->m_reading) self->close();
+        if (self->m_reading)
+            self->close();
     });
 }
 
 void Session::processBuffered() {
     const std::size_t avail = m_end - m_begin;
     if (avail >= protocol::kFrameHeaderSize) {
-        const std::uint32_t length = protocol::frameLength(
-            std::span<const std::byte, protocol::kFrameHeaderSize>(m_in.data() + m_begin,
-                                                                   protocol::kFrameHeaderSize));
+        const std::uint32_t length =
+            protocol::frameLength(std::span<const std::byte, protocol::kFrameHeaderSize>(
+                m_in.data() + m_begin, protocol::kFrameHeaderSize));
         if (length > m_maxFrame) {
-            spdlog::warn("connection {}: request of {} bytes exceeds the limit of {} bytes; closing",
-                         m_peer, length, m_maxFrame);
+            spdlog::warn(
+                "connection {}: request of {} bytes exceeds the limit of {} bytes; closing", m_peer,
+                length, m_maxFrame);
             m_begin = m_end = 0;
-            writeAnswer(protocol::encodeResult(protocol::CallResult::error(
-                            "request of " + std::to_string(length) +
-                            " bytes exceeds the server's limit of " + std::to_string(m_maxFrame) +
-                            " bytes")),
+            writeAnswer(protocol::encodeResult(
+                            protocol::CallResult::error("request of " + std::to_string(length) +
+                                                        " bytes exceeds the server's limit of " +
+                                                        std::to_string(m_maxFrame) + " bytes")),
                         true);
             return;
         }
         const std::size_t need = protocol::kFrameHeaderSize + length;
         if (avail >= need) {
-            std::vector<std::byte> answer = m_handler(
-                std::span<const std::byte>(m_in.data() + m_begin + protocol::kFrameHeaderSize,
-                                           length),
-                m_peer);
+            std::vector<std::byte> answer =
+                m_handler(std::span<const std::byte>(
+                              m_in.data() + m_begin + protocol::kFrameHeaderSize, length),
+                          m_peer);
             m_begin += need;
-            if (m_begin == m_end) m_begin = m_end = 0;
+            if (m_begin == m_end)
+                m_begin = m_end = 0;
             writeAnswer(std::move(answer), false);
             return;
         }
@@ -72,7 +78,8 @@ void Session::processBuffered() {
             std::memmove(m_in.data(), m_in.data() + m_begin, avail);
             m_begin = 0;
             m_end = avail;
-            if (m_in.size() < need) m_in.resize(need);
+            if (m_in.size() < need)
+                m_in.resize(need);
         }
     } else if (m_begin > 0) {
         std::memmove(m_in.data(), m_in.data() + m_begin, avail);
@@ -107,9 +114,10 @@ void Session::onRead(const std::error_code& ec, std::size_t n) {
         } else if (ec == asio::error::eof && pending == 0) {
             spdlog::debug("connection {} closed by the client", m_peer);
         } else if (ec == asio::error::eof) {
-            spdlog::warn("connection {}: closed by the client in the middle of a request ({} "
-                         "bytes received)",
-                         m_peer, pending);
+            spdlog::warn(
+                "connection {}: closed by the client in the middle of a request ({} "
+                "bytes received)",
+                m_peer, pending);
         } else {
             spdlog::warn("connection {}: read failed: {}", m_peer, ec.message());
         }
@@ -176,10 +184,12 @@ void SessionSet::shutdownAll() {
     {
         std::lock_guard lock(m_mutex);
         for (auto& [ptr, weak] : m_sessions) {
-            if (auto s = weak.lock()) live.push_back(std::move(s));
+            if (auto s = weak.lock())
+                live.push_back(std::move(s));
         }
     }
-    for (auto& s : live) s->shutdown();
+    for (auto& s : live)
+        s->shutdown();
 }
 
 std::size_t SessionSet::size() const {

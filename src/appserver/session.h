@@ -25,7 +25,7 @@ using FrameHandler =
     std::function<std::vector<std::byte>(std::span<const std::byte> body, const std::string& peer)>;
 
 class Session : public std::enable_shared_from_this<Session> {
-public:
+  public:
     // The socket's executor must be a strand.
     Session(asio::ip::tcp::socket socket, const FrameHandler& handler, std::uint32_t maxFrame,
             SessionSet& sessions);
@@ -39,7 +39,7 @@ public:
     void shutdown();
     const std::string& peer() const { return m_peer; }
 
-private:
+  private:
     void processBuffered();
     void readMore();
     void onRead(const std::error_code& ec, std::size_t n);
@@ -65,13 +65,13 @@ private:
 
 // The live sessions, so that a shutdown can reach every one of them.
 class SessionSet {
-public:
+  public:
     void add(const std::shared_ptr<Session>& s);
     void remove(Session* s);
     void shutdownAll();
     std::size_t size() const;
 
-private:
+  private:
     mutable std::mutex m_mutex;
     std::unordered_map<Session*, std::weak_ptr<Session>> m_sessions;
 };

@@ -5,7 +5,8 @@ namespace rqc::appserver {
 suitedb::Connection& WorkerConnection::get() {
     if (!m_conn) {
         auto conn = suitedb::Connection::open(m_target);
-        if (conn->engine() == suitedb::Engine::Sqlite) conn->exec(kSqliteWorkerPragmas);
+        if (conn->engine() == suitedb::Engine::Sqlite)
+            conn->exec(kSqliteWorkerPragmas);
         m_conn = std::move(conn);
     }
     return *m_conn;

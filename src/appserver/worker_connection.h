@@ -15,7 +15,7 @@ inline constexpr const char* kSqliteWorkerPragmas =
     "PRAGMA temp_store = MEMORY; PRAGMA mmap_size = 268435456;";
 
 class WorkerConnection {
-public:
+  public:
     explicit WorkerConnection(std::string target) : m_target(std::move(target)) {}
 
     // Throws suitedb::DbError when the database cannot be opened.
@@ -24,7 +24,7 @@ public:
     bool isOpen() const { return m_conn != nullptr; }
     const std::string& target() const { return m_target; }
 
-private:
+  private:
     std::string m_target;
     std::unique_ptr<suitedb::Connection> m_conn;
 };

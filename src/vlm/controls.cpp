@@ -66,10 +66,10 @@ quint16 virtualKey(int k) {
 
 QWidget* formOf(QWidget* w) {
     for (QWidget* p = w; p != nullptr; p = p->parentWidget()) {
-        if (qobject_cast<TfrmRotiGeral*>(p) != nullptr)
+        if (qobject_cast<TfrmRotiGeral*>(p) != nullptr || p->isWindow())
             return p;
     }
-    return w ? w->window() : nullptr;
+    return nullptr;
 }
 
 namespace {

@@ -5,10 +5,9 @@
 // control (enabled, visible, geometry, focus) is the Qt widget's own API.
 //
 // OnChange of the edits fires for typed and programmatic changes alike.
-// OnExit fires when the focus leaves the control for another control of the same form (the
-// nearest TfrmRotiGeral ancestor, else the same window); not when a dialog or another window
-// takes the focus. OnKeyDown receives the key as a virtual-key code (F9 = 120); a handler
-// that sets it to 0 swallows the key.
+// OnExit fires when the focus leaves the control for another control of the same form
+// (vlm::formOf); not when a dialog, a pop-up or another window takes the focus. OnKeyDown receives
+// the key as a virtual-key code (F9 = 120); a handler that sets it to 0 swallows the key.
 
 #include <QCheckBox>
 #include <QFrame>
@@ -38,7 +37,8 @@ namespace vlm {
 // The virtual-key code of a Qt key (F1..F12 = 112..123, letters 'A'..'Z', digits '0'..'9',
 // Enter 13, Esc 27, Tab 9, ...); 0 for keys without one.
 VLM_EXPORT quint16 virtualKey(int qtKey);
-// The form a widget belongs to: its nearest TfrmRotiGeral ancestor, else its window.
+// The form a widget belongs to: its nearest TfrmRotiGeral ancestor within its window, else
+// its window (dialogs and pop-ups owned by a form are windows of their own).
 VLM_EXPORT QWidget* formOf(QWidget* w);
 
 }  // namespace vlm

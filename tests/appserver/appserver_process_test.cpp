@@ -64,7 +64,7 @@ CallRequest solicitacao(const std::string& list, const std::string& all) {
 
 // A raw loopback connection for sending bytes that no well-behaved client would send.
 class RawConnection {
-public:
+  public:
     explicit RawConnection(std::uint16_t port) {
         m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in addr{};
@@ -82,7 +82,8 @@ public:
         std::size_t done = 0;
         while (done < bytes.size()) {
             ssize_t n = ::send(m_fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-            if (n <= 0) return;
+            if (n <= 0)
+                return;
             done += static_cast<std::size_t>(n);
         }
     }
@@ -91,9 +92,11 @@ public:
     // The next frame's body; nullopt when the server closed the connection instead.
     std::optional<std::vector<std::byte>> readFrame() {
         std::array<std::byte, 4> header{};
-        if (!readExactly(header.data(), header.size())) return std::nullopt;
+        if (!readExactly(header.data(), header.size()))
+            return std::nullopt;
         std::vector<std::byte> body(protocol::frameLength(header));
-        if (!readExactly(body.data(), body.size())) return std::nullopt;
+        if (!readExactly(body.data(), body.size()))
+            return std::nullopt;
         return body;
     }
 
@@ -102,11 +105,12 @@ public:
         return ::recv(m_fd, &b, 1, 0) <= 0;
     }
 
-private:
+  private:
     bool readExactly(std::byte* p, std::size_t n) {
         while (n > 0) {
             ssize_t got = ::recv(m_fd, p, n, 0);
-            if (got <= 0) return false;
+            if (got <= 0)
+                return false;
             p += got;
             n -= static_cast<std::size_t>(got);
         }
@@ -126,14 +130,16 @@ std::vector<std::byte> frame(const std::vector<std::byte>& body) {
 
 std::vector<std::byte> bytes(std::string_view s) {
     std::vector<std::byte> out;
-    for (char c : s) out.push_back(static_cast<std::byte>(c));
+    for (char c : s)
+        out.push_back(static_cast<std::byte>(c));
     return out;
 }
 
 bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (std::chrono::steady_clock::now() < deadline) {
-        if (done()) return true;
+        if (done())
+            return true;
         std::this_thread::sleep_for(20ms);
     }
     return done();
@@ -146,17 +152,20 @@ std::pair<int, std::string> runServer(const std::string& args) {
     FILE* p = ::popen(command.c_str(), "r");
     std::string out;
     char buf[512];
-    while (std::fgets(buf, sizeof buf, p) != nullptr) out += buf;
+    while (std::fgets(buf, sizeof buf, p) != nullptr)
+        out += buf;
     int status = ::pclose(p);
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
 }
 
 class AppServerProcess : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         createDemo(m_dir.file("suite.db"));
-        m_server = std::make_unique<test::ServerProcess>(test::ServerProcess::Options{
-            m_dir.file("suite.db"), m_dir.path().string(), {"--max-frame", "4096", "--threads", "4"}});
+        m_server = std::make_unique<test::ServerProcess>(
+            test::ServerProcess::Options{m_dir.file("suite.db"),
+                                         m_dir.path().string(),
+                                         {"--max-frame", "4096", "--threads", "4"}});
         m_server->start();
     }
 
@@ -226,7 +235,8 @@ TEST_F(AppServerProcess, BadFramesAffectOnlyTheirOwnConnection) {
         RawConnection raw(m_server->port());
         ASSERT_TRUE(raw.connected()) << k.name;
         raw.send(k.sent);
-        if (k.finishSending) raw.finishSending();
+        if (k.finishSending)
+            raw.finishSending();
         if (k.error != nullptr) {
             auto body = raw.readFrame();
             ASSERT_TRUE(body.has_value()) << k.name << ": no answer";
@@ -269,10 +279,12 @@ TEST_F(AppServerProcess, ConcurrentClientsEachGetTheirOwnAnswers) {
             for (int i = 0; i < kCalls; ++i) {
                 switch ((t + i) % 3) {
                     case 0:
-                        if (c.call(paraCmpSup("0001")).packet.rowCount() != 1) ++wrong;
+                        if (c.call(paraCmpSup("0001")).packet.rowCount() != 1)
+                            ++wrong;
                         break;
                     case 1:
-                        if (c.call(paraCmpSup("0020")).packet.rowCount() != 0) ++wrong;
+                        if (c.call(paraCmpSup("0020")).packet.rowCount() != 0)
+                            ++wrong;
                         break;
                     default:
                         if (c.call(solicitacao("0002,0012", "")).packet.rowCount() != listed) {
@@ -282,21 +294,33 @@ TEST_F(AppServerProcess, ConcurrentClientsEachGetTheirOwnAnswers) {
             }
         });
     }
-    for (auto& t : threads) t.join();
+    for (auto& t : threads)
+        t.join();
     EXPECT_EQ(wrong.load(), 0);
 }
 
 TEST_F(AppServerProcess, ConsolidationRunsThroughTheServer) {
     const double from = protocol::dateFromYmd(2024, 2, 14), to = protocol::dateFromYmd(2024, 4, 15);
     const double today = protocol::dateFromYmd(2024, 3, 15);
-    std::vector<Argument> args = {
-        Argument::byValue("0001"), Argument::byRef(""),       Argument::byRef("0001"),
-        Argument::byRef(""),       Argument::byValue("0001"), Argument::byValue(""),
-        Argument::byValue("ZZZZZZZZZZZZZZZZZZZZ"),            Argument::ofDate(from),
-        Argument::ofDate(to),      Argument::byRef("N"),      Argument::byRef("N"),
-        Argument::byRef("N"),      Argument::ofDate(today),   Argument::byRef("T"),
-        Argument::byRef(""),       Argument::byRef("N"),      Argument::byRef("N"),
-        Argument::byRef("N"),      Argument::byRef("N")};
+    std::vector<Argument> args = {Argument::byValue("0001"),
+                                  Argument::byRef(""),
+                                  Argument::byRef("0001"),
+                                  Argument::byRef(""),
+                                  Argument::byValue("0001"),
+                                  Argument::byValue(""),
+                                  Argument::byValue("ZZZZZZZZZZZZZZZZZZZZ"),
+                                  Argument::ofDate(from),
+                                  Argument::ofDate(to),
+                                  Argument::byRef("N"),
+                                  Argument::byRef("N"),
+                                  Argument::byRef("N"),
+                                  Argument::ofDate(today),
+                                  Argument::byRef("T"),
+                                  Argument::byRef(""),
+                                  Argument::byRef("N"),
+                                  Argument::byRef("N"),
+                                  Argument::byRef("N"),
+                                  Argument::byRef("N")};
     protocol::Client client;
     client.connect("127.0.0.1", m_server->port());
     CallResult r = client.call(makeCall("GetConsSoli", args));
@@ -406,7 +430,8 @@ TEST(AppServerStart, WithoutSettingsItCreatesTheDemoDatabaseInVar) {
     pid_t pid = ::fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
-        if (::chdir(dir.path().c_str()) != 0) ::_exit(126);
+        if (::chdir(dir.path().c_str()) != 0)
+            ::_exit(126);
         std::freopen("server.log", "w", stderr);
         ::execl(bin.c_str(), bin.c_str(), "--listen", "127.0.0.1:0", "--port-file",
                 portFile.c_str(), static_cast<char*>(nullptr));
@@ -417,7 +442,8 @@ TEST(AppServerStart, WithoutSettingsItCreatesTheDemoDatabaseInVar) {
         [&] {
             std::ifstream in(portFile);
             int p = 0;
-            if (in >> p) port = static_cast<std::uint16_t>(p);
+            if (in >> p)
+                port = static_cast<std::uint16_t>(p);
             return port != 0;
         },
         30s);

@@ -29,7 +29,7 @@ CallRequest makeCall(std::string object, std::string method, std::vector<Argumen
 }
 
 class Dispatcher : public ::testing::Test {
-protected:
+  protected:
     Dispatcher() : m_dispatcher(m_registry), m_db(m_dir.file("suite.db")) {
         {
             auto db = suitedb::Connection::open(m_dir.file("suite.db"));
@@ -40,7 +40,8 @@ protected:
         auto& echo = m_registry.add("Test.Echo");
         const auto V = protocol::kTextByValue, R = protocol::kTextByRef, D = protocol::kDate;
         echo.addMethod("Touch", {V, R, D, R}, [](CallContext&, std::vector<Argument>& a) {
-            for (auto& arg : a) arg.text += "!";
+            for (auto& arg : a)
+                arg.text += "!";
             a[2].date += 1;
             return CallResult::ofText("touched");
         });
@@ -52,9 +53,8 @@ protected:
             a[0].text = "changed";
             throw std::runtime_error("disk on fire");
         });
-        echo.addMethod("Odd", {}, [](CallContext&, std::vector<Argument>&) -> CallResult {
-            throw 42;
-        });
+        echo.addMethod("Odd", {},
+                       [](CallContext&, std::vector<Argument>&) -> CallResult { throw 42; });
         echo.addMethod("NoTable", {}, [](CallContext& ctx, std::vector<Argument>&) {
             ctx.db.get().query("SELECT * FROM NO_SUCH_TABLE")->next();
             return CallResult{};
@@ -87,8 +87,8 @@ TEST_F(Dispatcher, FaultsBecomeErrorResultsThatSayWhatWasWrong) {
     const Case cases[] = {
         {"unknown object", makeCall("Rqc04100.rdmNothing", "GetParaCmpSup", {Argument::byRef("1")}),
          "unknown object 'Rqc04100.rdmNothing'"},
-        {"object name with control bytes",
-         makeCall(std::string("X\x01Y"), "M", {}), "unknown object 'X\\x01Y'"},
+        {"object name with control bytes", makeCall(std::string("X\x01Y"), "M", {}),
+         "unknown object 'X\\x01Y'"},
         {"unknown method", makeCall(kRdm, "GetEverything", {}),
          "object 'Rqc04100.rdmConsolidaSolicita' has no method 'GetEverything'"},
         {"method names are case-sensitive", makeCall(kRdm, "getparacmpsup", {Argument::byRef("1")}),
@@ -108,15 +108,13 @@ TEST_F(Dispatcher, FaultsBecomeErrorResultsThatSayWhatWasWrong) {
          "argument 2 must be date (0x07), the call passes text by reference (0xC8)"},
         {"descriptor disagrees with the arguments", miscounted, "malformed call"},
         {"named arguments", namedArgs, "named arguments are not supported"},
-        {"argument refused by the method",
-         makeCall("Test.Echo", "Refuse", {Argument::byRef("x")}),
+        {"argument refused by the method", makeCall("Test.Echo", "Refuse", {Argument::byRef("x")}),
          "Refuse: argument 1 (thing) is not acceptable"},
         {"method failure", makeCall("Test.Echo", "Fail", {Argument::byRef("x")}),
          "Fail: internal error: disk on fire"},
         {"non-standard exception", makeCall("Test.Echo", "Odd", {}),
          "Odd: internal error of an unknown kind"},
-        {"database failure", makeCall("Test.Echo", "NoTable", {}),
-         "NoTable: database error:"},
+        {"database failure", makeCall("Test.Echo", "NoTable", {}), "NoTable: database error:"},
         {"malformed branch", makeCall(kRdm, "GetParaCmpSup", {Argument::byRef("0001'--")}),
          "GetParaCmpSup: argument 1 (branch)"},
     };

@@ -38,12 +38,13 @@ std::vector<std::string> column(const DataPacket& p, const char* field) {
     const int col = p.fieldIndex(field);
     EXPECT_GE(col, 0) << field;
     std::vector<std::string> out;
-    for (std::size_t r = 0; r < p.rowCount(); ++r) out.push_back(p.cell(r, col).value_or("<null>"));
+    for (std::size_t r = 0; r < p.rowCount(); ++r)
+        out.push_back(p.cell(r, col).value_or("<null>"));
     return out;
 }
 
 class RdmConsolidaSolicita : public ::testing::TestWithParam<Engine> {
-protected:
+  protected:
     void SetUp() override {
         if (GetParam() == Engine::Postgres) {
             m_pg = std::make_unique<test::PgDatabase>();
@@ -108,27 +109,37 @@ TEST_P(RdmConsolidaSolicita, SolicitacaoSelectsByWholeDaysAndBranchesOrderedByCh
         std::vector<std::string> keys;
     };
     const Case cases[] = {
-        {"all branches, edges inclusive", solicitacaoArgs(day(2024, 3, 10), day(2024, 3, 12), "", "T"),
+        {"all branches, edges inclusive",
+         solicitacaoArgs(day(2024, 3, 10), day(2024, 3, 12), "", "T"),
          {k1, k2, k3, k9, k42}},
         {"times of day are ignored",
          solicitacaoArgs(day(2024, 3, 10, 0.99), day(2024, 3, 12, 0.01), "", "T"),
          {k1, k2, k3, k9, k42}},
         {"one day", solicitacaoArgs(day(2024, 3, 10), day(2024, 3, 10), "", "T"), {k1, k9}},
-        {"last day only", solicitacaoArgs(day(2024, 3, 13), day(2024, 3, 20), "", "T"),
+        {"last day only",
+         solicitacaoArgs(day(2024, 3, 13), day(2024, 3, 20), "", "T"),
          {"000300030000000005"}},
-        {"listed branches", solicitacaoArgs(day(2024, 3, 10), day(2024, 3, 12), "0002, 7", ""),
+        {"listed branches",
+         solicitacaoArgs(day(2024, 3, 10), day(2024, 3, 12), "0002, 7", ""),
          {k3, k42}},
-        {"one branch, blank flag", solicitacaoArgs(day(2024, 3, 1), day(2024, 3, 31), "0001", " "),
+        {"one branch, blank flag",
+         solicitacaoArgs(day(2024, 3, 1), day(2024, 3, 31), "0001", " "),
          {k1, k2}},
         {"\"T\" takes every branch whatever the list",
-         solicitacaoArgs(day(2024, 3, 11), day(2024, 3, 11), "0002", "T"), {k2, k42}},
-        {"empty list without \"T\"", solicitacaoArgs(day(2024, 3, 1), day(2024, 3, 31), "", ""), {}},
-        {"blank list without \"T\"", solicitacaoArgs(day(2024, 3, 1), day(2024, 3, 31), "  ", ""),
+         solicitacaoArgs(day(2024, 3, 11), day(2024, 3, 11), "0002", "T"),
+         {k2, k42}},
+        {"empty list without \"T\"",
+         solicitacaoArgs(day(2024, 3, 1), day(2024, 3, 31), "", ""),
          {}},
-        {"branch without requests", solicitacaoArgs(day(2024, 3, 1), day(2024, 3, 31), "0009", ""),
+        {"blank list without \"T\"",
+         solicitacaoArgs(day(2024, 3, 1), day(2024, 3, 31), "  ", ""),
+         {}},
+        {"branch without requests",
+         solicitacaoArgs(day(2024, 3, 1), day(2024, 3, 31), "0009", ""),
          {}},
         {"initial date after final date",
-         solicitacaoArgs(day(2024, 3, 12), day(2024, 3, 10), "", "T"), {}},
+         solicitacaoArgs(day(2024, 3, 12), day(2024, 3, 10), "", "T"),
+         {}},
     };
     for (const auto& k : cases) {
         DataPacket p = appserver::getSolicitacao(*m_db, k.args);
@@ -166,7 +177,8 @@ TEST_P(RdmConsolidaSolicita, SolicitacaoRefusesHostileArgumentsAndChangesNothing
     };
     const double d = day(2024, 3, 10);
     const Case cases[] = {
-        {solicitacaoArgs(d, d, "0001'); DELETE FROM SOLICMP; --", ""), "argument 3 (requesting branches)"},
+        {solicitacaoArgs(d, d, "0001'); DELETE FROM SOLICMP; --", ""),
+         "argument 3 (requesting branches)"},
         {solicitacaoArgs(d, d, "0001' OR '1'='1", ""), "argument 3"},
         {solicitacaoArgs(d, d, "0001,,0002", ""), "item 2 is empty"},
         {solicitacaoArgs(d, d, "'0001'", ""), "contains the character '''"},
@@ -191,8 +203,8 @@ TEST_P(RdmConsolidaSolicita, SolicitacaoRefusesHostileArgumentsAndChangesNothing
         }
     }
     EXPECT_EQ(count("SOLICMP"), 7);
-    EXPECT_EQ(appserver::getSolicitacao(*m_db, solicitacaoArgs(day(1900, 1, 1), day(2999, 12, 31),
-                                                                 "", "T"))
+    EXPECT_EQ(appserver::getSolicitacao(
+                  *m_db, solicitacaoArgs(day(1900, 1, 1), day(2999, 12, 31), "", "T"))
                   .rowCount(),
               7u);
 }
@@ -215,8 +227,7 @@ TEST_P(RdmConsolidaSolicita, ParaCmpSupHasOneRowWhenTheBranchHasParameters) {
         EXPECT_EQ(column(p, "IDUTPRODPREF"), k.values) << k.branch;
     }
     for (const char* bad : {"", "   ", "00001", "0001,0002", "0'1", "01;--"}) {
-        EXPECT_THROW(appserver::getParaCmpSup(*m_db, {Argument::byRef(bad)}), ArgumentError)
-            << bad;
+        EXPECT_THROW(appserver::getParaCmpSup(*m_db, {Argument::byRef(bad)}), ArgumentError) << bad;
     }
 }
 
@@ -232,14 +243,16 @@ TEST_P(RdmConsolidaSolicita, DemoDataAnswersForEveryBranchKind) {
     std::vector<std::string> keys = column(all, "CHAVE");
     EXPECT_TRUE(std::is_sorted(keys.begin(), keys.end()));
     EXPECT_EQ(std::set<std::string>(keys.begin(), keys.end()).size(), keys.size());
-    for (const auto& k : keys) EXPECT_EQ(k.size(), 18u) << k;
+    for (const auto& k : keys)
+        EXPECT_EQ(k.size(), 18u) << k;
 
     DataPacket some = appserver::getSolicitacao(*m_db, solicitacaoArgs(d1, d2, "0002,0012", ""));
     auto c = m_db->query("SELECT COUNT(*) FROM SOLICMP WHERE CDFILSOLI IN ('0002', '0012')");
     c->next();
     EXPECT_EQ(static_cast<std::int64_t>(some.rowCount()), c->int64(0));
     EXPECT_GT(some.rowCount(), 0u);
-    for (const auto& b : column(some, "CDFILSOLI")) EXPECT_TRUE(b == "0002" || b == "0012") << b;
+    for (const auto& b : column(some, "CDFILSOLI"))
+        EXPECT_TRUE(b == "0002" || b == "0012") << b;
 
     DataPacket week = appserver::getSolicitacao(
         *m_db, solicitacaoArgs(day(2024, 3, 15), day(2024, 3, 21), "", "T"));

@@ -50,7 +50,8 @@ TEST(ServerConfig, ValidSettingsAreStored) {
     const Case cases[] = {
         {"listen", "127.0.0.1:0", [](auto& c) { return c.host == "127.0.0.1" && c.port == 0; }},
         {"listen", "[::1]:5000", [](auto& c) { return c.host == "::1" && c.port == 5000; }},
-        {"listen", "localhost:65535", [](auto& c) { return c.host == "127.0.0.1" && c.port == 65535; }},
+        {"listen", "localhost:65535",
+         [](auto& c) { return c.host == "127.0.0.1" && c.port == 65535; }},
         {"threads", "1", [](auto& c) { return c.threads == 1; }},
         {"threads", "256", [](auto& c) { return c.threads == 256; }},
         {"max-frame", "4096", [](auto& c) { return c.maxFrame == 4096; }},
@@ -145,8 +146,9 @@ TEST(ServerConfig, FileErrorsNameTheFileAndLine) {
         EXPECT_NE(msg.find(path + k.message), std::string::npos) << msg;
     }
     ServerConfig c;
-    EXPECT_NE(errorOf([&] { applyConfigFile(c, dir.file("missing.conf")); })
-                  .find("cannot read configuration file"),
+    EXPECT_NE(errorOf([&] {
+                  applyConfigFile(c, dir.file("missing.conf"));
+              }).find("cannot read configuration file"),
               std::string::npos);
 }
 

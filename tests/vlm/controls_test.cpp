@@ -146,7 +146,7 @@ TEST(TControlEvents, OnExitFiresWhenTabMovesToAnotherControlOfTheForm) {
 
 TEST(TControlEvents, OnExitDoesNotFireWhenAnotherWindowTakesTheFocus) {
     Form f;
-    QDialog other;
+    QDialog other(&f.window);  // a dialog owned by the form, as message boxes are
     auto* edit = new QLineEdit(&other);
     other.show();
     QApplication::setActiveWindow(&other);

@@ -7,6 +7,7 @@
 
 #include "date_edit_plus.h"
 #include "dialogs.h"
+#include "frm_roti_geral.h"
 
 namespace {
 TDateTime day(int y, int m, int d) {
@@ -97,4 +98,31 @@ TEST(TDateEditPlus, CalendarDropDownSetsThePickedDate) {
     EXPECT_EQ(edit.GetDate(), day(2024, 7, 1));
     EXPECT_EQ(changes, 1);
     QApplication::processEvents();
+}
+
+TEST(TDateEditPlus, OpeningTheCalendarIsNoExitButTabIs) {
+    TfrmRotiGeral form;
+    auto* date = new TDateEditPlus(form.grbDadosRel);
+    auto* next = new TDateEditPlus(form.grbDadosRel);
+    next->move(0, 40);
+    int exits = 0;
+    date->OnExit = [&](QObject*) { ++exits; };
+    form.show();
+    QApplication::setActiveWindow(&form);
+    date->setFocus();
+    QApplication::processEvents();
+    date->DropDown();
+    QApplication::processEvents();
+    auto* cal = date->findChild<QCalendarWidget*>("calendar");
+    ASSERT_NE(cal, nullptr);
+    cal->setFocus();
+    QApplication::processEvents();
+    EXPECT_EQ(exits, 0);
+    emit cal->clicked(QDate(2024, 7, 2));
+    QApplication::processEvents();
+    EXPECT_EQ(QApplication::focusWidget(), date);
+    EXPECT_EQ(exits, 0);
+    QTest::keyClick(date, Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), next);
+    EXPECT_EQ(exits, 1);
 }

@@ -1,5 +1,6 @@
 #include "screen/frm_consolida_solicita.h"
 
+#include <QMdiSubWindow>
 #include <map>
 #include <stdexcept>
 
@@ -191,6 +192,8 @@ TfrmConsolidaSolicita::TfrmConsolidaSolicita(QWidget* parent) : TfrmRotiGeral(pa
 }
 
 TfrmConsolidaSolicita::~TfrmConsolidaSolicita() {
+    // The MDI frame goes with the form, also when creation failed before any close.
+    if (QMdiSubWindow* sub = subWindow()) sub->deleteLater();
     if (frmConsolidaSolicita == this) {
         frmConsolidaSolicita = nullptr;
         boIdCriado = false;

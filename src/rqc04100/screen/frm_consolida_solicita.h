@@ -17,7 +17,7 @@ class RQC04100_EXPORT TfrmConsolidaSolicita : public TfrmRotiGeral {
     // Builds the whole layout and the components, places the form as an MDI child of the
     // main form and shows it. FormCreate runs afterwards (vlm::createForm).
     explicit TfrmConsolidaSolicita(QWidget* parent = nullptr);
-    // Leaves frmConsolidaSolicita null when it pointed here.
+    // Leaves frmConsolidaSolicita null (and boIdCriado false) when it pointed here.
     ~TfrmConsolidaSolicita() override;
 
     // Controls of grbDadosRel.
