@@ -42,9 +42,15 @@ std::string env(const char* name, const std::string& fallback = "") {
     return v && *v ? std::string(v) : fallback;
 }
 
-std::int64_t generatedLines() { return std::stoll(env("RQC_BENCH_LINES", "1000000")); }
-fs::path dataDir() { return env("RQC_BENCH_DIR", "/tmp/rqc-bench-consolidation"); }
-std::string pgAdminUrl() { return env("RQC_BENCH_PG_URL", env("RQC_TEST_PG_URL")); }
+std::int64_t generatedLines() {
+    return std::stoll(env("RQC_BENCH_LINES", "1000000"));
+}
+fs::path dataDir() {
+    return env("RQC_BENCH_DIR", "/tmp/rqc-bench-consolidation");
+}
+std::string pgAdminUrl() {
+    return env("RQC_BENCH_PG_URL", env("RQC_TEST_PG_URL"));
+}
 
 std::string withDatabase(const std::string& url, const std::string& db) {
     std::size_t scheme = url.find("://");
@@ -62,7 +68,8 @@ double peakRssMiB(pid_t pid) {
     std::ifstream in("/proc/" + std::to_string(pid) + "/status");
     std::string line;
     while (std::getline(in, line)) {
-        if (line.rfind("VmHWM:", 0) == 0) return std::stod(line.substr(6)) / 1024.0;
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::stod(line.substr(6)) / 1024.0;
     }
     return 0;
 }
@@ -75,7 +82,7 @@ struct Window {
 };
 
 class DataSet {
-public:
+  public:
     virtual ~DataSet() = default;
     virtual std::string name() const = 0;
     // A connection to a fresh copy of the pristine set.
@@ -83,7 +90,8 @@ public:
     // Delivery windows of the central branch holding about `target` lines each.
     Window window(std::int64_t target) {
         auto it = m_windows.find(target);
-        if (it != m_windows.end()) return it->second;
+        if (it != m_windows.end())
+            return it->second;
         auto c = sdb::Connection::open(restore());
         auto days = c->query(
             "SELECT s.DTENTREGA, COUNT(*) FROM ITSOLICMP it JOIN SOLICMP s ON"
@@ -95,9 +103,11 @@ public:
         Window w;
         while (days->next()) {
             std::string day(days->text(0));
-            if (w.first.empty()) w.first = day;
+            if (w.first.empty())
+                w.first = day;
             std::int64_t n = days->int64(1);
-            if (w.lines > 0 && w.lines + n / 2 > target) break;
+            if (w.lines > 0 && w.lines + n / 2 > target)
+                break;
             w.last = day;
             w.lines += n;
         }
@@ -105,12 +115,12 @@ public:
         return w;
     }
 
-private:
+  private:
     std::map<std::int64_t, Window> m_windows;
 };
 
 class SqliteSet : public DataSet {
-public:
+  public:
     SqliteSet() {
         fs::create_directories(dataDir());
         m_pristine = dataDir() / ("pristine-" + std::to_string(generatedLines()) + ".db");
@@ -129,17 +139,18 @@ public:
     }
     std::string name() const override { return "SQLite"; }
     std::string restore() override {
-        for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(m_work.string() + suffix);
+        for (const char* suffix : {"", "-wal", "-shm"})
+            fs::remove(m_work.string() + suffix);
         fs::copy_file(m_pristine, m_work);
         return m_work.string();
     }
 
-private:
+  private:
     fs::path m_pristine, m_work;
 };
 
 class PostgresSet : public DataSet {
-public:
+  public:
     PostgresSet() : m_admin(sdb::Connection::open(pgAdminUrl())) {
         m_template = "rqcbench_tpl_" + std::to_string(generatedLines());
         auto c = m_admin->query("SELECT COUNT(*) FROM pg_database WHERE datname = ?", {m_template});
@@ -166,7 +177,7 @@ public:
         return withDatabase(pgAdminUrl(), "rqcbench_work");
     }
 
-private:
+  private:
     std::unique_ptr<sdb::Connection> m_admin;
     std::string m_template;
 };
@@ -177,12 +188,24 @@ std::vector<Argument> consSoliArguments(const Window& w) {
     auto day = [](const std::string& iso) {
         return Argument::ofDate(rqc::protocol::dateFromIso(iso).value());
     };
-    return {Argument::byValue(kCentral), Argument::byRef(""),   Argument::byRef(kCentral),
-            Argument::byRef(""),         Argument::byValue(kCentral), Argument::byValue(""),
-            Argument::byValue(std::string(20, 'Z')), day(w.first), day(w.last),
-            Argument::byRef("N"),        Argument::byRef("N"),  Argument::byRef("N"),
-            day(sdb::isoDate(kToday)),   Argument::byRef("T"),  Argument::byRef(""),
-            Argument::byRef("N"),        Argument::byRef("N"),  Argument::byRef("N"),
+    return {Argument::byValue(kCentral),
+            Argument::byRef(""),
+            Argument::byRef(kCentral),
+            Argument::byRef(""),
+            Argument::byValue(kCentral),
+            Argument::byValue(""),
+            Argument::byValue(std::string(20, 'Z')),
+            day(w.first),
+            day(w.last),
+            Argument::byRef("N"),
+            Argument::byRef("N"),
+            Argument::byRef("N"),
+            day(sdb::isoDate(kToday)),
+            Argument::byRef("T"),
+            Argument::byRef(""),
+            Argument::byRef("N"),
+            Argument::byRef("N"),
+            Argument::byRef("N"),
             Argument::byRef("N")};
 }
 
@@ -236,9 +259,13 @@ std::string bareConsolidation(sdb::Connection& db, const Window& w) {
     return nr;
 }
 
-std::string binDir() { return env("RQC_BIN_DIR", RQC_DEFAULT_BIN_DIR); }
+std::string binDir() {
+    return env("RQC_BIN_DIR", RQC_DEFAULT_BIN_DIR);
+}
 
-bool serverAvailable() { return fs::exists(fs::path(binDir()) / "rqc-appserver"); }
+bool serverAvailable() {
+    return fs::exists(fs::path(binDir()) / "rqc-appserver");
+}
 
 enum class Method { Engine, Bare, Server };
 
@@ -296,8 +323,8 @@ void runConsolidation(benchmark::State& state, DataSet& set, Method method, std:
         linked = c->int64(0);
     }
     state.counters["lines"] = static_cast<double>(linked);
-    state.counters["lines_per_s"] =
-        benchmark::Counter(static_cast<double>(linked), benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["lines_per_s"] = benchmark::Counter(
+        static_cast<double>(linked), benchmark::Counter::kIsIterationInvariantRate);
     state.counters["peak_rss_MiB"] = peak;
 }
 
@@ -309,7 +336,8 @@ int main(int argc, char** argv) {
     fs::create_directories(dataDir() / "server");
     std::vector<std::unique_ptr<DataSet>> sets;
     sets.push_back(std::make_unique<SqliteSet>());
-    if (!pgAdminUrl().empty()) sets.push_back(std::make_unique<PostgresSet>());
+    if (!pgAdminUrl().empty())
+        sets.push_back(std::make_unique<PostgresSet>());
 
     const std::int64_t targets[] = {10'000, 50'000, 250'000};
     const std::pair<Method, const char*> methods[] = {
@@ -317,7 +345,8 @@ int main(int argc, char** argv) {
     for (auto& set : sets) {
         for (std::int64_t target : targets) {
             for (auto [method, label] : methods) {
-                if (method == Method::Server && !serverAvailable()) continue;
+                if (method == Method::Server && !serverAvailable())
+                    continue;
                 std::string name = set->name() + "/" + label + "/" + std::to_string(target);
                 DataSet* s = set.get();
                 benchmark::RegisterBenchmark(name.c_str(),

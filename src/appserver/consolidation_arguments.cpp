@@ -45,15 +45,19 @@ std::string label(std::size_t index) {
     throw ArgumentError(label(index) + ": " + why);
 }
 
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
+bool isBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 bool isCodeChar(char c) {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 
 std::string_view trimBlanks(std::string_view s) {
-    while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
-    while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
+    while (!s.empty() && isBlank(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && isBlank(s.back()))
+        s.remove_suffix(1);
     return s;
 }
 
@@ -62,11 +66,18 @@ long utf8Length(std::string_view s) {
     long count = 0;
     for (std::size_t i = 0; i < s.size();) {
         auto c = static_cast<unsigned char>(s[i]);
-        std::size_t n = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
-        if (n == 0 || i + n > s.size()) return -1;
-        if (n == 1 && (c < 0x20 || c == 0x7F)) return -1;
+        std::size_t n = c < 0x80           ? 1
+                        : (c >> 5) == 0x6  ? 2
+                        : (c >> 4) == 0xE  ? 3
+                        : (c >> 3) == 0x1E ? 4
+                                           : 0;
+        if (n == 0 || i + n > s.size())
+            return -1;
+        if (n == 1 && (c < 0x20 || c == 0x7F))
+            return -1;
         for (std::size_t k = 1; k < n; ++k) {
-            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return -1;
+            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80)
+                return -1;
         }
         i += n;
         ++count;
@@ -78,19 +89,23 @@ long utf8Length(std::string_view s) {
 std::string code(const protocol::Argument& a, std::size_t index, std::size_t maxLength,
                  bool required) {
     std::string_view s = a.text;
-    while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
+    while (!s.empty() && isBlank(s.back()))
+        s.remove_suffix(1);
     long length = utf8Length(s);
-    if (length < 0) fail(index, "contains a control character or is not valid UTF-8");
+    if (length < 0)
+        fail(index, "contains a control character or is not valid UTF-8");
     if (static_cast<std::size_t>(length) > maxLength) {
         fail(index, "'" + std::string(s) + "' has " + std::to_string(length) +
                         " characters; at most " + std::to_string(maxLength) + " are allowed");
     }
-    if (required && s.empty()) fail(index, "is empty; a code is required");
+    if (required && s.empty())
+        fail(index, "is empty; a code is required");
     return std::string(s);
 }
 
 std::string date(const protocol::Argument& a, std::size_t index) {
-    if (!std::isfinite(a.date)) fail(index, "is not a number");
+    if (!std::isfinite(a.date))
+        fail(index, "is not a number");
     constexpr int kFirstYear = 1900;
     constexpr int kLastYear = 2999;
     static const double first = protocol::dateFromYmd(kFirstYear, 1, 1);
@@ -105,11 +120,13 @@ std::string date(const protocol::Argument& a, std::size_t index) {
 std::string letter(const protocol::Argument& a, std::size_t index,
                    std::initializer_list<std::string_view> allowed) {
     for (std::string_view v : allowed) {
-        if (a.text == v) return a.text;
+        if (a.text == v)
+            return a.text;
     }
     std::string expected;
     for (std::string_view v : allowed) {
-        if (!expected.empty()) expected += " or ";
+        if (!expected.empty())
+            expected += " or ";
         expected += v.empty() ? std::string("the empty text") : "\"" + std::string(v) + "\"";
     }
     std::string shown = a.text.size() > 20 ? a.text.substr(0, 20) + "..." : a.text;
@@ -120,7 +137,8 @@ std::string letter(const protocol::Argument& a, std::size_t index,
 
 std::vector<std::string> parseRequestKeyList(std::string_view text, std::string_view what) {
     std::vector<std::string> keys;
-    if (trimBlanks(text).empty()) return keys;
+    if (trimBlanks(text).empty())
+        return keys;
 
     auto failItem = [&](std::size_t item, const std::string& why) {
         throw ArgumentError(std::string(what) + ": item " + std::to_string(item) + " " + why);
@@ -139,11 +157,13 @@ std::vector<std::string> parseRequestKeyList(std::string_view text, std::string_
     std::size_t pos = 0;
     for (std::size_t index = 1;; ++index) {
         std::size_t comma = text.find(',', pos);
-        std::string_view item = trimBlanks(
-            text.substr(pos, comma == std::string_view::npos ? text.npos : comma - pos));
-        if (item.empty()) failItem(index, "is empty");
+        std::string_view item =
+            trimBlanks(text.substr(pos, comma == std::string_view::npos ? text.npos : comma - pos));
+        if (item.empty())
+            failItem(index, "is empty");
         if (item.size() > kRequestKeyLength) {
-            failItem(index, "has " + std::to_string(item.size()) + " characters; a request key has " +
+            failItem(index, "has " + std::to_string(item.size()) +
+                                " characters; a request key has " +
                                 std::to_string(kRequestKeyLength));
         }
         // Trailing blanks of the request number cannot be told from blanks around the item.
@@ -154,12 +174,14 @@ std::vector<std::string> parseRequestKeyList(std::string_view text, std::string_
             std::size_t used = 0;
             while (used < part.size() && !isBlank(part[used])) {
                 if (!isCodeChar(part[used])) {
-                    failItem(index, "contains the character '" + std::string(1, part[used]) +
-                                        "'; only letters, digits and right-padding blanks are allowed");
+                    failItem(index,
+                             "contains the character '" + std::string(1, part[used]) +
+                                 "'; only letters, digits and right-padding blanks are allowed");
                 }
                 ++used;
             }
-            if (used == 0) failItem(index, std::string("has an empty ") + p.name);
+            if (used == 0)
+                failItem(index, std::string("has an empty ") + p.name);
             for (std::size_t k = used; k < part.size(); ++k) {
                 if (part[k] != ' ') {
                     failItem(index, std::string("has a blank inside its ") + p.name +
@@ -174,7 +196,8 @@ std::vector<std::string> parseRequestKeyList(std::string_view text, std::string_
             }
             keys.push_back(std::move(key));
         }
-        if (comma == std::string_view::npos) break;
+        if (comma == std::string_view::npos)
+            break;
         pos = comma + 1;
     }
     return keys;
@@ -188,7 +211,8 @@ ConsSoliArguments parseConsSoliArguments(const std::vector<protocol::Argument>& 
     for (std::size_t i = 0; i < args.size(); ++i) {
         bool isDate = args[i].type == protocol::kDate;
         bool wantDate = kArguments[i].kind == protocol::kDate;
-        if (isDate != wantDate) fail(i, wantDate ? "must be a date" : "must be a text");
+        if (isDate != wantDate)
+            fail(i, wantDate ? "must be a date" : "must be a text");
     }
 
     ConsSoliArguments r;

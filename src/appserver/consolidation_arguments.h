@@ -18,25 +18,25 @@ inline constexpr std::size_t kRequestNumberLength = 10;
 inline constexpr std::size_t kRequestKeyLength = 2 * kBranchCodeLength + kRequestNumberLength;
 
 struct ConsSoliArguments {
-    std::string cdFilial;                  // 1  processing branch
-    std::vector<std::string> compradores;  // 2  buyers; empty = every buyer
-    std::string cdFilCentCmp;              // 3  central purchasing branch
-    std::vector<std::string> filiais;      // 4  requesting branches; empty = every branch
-    std::string cdFilEst;                  // 5  stock branch ("" allowed when stock is off)
-    std::string cdArvProdIni;              // 6  product tree codes, inclusive range
-    std::string cdArvProdFin;              // 7
-    std::string dtEntregaIni;              // 8  delivery dates, "YYYY-MM-DD", inclusive
-    std::string dtEntregaFin;              // 9
-    std::string idConsEstoque;             // 10 "S"/"N"
-    std::string idConsSoli;                // 11 "T" every line / "N" lines never taken
-    std::string idProdOrig;                // 12 "S"/"N"
-    std::string dtProcEstoque;             // 13 processing date, "YYYY-MM-DD"
-    std::string idTodasSoli;               // 14 "T" or ""
+    std::string cdFilial;                   // 1  processing branch
+    std::vector<std::string> compradores;   // 2  buyers; empty = every buyer
+    std::string cdFilCentCmp;               // 3  central purchasing branch
+    std::vector<std::string> filiais;       // 4  requesting branches; empty = every branch
+    std::string cdFilEst;                   // 5  stock branch ("" allowed when stock is off)
+    std::string cdArvProdIni;               // 6  product tree codes, inclusive range
+    std::string cdArvProdFin;               // 7
+    std::string dtEntregaIni;               // 8  delivery dates, "YYYY-MM-DD", inclusive
+    std::string dtEntregaFin;               // 9
+    std::string idConsEstoque;              // 10 "S"/"N"
+    std::string idConsSoli;                 // 11 "T" every line / "N" lines never taken
+    std::string idProdOrig;                 // 12 "S"/"N"
+    std::string dtProcEstoque;              // 13 processing date, "YYYY-MM-DD"
+    std::string idTodasSoli;                // 14 "T" or ""
     std::vector<std::string> solicitacoes;  // 15 request keys, 18 characters each
-    std::string idConsSoliAberta;          // 16 "S"/"N"
-    std::string idConsAf;                  // 17 "S"/"N"
-    std::string idLimiteSeg;               // 18 "S"/"N"
-    std::string idParamOl;                 // 19 "S"/"N"
+    std::string idConsSoliAberta;           // 16 "S"/"N"
+    std::string idConsAf;                   // 17 "S"/"N"
+    std::string idLimiteSeg;                // 18 "S"/"N"
+    std::string idParamOl;                  // 19 "S"/"N"
 
     bool consEstoque() const { return idConsEstoque == "S"; }
     bool onlyNeverTaken() const { return idConsSoli == "N"; }

@@ -35,7 +35,7 @@ struct Statement {
 };
 
 class Dialect {
-public:
+  public:
     explicit Dialect(Engine e) : m_pg(e == Engine::Postgres) {}
     bool pg() const { return m_pg; }
 
@@ -53,10 +53,12 @@ public:
     }
     // Items were validated (letters, digits, blanks), so neither form needs escaping.
     Param listParam(const std::vector<std::string>& items) const {
-        if (m_pg) return joinCodeList(items);
+        if (m_pg)
+            return joinCodeList(items);
         std::string json = "[";
         for (const auto& i : items) {
-            if (json.size() > 1) json += ',';
+            if (json.size() > 1)
+                json += ',';
             json += '"';
             json += i;
             json += '"';
@@ -71,16 +73,16 @@ public:
     }
     std::string quantityType() const { return m_pg ? "NUMERIC(15,3)" : "REAL"; }
 
-private:
+  private:
     bool m_pg;
 };
 
-const char* const kNet =
-    "(QTSOLICITADA + QTLIMITESEG - QTESTOQUE - QTAF - QTCONSABERTA)";
+const char* const kNet = "(QTSOLICITADA + QTLIMITESEG - QTESTOQUE - QTAF - QTCONSABERTA)";
 
 void clearWorkTables(suitedb::Connection& db) {
-    db.exec("DELETE FROM temp.RQC_CONS_SEL; DELETE FROM temp.RQC_CONS_AGG;"
-            " DELETE FROM temp.RQC_CONS_PROD");
+    db.exec(
+        "DELETE FROM temp.RQC_CONS_SEL; DELETE FROM temp.RQC_CONS_AGG;"
+        " DELETE FROM temp.RQC_CONS_PROD");
 }
 
 // Work tables of one run. RQC_CONS_SEL keeps each line's physical address (SQLite rowid,
@@ -93,7 +95,8 @@ void createWorkTables(suitedb::Connection& db, const Dialect& d) {
                       " NOT NULL, " +
                       "CDFILSOLI VARCHAR(4) NOT NULL, CDFILLANCA VARCHAR(4) NOT NULL, "
                       "NRSOLICMP VARCHAR(10) NOT NULL, NRITEM INTEGER NOT NULL, "
-                      "CDPRODUTO VARCHAR(10) NOT NULL, QTSOLICITADA " + q + " NOT NULL)";
+                      "CDPRODUTO VARCHAR(10) NOT NULL, QTSOLICITADA " +
+                      q + " NOT NULL)";
     std::string agg = "RQC_CONS_AGG (CDPRODUTO VARCHAR(10) PRIMARY KEY, QTSOLICITADA " + q +
                       ", QTLIMITESEG " + q + ", QTESTOQUE " + q + ", QTAF " + q +
                       ", QTCONSABERTA " + q + ", QTARREDONDA " + q + ")";
@@ -151,17 +154,18 @@ Statement selectLines(const ConsSoliArguments& a, const Dialect& d) {
         s << " AND ";
         productFilter(s, a, d);
     }
-    if (a.onlyNeverTaken()) s << " AND it.NRCONSSOLI IS NULL";
+    if (a.onlyNeverTaken())
+        s << " AND it.NRCONSSOLI IS NULL";
     if (!a.filiais.empty()) {
         s << " AND it.CDFILSOLI IN (" << d.listSource() << ")";
         s.bind(d.listParam(a.filiais));
     }
     if (!a.allRequests()) {
-        s << " AND (it.CDFILSOLI, it.CDFILLANCA, it.NRSOLICMP) IN (" << d.requestKeySource()
-          << ")";
+        s << " AND (it.CDFILSOLI, it.CDFILLANCA, it.NRSOLICMP) IN (" << d.requestKeySource() << ")";
         s.bind(d.listParam(a.solicitacoes));
     }
-    if (d.pg()) s << (a.onlyNeverTaken() ? " FOR UPDATE OF it SKIP LOCKED" : " FOR UPDATE OF it");
+    if (d.pg())
+        s << (a.onlyNeverTaken() ? " FOR UPDATE OF it SKIP LOCKED" : " FOR UPDATE OF it");
     return s;
 }
 
@@ -206,8 +210,9 @@ Statement aggregate(const ConsSoliArguments& a) {
 
 // Quantity up to the OL minimum, then up to the next multiple.
 Statement roundToOl(const ConsSoliArguments& a, const Dialect& d) {
-    const std::string net = "(RQC_CONS_AGG.QTSOLICITADA + RQC_CONS_AGG.QTLIMITESEG - RQC_CONS_AGG.QTESTOQUE"
-          " - RQC_CONS_AGG.QTAF - RQC_CONS_AGG.QTCONSABERTA)";
+    const std::string net =
+        "(RQC_CONS_AGG.QTSOLICITADA + RQC_CONS_AGG.QTLIMITESEG - RQC_CONS_AGG.QTESTOQUE"
+        " - RQC_CONS_AGG.QTAF - RQC_CONS_AGG.QTCONSABERTA)";
     std::string base = "(CASE WHEN o.QTMINIMA IS NOT NULL AND o.QTMINIMA > " + net +
                        " THEN o.QTMINIMA ELSE " + net + " END)";
     std::string target = "(CASE WHEN o.QTMULTIPLO > 0 THEN " +
@@ -225,7 +230,8 @@ std::int64_t nextNumber(suitedb::Connection& db) {
         "INSERT INTO NUMERACAO (CDSEQUENCIA, NRULTIMO) VALUES ('CONSSOLI', 1)"
         " ON CONFLICT (CDSEQUENCIA) DO UPDATE SET NRULTIMO = NUMERACAO.NRULTIMO + 1"
         " RETURNING NRULTIMO");
-    if (!c->next()) throw suitedb::DbError("the numbering of consolidated requests returned no row");
+    if (!c->next())
+        throw suitedb::DbError("the numbering of consolidated requests returned no row");
     std::int64_t n = c->int64(0);
     if (n < 1 || n > kLastNumber) {
         throw suitedb::DbError("the numbering of consolidated requests ('CONSSOLI') reached " +
@@ -261,7 +267,8 @@ std::string truncateUtf8(const std::string& s, std::size_t chars) {
 }
 
 Param textOrNull(const std::string& s) {
-    if (s.empty()) return nullptr;
+    if (s.empty())
+        return nullptr;
     return s;
 }
 
@@ -269,7 +276,8 @@ void insertHeader(suitedb::Connection& db, const ConsSoliArguments& a, const std
                   const std::string& user) {
     std::string requests;
     for (const auto& k : a.solicitacoes) {
-        if (!requests.empty()) requests += ',';
+        if (!requests.empty())
+            requests += ',';
         requests += k;
     }
     db.execute(
@@ -278,11 +286,28 @@ void insertHeader(suitedb::Connection& db, const ConsSoliArguments& a, const std
         " LSTSOLICIT, IDCONSESTOQUE, IDCONSSOLI, IDPRODORIG, IDTODASSOLI, IDCONSSOLIABERTA,"
         " IDCONSAF, IDLIMITESEG, IDPARAMOL, IDSITUACAO, DTGERACAO, NMUSUARIO)"
         " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 'A', ?, ?)",
-        {number, a.cdFilial, a.cdFilCentCmp, textOrNull(a.cdFilEst), a.cdArvProdIni,
-         a.cdArvProdFin, a.dtEntregaIni, a.dtEntregaFin, a.dtProcEstoque,
-         joinCodeList(a.compradores), joinCodeList(a.filiais), requests, a.idConsEstoque,
-         a.idConsSoli, a.idProdOrig, a.idTodasSoli, a.idConsSoliAberta, a.idConsAf,
-         a.idLimiteSeg, a.idParamOl, localTimestamp(), truncateUtf8(user, kUserNameLength)});
+        {number,
+         a.cdFilial,
+         a.cdFilCentCmp,
+         textOrNull(a.cdFilEst),
+         a.cdArvProdIni,
+         a.cdArvProdFin,
+         a.dtEntregaIni,
+         a.dtEntregaFin,
+         a.dtProcEstoque,
+         joinCodeList(a.compradores),
+         joinCodeList(a.filiais),
+         requests,
+         a.idConsEstoque,
+         a.idConsSoli,
+         a.idProdOrig,
+         a.idTodasSoli,
+         a.idConsSoliAberta,
+         a.idConsAf,
+         a.idLimiteSeg,
+         a.idParamOl,
+         localTimestamp(),
+         truncateUtf8(user, kUserNameLength)});
 }
 
 std::string consolidate(suitedb::Connection& db, const ConsSoliArguments& a,
@@ -299,16 +324,19 @@ std::string consolidate(suitedb::Connection& db, const ConsSoliArguments& a,
 
     if (!d.pg()) {
         Statement products = selectProducts(a, d);
-        if (db.execute(products.sql, products.params) == 0) return "";
+        if (db.execute(products.sql, products.params) == 0)
+            return "";
     }
     Statement sel = selectLines(a, d);
-    if (db.execute(sel.sql, sel.params) == 0) return "";
+    if (db.execute(sel.sql, sel.params) == 0)
+        return "";
 
     Statement agg = aggregate(a);
     std::int64_t products = db.execute(agg.sql, agg.params);
-    std::int64_t dropped = db.execute(
-        std::string("DELETE FROM RQC_CONS_AGG WHERE ROUND(") + kNet + ", 3) <= 0");
-    if (dropped == products) return "";
+    std::int64_t dropped =
+        db.execute(std::string("DELETE FROM RQC_CONS_AGG WHERE ROUND(") + kNet + ", 3) <= 0");
+    if (dropped == products)
+        return "";
     if (dropped > 0) {
         db.execute(
             "DELETE FROM RQC_CONS_SEL WHERE CDPRODUTO NOT IN (SELECT CDPRODUTO FROM RQC_CONS_AGG)");
@@ -343,7 +371,8 @@ std::string consolidate(suitedb::Connection& db, const ConsSoliArguments& a,
         throw suitedb::DbError("consolidation " + number + " linked " + std::to_string(linked) +
                                " request lines but marked " + std::to_string(marked));
     }
-    if (!d.pg()) clearWorkTables(db);
+    if (!d.pg())
+        clearWorkTables(db);
     tx.commit();
     return number;
 }
@@ -353,7 +382,8 @@ std::string consolidate(suitedb::Connection& db, const ConsSoliArguments& a,
 std::string runGetConsSoli(suitedb::Connection& db, const std::vector<protocol::Argument>& args,
                            const std::string& user) {
     ConsSoliArguments a = parseConsSoliArguments(args);
-    if (!a.allRequests() && a.solicitacoes.empty()) return "";
+    if (!a.allRequests() && a.solicitacoes.empty())
+        return "";
     return consolidate(db, a, user);
 }
 

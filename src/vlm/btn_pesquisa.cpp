@@ -14,6 +14,48 @@ TBtnPesquisa::TBtnPesquisa(QWidget* parent) : QToolButton(parent) {
     connect(this, &QToolButton::clicked, this, [this] { vlm::dispatch([this] { Pesquisa(); }); });
 }
 
+namespace {
+
+QString keyOf(QWidget* w) {
+    if (auto* m = qobject_cast<TMaskEdit*>(w))
+        return m->Text().trimmed();
+    if (auto* e = qobject_cast<QLineEdit*>(w))
+        return e->text().trimmed();
+    return QString();
+}
+
+}  // namespace
+
+void TBtnPesquisa::startOnKey(TDataSet& data) const {
+    const QString key = keyOf(Associate);
+    if (key.isEmpty())
+        return;
+    int field = -1;
+    for (const auto& f : data.Fields()) {
+        if (f->Visible) {
+            field = f->index();
+            break;
+        }
+    }
+    if (field < 0)
+        return;
+    int prefix = -1;
+    for (int r = 0; r < data.RecordCount(); ++r) {
+        TDataSet::Cell cell = data.value(r, field);
+        if (!cell)
+            continue;
+        const QString v = cell->trimmed();
+        if (v.compare(key, Qt::CaseInsensitive) == 0) {
+            data.MoveTo(r);
+            return;
+        }
+        if (prefix < 0 && v.startsWith(key, Qt::CaseInsensitive))
+            prefix = r;
+    }
+    if (prefix >= 0)
+        data.MoveTo(prefix);
+}
+
 void TBtnPesquisa::Pesquisa() {
     bool continua = true;
     if (OnBeforePesq)
@@ -34,20 +76,8 @@ void TBtnPesquisa::Pesquisa() {
         return;
     }
     data.First();
-    if (PesqChave && Associate != nullptr) {
-        QString key;
-        if (auto* edit = qobject_cast<QLineEdit*>(Associate))
-            key = edit->text().trimmed();
-        if (!key.isEmpty()) {
-            for (const auto& f : data.Fields()) {
-                if (!f->Visible)
-                    continue;
-                if (!data.Locate(f->FieldName, key))
-                    data.First();
-                break;
-            }
-        }
-    }
+    if (PesqChave && Associate != nullptr)
+        startOnKey(data);
     if (!vlm::dialogs().pickOne(data, Title))
         return;
     if (OnAfterPesq)

@@ -12,6 +12,7 @@
 #include "controls.h"
 #include "vlm_export.h"
 
+class TDataSet;
 class TDataSource;
 
 using TBeforePesqEvent = std::function<void(QObject* Sender, bool& Continua)>;
@@ -26,7 +27,8 @@ class VLM_EXPORT TBtnPesquisa : public QToolButton {
     QWidget* Associate = nullptr;  // the edit the picked code goes to (focused after a pick)
     QString EmptyError;            // shown when there is nothing to pick; "" gives a default
     // True: the pick dialog starts on the row whose first visible field equals the text of
-    // the associated edit (when it has one).
+    // the associated edit (blanks around and case aside), else on the first row it begins
+    // with, else on the first row.
     bool PesqChave = false;
 
     TBeforePesqEvent OnBeforePesq;
@@ -36,4 +38,7 @@ class VLM_EXPORT TBtnPesquisa : public QToolButton {
 
     // What a click does, run directly (throws what the handlers throw).
     void Pesquisa();
+
+  private:
+    void startOnKey(TDataSet& data) const;
 };

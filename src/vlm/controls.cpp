@@ -213,7 +213,22 @@ QString TMaskEdit::Text() const {
     QString out;
     if (m_mask.hasLiterals) {
         const QString shown = displayText();
-        for (int i = 0; i < shown.size() && i < m_mask.positions.size(); ++i) {
+        const int n = qMin(shown.size(), m_mask.positions.size());
+        // Literals after the last typed character are not part of the text: "01.01" of
+        // "01.01.___.____" (unless every position is filled).
+        int end = 0;
+        bool complete = true;
+        for (int i = 0; i < n; ++i) {
+            if (m_mask.positions[i].kind.isNull())
+                continue;
+            if (shown[i] == m_mask.blank || shown[i] == ' ')
+                complete = false;
+            else
+                end = i + 1;
+        }
+        if (complete)
+            end = n;
+        for (int i = 0; i < end; ++i) {
             if (m_mask.positions[i].kind.isNull() && !m_mask.saveLiterals)
                 continue;
             out += shown[i] == m_mask.blank && !m_mask.positions[i].kind.isNull() ? QChar(' ')

@@ -79,7 +79,8 @@ class VLM_EXPORT TMaskEdit : public QLineEdit, public TControlEvents {
     int MaxLength() const { return m_maxLength; }
 
     // The text as the mask yields it: literals dropped when the mask does not keep them,
-    // placeholders and trailing blanks dropped.
+    // placeholders, trailing blanks and the literals after the last typed character dropped
+    // ("01.01" while "01.01.___.____" is shown); "" when nothing is typed.
     QString Text() const;
     // Sets the text, cased and cut as the mask and MaxLength say; fires OnChange on change.
     void SetText(const QString& t);

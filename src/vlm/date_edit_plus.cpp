@@ -2,7 +2,10 @@
 
 #include <QApplication>
 #include <QCalendarWidget>
-#include <QStyle>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QScreen>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <cmath>
@@ -10,17 +13,58 @@
 #include "messages.h"
 
 namespace {
+
 const QString kFormat = QStringLiteral("dd/MM/yyyy");
+
+// The drop-down picture: a small calendar page.
+QIcon calendarIcon() {
+    QIcon icon;
+    for (int size : {16, 32}) {
+        QPixmap pm(size, size);
+        pm.fill(Qt::transparent);
+        QPainter p(&pm);
+        p.setRenderHint(QPainter::Antialiasing);
+        const qreal u = size / 16.0;
+        const QRectF page(1.5 * u, 2.5 * u, 13 * u, 12 * u);
+        p.setPen(QPen(QColor(70, 70, 80), u));
+        p.setBrush(Qt::white);
+        p.drawRoundedRect(page, 1.5 * u, 1.5 * u);
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(200, 45, 45));
+        p.drawRect(QRectF(page.left() + 0.5 * u, page.top() + 0.5 * u, page.width() - u, 3 * u));
+        p.setBrush(QColor(70, 70, 80));
+        for (qreal x : {4.5, 10.5})
+            p.drawRect(QRectF(x * u, 1 * u, 1 * u, 3 * u));
+        p.setBrush(QColor(40, 90, 170));
+        for (int row = 0; row < 3; ++row) {
+            for (int col = 0; col < 4; ++col) {
+                p.drawRect(QRectF((3.5 + col * 2.5) * u, (7.5 + row * 2.3) * u, 1.5 * u, 1.4 * u));
+            }
+        }
+        p.end();
+        icon.addPixmap(pm);
+    }
+    return icon;
 }
+
+bool allDigitsTyped(const QString& shown) {
+    int digits = 0;
+    for (QChar c : shown)
+        digits += c.isDigit() ? 1 : 0;
+    return digits == 8;
+}
+
+}  // namespace
 
 TDateEditPlus::TDateEditPlus(QWidget* parent) : QLineEdit(parent), m_button(new QToolButton(this)) {
     setInputMask(QStringLiteral("99/99/9999; "));
     m_button->setObjectName("dropDown");
     m_button->setFocusPolicy(Qt::NoFocus);
     m_button->setCursor(Qt::ArrowCursor);
-    m_button->setArrowType(Qt::DownArrow);
+    m_button->setIcon(calendarIcon());
+    m_button->setIconSize(QSize(14, 14));
     m_button->setAutoRaise(true);
-    m_button->setToolTip(QStringLiteral("Calendário"));
+    m_button->setToolTip(QStringLiteral("Calendário (F4)"));
     connect(m_button, &QToolButton::clicked, this,
             [this] { vlm::dispatch([this] { DropDown(); }); });
     hookEvents(this);
@@ -83,8 +127,12 @@ void TDateEditPlus::CheckValidDate() {
 void TDateEditPlus::textWasChanged() {
     TDateTime d = GetDate();
     QPalette pal = palette();
-    pal.setColor(QPalette::Text,
-                 d != 0 ? ValidDateColor : QApplication::palette(this).color(QPalette::Text));
+    QColor colour = QApplication::palette(this).color(QPalette::Text);
+    if (d != 0)
+        colour = ValidDateColor;
+    else if (allDigitsTyped(displayText()))
+        colour = InvalidDateColor;
+    pal.setColor(QPalette::Text, colour);
     setPalette(pal);
     if (d == m_lastDate)
         return;
@@ -101,17 +149,56 @@ void TDateEditPlus::DropDown() {
     lay->setContentsMargins(0, 0, 0, 0);
     auto* cal = new QCalendarWidget(popup);
     cal->setObjectName("calendar");
+    cal->setGridVisible(true);
+    cal->setVerticalHeaderFormat(QCalendarWidget::NoVerticalHeader);
+    cal->setLocale(QLocale(QLocale::Portuguese, QLocale::Brazil));
+    cal->setFirstDayOfWeek(Qt::Sunday);
     TDateTime d = GetDate();
     cal->setSelectedDate(d != 0 ? vlm::toDate(d) : QDate::currentDate());
     lay->addWidget(cal);
-    connect(cal, &QCalendarWidget::clicked, this, [this, popup](const QDate& picked) {
+    auto pick = [this, popup](const QDate& picked) {
         popup->close();
         SetDate(vlm::toDateTime(picked));
         setFocus(Qt::OtherFocusReason);
-    });
+    };
+    connect(cal, &QCalendarWidget::clicked, this, pick);
+    connect(cal, &QCalendarWidget::activated, this, pick);
     popup->adjustSize();
-    popup->move(mapToGlobal(QPoint(0, height())));
+    QPoint at = mapToGlobal(QPoint(0, height()));
+    if (QScreen* screen = this->screen()) {
+        const QRect room = screen->availableGeometry();
+        if (at.y() + popup->height() > room.bottom())
+            at.setY(mapToGlobal(QPoint(0, 0)).y() - popup->height());
+        at.setX(qBound(room.left(), at.x(), qMax(room.left(), room.right() - popup->width())));
+    }
+    popup->move(at);
     popup->show();
+    cal->setFocus(Qt::PopupFocusReason);
+}
+
+void TDateEditPlus::keyPressEvent(QKeyEvent* e) {
+    if (e->key() == Qt::Key_F4 ||
+        (e->key() == Qt::Key_Down && (e->modifiers() & Qt::AltModifier))) {
+        vlm::dispatch([this] { DropDown(); });
+        return;
+    }
+    QLineEdit::keyPressEvent(e);
+}
+
+void TDateEditPlus::startAtFirstBlank() {
+    if (IsBlank())
+        QTimer::singleShot(0, this, [this] { setCursorPosition(0); });
+}
+
+void TDateEditPlus::focusInEvent(QFocusEvent* e) {
+    QLineEdit::focusInEvent(e);
+    startAtFirstBlank();
+}
+
+void TDateEditPlus::mouseReleaseEvent(QMouseEvent* e) {
+    QLineEdit::mouseReleaseEvent(e);
+    if (!hasSelectedText())
+        startAtFirstBlank();
 }
 
 void TDateEditPlus::resizeEvent(QResizeEvent* e) {

@@ -32,7 +32,8 @@ class VLM_EXPORT TDateEditPlus : public QLineEdit, public TControlEvents {
     // neither blank nor a real date. A blank or valid text passes.
     void CheckValidDate();
 
-    QColor ValidDateColor = Qt::blue;  // colour of the text while it holds a valid date
+    QColor ValidDateColor = Qt::blue;   // colour of the text while it holds a valid date
+    QColor InvalidDateColor = Qt::red;  // colour of a fully typed text that is no real date
     bool SaveTime = false;
     // Weekday names, Sunday first; WeekdayName() of the date held.
     QStringList NomeSemana = {"Domingo", "Segunda", "Terça", "Quarta", "Quinta", "Sexta", "Sábado"};
@@ -41,14 +42,19 @@ class VLM_EXPORT TDateEditPlus : public QLineEdit, public TControlEvents {
     // Fires whenever the date held changes (typing, SetDate, SetText, the calendar, clearing).
     TNotifyEvent OnDateChange;
 
-    // Opens the calendar drop-down (also the button's action).
+    // Opens the calendar drop-down (also the button's action, F4 and Alt+Down): a click or
+    // Enter on a day sets that date, Esc closes it leaving the date as it was.
     void DropDown();
 
   protected:
     void resizeEvent(QResizeEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
+    void focusInEvent(QFocusEvent* e) override;
+    void mouseReleaseEvent(QMouseEvent* e) override;
 
   private:
     void textWasChanged();
+    void startAtFirstBlank();
     QToolButton* m_button;
     TDateTime m_lastDate = 0;
     double m_timeOfDay = 0;

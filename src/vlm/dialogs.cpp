@@ -1,16 +1,12 @@
 #include "dialogs.h"
 
 #include <QApplication>
-#include <QCheckBox>
 #include <QDialog>
-#include <QDialogButtonBox>
 #include <QHBoxLayout>
-#include <QHeaderView>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
-#include <QPushButton>
-#include <QTableWidget>
+#include <QScreen>
 #include <QTextBrowser>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -19,6 +15,7 @@
 #include "controls.h"
 #include "data_set.h"
 #include "helpers.h"
+#include "pick_dialogs.h"
 
 namespace vlm {
 
@@ -58,69 +55,50 @@ int keyColumn(TDataSet& data, const QString& keyField) {
     return data.FieldByName(keyField)->index();
 }
 
-// Fills `table` with the visible fields of `data`, starting at column `firstColumn`.
-void fillTable(QTableWidget& table, TDataSet& data, int firstColumn) {
-    QVector<int> fields;
-    QStringList labels;
-    for (const auto& f : data.Fields()) {
-        if (!f->Visible)
-            continue;
-        fields << f->index();
-        labels << f->label();
-    }
-    table.setColumnCount(firstColumn + fields.size());
-    QStringList header;
-    for (int c = 0; c < firstColumn; ++c)
-        header << QString();
-    header << labels;
-    table.setHorizontalHeaderLabels(header);
-    table.setRowCount(data.RecordCount());
-    for (int r = 0; r < data.RecordCount(); ++r) {
-        for (int c = 0; c < fields.size(); ++c) {
-            auto cell = data.value(r, fields[c]);
-            auto* item = new QTableWidgetItem(cell ? *cell : QString());
-            item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
-            table.setItem(r, firstColumn + c, item);
-        }
-    }
-    table.verticalHeader()->hide();
-    table.setSelectionBehavior(QAbstractItemView::SelectRows);
-    table.setEditTriggers(QAbstractItemView::NoEditTriggers);
-    table.horizontalHeader()->setStretchLastSection(true);
-    table.resizeColumnsToContents();
-}
-
-QDialogButtonBox* okCancel(QDialog& dlg) {
-    auto* box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dlg);
-    box->button(QDialogButtonBox::Ok)->setText(QStringLiteral("OK"));
-    box->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("Cancelar"));
-    QObject::connect(box, &QDialogButtonBox::accepted, &dlg, &QDialog::accept);
-    QObject::connect(box, &QDialogButtonBox::rejected, &dlg, &QDialog::reject);
-    return box;
-}
-
-// The waiting window: a frameless box with the moving indicator and the text.
+// The waiting window: a frameless box with the moving indicator and the text, over its owner.
 class WaitingWindow : public QFrame {
   public:
     explicit WaitingWindow(QWidget* owner)
         : QFrame(owner, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
-        setFrameStyle(QFrame::Panel | QFrame::Raised);
-        setLineWidth(2);
+        setObjectName("vlmWaiting");
+        setAttribute(Qt::WA_ShowWithoutActivating);
+        setFrameStyle(QFrame::Box | QFrame::Plain);
+        setLineWidth(1);
+        setAutoFillBackground(true);
         auto* lay = new QHBoxLayout(this);
+        lay->setContentsMargins(18, 14, 22, 14);
+        lay->setSpacing(14);
         m_anim = new TAnimate(this);
+        m_anim->setObjectName("indicator");
+        m_anim->setFixedSize(40, 40);
         m_label = new QLabel(this);
+        m_label->setObjectName("text");
         m_label->setWordWrap(true);
         m_label->setMinimumWidth(220);
-        lay->addWidget(m_anim);
-        lay->addWidget(m_label, 1);
-        setObjectName("vlmWaiting");
+        m_label->setMaximumWidth(420);
+        QFont f = m_label->font();
+        f.setPointSizeF(f.pointSizeF() * 1.1);
+        m_label->setFont(f);
+        lay->addWidget(m_anim, 0, Qt::AlignVCenter);
+        lay->addWidget(m_label, 1, Qt::AlignVCenter);
     }
-    void setText(const QString& t) {
+    void setText(int kind, const QString& t) {
+        m_anim->CommonAVI = kind;
         m_label->setText(t);
         adjustSize();
     }
     void start() { m_anim->Play(); }
-    QString text() const { return m_label->text(); }
+
+    // Centred over `owner` (its window's screen when it has none).
+    void place(QWidget* owner) {
+        QPoint centre;
+        if (owner != nullptr) {
+            centre = owner->mapToGlobal(owner->rect().center());
+        } else if (QScreen* screen = QGuiApplication::primaryScreen()) {
+            centre = screen->availableGeometry().center();
+        }
+        move(centre - QPoint(width() / 2, height() / 2));
+    }
 
   private:
     TAnimate* m_anim;
@@ -173,94 +151,34 @@ class QtDialogs final : public Dialogs {
 
     bool pickList(TDataSet& data, const QString& keyField, const QString& title, bool tickAll,
                   QString& list) override {
-        int key = keyColumn(data, keyField);
-        QDialog dlg(dialogParent());
-        dlg.setWindowTitle(title);
-        auto* lay = new QVBoxLayout(&dlg);
-        auto* table = new QTableWidget(&dlg);
-        table->setObjectName("pickListTable");
-        fillTable(*table, data, 1);
-        const QStringList current = listValues(list);
-        for (int r = 0; r < data.RecordCount(); ++r) {
-            auto cell = data.value(r, key);
-            bool ticked = tickAll || (cell && current.contains(cell->trimmed()));
-            auto* tick = new QTableWidgetItem;
-            tick->setFlags(Qt::ItemIsUserCheckable | Qt::ItemIsEnabled | Qt::ItemIsSelectable);
-            tick->setCheckState(ticked ? Qt::Checked : Qt::Unchecked);
-            table->setItem(r, 0, tick);
-        }
-        QObject::connect(table, &QTableWidget::cellDoubleClicked, table, [table](int r, int) {
-            QTableWidgetItem* t = table->item(r, 0);
-            t->setCheckState(t->checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked);
-        });
-        lay->addWidget(table);
-        auto* row = new QHBoxLayout;
-        auto* all = new QPushButton(QStringLiteral("Marcar todos"), &dlg);
-        auto* none = new QPushButton(QStringLiteral("Desmarcar todos"), &dlg);
-        auto setAll = [table](Qt::CheckState s) {
-            for (int r = 0; r < table->rowCount(); ++r)
-                table->item(r, 0)->setCheckState(s);
-        };
-        QObject::connect(all, &QPushButton::clicked, &dlg, [=] { setAll(Qt::Checked); });
-        QObject::connect(none, &QPushButton::clicked, &dlg, [=] { setAll(Qt::Unchecked); });
-        row->addWidget(all);
-        row->addWidget(none);
-        row->addStretch(1);
-        row->addWidget(okCancel(dlg));
-        lay->addLayout(row);
-        dlg.resize(520, 380);
+        PickListDialog dlg(data, keyField, title, tickAll, list, dialogParent());
         if (dlg.exec() != QDialog::Accepted)
             return false;
-        QStringList values;
-        for (int r = 0; r < data.RecordCount(); ++r) {
-            if (table->item(r, 0)->checkState() != Qt::Checked)
-                continue;
-            auto cell = data.value(r, key);
-            if (cell)
-                values << *cell;
-        }
-        list = listText(values);
+        list = dlg.listText();
         return true;
     }
 
     bool pickOne(TDataSet& data, const QString& title) override {
-        QDialog dlg(dialogParent());
-        dlg.setWindowTitle(title);
-        auto* lay = new QVBoxLayout(&dlg);
-        auto* table = new QTableWidget(&dlg);
-        table->setObjectName("pickOneTable");
-        fillTable(*table, data, 0);
-        table->setSelectionMode(QAbstractItemView::SingleSelection);
-        if (data.RecordCount() > 0)
-            table->selectRow(data.Eof() ? 0 : data.RecNo());
-        QObject::connect(table, &QTableWidget::cellDoubleClicked, &dlg, &QDialog::accept);
-        lay->addWidget(table);
-        lay->addWidget(okCancel(dlg));
-        dlg.resize(520, 380);
-        if (dlg.exec() != QDialog::Accepted)
+        PickOneDialog dlg(data, title, dialogParent());
+        if (dlg.exec() != QDialog::Accepted || dlg.pickedRow() < 0)
             return false;
-        int r = table->currentRow();
-        if (r < 0 || r >= data.RecordCount())
-            return false;
-        data.MoveTo(r);
+        data.MoveTo(dlg.pickedRow());
         return true;
     }
 
-    void showWaiting(QWidget* owner, int /*kind*/, const QString& text) override {
+    void showWaiting(QWidget* owner, int kind, const QString& text) override {
         if (owner == nullptr)
             owner = mainForm();
         if (m_waiting == nullptr)
-            m_waiting = new WaitingWindow(owner);
-        m_waiting->setText(text);
-        if (owner != nullptr) {
-            QPoint centre = owner->mapToGlobal(owner->rect().center());
-            m_waiting->move(centre - QPoint(m_waiting->width() / 2, m_waiting->height() / 2));
-        }
+            m_waiting = new WaitingWindow(owner != nullptr ? owner->window() : nullptr);
+        m_waiting->setText(kind, text);
+        m_waiting->place(owner);
         m_waiting->show();
         m_waiting->raise();
         m_waiting->start();
-        m_waiting->repaint();
+        // Painted now: the caller blocks the event loop right after.
         QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        m_waiting->repaint();
     }
 
     void hideWaiting() override {

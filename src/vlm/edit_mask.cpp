@@ -138,6 +138,37 @@ QString EditMask::conform(const QString& text) const {
     return out;
 }
 
+QString EditMask::format(const QString& stored) const {
+    if (positions.isEmpty())
+        return stored;
+    auto cased = [this](int pos, QChar c) {
+        const Case mode = positions[qMin(pos, positions.size() - 1)].caseMode;
+        return mode == Case::Upper ? c.toUpper() : mode == Case::Lower ? c.toLower() : c;
+    };
+    bool laidOut = stored.size() == positions.size() || !hasLiterals;
+    for (int i = 0; laidOut && hasLiterals && i < positions.size(); ++i) {
+        if (positions[i].kind.isNull() && stored[i] != positions[i].literal)
+            laidOut = false;
+    }
+    int slots = 0;
+    for (const Slot& s : positions)
+        slots += s.kind.isNull() ? 0 : 1;
+    QString out;
+    if (laidOut || stored.size() > slots) {
+        for (int i = 0; i < stored.size(); ++i)
+            out += cased(i, stored[i]);
+        return out;
+    }
+    int next = 0;
+    for (int pos = 0; pos < positions.size() && next < stored.size(); ++pos) {
+        if (positions[pos].kind.isNull())
+            out += positions[pos].literal;
+        else
+            out += cased(pos, stored[next++]);
+    }
+    return out;
+}
+
 QString EditMask::qtInputMask() const {
     if (positions.isEmpty())
         return QString();

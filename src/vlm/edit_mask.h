@@ -38,6 +38,10 @@ struct VLM_EXPORT EditMask {
     // `text` cased and cut to the mask's length; characters not accepted at their position
     // are dropped (used for typed text without literals and for programmatic SetText).
     QString conform(const QString& text) const;
+    // A stored value as the mask shows it: cased, with the literals put in when the value
+    // does not carry them (";0" masks store without them). A value already laid out in the
+    // picture, or too long to be one without literals, is only cased.
+    QString format(const QString& stored) const;
 };
 
 }  // namespace vlm

@@ -76,7 +76,7 @@ int WebPort() {
 
 QString DBPict(int kind) {
     if (kind == 0)
-        return QStringLiteral(">cccccccccccccccccccc;0; ");
+        return QStringLiteral("99.99.999.9999;1;_");
     return QString();
 }
 

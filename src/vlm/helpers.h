@@ -35,8 +35,9 @@ VLM_EXPORT QString WebURL();    // application server host ([Servidor] Host)
 VLM_EXPORT int WebPort();       // application server port ([Servidor] Porta)
 
 // Edit-mask picture of a code kind, in edit-mask syntax. Kind 0, the product-tree code
-// (PRODUTO.CDARVPROD): up to 20 characters, upper case, literals not kept, blank
-// placeholder. Any other kind: "" (no mask).
+// (PRODUTO.CDARVPROD, "GG.SS.FFF.IIII" as "01.01.001.0001"): digits with the dots kept in the
+// text, so that a fully typed code is the stored code; "_" marks the free positions. Any
+// other kind: "" (no mask).
 VLM_EXPORT QString DBPict(int kind);
 
 // Processing date of `branch` (FILIAL.DTPROCESSAMENTO) through dtmDBGeral; today when no
@@ -50,8 +51,10 @@ VLM_EXPORT void DeactiveShowAvi();
 
 // The list picker over the data set of `dataSource` (opened when closed): the user ticks rows;
 // on OK `list` becomes their `keyField` values in list form ("0001,0003", see vlm::listText);
-// on Cancel `list` is left as it was. `tickAll` true starts with every row ticked.
-// Returns true on OK.
+// on Cancel `list` is left as it was. Rows whose key is in the incoming list start ticked;
+// `tickAll` true starts with every row ticked. Keys of the incoming list that no row has are
+// dropped on OK; an empty data set is shown as "Nenhum registro" and OK then empties `list`.
+// Returns true on OK. The window is vlm::PickListDialog (pick_dialogs.h).
 VLM_EXPORT bool PesquisaLista(TDataSource* dataSource, const QString& keyField,
                               const QString& title, bool tickAll, QString& list);
 

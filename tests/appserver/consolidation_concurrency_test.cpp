@@ -79,8 +79,7 @@ struct RunLog {
 };
 
 // Each thread runs `runs` consolidations over random overlapping windows of the month.
-void runThreads(const ConsolidationDb& db, int threads, int runs, bool mixTakeAgain,
-                RunLog& log) {
+void runThreads(const ConsolidationDb& db, int threads, int runs, bool mixTakeAgain, RunLog& log) {
     std::vector<std::thread> pool;
     for (int t = 0; t < threads; ++t) {
         pool.emplace_back([&, t] {
@@ -93,7 +92,8 @@ void runThreads(const ConsolidationDb& db, int threads, int runs, bool mixTakeAg
                     std::string which = mixTakeAgain && rng() % 3 == 0 ? "T" : "N";
                     std::string branches = rng() % 2 == 0 ? "" : "0002,0003,0004,0005";
                     std::string n = appserver::runGetConsSoli(
-                        *conn, windowArguments(first, days, which, branches), "t" + std::to_string(t));
+                        *conn, windowArguments(first, days, which, branches),
+                        "t" + std::to_string(t));
                     if (!n.empty()) {
                         std::lock_guard lock(log.mutex);
                         log.numbers.push_back(n);
@@ -105,7 +105,8 @@ void runThreads(const ConsolidationDb& db, int threads, int runs, bool mixTakeAg
             }
         });
     }
-    for (auto& th : pool) th.join();
+    for (auto& th : pool)
+        th.join();
 }
 
 // Committed numbers are 1..n without gaps or repeats.
@@ -118,13 +119,13 @@ void expectGaplessNumbers(std::vector<std::string> numbers) {
     }
 }
 
-class ConsolidationConcurrency
-    : public ::testing::TestWithParam<std::tuple<DbKind, int>> {};
+class ConsolidationConcurrency : public ::testing::TestWithParam<std::tuple<DbKind, int>> {};
 
 TEST_P(ConsolidationConcurrency, TwoRunsNeverTakeTheSameLine) {
     auto [kind, threads] = GetParam();
     ConsolidationDb db(kind);
-    if (!db.available()) GTEST_SKIP() << "RQC_TEST_PG_URL not set";
+    if (!db.available())
+        GTEST_SKIP() << "RQC_TEST_PG_URL not set";
     auto conn = db.connect();
     loadLines(*conn);
 
@@ -157,7 +158,8 @@ TEST_P(ConsolidationConcurrency, TwoRunsNeverTakeTheSameLine) {
 TEST_P(ConsolidationConcurrency, RunsTakingLinesAgainKeepTheLatestMark) {
     auto [kind, threads] = GetParam();
     ConsolidationDb db(kind);
-    if (!db.available()) GTEST_SKIP() << "RQC_TEST_PG_URL not set";
+    if (!db.available())
+        GTEST_SKIP() << "RQC_TEST_PG_URL not set";
     auto conn = db.connect();
     loadLines(*conn);
 

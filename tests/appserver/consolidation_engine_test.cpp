@@ -18,10 +18,11 @@ using Args = std::vector<Argument>;
 using Quantities = std::map<std::string, double>;
 
 class ConsolidationEngine : public ::testing::TestWithParam<DbKind> {
-protected:
+  protected:
     void SetUp() override {
         m_db = std::make_unique<ConsolidationDb>(GetParam());
-        if (!m_db->available()) GTEST_SKIP() << "RQC_TEST_PG_URL not set";
+        if (!m_db->available())
+            GTEST_SKIP() << "RQC_TEST_PG_URL not set";
         m_conn = m_db->connect();
         loadSmallDataSet(*m_conn);
     }
@@ -54,41 +55,57 @@ TEST_P(ConsolidationEngine, EachArgumentChangesTheOutcome) {
              arg(a, 1).text = "0002";
              arg(a, 19).text = "S";
          },
-         {{"P1", 20}, {"P2", 5}, {"P3", 4}, {"P4", 4}}, "QTARREDONDA", {{"P1", 3}, {"P2", 0}}},
+         {{"P1", 20}, {"P2", 5}, {"P3", 4}, {"P4", 4}},
+         "QTARREDONDA",
+         {{"P1", 3}, {"P2", 0}}},
         {"2 buyer list", [](Args& a) { arg(a, 2).text = "COMP2"; }, {{"P2", 5}}},
-        {"2 buyer list of two", [](Args& a) { arg(a, 2).text = " COMP1 , COMP2 "; },
+        {"2 buyer list of two",
+         [](Args& a) { arg(a, 2).text = " COMP1 , COMP2 "; },
          {{"P1", 17}, {"P2", 5}, {"P3", 4}}},
         {"3 central branch", [](Args& a) { arg(a, 3).text = "0009"; }, {{"P1", 1000}}},
-        {"4 requesting-branch list", [](Args& a) { arg(a, 4).text = "0003"; },
+        {"4 requesting-branch list",
+         [](Args& a) { arg(a, 4).text = "0003"; },
          {{"P1", 7}, {"P4", 4}}},
         {"5 stock branch",
          [](Args& a) {
              arg(a, 10).text = "S";
              arg(a, 5).text = "0002";
          },
-         {{"P1", 12}, {"P2", 5}, {"P3", 4}, {"P4", 4}}, "QTESTOQUE", {{"P1", 5}, {"P2", 0}}},
-        {"6 first product code", [](Args& a) { arg(a, 6).text = "0102"; },
+         {{"P1", 12}, {"P2", 5}, {"P3", 4}, {"P4", 4}},
+         "QTESTOQUE",
+         {{"P1", 5}, {"P2", 0}}},
+        {"6 first product code",
+         [](Args& a) { arg(a, 6).text = "0102"; },
          {{"P2", 5}, {"P3", 4}, {"P4", 4}}},
-        {"7 last product code", [](Args& a) { arg(a, 7).text = "0102ZZZZZZZZZZZZZZZZ"; },
+        {"7 last product code",
+         [](Args& a) { arg(a, 7).text = "0102ZZZZZZZZZZZZZZZZ"; },
          {{"P1", 17}, {"P2", 5}}},
-        {"8 first delivery date", [](Args& a) { arg(a, 8) = date(2024, 3, 12); },
+        {"8 first delivery date",
+         [](Args& a) { arg(a, 8) = date(2024, 3, 12); },
          {{"P1", 7}, {"P4", 4}}},
-        {"9 last delivery date", [](Args& a) { arg(a, 9) = date(2024, 4, 30); },
+        {"9 last delivery date",
+         [](Args& a) { arg(a, 9) = date(2024, 4, 30); },
          {{"P1", 117}, {"P2", 5}, {"P3", 4}, {"P4", 4}}},
-        {"10 consider stock drops a product", [](Args& a) { arg(a, 10).text = "S"; },
-         {{"P1", 15}, {"P3", 4}, {"P4", 4}}, "QTESTOQUE", {{"P1", 2}}},
-        {"11 every line, consolidated or not", [](Args& a) { arg(a, 11).text = "T"; },
+        {"10 consider stock drops a product",
+         [](Args& a) { arg(a, 10).text = "S"; },
+         {{"P1", 15}, {"P3", 4}, {"P4", 4}},
+         "QTESTOQUE",
+         {{"P1", 2}}},
+        {"11 every line, consolidated or not",
+         [](Args& a) { arg(a, 11).text = "T"; },
          {{"P1", 23}, {"P2", 7}, {"P3", 4}, {"P4", 4}}},
-        {"12 origin product", [](Args& a) { arg(a, 12).text = "S"; },
+        {"12 origin product",
+         [](Args& a) { arg(a, 12).text = "S"; },
          {{"P1", 21}, {"P2", 5}, {"P4", 4}}},
         {"13 processing date picks the stock row",
          [](Args& a) {
              arg(a, 10).text = "S";
              arg(a, 13) = date(2024, 3, 6);
          },
-         {{"P1", 8}, {"P3", 4}, {"P4", 4}}, "QTESTOQUE", {{"P1", 9}}},
-        {"14 empty with an empty list matches nothing", [](Args& a) { arg(a, 14).text = ""; },
-         {}},
+         {{"P1", 8}, {"P3", 4}, {"P4", 4}},
+         "QTESTOQUE",
+         {{"P1", 9}}},
+        {"14 empty with an empty list matches nothing", [](Args& a) { arg(a, 14).text = ""; }, {}},
         {"14 and 15 request list",
          [](Args& a) {
              arg(a, 14).text = "";
@@ -102,14 +119,25 @@ TEST_P(ConsolidationEngine, EachArgumentChangesTheOutcome) {
          },
          {{"P1", 7}, {"P4", 4}}},
         {"15 ignored when 14 is T", [](Args& a) { arg(a, 15).text = "000300037"; }, kBaseline},
-        {"16 open consolidated requests", [](Args& a) { arg(a, 16).text = "S"; },
-         {{"P1", 11}, {"P2", 3}, {"P3", 4}, {"P4", 4}}, "QTCONSABERTA", {{"P1", 6}, {"P2", 2}}},
-        {"17 open AF", [](Args& a) { arg(a, 17).text = "S"; },
-         {{"P1", 11}, {"P2", 5}, {"P3", 4}, {"P4", 4}}, "QTAF", {{"P1", 6}, {"P2", 0}}},
-        {"18 safety limit", [](Args& a) { arg(a, 18).text = "S"; },
-         {{"P1", 17}, {"P2", 5}, {"P3", 4}, {"P4", 6.5}}, "QTLIMITESEG", {{"P4", 2.5}}},
-        {"19 OL rounding", [](Args& a) { arg(a, 19).text = "S"; },
-         {{"P1", 18}, {"P2", 5}, {"P3", 4}, {"P4", 5}}, "QTARREDONDA",
+        {"16 open consolidated requests",
+         [](Args& a) { arg(a, 16).text = "S"; },
+         {{"P1", 11}, {"P2", 3}, {"P3", 4}, {"P4", 4}},
+         "QTCONSABERTA",
+         {{"P1", 6}, {"P2", 2}}},
+        {"17 open AF",
+         [](Args& a) { arg(a, 17).text = "S"; },
+         {{"P1", 11}, {"P2", 5}, {"P3", 4}, {"P4", 4}},
+         "QTAF",
+         {{"P1", 6}, {"P2", 0}}},
+        {"18 safety limit",
+         [](Args& a) { arg(a, 18).text = "S"; },
+         {{"P1", 17}, {"P2", 5}, {"P3", 4}, {"P4", 6.5}},
+         "QTLIMITESEG",
+         {{"P4", 2.5}}},
+        {"19 OL rounding",
+         [](Args& a) { arg(a, 19).text = "S"; },
+         {{"P1", 18}, {"P2", 5}, {"P3", 4}, {"P4", 5}},
+         "QTARREDONDA",
          {{"P1", 1}, {"P2", 0}, {"P4", 1}}},
         {"19 OL branch is the stock branch with stock",
          [](Args& a) {
@@ -117,7 +145,9 @@ TEST_P(ConsolidationEngine, EachArgumentChangesTheOutcome) {
              arg(a, 5).text = "0002";
              arg(a, 19).text = "S";
          },
-         {{"P1", 15}, {"P2", 5}, {"P3", 4}, {"P4", 4}}, "QTARREDONDA", {{"P1", 3}}},
+         {{"P1", 15}, {"P2", 5}, {"P3", 4}, {"P4", 4}},
+         "QTARREDONDA",
+         {{"P1", 3}}},
     };
     const std::string before = snapshot(db());
     for (const auto& c : cases) {
@@ -165,14 +195,19 @@ TEST_P(ConsolidationEngine, WritesHeaderProductLinesLinksAndMarks) {
         " IDPARAMOL, IDSITUACAO, NMUSUARIO, DTGERACAO FROM CONSSOLI WHERE NRCONSSOLI = ?",
         {number});
     ASSERT_TRUE(h->next());
-    const char* expected[] = {"0001", "0001", "0001", "0000", "ZZZZZZZZZZZZZZZZZZZZ",
-                              "2024-03-01", "2024-03-31", "2024-03-05", "COMP1,COMP2", "", "",
-                              "N", "N", "N", "T", "N", "N", "S", "N", "A", "tester"};
-    for (int i = 0; i < 21; ++i) EXPECT_EQ(h->text(i), expected[i]) << "column " << i;
+    const char* expected[] = {
+        "0001",       "0001",       "0001",       "0000",        "ZZZZZZZZZZZZZZZZZZZZ",
+        "2024-03-01", "2024-03-31", "2024-03-05", "COMP1,COMP2", "",
+        "",           "N",          "N",          "N",           "T",
+        "N",          "N",          "S",          "N",           "A",
+        "tester"};
+    for (int i = 0; i < 21; ++i)
+        EXPECT_EQ(h->text(i), expected[i]) << "column " << i;
     EXPECT_FALSE(h->isNull(21));
 
     // R1 items 1..3 and R2 item 1; P4 has no buyer, so a buyer list leaves its lines out.
-    EXPECT_EQ(scalar(db(), "SELECT COUNT(*) FROM ITCONSSOLIORIG WHERE NRCONSSOLI = ?", {number}), 4);
+    EXPECT_EQ(scalar(db(), "SELECT COUNT(*) FROM ITCONSSOLIORIG WHERE NRCONSSOLI = ?", {number}),
+              4);
     EXPECT_EQ(scalar(db(), "SELECT COUNT(*) FROM ITSOLICMP WHERE NRCONSSOLI = ?", {number}), 4);
     EXPECT_EQ(consolidatedQuantities(db(), number), (Quantities{{"P1", 17}, {"P2", 5}, {"P3", 4}}));
     EXPECT_EQ(scalar(db(), "SELECT NRULTIMO FROM NUMERACAO WHERE CDSEQUENCIA = 'CONSSOLI'"), 101);
@@ -182,7 +217,11 @@ TEST_P(ConsolidationEngine, WritesHeaderProductLinesLinksAndMarks) {
 TEST_P(ConsolidationEngine, EmptyResultWritesNothing) {
     const std::pair<const char*, std::function<void(Args&)>> cases[] = {
         {"no line in the date range", [](Args& a) { arg(a, 8) = date(2030, 1, 1); }},
-        {"reversed product range", [](Args& a) { arg(a, 6).text = "0301"; arg(a, 7).text = "0101"; }},
+        {"reversed product range",
+         [](Args& a) {
+             arg(a, 6).text = "0301";
+             arg(a, 7).text = "0101";
+         }},
         {"every product drops below zero",
          [](Args& a) {
              arg(a, 4).text = "0002";
@@ -233,9 +272,7 @@ TEST_P(ConsolidationEngine, LineTakenAgainKeepsEveryLinkAndTheMarkNamesTheLatest
                      " AND NRSOLICMP = ? AND NRITEM = ?",
                      r1),
               2);
-    EXPECT_EQ(scalar(db(),
-                     "SELECT COUNT(*) FROM ITSOLICMP WHERE NRCONSSOLI = '0000000102'"),
-              8);
+    EXPECT_EQ(scalar(db(), "SELECT COUNT(*) FROM ITSOLICMP WHERE NRCONSSOLI = '0000000102'"), 8);
     EXPECT_EQ(scalar(db(), "SELECT COUNT(*) FROM ITCONSSOLIORIG WHERE NRCONSSOLI = '0000000077'"),
               2);
     EXPECT_EQ(consolidatedQuantities(db(), second),
@@ -298,9 +335,11 @@ TEST_P(ConsolidationEngine, BadArgumentsAreRefusedBeforeAnyWrite) {
         {"processing date out of range", [](Args& a) { arg(a, 13) = Argument::ofDate(-1e9); },
          "argument 13 (processing date)"},
         {"lower-case option", [](Args& a) { arg(a, 10).text = "s"; },
-         "argument 10 (consider-stock option): \"s\" is not a valid option; expected \"S\" or \"N\""},
+         "argument 10 (consider-stock option): \"s\" is not a valid option; expected \"S\" or "
+         "\"N\""},
         {"S for which-requests", [](Args& a) { arg(a, 11).text = "S"; },
-         "argument 11 (which-requests option): \"S\" is not a valid option; expected \"T\" or \"N\""},
+         "argument 11 (which-requests option): \"S\" is not a valid option; expected \"T\" or "
+         "\"N\""},
         {"N for all-requests", [](Args& a) { arg(a, 14).text = "N"; },
          "expected \"T\" or the empty text"},
         {"blank option", [](Args& a) { arg(a, 19).text = " "; },

@@ -13,7 +13,8 @@ using suitedb::Connection;
 ConsolidationDb::ConsolidationDb(DbKind kind) {
     if (kind == DbKind::Postgres) {
         m_pg = std::make_unique<PgDatabase>();
-        if (!m_pg->available()) return;
+        if (!m_pg->available())
+            return;
         m_target = m_pg->url();
     } else {
         m_target = m_dir.file("suite.db");
@@ -21,15 +22,21 @@ ConsolidationDb::ConsolidationDb(DbKind kind) {
     suitedb::applySchema(*connect());
 }
 
-bool ConsolidationDb::available() const { return !m_target.empty(); }
+bool ConsolidationDb::available() const {
+    return !m_target.empty();
+}
 
 std::unique_ptr<Connection> ConsolidationDb::connect() const {
     return Connection::open(m_target);
 }
 
-Argument date(int y, int m, int d) { return Argument::ofDate(protocol::dateFromYmd(y, m, d)); }
+Argument date(int y, int m, int d) {
+    return Argument::ofDate(protocol::dateFromYmd(y, m, d));
+}
 
-Argument& arg(std::vector<Argument>& args, int n) { return args.at(static_cast<std::size_t>(n - 1)); }
+Argument& arg(std::vector<Argument>& args, int n) {
+    return args.at(static_cast<std::size_t>(n - 1));
+}
 
 std::vector<Argument> baselineArguments() {
     return {
@@ -128,10 +135,11 @@ UPDATE NUMERACAO SET NRULTIMO = 100 WHERE CDSEQUENCIA = 'CONSSOLI';
 std::map<std::string, double> term(Connection& db, const std::string& number,
                                    const std::string& column) {
     std::map<std::string, double> out;
-    auto c = db.query("SELECT CDPRODUTO, " + column +
-                          " FROM ITCONSSOLI WHERE NRCONSSOLI = ? ORDER BY CDPRODUTO",
-                      {number});
-    while (c->next()) out[std::string(c->text(0))] = c->real(1);
+    auto c = db.query(
+        "SELECT CDPRODUTO, " + column + " FROM ITCONSSOLI WHERE NRCONSSOLI = ? ORDER BY CDPRODUTO",
+        {number});
+    while (c->next())
+        out[std::string(c->text(0))] = c->real(1);
     return out;
 }
 
@@ -141,9 +149,9 @@ std::map<std::string, double> consolidatedQuantities(Connection& db, const std::
 
 std::string snapshot(Connection& db) {
     static const char* const kTables[] = {
-        "FILIAL",    "OPERADOR",  "COMPRADOR", "PRODUTO",  "PARCMPSUP",
-        "SOLICMP",   "ITSOLICMP", "ESTOQUE",   "AUTFORN",  "LIMSEGFIL",
-        "PARAMOL",   "CONSSOLI",  "ITCONSSOLI", "ITCONSSOLIORIG", "NUMERACAO",
+        "FILIAL",  "OPERADOR",  "COMPRADOR",  "PRODUTO",        "PARCMPSUP",
+        "SOLICMP", "ITSOLICMP", "ESTOQUE",    "AUTFORN",        "LIMSEGFIL",
+        "PARAMOL", "CONSSOLI",  "ITCONSSOLI", "ITCONSSOLIORIG", "NUMERACAO",
     };
     std::string out;
     for (const char* t : kTables) {
@@ -159,7 +167,8 @@ std::string snapshot(Connection& db) {
         }
         std::sort(rows.begin(), rows.end());
         out += std::string(t) + " (" + std::to_string(rows.size()) + ")\n";
-        for (const auto& r : rows) out += "  " + r + "\n";
+        for (const auto& r : rows)
+            out += "  " + r + "\n";
     }
     return out;
 }
@@ -167,7 +176,8 @@ std::string snapshot(Connection& db) {
 std::int64_t scalar(Connection& db, const std::string& sql,
                     const std::vector<suitedb::Param>& params) {
     auto c = db.query(sql, params);
-    if (!c->next()) throw std::runtime_error("no row from " + sql);
+    if (!c->next())
+        throw std::runtime_error("no row from " + sql);
     return c->int64(0);
 }
 
@@ -208,7 +218,8 @@ std::string consistencyFaults(Connection& db) {
     std::string faults;
     for (const auto& [what, sql] : kChecks) {
         std::int64_t n = scalar(db, sql);
-        if (n != 0) faults += std::to_string(n) + " " + what + "; ";
+        if (n != 0)
+            faults += std::to_string(n) + " " + what + "; ";
     }
     return faults;
 }

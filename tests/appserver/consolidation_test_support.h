@@ -19,13 +19,13 @@ enum class DbKind { Sqlite, Postgres };
 // A fresh database with the schema applied, on a SQLite file or a throwaway PostgreSQL
 // database. available() is false when PostgreSQL is asked for but not configured.
 class ConsolidationDb {
-public:
+  public:
     explicit ConsolidationDb(DbKind kind);
     bool available() const;
     const std::string& target() const { return m_target; }
     std::unique_ptr<suitedb::Connection> connect() const;
 
-private:
+  private:
     TempDir m_dir;
     std::unique_ptr<PgDatabase> m_pg;
     std::string m_target;

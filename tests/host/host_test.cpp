@@ -144,8 +144,8 @@ TEST_F(Suite, MenuOpensTheScreenOnceInTheMdiArea) {
 
     QLibrary module(h.loader.libraryPath(*host::findScreenModule("RQC04100")));
     ASSERT_TRUE(module.load());
-    auto* created = static_cast<bool*>(module.resolve("boIdCriado"));
-    auto* form = static_cast<QWidget**>(module.resolve("frmConsolidaSolicita"));
+    auto* created = reinterpret_cast<bool*>(module.resolve("boIdCriado"));
+    auto* form = reinterpret_cast<QWidget**>(module.resolve("frmConsolidaSolicita"));
     ASSERT_NE(created, nullptr);
     ASSERT_NE(form, nullptr);
     EXPECT_TRUE(*created);

@@ -135,12 +135,6 @@ const QuerySpec& qryCompradorSpec() {
     return spec;
 }
 
-const std::vector<const QuerySpec*>& querySpecs() {
-    static const std::vector<const QuerySpec*> all = {&qryPesqFilialSpec(), &qryProdutoSpec(),
-                                                      &qryCompradorSpec(), &qryCentCompSpec()};
-    return all;
-}
-
 const ClientDataSetSpec& cdsSolicitacaoSpec() {
     static const ClientDataSetSpec spec = {
         QStringLiteral("cdsSolicitacao"),

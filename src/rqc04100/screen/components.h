@@ -49,8 +49,6 @@ RQC04100_EXPORT const QuerySpec& qryCentCompSpec();
 RQC04100_EXPORT const QuerySpec& qryPesqFilialSpec();
 RQC04100_EXPORT const QuerySpec& qryProdutoSpec();
 RQC04100_EXPORT const QuerySpec& qryCompradorSpec();
-// The four queries in declaration order.
-RQC04100_EXPORT const std::vector<const QuerySpec*>& querySpecs();
 
 RQC04100_EXPORT const ClientDataSetSpec& cdsSolicitacaoSpec();
 RQC04100_EXPORT const ClientDataSetSpec& cdsParaCmpSupSpec();

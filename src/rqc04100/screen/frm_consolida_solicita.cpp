@@ -79,6 +79,7 @@ TClientDataSet* makeClientDataSet(QObject* owner, const ClientDataSetSpec& spec)
 TfrmConsolidaSolicita::TfrmConsolidaSolicita(QWidget* parent) : TfrmRotiGeral(parent) {
     setObjectName(QStringLiteral("frmConsolidaSolicita"));
     msgPadrao->SetLines(catalogueLines());
+    SubstituteDesignFonts();
     createComponents();
 
     HandlerLookup lookup;
@@ -193,7 +194,8 @@ TfrmConsolidaSolicita::TfrmConsolidaSolicita(QWidget* parent) : TfrmRotiGeral(pa
 
 TfrmConsolidaSolicita::~TfrmConsolidaSolicita() {
     // The MDI frame goes with the form, also when creation failed before any close.
-    if (QMdiSubWindow* sub = subWindow()) sub->deleteLater();
+    if (QMdiSubWindow* sub = subWindow())
+        sub->deleteLater();
     if (frmConsolidaSolicita == this) {
         frmConsolidaSolicita = nullptr;
         boIdCriado = false;

@@ -1,7 +1,5 @@
 #include "screen/layout.h"
 
-#include <cstring>
-
 namespace rqc04100 {
 
 namespace {
@@ -17,15 +15,19 @@ constexpr const char* kSemFilial = "Não há filial cadastrada.";
 
 const FormSpec& formSpec() {
     static const FormSpec form = {
-        "Consolidação de Solicitação",
-        535,
-        350,
-        297,
-        221,
-        "SupHelp.hlp",
-        12800100,
-        "medCdFilial",
-        {{"OnCreate", "FormCreate"}, {"OnClose", "FormClose"}, {"OnActivate", "FormActivate"}}};
+        .caption = "Consolidação de Solicitação",
+        .font = FontKind::RegularSans11,
+        .clientWidth = 535,
+        .clientHeight = 350,
+        .left = 297,
+        .top = 221,
+        .helpFile = "SupHelp.hlp",
+        .helpContext = 12800100,
+        .activeControl = "medCdFilial",
+        .events = {{"OnCreate", "FormCreate"},
+                   {"OnClose", "FormClose"},
+                   {"OnActivate", "FormActivate"}},
+    };
     return form;
 }
 
@@ -152,14 +154,6 @@ const std::vector<ControlSpec>& layoutTable() {
     };
     // clang-format on
     return table;
-}
-
-const ControlSpec* findControlSpec(const char* name) {
-    for (const ControlSpec& spec : layoutTable()) {
-        if (std::strcmp(spec.name, name) == 0)
-            return &spec;
-    }
-    return nullptr;
 }
 
 const std::vector<const char*>& handlerNames() {

@@ -83,6 +83,7 @@ struct ControlSpec {
 // The form's own properties.
 struct FormSpec {
     const char* caption;
+    FontKind font;  // the form's font, which its controls inherit
     int clientWidth;
     int clientHeight;
     int left;
@@ -97,7 +98,6 @@ RQC04100_EXPORT const FormSpec& formSpec();
 // Rows in creation order: overrides of inherited controls first, then each parent before its
 // children, each parent's children by tab position, non-tab controls last.
 RQC04100_EXPORT const std::vector<ControlSpec>& layoutTable();
-RQC04100_EXPORT const ControlSpec* findControlSpec(const char* name);
 
 // Every handler name the layout may wire, whether built yet or not.
 RQC04100_EXPORT const std::vector<const char*>& handlerNames();

@@ -1,6 +1,7 @@
 #include "screen/layout_builder.h"
 
 #include <QFont>
+#include <QLayout>
 #include <QPalette>
 #include <algorithm>
 #include <map>
@@ -36,27 +37,15 @@ int toInt(const ControlSpec& row, const Detail& d) {
     return n;
 }
 
+// Every property of the returned font is set, so that nothing is inherited from the parent.
 QFont fontOf(FontKind kind, const QFont& formFont) {
-    QFont f(QStringLiteral("MS Sans Serif"));
-    switch (kind) {
-        case FontKind::Parent:
-        case FontKind::Form:
-            return formFont;
-        case FontKind::BoldSans11:
-            f.setPixelSize(11);
-            f.setBold(true);
-            break;
-        case FontKind::RegularSans11:
-            f.setPixelSize(11);
-            break;
-        case FontKind::RegularSans12:
-            f.setPixelSize(12);
-            break;
-        case FontKind::BoldSans12:
-            f.setPixelSize(12);
-            f.setBold(true);
-            break;
+    QFont f = formFont;
+    if (kind != FontKind::Parent && kind != FontKind::Form) {
+        f = QFont(QStringLiteral("MS Sans Serif"));
+        f.setPixelSize(kind == FontKind::RegularSans12 || kind == FontKind::BoldSans12 ? 12 : 11);
+        f.setBold(kind == FontKind::BoldSans11 || kind == FontKind::BoldSans12);
     }
+    f.setResolveMask(QFont::AllPropertiesResolved);
     return f;
 }
 
@@ -86,6 +75,7 @@ void LayoutBuilder::fail(const ControlSpec& row, const QString& what) const {
 BuiltLayout LayoutBuilder::build(const FormSpec& form, const std::vector<ControlSpec>& rows) {
     m_built = BuiltLayout{};
     m_form.SetCaption(utf8(form.caption));
+    m_form.setFont(fontOf(form.font, m_form.font()));
     m_form.SetClientSize(form.clientWidth, form.clientHeight, 480);
     m_form.setFixedSize(form.clientWidth, form.clientHeight);
     m_form.move(form.left, form.top);
@@ -204,11 +194,8 @@ void LayoutBuilder::applyCommon(const ControlSpec& row, QWidget* w) {
     }
 
     if (row.kind != ControlKind::Inherited) {
-        if (row.font == FontKind::Form) {
-            w->setFont(m_form.font());
-        } else if (row.font != FontKind::Parent) {
+        if (row.font != FontKind::Parent)
             w->setFont(fontOf(row.font, m_form.font()));
-        }
     }
     switch (row.colour) {
         case ColourKind::Default:
@@ -275,6 +262,11 @@ void LayoutBuilder::applyDetail(const ControlSpec& row, QWidget* w, const Detail
         if (g == nullptr)
             unknown();
         g->SetItems(value.split(QLatin1Char('\n')));
+        // The items share the box's small height under its caption.
+        if (QLayout* items = g->layout()) {
+            items->setContentsMargins(6, 0, 6, 2);
+            items->setSpacing(2);
+        }
     } else if (prop == QLatin1String("ItemIndex")) {
         auto* g = qobject_cast<TRadioGroup*>(w);
         if (g == nullptr)

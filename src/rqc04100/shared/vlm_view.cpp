@@ -1,6 +1,7 @@
 #include "shared/vlm_view.h"
 
 #include <QApplication>
+#include <QFont>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <stdexcept>
@@ -59,6 +60,18 @@ void ShowNormalInFront(TfrmRotiGeral* form) {
     form->showNormal();
     form->raise();
     form->activateWindow();
+}
+
+}  // namespace rqc04100
+
+namespace rqc04100 {
+
+void SubstituteDesignFonts() {
+    const QString design = QStringLiteral("MS Sans Serif");
+    if (!QFont::substitutes(design).isEmpty())
+        return;
+    QFont::insertSubstitutions(design, {QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
+                                        QStringLiteral("DejaVu Sans Condensed")});
 }
 
 }  // namespace rqc04100

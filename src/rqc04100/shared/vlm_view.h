@@ -36,3 +36,11 @@ namespace rqc04100 {
 void ShowNormalInFront(TfrmRotiGeral* form);
 
 }  // namespace rqc04100
+
+namespace rqc04100 {
+
+// The screen's fonts are named as designed ("MS Sans Serif"); this maps that name onto the
+// closest fonts found on Linux (metric-compatible sans faces first, then a condensed one), once.
+void SubstituteDesignFonts();
+
+}  // namespace rqc04100

@@ -1,0 +1,85 @@
+#pragma once
+// The pick windows over a data set: the list picker (a tick per row) and the single pick of
+// the search buttons. Both show the data set's visible fields under their labels, sized by
+// their display widths and drawn through their edit masks, and filter the rows as the user
+// types in the search box: a row stays when any shown column contains the typed text, case
+// and accents ignored. Rows are read from the data set through a model, so a window over
+// 100,000 rows opens and filters at once.
+//
+// Keys: Enter is OK, Esc is Cancel; Up, Down, Page Up and Page Down in the search box move
+// through the rows; in the list picker Space toggles the current row's tick.
+//
+// A visible field named IDMARCADO is the data set's own mark column: the list picker's tick
+// column stands for it and it gets no column of its own.
+
+#include <QDialog>
+#include <QString>
+#include <QStringList>
+#include <memory>
+
+#include "vlm_export.h"
+
+class QLineEdit;
+class QTableView;
+class TDataSet;
+
+namespace vlm {
+
+// Text folded for searching: lower case, accents dropped ("São Paulo" -> "sao paulo").
+VLM_EXPORT QString searchFold(const QString& text);
+
+class PickTable;
+
+// Ticking rows of `data` whose `keyField` values make the list. Rows whose key is among
+// listValues(list) start ticked (all rows with tickAll). OK gives the ticked rows' keys in
+// row order, each once, in list form (listText); an empty data set shows "Nenhum registro"
+// and OK then gives the empty list. Throws std::runtime_error when `keyField` is not a field
+// of `data` and std::invalid_argument when a shown field's edit mask is malformed.
+class VLM_EXPORT PickListDialog : public QDialog {
+    Q_OBJECT
+  public:
+    PickListDialog(TDataSet& data, const QString& keyField, const QString& title, bool tickAll,
+                   const QString& list, QWidget* parent = nullptr);
+    ~PickListDialog() override;
+
+    QString listText() const;  // the ticked rows' keys as the list text
+    int tickedCount() const;
+    int shownCount() const;               // rows left by the search
+    void setSearch(const QString& text);  // as if typed in the search box
+    bool ticked(int row) const;           // row of the data set
+    void setTicked(int row, bool on);     // row of the data set
+    void tickShown(bool on);              // "Marcar todos" (true) and "Limpar" (false)
+    QLineEdit* searchBox() const;
+    QTableView* table() const;
+
+  private:
+    void updateState();
+    std::unique_ptr<PickTable> m_table;
+    QLineEdit* m_search;
+    QTableView* m_view;
+    QStringList m_keys;  // trimmed key per data set row
+};
+
+// Picking one row of `data`, starting on its current row. pickedRow() is the data set row
+// of the current line (-1 when no row is shown); OK is only possible on a row.
+class VLM_EXPORT PickOneDialog : public QDialog {
+    Q_OBJECT
+  public:
+    PickOneDialog(TDataSet& data, const QString& title, QWidget* parent = nullptr);
+    ~PickOneDialog() override;
+
+    int pickedRow() const;
+    int shownCount() const;
+    void setSearch(const QString& text);
+    void setCurrentRow(int row);  // row of the data set; ignored when it is filtered out
+    QLineEdit* searchBox() const;
+    QTableView* table() const;
+
+  private:
+    void updateState();
+    std::unique_ptr<PickTable> m_table;
+    QLineEdit* m_search;
+    QTableView* m_view;
+};
+
+}  // namespace vlm
