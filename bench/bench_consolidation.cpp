@@ -10,6 +10,7 @@
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +20,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "appserver/consolidation_engine.h"
@@ -64,15 +66,41 @@ std::string withDatabase(const std::string& url, const std::string& db) {
 void resetPeakRss(pid_t pid) {
     std::ofstream("/proc/" + std::to_string(pid) + "/clear_refs") << "5";
 }
-double peakRssMiB(pid_t pid) {
+// A field of /proc/<pid>/status in MiB ("VmHWM": peak resident set since the last reset,
+// file-backed pages included; "RssAnon": anonymous memory now).
+double statusMiB(pid_t pid, const std::string& field) {
     std::ifstream in("/proc/" + std::to_string(pid) + "/status");
     std::string line;
     while (std::getline(in, line)) {
-        if (line.rfind("VmHWM:", 0) == 0)
-            return std::stod(line.substr(6)) / 1024.0;
+        if (line.rfind(field + ":", 0) == 0)
+            return std::stod(line.substr(field.size() + 1)) / 1024.0;
     }
     return 0;
 }
+
+// Samples a process's anonymous memory every few milliseconds while it lives.
+class AnonSampler {
+  public:
+    explicit AnonSampler(pid_t pid)
+        : m_thread([this, pid] {
+              while (!m_stop.load()) {
+                  m_peak = std::max(m_peak.load(), statusMiB(pid, "RssAnon"));
+                  std::this_thread::sleep_for(std::chrono::milliseconds(5));
+              }
+          }) {}
+    ~AnonSampler() { stop(); }
+    double stop() {
+        m_stop = true;
+        if (m_thread.joinable())
+            m_thread.join();
+        return m_peak;
+    }
+
+  private:
+    std::atomic<bool> m_stop{false};
+    std::atomic<double> m_peak{0};
+    std::thread m_thread;
+};
 
 // --- Data sets ---------------------------------------------------------------------------
 
@@ -273,6 +301,7 @@ void runConsolidation(benchmark::State& state, DataSet& set, Method method, std:
     Window w = set.window(target);
     std::int64_t linked = 0;
     double peak = 0;
+    double peakAnon = 0;
     for (auto _ : state) {
         std::string target = set.restore();
         std::unique_ptr<rqc::test::ServerProcess> server;
@@ -292,6 +321,7 @@ void runConsolidation(benchmark::State& state, DataSet& set, Method method, std:
             db = sdb::Connection::open(target);
         }
         resetPeakRss(measured);
+        AnonSampler sampler(measured);
 
         auto started = std::chrono::steady_clock::now();
         std::string number;
@@ -315,7 +345,8 @@ void runConsolidation(benchmark::State& state, DataSet& set, Method method, std:
         double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         state.SetIterationTime(seconds);
-        peak = std::max(peak, peakRssMiB(measured));
+        peak = std::max(peak, statusMiB(measured, "VmHWM"));
+        peakAnon = std::max(peakAnon, sampler.stop());
 
         auto check = sdb::Connection::open(target);
         auto c = check->query("SELECT COUNT(*) FROM ITCONSSOLIORIG WHERE NRCONSSOLI = ?", {number});
@@ -326,6 +357,7 @@ void runConsolidation(benchmark::State& state, DataSet& set, Method method, std:
     state.counters["lines_per_s"] = benchmark::Counter(
         static_cast<double>(linked), benchmark::Counter::kIsIterationInvariantRate);
     state.counters["peak_rss_MiB"] = peak;
+    state.counters["peak_anon_MiB"] = peakAnon;
 }
 
 }  // namespace

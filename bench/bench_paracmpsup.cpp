@@ -1,9 +1,11 @@
 // GetParaCmpSup round trips through rqc-appserver against the floor of a raw blocking TCP echo
 // of 32 bytes, both on loopback in the same run: median round trip on one warm connection,
 // and calls per second with concurrent clients.
-//   bench_paracmpsup [--calls N] [--seconds S] [--clients C]
+//   bench_paracmpsup [--calls N] [--seconds S] [--clients C] [--server-threads T]
 
 #include <asio.hpp>
+
+#include <sys/resource.h>
 
 #include <atomic>
 #include <cstdio>
@@ -71,6 +73,7 @@ class EchoServer {
         ::waitpid(m_pid, &status, 0);
     }
     std::uint16_t port() const { return m_port; }
+    pid_t pid() const { return m_pid; }
 
   private:
     pid_t m_pid = -1;
@@ -117,8 +120,21 @@ bench::Spread latency(Client& client, int calls) {
 }
 
 // Calls per second with `clients` threads, each on its own connection, for `seconds`.
+struct Rate {
+    double perSecond = 0;
+    double clientCpuUs = 0;  // CPU per call of this process (the clients)
+    double serverCpuUs = 0;  // CPU per call of the server process
+};
+
+double selfCpuMs() {
+    rusage u{};
+    ::getrusage(RUSAGE_SELF, &u);
+    return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e3 +
+           (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e3;
+}
+
 template <class MakeClient>
-double throughput(MakeClient make, int clients, double seconds) {
+Rate throughput(MakeClient make, int clients, double seconds, pid_t server) {
     std::atomic<bool> go{false}, stop{false};
     std::atomic<long> total{0};
     std::atomic<int> ready{0};
@@ -141,6 +157,7 @@ double throughput(MakeClient make, int clients, double seconds) {
     while (ready < clients)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     const auto start = std::chrono::steady_clock::now();
+    const double self0 = selfCpuMs(), server0 = bench::processCpuMs(server);
     go = true;
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
     stop = true;
@@ -148,7 +165,9 @@ double throughput(MakeClient make, int clients, double seconds) {
         t.join();
     const double elapsed =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    return total / elapsed;
+    const double calls = static_cast<double>(total);
+    return {calls / elapsed, (selfCpuMs() - self0) * 1e3 / calls,
+            (bench::processCpuMs(server) - server0) * 1e3 / calls};
 }
 
 struct ServerClient {
@@ -195,13 +214,18 @@ struct RawServerClient {
 int main(int argc, char** argv) {
     int calls = 20000, clients = 32;
     double seconds = 3;
+    std::string serverThreads;
     for (int i = 1; i + 1 < argc; i += 2) {
-        if (!std::strcmp(argv[i], "--calls"))
+        const std::string option = argv[i];
+        if (option == "--calls") {
             calls = std::atoi(argv[i + 1]);
-        if (!std::strcmp(argv[i], "--seconds"))
+        } else if (option == "--seconds") {
             seconds = std::atof(argv[i + 1]);
-        if (!std::strcmp(argv[i], "--clients"))
+        } else if (option == "--clients") {
             clients = std::atoi(argv[i + 1]);
+        } else if (option == "--server-threads") {
+            serverThreads = argv[i + 1];
+        }
     }
     EchoServer echo;  // forked before any thread exists
 
@@ -216,35 +240,38 @@ int main(int argc, char** argv) {
 
     std::printf("loopback, %d sequential calls for latency, %d clients for %.1f s for throughput\n",
                 calls, clients, seconds);
-    std::printf("%-34s %10s %10s %12s\n", "", "median us", "p99 us", "calls/s");
-    auto report = [](const char* what, bench::Spread s, double perSecond) {
-        std::printf("%-34s %10.1f %10.1f %12.0f\n", what, s.median, s.p99, perSecond);
+    std::printf("%-34s %9s %9s %9s %13s %13s\n", "", "median us", "p99 us", "calls/s",
+                "client CPU us", "server CPU us");
+    auto report = [](const std::string& what, bench::Spread s, Rate r) {
+        std::printf("%-34s %9.1f %9.1f %9.0f %13.1f %13.1f\n", what.c_str(), s.median, s.p99,
+                    r.perSecond, r.clientCpuUs, r.serverCpuUs);
         std::fflush(stdout);
     };
 
     EchoClient echoClient(echo.port());
     const bench::Spread echoLatency = latency(echoClient, calls);
-    const double echoRate =
-        throughput([&] { return std::make_unique<EchoClient>(echo.port()); }, clients, seconds);
+    const Rate echoRate = throughput([&] { return std::make_unique<EchoClient>(echo.port()); },
+                                     clients, seconds, echo.pid());
     report("floor: blocking asio echo 32 B", echoLatency, echoRate);
 
     for (const char* level : {"info", "warn"}) {
-        bench::AppServer server(db, dir, {"--log-level", level});
+        std::vector<std::string> extra = {"--log-level", level};
+        if (!serverThreads.empty())
+            extra.insert(extra.end(), {"--threads", serverThreads});
+        bench::AppServer server(db, dir, extra);
         ServerClient one(server.port());
         const bench::Spread s = latency(one, calls);
-        const double rate = throughput(
-            [&] { return std::make_unique<ServerClient>(server.port()); }, clients, seconds);
-        const std::string what = std::string("GetParaCmpSup, log level ") + level;
-        report(what.c_str(), s, rate);
-        std::printf("%-34s %10.2fx %21.2fx\n", "  ratio to the floor",
-                    s.median / echoLatency.median, echoRate / rate);
-        if (std::string(level) == "info") {
-            RawServerClient raw(server.port());
-            const bench::Spread r = latency(raw, calls);
-            const double rawRate = throughput(
-                [&] { return std::make_unique<RawServerClient>(server.port()); }, clients, seconds);
-            report("  same, minimal blocking client", r, rawRate);
-        }
+        const Rate rate = throughput([&] { return std::make_unique<ServerClient>(server.port()); },
+                                     clients, seconds, server.pid());
+        report(std::string("GetParaCmpSup, log level ") + level, s, rate);
+        std::printf("%-34s %8.2fx %19.2fx\n", "  ratio to the floor", s.median / echoLatency.median,
+                    echoRate.perSecond / rate.perSecond);
+        RawServerClient raw(server.port());
+        const bench::Spread r = latency(raw, calls);
+        const Rate rawRate =
+            throughput([&] { return std::make_unique<RawServerClient>(server.port()); }, clients,
+                       seconds, server.pid());
+        report("  same, minimal blocking client", r, rawRate);
     }
     std::filesystem::remove_all(dir);
     return 0;

@@ -310,9 +310,42 @@ void insertHeader(suitedb::Connection& db, const ConsSoliArguments& a, const std
          truncateUtf8(user, kUserNameLength)});
 }
 
+// SQLite: keeps the run's work tables in the temporary file store, whose page cache is
+// bounded, even on a connection that keeps temporary data in memory; restores the setting.
+class TempStoreOnDisk {
+  public:
+    explicit TempStoreOnDisk(suitedb::Connection& db) : m_db(db) {
+        if (db.engine() != Engine::Sqlite)
+            return;
+        {
+            auto c = db.query("PRAGMA temp_store");
+            m_inMemory = c->next() && c->int64(0) == kTempStoreMemory;
+        }
+        if (m_inMemory)
+            db.exec("PRAGMA temp_store = FILE");
+    }
+    ~TempStoreOnDisk() {
+        if (!m_inMemory)
+            return;
+        try {
+            m_db.exec("PRAGMA temp_store = MEMORY");
+        } catch (...) {
+            // The connection keeps file storage for temporary data; only speed differs.
+        }
+    }
+    TempStoreOnDisk(const TempStoreOnDisk&) = delete;
+    TempStoreOnDisk& operator=(const TempStoreOnDisk&) = delete;
+
+  private:
+    static constexpr std::int64_t kTempStoreMemory = 2;
+    suitedb::Connection& m_db;
+    bool m_inMemory = false;
+};
+
 std::string consolidate(suitedb::Connection& db, const ConsSoliArguments& a,
                         const std::string& user) {
     Dialect d(db.engine());
+    TempStoreOnDisk tempStore(db);
     suitedb::Transaction tx(db);
     if (d.pg() && !a.onlyNeverTaken()) {
         db.query("SELECT pg_advisory_xact_lock(" + std::to_string(kAdvisoryLockClass) +

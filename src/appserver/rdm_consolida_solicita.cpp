@@ -1,5 +1,6 @@
 #include "rdm_consolida_solicita.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -64,22 +65,18 @@ std::string jsonArray(const std::vector<std::string>& items) {
 
 const char* const kSolicitacaoSqlite =
     "SELECT CDFILSOLI, CDFILLANCA, NRSOLICMP FROM SOLICMP"
-    " WHERE DTENTREGA >= ? AND DTENTREGA < ?"
-    " ORDER BY CDFILSOLI, CDFILLANCA, NRSOLICMP";
+    " WHERE DTENTREGA >= ? AND DTENTREGA < ?";
 const char* const kSolicitacaoListSqlite =
     "SELECT CDFILSOLI, CDFILLANCA, NRSOLICMP FROM SOLICMP"
     " WHERE DTENTREGA >= ? AND DTENTREGA < ?"
-    " AND CDFILSOLI IN (SELECT value FROM json_each(?))"
-    " ORDER BY CDFILSOLI, CDFILLANCA, NRSOLICMP";
+    " AND CDFILSOLI IN (SELECT value FROM json_each(?))";
 const char* const kSolicitacaoPostgres =
     "SELECT CDFILSOLI, CDFILLANCA, NRSOLICMP FROM SOLICMP"
-    " WHERE DTENTREGA >= CAST(? AS DATE) AND DTENTREGA < CAST(? AS DATE)"
-    " ORDER BY CDFILSOLI COLLATE \"C\", CDFILLANCA COLLATE \"C\", NRSOLICMP COLLATE \"C\"";
+    " WHERE DTENTREGA >= CAST(? AS DATE) AND DTENTREGA < CAST(? AS DATE)";
 const char* const kSolicitacaoListPostgres =
     "SELECT CDFILSOLI, CDFILLANCA, NRSOLICMP FROM SOLICMP"
     " WHERE DTENTREGA >= CAST(? AS DATE) AND DTENTREGA < CAST(? AS DATE)"
-    " AND CDFILSOLI = ANY(string_to_array(CAST(? AS TEXT), ','))"
-    " ORDER BY CDFILSOLI COLLATE \"C\", CDFILLANCA COLLATE \"C\", NRSOLICMP COLLATE \"C\"";
+    " AND CDFILSOLI = ANY(string_to_array(CAST(? AS TEXT), ','))";
 
 const std::vector<std::uint8_t> kParaCmpSupKinds = {protocol::kTextByRef};
 const std::vector<std::uint8_t> kSolicitacaoKinds = {protocol::kDate, protocol::kDate,
@@ -140,20 +137,43 @@ DataPacket getSolicitacao(suitedb::Connection& db, const std::vector<Argument>& 
         rows = db.query(pg ? kSolicitacaoListPostgres : kSolicitacaoListSqlite,
                         {from, pastTo, pg ? joinCodeList(branches) : jsonArray(branches)});
     }
-    std::string key;
+    // Rows are gathered in one buffer and ordered here, by the bytes of CHAVE: cheaper than a
+    // sort in the database, and independent of the database's collation.
+    struct Row {
+        std::size_t at;  // CHAVE, then CDFILSOLI, CDFILLANCA, NRSOLICMP, in `text`
+        std::uint32_t key, soli, lanca, nr;
+    };
+    std::string text;
+    std::vector<Row> found;
     while (rows->next()) {
         const std::string_view soli = rows->text(0);
         const std::string_view lanca = rows->text(1);
         const std::string_view nr = rows->text(2);
-        key.clear();
-        appendPadded(key, soli, kBranchWidth);
-        appendPadded(key, lanca, kBranchWidth);
-        appendPadded(key, nr, kRequestWidth);
+        Row row{text.size(), 0, static_cast<std::uint32_t>(soli.size()),
+                static_cast<std::uint32_t>(lanca.size()), static_cast<std::uint32_t>(nr.size())};
+        appendPadded(text, soli, kBranchWidth);
+        appendPadded(text, lanca, kBranchWidth);
+        appendPadded(text, nr, kRequestWidth);
+        row.key = static_cast<std::uint32_t>(text.size() - row.at);
+        text += soli;
+        text += lanca;
+        text += nr;
+        found.push_back(row);
+    }
+    auto view = [&text](std::size_t at, std::size_t n) {
+        return std::string_view(text).substr(at, n);
+    };
+    std::sort(found.begin(), found.end(), [&view](const Row& a, const Row& b) {
+        return view(a.at, a.key) < view(b.at, b.key);
+    });
+    packet.reserveRows(found.size());
+    for (const Row& r : found) {
+        std::size_t at = r.at;
         packet.append(std::string("N"));
-        packet.append(key);
-        packet.append(std::string(soli));
-        packet.append(std::string(lanca));
-        packet.append(std::string(nr));
+        for (std::size_t n : {r.key, r.soli, r.lanca, r.nr}) {
+            packet.append(std::string(view(at, n)));
+            at += n;
+        }
     }
     return packet;
 }

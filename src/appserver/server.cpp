@@ -112,10 +112,10 @@ void Server::run() {
     });
     s.listener.start();
     std::vector<std::thread> threads;
-    for (std::size_t i = 1; i < s.contexts.size(); ++i) {
-        threads.emplace_back([&s, i] { s.work(*s.contexts[i]); });
+    for (auto& io : s.contexts) {
+        threads.emplace_back([&s, &io] { s.work(*io); });
     }
-    s.work(*s.contexts.front());
+    s.control.run();
     for (auto& t : threads)
         t.join();
 }

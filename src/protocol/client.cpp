@@ -1,7 +1,13 @@
 #include "client.h"
 
+#include <sys/socket.h>
+#include <sys/time.h>
+
+#include <algorithm>
 #include <array>
 #include <asio.hpp>
+#include <cerrno>
+#include <cstring>
 
 namespace rqc::protocol {
 
@@ -9,6 +15,10 @@ struct Client::Impl {
     asio::io_context io;
     asio::ip::tcp::socket socket{io};
     std::string endpoint;  // "host:port" for messages
+    // Bytes received but not consumed yet: a small answer arrives with one recv.
+    std::vector<std::byte> inbox = std::vector<std::byte>(64 * 1024);
+    std::size_t inStart = 0;
+    std::size_t inEnd = 0;
 
     // Runs the io_context until the started operation completes or the timeout passes;
     // on timeout the socket is closed and the aborted operation drained.
@@ -25,29 +35,96 @@ struct Client::Impl {
         }
     }
 
-    void fail(const std::string& what, const std::error_code& ec) {
+    [[noreturn]] void fail(const std::string& what, int err) {
         std::error_code ignored;
         socket.close(ignored);
-        throw TransportError(what + " " + endpoint + ": " + ec.message());
+        if (err == EAGAIN || err == EWOULDBLOCK) {
+            throw TransportError("timed out " + what + " " + endpoint);
+        }
+        throw TransportError("failed " + what + " " + endpoint + ": " +
+                             std::error_code(err, std::generic_category()).message());
     }
 
-    void readExact(void* data, std::size_t n, std::chrono::milliseconds timeout, const char* what) {
-        bool done = false;
-        std::error_code result;
-        asio::async_read(socket, asio::buffer(data, n),
-                         [&](const std::error_code& ec, std::size_t) {
-                             result = ec;
-                             done = true;
-                         });
-        runFor(timeout, done);
-        if (result == asio::error::eof) {
-            std::error_code ignored;
-            socket.close(ignored);
-            throw TransportError(std::string("connection closed by ") + endpoint + " while " +
-                                 what);
+    // Exchanges use the blocking socket directly (one send, usually one recv per call) with
+    // kernel timeouts; asio is used only to connect with a timeout.
+    void setBlockingWithTimeout(std::chrono::milliseconds timeout) {
+        std::error_code ec;
+        socket.native_non_blocking(false, ec);
+        timeval tv{};
+        tv.tv_sec = static_cast<time_t>(timeout.count() / 1000);
+        tv.tv_usec = static_cast<suseconds_t>((timeout.count() % 1000) * 1000);
+        ::setsockopt(socket.native_handle(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+        ::setsockopt(socket.native_handle(), SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+    }
+
+    void sendAll(const std::vector<std::byte>& header, const std::vector<std::byte>& body) {
+        iovec parts[2] = {{const_cast<std::byte*>(header.data()), header.size()},
+                          {const_cast<std::byte*>(body.data()), body.size()}};
+        iovec* iov = parts;
+        int count = 2;
+        while (count > 0) {
+            msghdr msg{};
+            msg.msg_iov = iov;
+            msg.msg_iovlen = static_cast<std::size_t>(count);
+            ssize_t n = ::sendmsg(socket.native_handle(), &msg, MSG_NOSIGNAL);
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                fail("sending to", errno);
+            }
+            auto left = static_cast<std::size_t>(n);
+            while (count > 0 && left >= iov->iov_len) {
+                left -= iov->iov_len;
+                ++iov;
+                --count;
+            }
+            if (count > 0) {
+                iov->iov_base = static_cast<char*>(iov->iov_base) + left;
+                iov->iov_len -= left;
+            }
         }
-        if (result)
-            fail(std::string("failed ") + what + " from", result);
+    }
+
+    // Reads up to n bytes straight into dst (when dst is null, into the inbox).
+    std::size_t receive(void* dst, std::size_t n, const char* what) {
+        while (true) {
+            ssize_t got = ::recv(socket.native_handle(), dst, n, 0);
+            if (got > 0) return static_cast<std::size_t>(got);
+            if (got == 0) {
+                std::error_code ignored;
+                socket.close(ignored);
+                throw TransportError(std::string("connection closed by ") + endpoint +
+                                     " while " + what);
+            }
+            if (errno == EINTR) continue;
+            fail(what + std::string(" from"), errno);
+        }
+    }
+
+    void readExact(void* data, std::size_t n, const char* what) {
+        auto* out = static_cast<std::byte*>(data);
+        std::size_t buffered = std::min(n, inEnd - inStart);
+        std::memcpy(out, inbox.data() + inStart, buffered);
+        inStart += buffered;
+        out += buffered;
+        n -= buffered;
+        if (n >= inbox.size()) {
+            // Large bodies go straight to their destination.
+            while (n > 0) {
+                std::size_t got = receive(out, n, what);
+                out += got;
+                n -= got;
+            }
+            return;
+        }
+        while (n > 0) {
+            inStart = 0;
+            inEnd = receive(inbox.data(), inbox.size(), what);
+            std::size_t take = std::min(n, inEnd);
+            std::memcpy(out, inbox.data(), take);
+            inStart = take;
+            out += take;
+            n -= take;
+        }
     }
 };
 
@@ -87,6 +164,8 @@ void Client::connect(const std::string& host, std::uint16_t port,
         throw TransportError("cannot connect to " + s.endpoint + ": " + result.message());
     }
     s.socket.set_option(asio::ip::tcp::no_delay(true), ec);
+    s.setBlockingWithTimeout(m_ioTimeout);
+    s.inStart = s.inEnd = 0;
 }
 
 void Client::close() noexcept {
@@ -95,6 +174,12 @@ void Client::close() noexcept {
     std::error_code ignored;
     m_impl->socket.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
     m_impl->socket.close(ignored);
+    m_impl->inStart = m_impl->inEnd = 0;
+}
+
+void Client::setIoTimeout(std::chrono::milliseconds timeout) {
+    m_ioTimeout = timeout;
+    if (isOpen()) m_impl->setBlockingWithTimeout(timeout);
 }
 
 bool Client::isOpen() const noexcept {
@@ -120,19 +205,10 @@ CallResult Client::call(const CallRequest& request) {
     std::vector<std::byte> header;
     appendFrameHeader(header, static_cast<std::uint32_t>(body.size()));
 
-    bool done = false;
-    std::error_code result;
-    const std::array<asio::const_buffer, 2> frame{asio::buffer(header), asio::buffer(body)};
-    asio::async_write(s.socket, frame, [&](const std::error_code& ec, std::size_t) {
-        result = ec;
-        done = true;
-    });
-    s.runFor(m_ioTimeout, done);
-    if (result)
-        s.fail("failed sending to", result);
+    s.sendAll(header, body);
 
     std::array<std::byte, kFrameHeaderSize> head{};
-    s.readExact(head.data(), head.size(), m_ioTimeout, "reading the answer");
+    s.readExact(head.data(), head.size(), "reading the answer");
     const std::uint32_t length = frameLength(head);
     if (length > m_maxFrame) {
         close();
@@ -141,7 +217,7 @@ CallResult Client::call(const CallRequest& request) {
     }
     std::vector<std::byte> answer(length);
     if (length > 0)
-        s.readExact(answer.data(), length, m_ioTimeout, "reading the answer");
+        s.readExact(answer.data(), length, "reading the answer");
     try {
         return decodeResult(answer);
     } catch (const DecodeError& e) {

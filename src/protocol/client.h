@@ -37,7 +37,8 @@ class Client {
     void setMaxFrame(std::uint32_t bytes) { m_maxFrame = bytes; }
     // Bound on sending a call and on waiting for its answer; past it the call throws
     // TransportError and the connection is closed.
-    void setIoTimeout(std::chrono::milliseconds timeout) { m_ioTimeout = timeout; }
+    // Limit for each send and receive of a call; applies at once to an open connection.
+    void setIoTimeout(std::chrono::milliseconds timeout);
 
   private:
     struct Impl;

@@ -150,11 +150,11 @@ QString EditMask::format(const QString& stored) const {
         if (positions[i].kind.isNull() && stored[i] != positions[i].literal)
             laidOut = false;
     }
-    int slots = 0;
+    int free = 0;
     for (const Slot& s : positions)
-        slots += s.kind.isNull() ? 0 : 1;
+        free += s.kind.isNull() ? 0 : 1;
     QString out;
-    if (laidOut || stored.size() > slots) {
+    if (laidOut || stored.size() > free) {
         for (int i = 0; i < stored.size(); ++i)
             out += cased(i, stored[i]);
         return out;

@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
+#include <QPointer>
 #include <QPushButton>
 #include <QSet>
 #include <QSortFilterProxyModel>
@@ -70,8 +71,10 @@ class DataSetModel final : public QAbstractTableModel {
                 if (ticks && f->FieldName.compare(kMarkField, Qt::CaseInsensitive) == 0)
                     continue;
                 Column c{f->index(), f->label(), EditMask::parse(f->EditMask), 0};
-                c.chars = f->DisplayWidth > 0 ? f->DisplayWidth : f->Size;
-                c.chars = qBound(2, qMax(c.chars, c.mask.maxLength()), 40);
+                c.chars = f->DisplayWidth > 0      ? f->DisplayWidth
+                          : c.mask.maxLength() > 0 ? c.mask.maxLength()
+                                                   : f->Size;
+                c.chars = qBound(2, c.chars, 40);
                 m_columns.push_back(std::move(c));
             }
         }
@@ -209,7 +212,9 @@ class SearchProxy final : public QSortFilterProxyModel {
         if (needle == m_needle)
             return;
         m_needle = needle;
-        invalidateFilter();
+        // A new layout rather than row removals: removing thousands of scattered rows one
+        // range at a time is far slower for the view.
+        invalidate();
     }
     bool searching() const { return !m_needle.isEmpty(); }
 
@@ -296,21 +301,24 @@ class PickTable {
         pal.setColor(QPalette::WindowText, pal.color(QPalette::Disabled, QPalette::WindowText));
         empty->setPalette(pal);
         empty->hide();
-        auto* tap = new EventTap(view, [this](QObject* watched, QEvent* e) {
-            if (watched == view->viewport() && e->type() == QEvent::Resize)
-                empty->setGeometry(view->viewport()->rect());
-            if (watched == search && e->type() == QEvent::KeyPress) {
+        QWidget* viewport = view->viewport();
+        viewport->installEventFilter(new EventTap(
+            viewport, [viewport, label = QPointer<QLabel>(empty)](QObject*, QEvent* e) {
+                if (e->type() == QEvent::Resize && label != nullptr)
+                    label->setGeometry(viewport->rect());
+                return false;
+            }));
+        search->installEventFilter(
+            new EventTap(search, [table = QPointer<QTableView>(view)](QObject*, QEvent* e) {
+                if (e->type() != QEvent::KeyPress || table == nullptr)
+                    return false;
                 auto* ke = static_cast<QKeyEvent*>(e);
-                if (isNavigationKey(ke->key()) && ke->modifiers() == Qt::NoModifier) {
-                    QKeyEvent copy(ke->type(), ke->key(), ke->modifiers());
-                    QCoreApplication::sendEvent(view, &copy);
-                    return true;
-                }
-            }
-            return false;
-        });
-        view->viewport()->installEventFilter(tap);
-        search->installEventFilter(tap);
+                if (!isNavigationKey(ke->key()) || ke->modifiers() != Qt::NoModifier)
+                    return false;
+                QKeyEvent copy(ke->type(), ke->key(), ke->modifiers());
+                QCoreApplication::sendEvent(table, &copy);
+                return true;
+            }));
 
         status = new QLabel(dlg);
         status->setObjectName("status");
@@ -460,7 +468,7 @@ PickListDialog::PickListDialog(TDataSet& data, const QString& keyField, const QS
         setTicked(row, !ticked(row));
     });
     connect(m_table->model, &QAbstractItemModel::dataChanged, this, [this] { updateState(); });
-    auto* space = new EventTap(this, [this](QObject*, QEvent* e) {
+    auto* space = new EventTap(m_view, [this](QObject*, QEvent* e) {
         if (e->type() != QEvent::KeyPress)
             return false;
         auto* ke = static_cast<QKeyEvent*>(e);

@@ -148,7 +148,9 @@ bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limi
 // Runs the server binary to completion with the given arguments; returns exit status and
 // everything it printed.
 std::pair<int, std::string> runServer(const std::string& args) {
-    const std::string command = test::ServerProcess::binary("rqc-appserver") + " " + args + " 2>&1";
+    // A server that wrongly starts is stopped by `timeout` after 20 s instead of hanging the test.
+    const std::string command =
+        "timeout 20 " + test::ServerProcess::binary("rqc-appserver") + " " + args + " 2>&1";
     FILE* p = ::popen(command.c_str(), "r");
     std::string out;
     char buf[512];

@@ -369,6 +369,19 @@ TEST_P(ConsolidationEngine, BadArgumentsAreRefusedBeforeAnyWrite) {
     EXPECT_EQ(snapshot(db()), before);
 }
 
+TEST_P(ConsolidationEngine, RunsOnAConnectionKeepingTemporaryDataInMemoryAndLeavesItSo) {
+    if (GetParam() != DbKind::Sqlite)
+        GTEST_SKIP() << "a SQLite setting";
+    db().exec("PRAGMA temp_store = MEMORY");
+    EXPECT_EQ(consolidatedQuantities(db(), run(baselineArguments())), kBaseline);
+    EXPECT_EQ(scalar(db(), "PRAGMA temp_store"), 2);
+    Args again = baselineArguments();
+    arg(again, 11).text = "T";
+    EXPECT_EQ(run(again), "0000000102");
+    EXPECT_EQ(scalar(db(), "PRAGMA temp_store"), 2);
+    EXPECT_EQ(consistencyFaults(db()), "");
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines, ConsolidationEngine,
                          ::testing::Values(DbKind::Sqlite, DbKind::Postgres), dbName);
 

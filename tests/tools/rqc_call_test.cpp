@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <asio.hpp>
 #include <filesystem>
 #include <fstream>
@@ -12,6 +13,10 @@
 #include "protocol/protocol.h"
 #include "protocol/recording_peer.h"
 #include "server_process.h"
+#include "suitedb/connection.h"
+#include "suitedb/dates.h"
+#include "suitedb/demo_data.h"
+#include "suitedb/schema.h"
 #include "temp_dir.h"
 
 using namespace rqc::protocol;
@@ -175,15 +180,21 @@ TEST(RqcCall, RealServerAnswersARequestLookup) {
         GTEST_SKIP() << "rqc-appserver not built";
     }
     rqc::test::TempDir dir;
+    {
+        auto db = rqc::suitedb::Connection::open(dir.file("suite.db"));
+        rqc::suitedb::applySchema(*db);
+        rqc::suitedb::loadDemo(*db, rqc::suitedb::parseIsoDate("2024-03-15"));
+    }
     rqc::test::ServerProcess server({dir.file("suite.db"), dir.path().string(), {}});
     server.start();
     const std::string at = "127.0.0.1:" + std::to_string(server.port());
 
     const CallOutcome lookup =
-        rqcCall({"--server", at, "Rqc04100.rdmConsolidaSolicita", "GetSolicitacao", "d:1900-01-01",
-                 "d:9999-12-31", "r:", "r:T"});
+        rqcCall({"--server", at, "Rqc04100.rdmConsolidaSolicita", "GetSolicitacao", "d:2023-01-01",
+                 "d:2025-12-31", "r:", "r:T"});
     EXPECT_EQ(lookup.exitCode, 0) << lookup.err;
     EXPECT_NE(lookup.out.find("CHAVE"), std::string::npos) << lookup.out;
+    EXPECT_GT(std::count(lookup.out.begin(), lookup.out.end(), '\n'), 3) << lookup.out;
     EXPECT_NE(lookup.out.find("ref 3: \nref 4: T\n"), std::string::npos) << lookup.out;
 
     const CallOutcome unknown =

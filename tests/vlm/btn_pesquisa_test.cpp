@@ -4,7 +4,6 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QPushButton>
-#include <QTableWidget>
 #include <QTest>
 #include <QTimer>
 
@@ -175,46 +174,6 @@ void whenModal(Fn fn) {
 
 }  // namespace
 
-TEST(QtDialogs, ListPickerShowsVisibleFieldsTicksTheCurrentListAndReturnsTheTicks) {
-    Branches data;
-    data.Open();
-    QString list = "0002";
-    whenModal([](QWidget* w) {
-        auto* table = w->findChild<QTableWidget*>("pickListTable");
-        ASSERT_NE(table, nullptr);
-        EXPECT_EQ(table->columnCount(), 3);  // tick, Código, Nome
-        EXPECT_EQ(table->horizontalHeaderItem(1)->text(), "Código");
-        EXPECT_EQ(table->item(1, 0)->checkState(), Qt::Checked);
-        EXPECT_EQ(table->item(0, 0)->checkState(), Qt::Unchecked);
-        table->item(2, 0)->setCheckState(Qt::Checked);
-        w->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
-    });
-    EXPECT_TRUE(vlm::dialogs().pickList(data, "CDFILIAL", "Filial", false, list));
-    EXPECT_EQ(list, "0002,0003");
-
-    whenModal([](QWidget* w) {
-        auto* table = w->findChild<QTableWidget*>("pickListTable");
-        table->item(0, 0)->setCheckState(Qt::Checked);
-        w->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Cancel)->click();
-    });
-    EXPECT_FALSE(vlm::dialogs().pickList(data, "CDFILIAL", "Filial", false, list));
-    EXPECT_EQ(list, "0002,0003");
-}
-
-TEST(QtDialogs, SinglePickMovesTheDataSetToThePickedRow) {
-    Branches data;
-    data.Open();
-    whenModal([](QWidget* w) {
-        auto* table = w->findChild<QTableWidget*>("pickOneTable");
-        ASSERT_NE(table, nullptr);
-        EXPECT_EQ(table->currentRow(), 0);
-        table->selectRow(1);
-        w->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
-    });
-    EXPECT_TRUE(vlm::dialogs().pickOne(data, "Filial"));
-    EXPECT_EQ(data.RecNo(), 1);
-}
-
 TEST(QtDialogs, MessageDialogReturnsThePressedButton) {
     whenModal([](QWidget* w) {
         for (auto* b : w->findChildren<QPushButton*>()) {
@@ -223,25 +182,4 @@ TEST(QtDialogs, MessageDialogReturnsThePressedButton) {
         }
     });
     EXPECT_EQ(MessageDlg("Confirma?", mtConfirmation, {mbYes, mbNo}, 0), mrNo);
-}
-
-TEST(QtDialogs, WaitingWindowShowsTheTextAndHides) {
-    QWidget owner;
-    owner.resize(400, 300);
-    owner.show();
-    ActiveShowAvi(&owner, 1, "Validando dados do servidor...");
-    QWidget* waiting = nullptr;
-    for (QWidget* w : QApplication::topLevelWidgets()) {
-        if (w->objectName() == "vlmWaiting" && w->isVisible())
-            waiting = w;
-    }
-    ASSERT_NE(waiting, nullptr);
-    EXPECT_NE(waiting->findChild<QLabel*>()->text().indexOf("Validando"), -1);
-    ActiveShowAvi(&owner, 1, "Recebendo dados do servidor...");
-    EXPECT_EQ(waiting->findChild<QLabel*>()->text(), "Recebendo dados do servidor...");
-    DeactiveShowAvi();
-    DeactiveShowAvi();
-    for (QWidget* w : QApplication::topLevelWidgets()) {
-        EXPECT_FALSE(w->objectName() == "vlmWaiting" && w->isVisible());
-    }
 }

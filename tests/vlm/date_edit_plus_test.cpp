@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QCalendarWidget>
+#include <QPointer>
+#include <QTableView>
 #include <QTest>
 #include <QToolButton>
 
@@ -34,6 +36,7 @@ TEST(TDateEditPlus, TextAndDateOfBlankValidAndInvalidInput) {
         {"29022024", "29/02/2024", day(2024, 2, 29), true},
         {"29022023", "29/02/2023", 0, false},
         {"31042024", "31/04/2024", 0, false},
+        {"31022026", "31/02/2026", 0, false},
         {"0102", "01/02/    ", 0, false},
         {"99999999", "99/99/9999", 0, false},
     };
@@ -56,6 +59,7 @@ TEST(TDateEditPlus, TextAndDateOfBlankValidAndInvalidInput) {
             EXPECT_THROW(edit.CheckValidDate(), EAbort) << c.typed;
             ASSERT_EQ(d.texts(vlm::ShownDialog::Error).size(), 1) << c.typed;
             EXPECT_TRUE(d.texts(vlm::ShownDialog::Error)[0].startsWith("Data inválida")) << c.typed;
+            EXPECT_TRUE(d.texts(vlm::ShownDialog::Error)[0].contains(c.text.trimmed())) << c.typed;
         }
         EXPECT_EQ(edit.palette().color(QPalette::Text) == QColor(Qt::blue), c.date != 0) << c.typed;
     }
@@ -125,4 +129,92 @@ TEST(TDateEditPlus, OpeningTheCalendarIsNoExitButTabIs) {
     QTest::keyClick(date, Qt::Key_Tab);
     EXPECT_EQ(QApplication::focusWidget(), next);
     EXPECT_EQ(exits, 1);
+}
+
+TEST(TDateEditPlus, FullyTypedDateThatDoesNotExistIsDrawnInTheInvalidColour) {
+    TDateEditPlus edit;
+    edit.SetDate(0);
+    edit.show();
+    edit.setCursorPosition(0);
+    QTest::keyClicks(&edit, "3102202");
+    EXPECT_NE(edit.palette().color(QPalette::Text), QColor(Qt::red));  // still typing
+    QTest::keyClicks(&edit, "6");
+    EXPECT_EQ(edit.palette().color(QPalette::Text), QColor(Qt::red));
+    EXPECT_EQ(edit.GetDate(), 0);
+}
+
+TEST(TDateEditPlus, OnDateChangeFiresWhenTypingCompletesAValidDate) {
+    TDateEditPlus edit;
+    edit.SetDate(0);
+    QList<TDateTime> seen;
+    edit.OnDateChange = [&](QObject*) { seen << edit.GetDate(); };
+    edit.show();
+    edit.setCursorPosition(0);
+    QTest::keyClicks(&edit, "0106202");
+    EXPECT_TRUE(seen.isEmpty());
+    QTest::keyClicks(&edit, "6");
+    EXPECT_EQ(seen, QList<TDateTime>({day(2026, 6, 1)}));
+}
+
+TEST(TDateEditPlus, DropDownButtonShowsTheCalendarPicture) {
+    TDateEditPlus edit;
+    edit.resize(110, 23);
+    edit.show();
+    auto* button = edit.findChild<QToolButton*>("dropDown");
+    ASSERT_NE(button, nullptr);
+    EXPECT_FALSE(button->icon().isNull());
+    EXPECT_TRUE(button->isVisible());
+    EXPECT_LE(button->geometry().right(), edit.width());
+    EXPECT_GE(button->geometry().left(), edit.width() / 2);
+}
+
+TEST(TDateEditPlus, EnterOnADayOfTheCalendarPicksIt) {
+    TDateEditPlus edit;
+    edit.SetDate(day(2026, 2, 10));
+    QList<TDateTime> seen;
+    edit.OnDateChange = [&](QObject*) { seen << edit.GetDate(); };
+    edit.show();
+    QTest::mouseClick(edit.findChild<QToolButton*>("dropDown"), Qt::LeftButton);
+    auto* cal = edit.findChild<QCalendarWidget*>("calendar");
+    ASSERT_NE(cal, nullptr);
+    ASSERT_TRUE(cal->isVisible());
+    auto* days = cal->findChild<QTableView*>();
+    ASSERT_NE(days, nullptr);
+    QTest::keyClick(days, Qt::Key_Right);  // 11/02
+    QTest::keyClick(days, Qt::Key_Down);   // 18/02
+    QTest::keyClick(days, Qt::Key_Return);
+    QApplication::processEvents();
+    EXPECT_EQ(edit.GetDate(), day(2026, 2, 18));
+    EXPECT_EQ(edit.Text(), "18/02/2026");
+    EXPECT_EQ(seen, QList<TDateTime>({day(2026, 2, 18)}));
+    EXPECT_EQ(edit.findChild<QCalendarWidget*>("calendar"), nullptr);  // closed and gone
+}
+
+TEST(TDateEditPlus, F4OpensTheCalendarAndEscapeClosesItKeepingTheDate) {
+    TDateEditPlus edit;
+    edit.SetDate(day(2026, 3, 1));
+    edit.show();
+    QTest::keyClick(&edit, Qt::Key_F4);
+    auto* cal = edit.findChild<QCalendarWidget*>("calendar");
+    ASSERT_NE(cal, nullptr);
+    EXPECT_EQ(cal->selectedDate(), QDate(2026, 3, 1));
+    QPointer<QWidget> popup = cal->window();
+    QTest::keyClick(cal->findChild<QTableView*>(), Qt::Key_Right);
+    QTest::keyClick(cal->findChild<QTableView*>(), Qt::Key_Escape);
+    QApplication::processEvents();
+    EXPECT_TRUE(popup == nullptr || !popup->isVisible());
+    EXPECT_EQ(edit.GetDate(), day(2026, 3, 1));
+}
+
+TEST(TDateEditPlus, CalendarOfABlankEditOpensOnTodayAndPickingFillsIt) {
+    TDateEditPlus edit;
+    edit.SetDate(0);
+    edit.show();
+    edit.DropDown();
+    auto* cal = edit.findChild<QCalendarWidget*>("calendar");
+    ASSERT_NE(cal, nullptr);
+    EXPECT_EQ(cal->selectedDate(), QDate::currentDate());
+    emit cal->clicked(QDate(2026, 12, 24));
+    EXPECT_FALSE(edit.IsBlank());
+    EXPECT_EQ(edit.WeekdayName(), "Quinta");
 }

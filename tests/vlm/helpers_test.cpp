@@ -93,12 +93,13 @@ TEST(Helpers, DataProcIsTodayWithoutADatabase) {
     EXPECT_EQ(DataProc("0001"), vlm::toDateTime(QDate::currentDate()));
 }
 
-TEST(Helpers, ProductPictureIsAValidTwentyCharacterUpperCaseMask) {
+TEST(Helpers, ProductPictureLaysOutTheTreeCodeWithItsDots) {
     vlm::EditMask m = vlm::EditMask::parse(DBPict(0));
-    EXPECT_EQ(m.maxLength(), 20);
-    EXPECT_FALSE(m.saveLiterals);
-    EXPECT_FALSE(m.hasLiterals);
-    EXPECT_EQ(m.conform("ab.01-x"), "AB.01-X");
+    EXPECT_EQ(m.maxLength(), 14);
+    EXPECT_TRUE(m.saveLiterals);
+    EXPECT_TRUE(m.hasLiterals);
+    EXPECT_EQ(m.qtInputMask(), "00.00.000.0000;_");
+    EXPECT_EQ(m.format("01010010001"), "01.01.001.0001");
     EXPECT_EQ(DBPict(99), "");
 }
 

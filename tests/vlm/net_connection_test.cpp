@@ -11,6 +11,10 @@
 #include "protocol/protocol.h"
 #include "protocol/recording_peer.h"
 #include "server_process.h"
+#include "suitedb/connection.h"
+#include "suitedb/dates.h"
+#include "suitedb/demo_data.h"
+#include "suitedb/schema.h"
 #include "temp_dir.h"
 
 using namespace rqc::protocol;
@@ -262,6 +266,11 @@ TEST(NetConnection, RealServerAnswersLookupsAndErrors) {
     if (!std::filesystem::exists(binary))
         GTEST_SKIP() << "rqc-appserver not built";
     rqc::test::TempDir dir;
+    {
+        auto db = rqc::suitedb::Connection::open(dir.file("suite.db"));
+        rqc::suitedb::applySchema(*db);
+        rqc::suitedb::loadDemo(*db, rqc::suitedb::parseIsoDate("2024-03-15"));
+    }
     rqc::test::ServerProcess server({dir.file("suite.db"), dir.path().string(), {}});
     server.start();
 
@@ -277,8 +286,8 @@ TEST(NetConnection, RealServerAnswersLookupsAndErrors) {
     QString branches = "";
     QString all = "T";
     const TServerResult r =
-        net.AppServer().Call("GetSolicitacao", {TServerArg::Date(dateFromYmd(1900, 1, 1)),
-                                                TServerArg::Date(dateFromYmd(9999, 12, 31)),
+        net.AppServer().Call("GetSolicitacao", {TServerArg::Date(dateFromYmd(2023, 1, 1)),
+                                                TServerArg::Date(dateFromYmd(2025, 12, 31)),
                                                 TServerArg::Ref(branches), TServerArg::Ref(all)});
     TClientDataSet cds;
     cds.setObjectName("cdsSolicitacao");
@@ -287,6 +296,8 @@ TEST(NetConnection, RealServerAnswersLookupsAndErrors) {
     }
     cds.SetData(CheckResultServ(r, true, 0));
     EXPECT_TRUE(cds.Active());
+    EXPECT_FALSE(cds.IsEmpty());  // the demo data has requests in that range
+    EXPECT_EQ(cds.FieldByName("CHAVE")->AsString().size(), 18);
     EXPECT_EQ(all, "T");  // the server leaves by-reference values as received
 
     QString branch = "0001";
