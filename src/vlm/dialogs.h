@@ -1,7 +1,8 @@
 #pragma once
 // The one door through which the package shows dialogs: messages and errors, the list picker,
 // the single-pick search, the waiting animation and help pages. The real implementation uses
-// Qt dialogs; tests install ScriptedDialogs, which records every dialog and answers from queues.
+// Qt dialogs (the pickers are PickListDialog and PickOneDialog of pick_dialogs.h); tests of
+// logic install ScriptedDialogs, which records every dialog and answers from queues.
 
 #include <QString>
 #include <QStringList>

@@ -468,18 +468,23 @@ PickListDialog::PickListDialog(TDataSet& data, const QString& keyField, const QS
         setTicked(row, !ticked(row));
     });
     connect(m_table->model, &QAbstractItemModel::dataChanged, this, [this] { updateState(); });
-    auto* space = new EventTap(m_view, [this](QObject*, QEvent* e) {
+    // Space toggles the current row's tick in the table, and in the search box while it is
+    // empty (a search never starts with a blank).
+    auto toggleOnSpace = [this](QObject* watched, QEvent* e) {
         if (e->type() != QEvent::KeyPress)
             return false;
         auto* ke = static_cast<QKeyEvent*>(e);
         if (ke->key() != Qt::Key_Space || ke->modifiers() != Qt::NoModifier)
             return false;
-        int row = m_table->currentRow();
+        if (watched == m_search && !m_search->text().isEmpty())
+            return false;
+        const int row = m_table->currentRow();
         if (row >= 0)
             setTicked(row, !ticked(row));
         return true;
-    });
-    m_view->installEventFilter(space);
+    };
+    m_view->installEventFilter(new EventTap(m_view, toggleOnSpace));
+    m_search->installEventFilter(new EventTap(m_search, toggleOnSpace));
 
     if (m_table->proxy->rowCount() > 0)
         m_table->setCurrentRow(0);

@@ -7,7 +7,8 @@
 // 100,000 rows opens and filters at once.
 //
 // Keys: Enter is OK, Esc is Cancel; Up, Down, Page Up and Page Down in the search box move
-// through the rows; in the list picker Space toggles the current row's tick.
+// through the rows; in the list picker Space toggles the current row's tick (in the search
+// box only while it is empty) and a double click on a row toggles it too.
 //
 // A visible field named IDMARCADO is the data set's own mark column: the list picker's tick
 // column stands for it and it gets no column of its own.

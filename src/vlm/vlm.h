@@ -12,3 +12,4 @@
 #include "helpers.h"
 #include "host_config.h"
 #include "messages.h"
+#include "pick_dialogs.h"

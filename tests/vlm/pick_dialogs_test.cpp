@@ -189,6 +189,28 @@ TEST(PickListDialog, HiddenFieldsAreNeitherShownNorSearched) {
     EXPECT_EQ(dlg.shownCount(), 1);
 }
 
+TEST(PickListDialog, ClickOnTheTickBoxOrDoubleClickOnTheRowToggles) {
+    Rows branches;
+    fillBranches(branches);
+    PickListDialog dlg(branches, "CDFILIAL", "Filial", false, "", nullptr);
+    dlg.show();
+    QApplication::processEvents();
+    QTableView* view = dlg.table();
+    const QRect box = view->visualRect(view->model()->index(1, 0));
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, box.center());
+    EXPECT_TRUE(dlg.ticked(1));
+    const QPoint name = view->visualRect(view->model()->index(3, 2)).center();
+    auto doubleClick = [&] {  // the first press and release, then the second press
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, name);
+        QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, name);
+    };
+    doubleClick();
+    EXPECT_TRUE(dlg.ticked(3));
+    doubleClick();
+    EXPECT_FALSE(dlg.ticked(3));
+    EXPECT_EQ(dlg.tickedCount(), 1);
+}
+
 TEST(PickListDialog, MarcarTodosAndLimparActOnTheRowsShown) {
     Rows branches;
     fillBranches(branches);
@@ -297,7 +319,7 @@ TEST(PesquisaLista, TypingSpaceAndEnterReturnTheTickedBranches) {
     EXPECT_EQ(list, first + "," + third);
 }
 
-TEST(PesquisaLista, SpaceUntoggleAndArrowsMoveThroughTheRows) {
+TEST(PesquisaLista, SpaceTogglesAndArrowsMoveThroughTheRows) {
     Rows branches;
     fillBranches(branches);
     TDataSource source;
@@ -305,8 +327,9 @@ TEST(PesquisaLista, SpaceUntoggleAndArrowsMoveThroughTheRows) {
     QString list = QString::fromStdString(demo().branches[1].code);
     whenModal([](QWidget* w) {
         auto* dlg = qobject_cast<PickListDialog*>(w);
-        QTest::keyClick(dlg->searchBox(), Qt::Key_Down);  // row 1, ticked
-        QTest::keyClick(dlg->table(), Qt::Key_Space);     // unticked
+        QTest::keyClick(dlg->searchBox(), Qt::Key_Down);   // row 1, ticked
+        QTest::keyClick(dlg->searchBox(), Qt::Key_Space);  // unticked from the empty search
+        EXPECT_EQ(dlg->searchBox()->text(), "");
         QTest::keyClick(dlg->table(), Qt::Key_Down);
         QTest::keyClick(dlg->table(), Qt::Key_Space);  // row 2 ticked
         QTest::keyClick(dlg->table(), Qt::Key_Return);
