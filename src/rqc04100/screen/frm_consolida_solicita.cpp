@@ -24,17 +24,54 @@ const std::map<QString, NotifyHandler>& notifyHandlers() {
         {QStringLiteral("FormCreate"), &TfrmConsolidaSolicita::FormCreate},
         {QStringLiteral("netConsolidaSolicitaBeforeConnect"),
          &TfrmConsolidaSolicita::netConsolidaSolicitaBeforeConnect},
+        {QStringLiteral("FormActivate"), &TfrmConsolidaSolicita::FormActivate},
+        {QStringLiteral("medCdFilialChange"), &TfrmConsolidaSolicita::medCdFilialChange},
+        {QStringLiteral("medCdFilialExit"), &TfrmConsolidaSolicita::medCdFilialExit},
+        {QStringLiteral("medCdFilEstChange"), &TfrmConsolidaSolicita::medCdFilEstChange},
+        {QStringLiteral("medCdFilEstExit"), &TfrmConsolidaSolicita::medCdFilEstExit},
+        {QStringLiteral("btpFilialAfterPesq"), &TfrmConsolidaSolicita::btpFilialAfterPesq},
+        {QStringLiteral("btpFilEstAfterPesq"), &TfrmConsolidaSolicita::btpFilEstAfterPesq},
+        {QStringLiteral("chbConsEstoClick"), &TfrmConsolidaSolicita::chbConsEstoClick},
+        {QStringLiteral("medCdProdIniChange"), &TfrmConsolidaSolicita::medCdProdIniChange},
+        {QStringLiteral("medCdProdfinChange"), &TfrmConsolidaSolicita::medCdProdfinChange},
+        {QStringLiteral("medCdProdIniExit"), &TfrmConsolidaSolicita::medCdProdIniExit},
+        {QStringLiteral("medCdProdfinExit"), &TfrmConsolidaSolicita::medCdProdfinExit},
+        {QStringLiteral("BtnPesquisa3AfterPesq"), &TfrmConsolidaSolicita::BtnPesquisa3AfterPesq},
+        {QStringLiteral("BtnPesquisa4AfterPesq"), &TfrmConsolidaSolicita::BtnPesquisa4AfterPesq},
+        {QStringLiteral("depDataIniExit"), &TfrmConsolidaSolicita::depDataIniExit},
+        {QStringLiteral("depDataFinExit"), &TfrmConsolidaSolicita::depDataFinExit},
+        {QStringLiteral("depDataIniDateChange"), &TfrmConsolidaSolicita::depDataIniDateChange},
+        {QStringLiteral("depDataFinDateChange"), &TfrmConsolidaSolicita::depDataFinDateChange},
+        {QStringLiteral("rbtTodosFiliClick"), &TfrmConsolidaSolicita::rbtTodosFiliClick},
+        {QStringLiteral("sbtTodosCompClick"), &TfrmConsolidaSolicita::sbtTodosCompClick},
+        {QStringLiteral("rbtTodosSolicitClick"), &TfrmConsolidaSolicita::rbtTodosSolicitClick},
+        {QStringLiteral("rbtListaFiliClick"), &TfrmConsolidaSolicita::rbtListaFiliClick},
+        {QStringLiteral("rbtListaCompClick"), &TfrmConsolidaSolicita::rbtListaCompClick},
+        {QStringLiteral("rbtListaSolicitClick"), &TfrmConsolidaSolicita::rbtListaSolicitClick},
+        {QStringLiteral("sbtFilialClick"), &TfrmConsolidaSolicita::sbtFilialClick},
+        {QStringLiteral("sbtCompradorClick"), &TfrmConsolidaSolicita::sbtCompradorClick},
+        {QStringLiteral("sbtSolicitacaoClick"), &TfrmConsolidaSolicita::sbtSolicitacaoClick},
+        {QStringLiteral("sbtConfirmaClick"), &TfrmConsolidaSolicita::sbtConfirmaClick},
     };
     return handlers;
 }
 
 const std::map<QString, KeyHandler>& keyHandlers() {
-    static const std::map<QString, KeyHandler> handlers = {};
+    static const std::map<QString, KeyHandler> handlers = {
+        {QStringLiteral("rbtListaFiliKeyDown"), &TfrmConsolidaSolicita::rbtListaFiliKeyDown},
+        {QStringLiteral("rbtListaCompKeyDown"), &TfrmConsolidaSolicita::rbtListaCompKeyDown},
+        {QStringLiteral("rbtListaSolicitKeyDown"), &TfrmConsolidaSolicita::rbtListaSolicitKeyDown},
+    };
     return handlers;
 }
 
 const std::map<QString, BeforePesqHandler>& beforePesqHandlers() {
-    static const std::map<QString, BeforePesqHandler> handlers = {};
+    static const std::map<QString, BeforePesqHandler> handlers = {
+        {QStringLiteral("btpFilialBeforePesq"), &TfrmConsolidaSolicita::btpFilialBeforePesq},
+        {QStringLiteral("btpFilEstBeforePesq"), &TfrmConsolidaSolicita::btpFilEstBeforePesq},
+        {QStringLiteral("BtnPesquisa3BeforePesq"), &TfrmConsolidaSolicita::BtnPesquisa3BeforePesq},
+        {QStringLiteral("BtnPesquisa4BeforePesq"), &TfrmConsolidaSolicita::BtnPesquisa4BeforePesq},
+    };
     return handlers;
 }
 

@@ -115,7 +115,57 @@ class RQC04100_EXPORT TfrmConsolidaSolicita : public TfrmRotiGeral {
 
     void FormCreate(QObject* Sender) override;
     void FormClose(QObject* Sender, TCloseAction& Action) override;
+    void FormActivate(QObject* Sender) override;
     void netConsolidaSolicitaBeforeConnect(QObject* Sender);
+
+    // Validation routines: each reports its first failing check through the catalogue (the
+    // abort of MensErro), moves the focus back to the control in question and re-raises.
+    void vd_Filial(bool boInfVazio, TMaskEdit* medFilial);
+    void Vd_OL();
+    QString Vd_CdProduto(TMaskEdit* medProduto, bool boObrigatorio);
+    void vd_Entrega();
+    void Vd_Lista();
+
+    // Branch and stock branch.
+    void medCdFilialChange(QObject* Sender);
+    void medCdFilialExit(QObject* Sender);
+    void medCdFilEstChange(QObject* Sender);
+    void medCdFilEstExit(QObject* Sender);
+    void btpFilialBeforePesq(QObject* Sender, bool& Continua);
+    void btpFilialAfterPesq(QObject* Sender);
+    void btpFilEstBeforePesq(QObject* Sender, bool& Continua);
+    void btpFilEstAfterPesq(QObject* Sender);
+    void chbConsEstoClick(QObject* Sender);
+    // Product range and delivery dates.
+    void medCdProdIniChange(QObject* Sender);
+    void medCdProdfinChange(QObject* Sender);
+    void medCdProdIniExit(QObject* Sender);
+    void medCdProdfinExit(QObject* Sender);
+    void BtnPesquisa3BeforePesq(QObject* Sender, bool& Continua);
+    void BtnPesquisa3AfterPesq(QObject* Sender);
+    void BtnPesquisa4BeforePesq(QObject* Sender, bool& Continua);
+    void BtnPesquisa4AfterPesq(QObject* Sender);
+    void depDataIniExit(QObject* Sender);
+    void depDataFinExit(QObject* Sender);
+    void depDataIniDateChange(QObject* Sender);
+    void depDataFinDateChange(QObject* Sender);
+    // Selection lists.
+    void rbtTodosFiliClick(QObject* Sender);
+    void sbtTodosCompClick(QObject* Sender);
+    void rbtTodosSolicitClick(QObject* Sender);
+    void rbtListaFiliClick(QObject* Sender);
+    void rbtListaCompClick(QObject* Sender);
+    void rbtListaSolicitClick(QObject* Sender);
+    void rbtListaFiliKeyDown(QObject* Sender, quint16& Key, TShiftState Shift);
+    void rbtListaCompKeyDown(QObject* Sender, quint16& Key, TShiftState Shift);
+    void rbtListaSolicitKeyDown(QObject* Sender, quint16& Key, TShiftState Shift);
+    void sbtFilialClick(QObject* Sender);
+    void sbtCompradorClick(QObject* Sender);
+    // Server operations: the request lookup and the consolidation run.
+    void sbtSolicitacaoClick(QObject* Sender);
+    void sbtConfirmaClick(QObject* Sender);
+    // True while a consolidation run is under way (a press dispatched inside it is ignored).
+    bool consolidationRunning() const { return m_runInProgress; }
 
     // Every control of the layout by name, inherited ones included.
     QWidget* control(const QString& name) const { return m_controls.value(name); }
@@ -138,6 +188,7 @@ class RQC04100_EXPORT TfrmConsolidaSolicita : public TfrmRotiGeral {
     QStringList m_wired;
     QStringList m_pending;
     QList<QWidget*> m_tabStops;
+    bool m_runInProgress = false;
 
     // Filter state.
     bool boPrimAtiva = true;

@@ -1,0 +1,40 @@
+// The request lookup: the requests of the delivery period and requesting branches, fetched
+// from the application server and offered in the list picker.
+#include "screen/focus_back.h"
+#include "screen/frm_consolida_solicita.h"
+
+namespace {
+
+constexpr int kShowAviSearch = 1;
+
+}  // namespace
+
+void TfrmConsolidaSolicita::sbtSolicitacaoClick(QObject*) {
+    vd_Entrega();
+    if (rbtListaFili->Checked() && EmptyString(stListaFili)) {
+        try {
+            MensErro(msgPadrao->Msg(QStringLiteral("FILI_NAO_INF")), true);
+        } catch (...) {
+            rqc04100::focusBack(rbtListaFili);
+            throw;
+        }
+    }
+    if (rbtTodosFili->Checked())
+        stTodasFili = QStringLiteral("T");
+
+    ActiveShowAvi(vlm::mainForm(), kShowAviSearch, msgPadrao->Msg(QStringLiteral("Recebe_Dad")));
+    try {
+        const TServerResult result = netConsolidaSolicita->AppServer().Call(
+            QStringLiteral("GetSolicitacao"),
+            {TServerArg::Date(depDataIni->GetDate()), TServerArg::Date(depDataFin->GetDate()),
+             TServerArg::Ref(stListaFili), TServerArg::Ref(stTodasFili)});
+        cdsSolicitacao->SetData(CheckResultServ(result, true, 0));
+    } catch (...) {
+        DeactiveShowAvi();
+        throw;
+    }
+    DeactiveShowAvi();
+
+    const QString title = msgPadrao->Msg(QStringLiteral("Solicitacao"));
+    PesquisaLista(dtsSolicitacao, QStringLiteral("CHAVE"), title, false, stListaSolicit);
+}
