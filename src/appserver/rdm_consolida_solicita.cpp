@@ -188,13 +188,9 @@ void registerRdmConsolidaSolicita(ObjectRegistry& registry) {
                   [](CallContext& ctx, std::vector<Argument>& a) {
                       return protocol::CallResult::ofPacket(getSolicitacao(ctx.db.get(), a));
                   });
-#ifdef RQC_HAVE_CONSOLIDATION_ENGINE
     rdm.addMethod("GetConsSoli", kConsSoliKinds, [](CallContext& ctx, std::vector<Argument>& a) {
         return protocol::CallResult::ofText(runGetConsSoli(ctx.db.get(), a, std::string(ctx.user)));
     });
-#else
-    (void)kConsSoliKinds;
-#endif
 }
 
 }  // namespace rqc::appserver

@@ -19,6 +19,7 @@ struct Client::Impl {
     std::vector<std::byte> inbox = std::vector<std::byte>(64 * 1024);
     std::size_t inStart = 0;
     std::size_t inEnd = 0;
+    std::chrono::milliseconds ioTimeout{0};
 
     // Runs the io_context until the started operation completes or the timeout passes;
     // on timeout the socket is closed and the aborted operation drained.
@@ -39,7 +40,8 @@ struct Client::Impl {
         std::error_code ignored;
         socket.close(ignored);
         if (err == EAGAIN || err == EWOULDBLOCK) {
-            throw TransportError("timed out " + what + " " + endpoint);
+            throw TransportError("timed out after " + std::to_string(ioTimeout.count()) +
+                                 " ms " + what + " " + endpoint);
         }
         throw TransportError("failed " + what + " " + endpoint + ": " +
                              std::error_code(err, std::generic_category()).message());
@@ -48,6 +50,7 @@ struct Client::Impl {
     // Exchanges use the blocking socket directly (one send, usually one recv per call) with
     // kernel timeouts; asio is used only to connect with a timeout.
     void setBlockingWithTimeout(std::chrono::milliseconds timeout) {
+        ioTimeout = timeout;
         std::error_code ec;
         socket.native_non_blocking(false, ec);
         timeval tv{};

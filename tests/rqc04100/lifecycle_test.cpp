@@ -54,7 +54,7 @@ TEST_F(ScreenLifecycle, OpeningConnectsToTheServerTakenFromTheHost) {
     EXPECT_EQ(net->ServerName, "Rqc04100.rdmConsolidaSolicita");
     EXPECT_FALSE(net->ThrowException);
     EXPECT_EQ(frmConsolidaSolicita->filterState().stCdFilCentCmp, "0001");
-    EXPECT_TRUE(frmConsolidaSolicita->filterState().boPrimAtiva);
+    EXPECT_FALSE(frmConsolidaSolicita->filterState().boPrimAtiva) << "first activation ran";
     EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "the busy cursor was left on";
     EXPECT_TRUE(host.dialogs().shown.empty());
 }
@@ -106,7 +106,10 @@ TEST_F(ScreenLifecycle, ProcessingBranchWithoutCentralIsRefusedAndALaterOpeningS
         IniProc();
         QPointer<TfrmConsolidaSolicita> refused = frmConsolidaSolicita;
         EXPECT_FALSE(boIdCriado);
-        ASSERT_EQ(host.dialogs().texts(vlm::ShownDialog::Error), QStringList{kFiliProc});
+        // An unregistered processing branch is also reported by the first activation.
+        const QStringList errors = host.dialogs().texts(vlm::ShownDialog::Error);
+        ASSERT_FALSE(errors.isEmpty());
+        ASSERT_EQ(errors.last(), kFiliProc);
         settle();
         EXPECT_TRUE(refused.isNull()) << "the refused screen was not released";
         EXPECT_EQ(frmConsolidaSolicita, nullptr);
@@ -118,7 +121,7 @@ TEST_F(ScreenLifecycle, ProcessingBranchWithoutCentralIsRefusedAndALaterOpeningS
         EXPECT_TRUE(boIdCriado);
         EXPECT_EQ(frmConsolidaSolicita->filterState().stCdFilCentCmp, "0001");
         EXPECT_EQ(host.screenCount(), 1);
-        EXPECT_EQ(host.dialogs().texts(vlm::ShownDialog::Error).size(), 1);
+        EXPECT_EQ(host.dialogs().texts(vlm::ShownDialog::Error).size(), errors.size());
     }
 }
 

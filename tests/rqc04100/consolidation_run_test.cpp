@@ -1,0 +1,365 @@
+// The consolidation run: the 19 arguments of GetConsSoli as a recording peer receives them,
+// the write-back of by-reference fields, failures of the call, the re-entry guard, and whole
+// runs against the real rqc-appserver on the demo database.
+
+#include <gtest/gtest.h>
+
+#include <QMetaObject>
+#include <QSet>
+#include <QSqlQuery>
+#include <functional>
+#include <optional>
+
+#include "protocol/recording_peer.h"
+#include "screen_driver.h"
+
+using namespace rqc04100::test;
+namespace proto = rqc::protocol;
+
+namespace {
+
+constexpr int kArgs = 19;
+
+proto::CallResult purchaseParameters() {
+    proto::CallResult r;
+    r.kind = proto::CallResult::Kind::Packet;
+    r.packet.fields = {{"IDUTPRODPREF", proto::FieldType::Text, 1, "PARCMPSUP.IDUTPRODPREF"}};
+    r.packet.addRow({std::string("S")});
+    return r;
+}
+
+proto::CallResult twoRequests() {
+    proto::CallResult r;
+    r.kind = proto::CallResult::Kind::Packet;
+    for (const char* f : {"IDMARCADO", "CHAVE", "CDFILSOLI", "CDFILLANCA", "NRSOLICMP"})
+        r.packet.fields.push_back({f, proto::FieldType::Text, 18, ""});
+    r.packet.addRow({"N", "000200020000000001", "0002", "0002", "0000000001"});
+    r.packet.addRow({"N", "000300010000000007", "0003", "0001", "0000000007"});
+    return r;
+}
+
+// A peer in place of the application server: purchase parameters for every branch, two
+// requests, and `consolidation` for GetConsSoli.
+class PeerScreen : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        application();
+        suite = new DemoSuite();
+    }
+    static void TearDownTestSuite() {
+        delete suite;
+        suite = nullptr;
+    }
+    void SetUp() override {
+        consolidation.kind = proto::CallResult::Kind::Text;
+        consolidation.text = "0000000042";
+        peer.setScript([this](const proto::CallRequest& call) {
+            if (call.descriptor.method == "GetParaCmpSup")
+                return rqc::test::RecordingPeer::Reply::answer(purchaseParameters());
+            if (call.descriptor.method == "GetSolicitacao")
+                return rqc::test::RecordingPeer::Reply::answer(twoRequests());
+            return rqc::test::RecordingPeer::Reply::answer(consolidation);
+        });
+        vlm::HostConfig config = suite->config("0002");
+        config.serverPort = peer.port();
+        screen.emplace(config);
+        ASSERT_NE(screen->form, nullptr);
+        form = screen->form;
+        fillValidFilter(*form);
+    }
+    void TearDown() override { screen.reset(); }
+
+    std::vector<proto::CallRequest> callsOf(const std::string& method) const {
+        std::vector<proto::CallRequest> out;
+        for (const proto::CallRequest& c : peer.calls()) {
+            if (c.descriptor.method == method)
+                out.push_back(c);
+        }
+        return out;
+    }
+    // The arguments of the one GetConsSoli received.
+    std::vector<proto::Argument> runArgs() {
+        pressConfirm(*form);
+        const auto calls = callsOf("GetConsSoli");
+        EXPECT_EQ(calls.size(), 1u) << screen->errors().join(" | ").toStdString();
+        if (calls.size() != 1 || calls[0].args.size() != kArgs)
+            return std::vector<proto::Argument>(kArgs);
+        return calls[0].args;
+    }
+
+    static DemoSuite* suite;
+    rqc::test::RecordingPeer peer;
+    proto::CallResult consolidation;
+    std::optional<OpenScreen> screen;
+    TfrmConsolidaSolicita* form = nullptr;
+};
+DemoSuite* PeerScreen::suite = nullptr;
+
+TEST_F(PeerScreen, SendsNineteenArgumentsOfTheFixedKinds) {
+    const auto args = runArgs();
+    const auto calls = callsOf("GetConsSoli");
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].object, "Rqc04100.rdmConsolidaSolicita");
+    const std::vector<std::uint8_t> codes = {0x48, 0xC8, 0xC8, 0xC8, 0x48, 0x48, 0x48,
+                                             0x07, 0x07, 0xC8, 0xC8, 0xC8, 0x07, 0xC8,
+                                             0xC8, 0xC8, 0xC8, 0xC8, 0xC8};
+    EXPECT_EQ(calls[0].descriptor.typeCodes, codes);
+    EXPECT_EQ(args[0].text, "0002");
+    EXPECT_EQ(args[2].text, "0001") << "central purchasing branch";
+    EXPECT_EQ(args[5].text, "01") << "the first code is never filled up";
+    EXPECT_EQ(args[7].date, dayOffset(-30));
+    EXPECT_EQ(args[8].date, dayOffset(30));
+    EXPECT_EQ(screen->messages(),
+              QStringList{form->msgPadrao->Msg("NUM_GERADO") + "0000000042."});
+}
+
+TEST_F(PeerScreen, LastProductCodeIsFilledWithZUpToTwentyCharacters) {
+    struct Case {
+        const char* typed;
+        bool picture;  // false: the edit without the product-code picture
+        const char* sent;
+    };
+    const Case cases[] = {
+        {"01", true, "01ZZZZZZZZZZZZZZZZZZ"},
+        {"01.0", true, "01.0ZZZZZZZZZZZZZZZZ"},
+        {"01.01.001.0001", true, "01.01.001.0001ZZZZZZ"},
+        {"ABCDEFGHIJKLMNOPQRST", false, "ABCDEFGHIJKLMNOPQRST"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.typed);
+        if (!c.picture)
+            form->medCdProdfin->SetEditMask("");
+        form->medCdProdfin->SetText(c.typed);
+        const std::size_t before = callsOf("GetConsSoli").size();
+        pressConfirm(*form);
+        const auto calls = callsOf("GetConsSoli");
+        ASSERT_EQ(calls.size(), before + 1);
+        EXPECT_EQ(calls.back().args[6].text, c.sent);
+        EXPECT_EQ(calls.back().args[6].text.size(), 20u);
+    }
+}
+
+TEST_F(PeerScreen, OptionLettersFollowTheirControls) {
+    struct Case {
+        const char* what;
+        std::function<void(TfrmConsolidaSolicita&)> set;
+        // index (0-based) and expected text of the arguments checked
+        std::vector<std::pair<int, std::string>> expect;
+    };
+    const Case cases[] = {
+        {"defaults",
+         [](auto&) {},
+         {{9, "N"}, {10, "T"}, {11, "N"}, {13, "T"}, {14, ""}, {17, "N"}, {18, "N"},
+          {1, ""}, {3, ""}}},
+        {"not-consolidated requests", [](auto& f) { f.rdgConsSoli->SetItemIndex(1); },
+         {{10, "N"}}},
+        {"every yes/no ticked",
+         [](auto& f) {
+             f.chbProdOrig->SetChecked(true);
+             f.chkSolicitacao->SetChecked(true);
+             f.chkAF->SetChecked(true);
+             f.chbLimiteSeg->SetChecked(true);
+         },
+         {{11, "S"}, {15, "S"}, {16, "S"}, {17, "S"}}},
+        {"every yes/no cleared",
+         [](auto& f) {
+             f.chkSolicitacao->SetChecked(false);
+             f.chkAF->SetChecked(false);
+         },
+         {{15, "N"}, {16, "N"}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.set(*form);
+        const std::size_t before = callsOf("GetConsSoli").size();
+        pressConfirm(*form);
+        const auto calls = callsOf("GetConsSoli");
+        ASSERT_EQ(calls.size(), before + 1);
+        for (const auto& [index, text] : c.expect)
+            EXPECT_EQ(calls.back().args[index].text, text) << "argument " << index + 1;
+    }
+}
+
+TEST_F(PeerScreen, UncheckedStockStillSendsTheStockBranchAndItsDate) {
+    const auto args = runArgs();
+    EXPECT_EQ(args[4].text, "0002");
+    EXPECT_EQ(args[9].text, "N");
+    EXPECT_EQ(args[12].date, dayOffset(0));
+
+    form->chbConsEsto->SetChecked(true);
+    form->medCdFilEst->SetText("0003");  // processed one day behind
+    pressConfirm(*form);
+    const auto calls = callsOf("GetConsSoli");
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls.back().args[4].text, "0003");
+    EXPECT_EQ(calls.back().args[9].text, "S");
+    EXPECT_EQ(calls.back().args[12].date, dayOffset(-1));
+}
+
+TEST_F(PeerScreen, PickedRequestListIsSentWithAnEmptyAllFlag) {
+    form->rbtListaSolicit->SetChecked(true);
+    screen->host->dialogs().queueListPick(std::vector<int>{1});
+    form->sbtSolicitacao->click();
+    const auto lookups = callsOf("GetSolicitacao");
+    ASSERT_EQ(lookups.size(), 1u);
+    EXPECT_EQ(lookups[0].args[2].text, "");
+    EXPECT_EQ(lookups[0].args[3].text, "T") << "Todas at the start sends T";
+    EXPECT_EQ(form->filterState().stListaSolicit, "000300010000000007");
+
+    const auto args = runArgs();
+    EXPECT_EQ(args[13].text, "");
+    EXPECT_EQ(args[14].text, "000300010000000007");
+}
+
+TEST_F(PeerScreen, PickedBranchAndBuyerListsAreSentAsPicked) {
+    form->rbtListaFili->SetChecked(true);
+    screen->host->dialogs().queueListPick(std::vector<int>{1, 2});
+    form->sbtFilial->click();
+    form->rbtListaComp->SetChecked(true);
+    screen->host->dialogs().queueListPick(std::vector<int>{0});
+    form->sbtComprador->click();
+    const auto args = runArgs();
+    EXPECT_EQ(args[3].text, "0002,0003");
+    EXPECT_EQ(args[1].text, "COMP001");
+}
+
+TEST_F(PeerScreen, ByReferenceFieldsHoldWhatTheServerWroteBack) {
+    consolidation.byRef = {{1, "COMP009"}, {2, "0011"}, {3, "0005"}, {14, "K"}, {9, "X"}};
+    runArgs();
+    const rqc04100::FilterState state = form->filterState();
+    EXPECT_EQ(state.stListaComp, "COMP009");
+    EXPECT_EQ(state.stCdFilCentCmp, "0011");
+    EXPECT_EQ(state.stListaFili, "0005");
+    EXPECT_EQ(state.stListaSolicit, "K");
+    EXPECT_FALSE(form->chbConsEsto->Checked()) << "an option letter is the run's own";
+}
+
+TEST_F(PeerScreen, BlankResultReportsNothingToConsolidate) {
+    consolidation.text = "   ";
+    runArgs();
+    ASSERT_EQ(screen->host->dialogs().shown.empty(), false);
+    EXPECT_EQ(screen->messages(), QStringList{form->msgPadrao->Msg("NAO_GERADO")});
+    const vlm::ShownDialog& last = screen->host->dialogs().shown.back();
+    EXPECT_EQ(last.type, mtConfirmation);
+    EXPECT_EQ(last.buttons.mask, 4u);
+    EXPECT_EQ(last.helpContext, 0);
+}
+
+TEST_F(PeerScreen, FailedCallClosesTheWaitingAnimation) {
+    consolidation = proto::CallResult::error("consolidation refused by the server");
+    screen->host->dialogs().clear();
+    runArgs();
+    EXPECT_FALSE(screen->host->dialogs().waitingVisible());
+    EXPECT_EQ(screen->host->dialogs().texts(vlm::ShownDialog::WaitingShown).last(),
+              form->msgPadrao->Msg("Consoli_Dad"));
+    ASSERT_EQ(screen->errors().size(), 1);
+    EXPECT_TRUE(screen->errors().front().contains("consolidation refused by the server"));
+    EXPECT_TRUE(screen->messages().isEmpty());
+    EXPECT_FALSE(form->PanCalculando->isVisible());
+    EXPECT_FALSE(form->consolidationRunning());
+}
+
+TEST_F(PeerScreen, SecondPressDuringARunStartsNoSecondRun) {
+    // The queued press is dispatched by the message loop inside the run (steps 9 and 11).
+    QMetaObject::invokeMethod(form->sbtConfirma, "click", Qt::QueuedConnection);
+    form->sbtConfirma->click();
+    EXPECT_EQ(callsOf("GetConsSoli").size(), 1u);
+    EXPECT_EQ(screen->messages().size(), 1);
+    settle();
+    EXPECT_EQ(callsOf("GetConsSoli").size(), 1u);
+    pressConfirm(*form);
+    EXPECT_EQ(callsOf("GetConsSoli").size(), 2u) << "the guard is released after a run";
+}
+
+// Whole runs against the real server and the demo database.
+class RealRun : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        application();
+        suite = std::make_unique<DemoSuite>();
+        screen.emplace(suite->config("0002"));
+        ASSERT_NE(screen->form, nullptr);
+        form = screen->form;
+        fillValidFilter(*form);
+        form->rdgConsSoli->SetItemIndex(1);
+    }
+    void TearDown() override {
+        screen.reset();
+        suite.reset();
+    }
+    QString lastNumber() const {
+        const QString prefix = form->msgPadrao->Msg("NUM_GERADO");
+        const QStringList m = screen->messages();
+        if (m.isEmpty() || !m.last().startsWith(prefix) || !m.last().endsWith('.'))
+            return QString();
+        return m.last().mid(prefix.size(), m.last().size() - prefix.size() - 1);
+    }
+    QSet<QString> linesOf(const QString& sql, const QString& bind) const {
+        QSqlQuery q(screen->host->database().Database());
+        q.prepare(sql);
+        q.addBindValue(bind);
+        QSet<QString> out;
+        if (!q.exec())
+            return {QStringLiteral("query failed")};
+        while (q.next()) {
+            out.insert(q.value(0).toString() + "/" + q.value(1).toString() + "/" +
+                       q.value(2).toString() + "/" + q.value(3).toString());
+        }
+        return out;
+    }
+
+    std::unique_ptr<DemoSuite> suite;
+    std::optional<OpenScreen> screen;
+    TfrmConsolidaSolicita* form = nullptr;
+};
+
+TEST_F(RealRun, RunReportsItsNumberAndARepeatFindsNothing) {
+    pressConfirm(*form);
+    ASSERT_TRUE(screen->errors().isEmpty()) << screen->errors().join(" | ").toStdString();
+    const QString number = lastNumber();
+    ASSERT_FALSE(number.isEmpty()) << screen->messages().join(" | ").toStdString();
+    QSqlQuery q(screen->host->database().Database());
+    q.prepare("SELECT CDFILIAL, CDFILCENTCMP, IDCONSSOLI FROM CONSSOLI WHERE NRCONSSOLI = ?");
+    q.addBindValue(number);
+    ASSERT_TRUE(q.exec());
+    ASSERT_TRUE(q.next()) << "the database holds consolidation " << number.toStdString();
+    EXPECT_EQ(q.value(0).toString(), "0002");
+    EXPECT_EQ(q.value(1).toString(), "0001");
+    EXPECT_EQ(q.value(2).toString(), "N");
+
+    pressConfirm(*form);
+    EXPECT_EQ(screen->messages().last(), form->msgPadrao->Msg("NAO_GERADO"));
+    EXPECT_TRUE(screen->errors().isEmpty());
+}
+
+TEST_F(RealRun, TwoPickedRequestsConsolidateExactlyTheirLines) {
+    form->rbtListaSolicit->SetChecked(true);
+    screen->host->dialogs().queueListPick(std::vector<int>{0, 1});
+    form->sbtSolicitacao->click();
+    ASSERT_TRUE(screen->errors().isEmpty()) << screen->errors().join(" | ").toStdString();
+    ASSERT_GE(form->cdsSolicitacao->RecordCount(), 2);
+    QStringList keys;
+    for (int row : {0, 1}) {
+        form->cdsSolicitacao->MoveTo(row);
+        keys << form->cdsSolicitacaoCDFILSOLI->AsString() + "|" +
+                    form->cdsSolicitacaoCDFILLANCA->AsString() + "|" +
+                    form->cdsSolicitacaoNRSOLICMP->AsString();
+    }
+    pressConfirm(*form);
+    const QString number = lastNumber();
+    ASSERT_FALSE(number.isEmpty()) << screen->messages().join(" | ").toStdString();
+
+    QSet<QString> expected;
+    for (const QString& key : keys) {
+        expected += linesOf("SELECT CDFILSOLI, CDFILLANCA, NRSOLICMP, NRITEM FROM ITSOLICMP "
+                            "WHERE CDFILSOLI || '|' || CDFILLANCA || '|' || NRSOLICMP = ?",
+                            key);
+    }
+    ASSERT_FALSE(expected.isEmpty());
+    EXPECT_EQ(linesOf("SELECT CDFILSOLI, CDFILLANCA, NRSOLICMP, NRITEM FROM ITCONSSOLIORIG "
+                      "WHERE NRCONSSOLI = ?",
+                      number),
+              expected);
+}
+
+}  // namespace
