@@ -62,8 +62,11 @@ echo "rqc-appserver listening on 127.0.0.1:$port (log: var/appserver.log)"
 if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
     build/bin/suite --config var/suite.ini --open RQC04100
 else
+    # No display: open the screen offscreen and run one consolidation through it, as a user's
+    # clicks would, saving screenshots of the screen, a picker and the result under var/.
     shot="$PWD/var/screenshot-$(date +%Y%m%d-%H%M%S).png"
     QT_QPA_PLATFORM=offscreen build/bin/suite --config var/suite.ini --open RQC04100 \
         --screenshot "$shot"
     echo "No display: the screen ran offscreen; screenshot saved to $shot"
+    QT_QPA_PLATFORM=offscreen build/bin/suite --config var/suite.ini --demo-run "$PWD/var"
 fi

@@ -9,6 +9,7 @@
 #include <iostream>
 #include <memory>
 
+#include "demo_run.h"
 #include "main_window.h"
 #include "module_loader.h"
 #include "startup.h"
@@ -46,12 +47,18 @@ int main(int argc, char** argv) {
     cli.add_option("--open", open, "screen code to open at start, e.g. RQC04100");
     cli.add_option("--screenshot", screenshot,
                    "after opening, save a picture of the main window to this file and exit");
+    std::string demoRun;
+    cli.add_option("--demo-run", demoRun,
+                   "run one consolidation through the screen, print its report and save "
+                   "pictures of the screen, the request picker and the result in this folder")
+        ->excludes("--open")
+        ->excludes("--screenshot");
     try {
         cli.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         return cli.exit(e);
     }
-    const bool interactive = screenshot.empty();
+    const bool interactive = screenshot.empty() && demoRun.empty();
     for (const std::string& code : open) {
         if (host::findScreenModule(QString::fromStdString(code)) == nullptr) {
             return fail(QStringLiteral("Tela desconhecida: %1.").arg(QString::fromStdString(code)),
@@ -74,6 +81,17 @@ int main(int argc, char** argv) {
     host::MainWindow window(config.processingBranch, loader);
     vlm::setMainForm(&window);
     window.show();
+
+    if (!demoRun.empty()) {
+        int rc = 1;
+        QTimer::singleShot(0, &window, [&] {
+            rc = host::runDemo(window, QString::fromStdString(demoRun));
+            QApplication::exit(rc);
+        });
+        QApplication::exec();
+        vlm::setMainForm(nullptr);
+        return rc;
+    }
 
     bool opened = true;
     QTimer::singleShot(0, &window, [&] {

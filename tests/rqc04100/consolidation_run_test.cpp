@@ -53,11 +53,12 @@ class PeerScreen : public ::testing::Test {
     void SetUp() override {
         consolidation.kind = proto::CallResult::Kind::Text;
         consolidation.text = "0000000042";
+        lookup = twoRequests();
         peer.setScript([this](const proto::CallRequest& call) {
             if (call.descriptor.method == "GetParaCmpSup")
                 return rqc::test::RecordingPeer::Reply::answer(purchaseParameters());
             if (call.descriptor.method == "GetSolicitacao")
-                return rqc::test::RecordingPeer::Reply::answer(twoRequests());
+                return rqc::test::RecordingPeer::Reply::answer(lookup);
             return rqc::test::RecordingPeer::Reply::answer(consolidation);
         });
         vlm::HostConfig config = suite->config("0002");
@@ -90,6 +91,7 @@ class PeerScreen : public ::testing::Test {
     static DemoSuite* suite;
     rqc::test::RecordingPeer peer;
     proto::CallResult consolidation;
+    proto::CallResult lookup;
     std::optional<OpenScreen> screen;
     TfrmConsolidaSolicita* form = nullptr;
 };
@@ -109,8 +111,7 @@ TEST_F(PeerScreen, SendsNineteenArgumentsOfTheFixedKinds) {
     EXPECT_EQ(args[5].text, "01") << "the first code is never filled up";
     EXPECT_EQ(args[7].date, dayOffset(-30));
     EXPECT_EQ(args[8].date, dayOffset(30));
-    EXPECT_EQ(screen->messages(),
-              QStringList{form->msgPadrao->Msg("NUM_GERADO") + "0000000042."});
+    EXPECT_EQ(screen->messages(), QStringList{form->msgPadrao->Msg("NUM_GERADO") + "0000000042."});
 }
 
 TEST_F(PeerScreen, LastProductCodeIsFilledWithZUpToTwentyCharacters) {
@@ -149,10 +150,16 @@ TEST_F(PeerScreen, OptionLettersFollowTheirControls) {
     const Case cases[] = {
         {"defaults",
          [](auto&) {},
-         {{9, "N"}, {10, "T"}, {11, "N"}, {13, "T"}, {14, ""}, {17, "N"}, {18, "N"},
-          {1, ""}, {3, ""}}},
-        {"not-consolidated requests", [](auto& f) { f.rdgConsSoli->SetItemIndex(1); },
-         {{10, "N"}}},
+         {{9, "N"},
+          {10, "T"},
+          {11, "N"},
+          {13, "T"},
+          {14, ""},
+          {17, "N"},
+          {18, "N"},
+          {1, ""},
+          {3, ""}}},
+        {"not-consolidated requests", [](auto& f) { f.rdgConsSoli->SetItemIndex(1); }, {{10, "N"}}},
         {"every yes/no ticked",
          [](auto& f) {
              f.chbProdOrig->SetChecked(true);
@@ -209,6 +216,22 @@ TEST_F(PeerScreen, PickedRequestListIsSentWithAnEmptyAllFlag) {
     const auto args = runArgs();
     EXPECT_EQ(args[13].text, "");
     EXPECT_EQ(args[14].text, "000300010000000007");
+}
+
+TEST_F(PeerScreen, FailedRequestLookupClosesTheAnimationAndKeepsTheList) {
+    form->rbtListaSolicit->SetChecked(true);
+    screen->host->dialogs().queueListPick(std::vector<int>{0});
+    form->sbtSolicitacao->click();
+    ASSERT_EQ(form->filterState().stListaSolicit, "000200020000000001");
+
+    lookup = proto::CallResult::error("requests unavailable");
+    screen->host->dialogs().clear();
+    form->sbtSolicitacao->click();
+    EXPECT_FALSE(screen->host->dialogs().waitingVisible());
+    ASSERT_EQ(screen->errors().size(), 1);
+    EXPECT_TRUE(screen->errors().front().contains("requests unavailable"));
+    EXPECT_TRUE(screen->host->dialogs().texts(vlm::ShownDialog::PickList).isEmpty());
+    EXPECT_EQ(form->filterState().stListaSolicit, "000200020000000001");
 }
 
 TEST_F(PeerScreen, PickedBranchAndBuyerListsAreSentAsPicked) {
@@ -351,9 +374,10 @@ TEST_F(RealRun, TwoPickedRequestsConsolidateExactlyTheirLines) {
 
     QSet<QString> expected;
     for (const QString& key : keys) {
-        expected += linesOf("SELECT CDFILSOLI, CDFILLANCA, NRSOLICMP, NRITEM FROM ITSOLICMP "
-                            "WHERE CDFILSOLI || '|' || CDFILLANCA || '|' || NRSOLICMP = ?",
-                            key);
+        expected += linesOf(
+            "SELECT CDFILSOLI, CDFILLANCA, NRSOLICMP, NRITEM FROM ITSOLICMP "
+            "WHERE CDFILSOLI || '|' || CDFILLANCA || '|' || NRSOLICMP = ?",
+            key);
     }
     ASSERT_FALSE(expected.isEmpty());
     EXPECT_EQ(linesOf("SELECT CDFILSOLI, CDFILLANCA, NRSOLICMP, NRITEM FROM ITCONSSOLIORIG "

@@ -133,8 +133,8 @@ TEST_F(Handlers, ConfirmReportsTheFirstFailingCheckOnly) {
              f.medCdFilEst->SetText("0009");
          },
          "CONT_RESC", "medCdFilEst"},
-        {"buyer list not picked", [](auto& f) { f.rbtListaComp->SetChecked(true); },
-         "COMP_NAO_INF", "rbtListaComp"},
+        {"buyer list not picked", [](auto& f) { f.rbtListaComp->SetChecked(true); }, "COMP_NAO_INF",
+         "rbtListaComp"},
         {"three lists not picked",
          [](auto& f) {
              f.rbtListaFili->SetChecked(true);
@@ -356,7 +356,10 @@ TEST_F(Handlers, RequestLookupChecksDatesBeforeTheBranchList) {
     s.form->depDataIni->SetDate(dayOffset(0));
     s.form->sbtSolicitacao->click();
     EXPECT_EQ(s.errors().last(), s.form->msgPadrao->Msg("FILI_NAO_INF"));
-    EXPECT_TRUE(s.host->dialogs().texts(vlm::ShownDialog::WaitingShown).isEmpty());
+    EXPECT_FALSE(s.host->dialogs()
+                     .texts(vlm::ShownDialog::WaitingShown)
+                     .contains(s.form->msgPadrao->Msg("Recebe_Dad")))
+        << "the server was not asked for requests";
     EXPECT_TRUE(s.host->dialogs().texts(vlm::ShownDialog::PickList).isEmpty());
 }
 

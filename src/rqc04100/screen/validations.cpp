@@ -40,7 +40,7 @@ void TfrmConsolidaSolicita::vd_Filial(bool boInfVazio, TMaskEdit* medFilial) {
         }
         qryPesqFilial->Close();
         qryPesqFilial->ParamByName(QStringLiteral("P_CDFILIAL"))->SetAsString(medFilial->Text());
-        qryPesqFilial->ParamByName(QStringLiteral("P_TCDFILIAL"))->SetAsString(QString());
+        qryPesqFilial->ParamByName(QStringLiteral("P_TCDFILIAL"))->SetAsString(QLatin1String(""));
         qryPesqFilial->Open();
         if (qryPesqFilial->IsEmpty())
             MensErro(msgPadrao->Msg(QStringLiteral("Fil_Inv")), true);
@@ -49,7 +49,8 @@ void TfrmConsolidaSolicita::vd_Filial(bool boInfVazio, TMaskEdit* medFilial) {
         if (EmptyString(qryPesqFilialCDREGIAO->AsString()))
             MensErro(msgPadrao->Msg(QStringLiteral("N_RegCad")), true);
 
-        ActiveShowAvi(vlm::mainForm(), kShowAviSearch, msgPadrao->Msg(QStringLiteral("Valida_Dad")));
+        ActiveShowAvi(vlm::mainForm(), kShowAviSearch,
+                      msgPadrao->Msg(QStringLiteral("Valida_Dad")));
         QString branch = medFilial->Text();
         const TServerResult result = netConsolidaSolicita->AppServer().Call(
             QStringLiteral("GetParaCmpSup"), {TServerArg::Ref(branch)});

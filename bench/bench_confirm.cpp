@@ -1,0 +1,97 @@
+// Time from pressing the screen's confirm button to its result dialog, on the demo database
+// with a real rqc-appserver. The server's own time for GetConsSoli is read from its log line
+// of each call; "screen_ms" is what the screen adds around it (its checks, the GetParaCmpSup
+// round trip of the branch check, the panel, the call's transport and the report).
+
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <chrono>
+#include <filesystem>
+#include <regex>
+#include <string>
+#include <thread>
+
+#include "module/module.h"
+#include "screen/frm_consolida_solicita.h"
+#include "screen_fixture.h"
+
+namespace {
+
+// Sum and count of the server's GetConsSoli times in its log.
+std::pair<double, int> serverConsolidationMs(const std::string& log) {
+    static const std::regex line("method=GetConsSoli ([0-9.]+) ms ok");
+    double sum = 0;
+    int count = 0;
+    for (std::sregex_iterator it(log.begin(), log.end(), line), end; it != end; ++it) {
+        sum += std::stod((*it)[1].str());
+        ++count;
+    }
+    return {sum, count};
+}
+
+void BM_ConfirmToReport(benchmark::State& state) {
+    rqc04100::test::application();
+    rqc04100::test::DemoSuite suite;
+    rqc04100::test::HostWindow host(suite.config("0002"));
+    IniProc();
+    rqc04100::test::settle();
+    TfrmConsolidaSolicita* form = frmConsolidaSolicita;
+    if (form == nullptr) {
+        state.SkipWithError("the screen did not open");
+        return;
+    }
+    const QDate today = QDate::currentDate();
+    form->depDataIni->SetDate(vlm::toDateTime(today.addDays(-30)));
+    form->depDataFin->SetDate(vlm::toDateTime(today.addDays(30)));
+    form->medCdProdIni->SetText(QStringLiteral("01"));
+    form->medCdProdfin->SetText(QStringLiteral("10"));
+    const auto [serverBefore, callsBefore] = serverConsolidationMs(suite.server().log());
+
+    using Clock = std::chrono::steady_clock;
+    Clock::duration total{};
+    int runs = 0;
+    for (auto _ : state) {
+        host.dialogs().clear();
+        const auto start = Clock::now();
+        form->sbtConfirma->click();
+        total += Clock::now() - start;
+        ++runs;
+        const QStringList reports = host.dialogs().texts(vlm::ShownDialog::Message);
+        if (reports.size() != 1 || !host.dialogs().texts(vlm::ShownDialog::Error).isEmpty()) {
+            state.SkipWithError("the run did not end with one report dialog");
+            break;
+        }
+    }
+    if (runs == 0)
+        return;
+    // The server writes its log line as it answers; give it a moment to land.
+    double serverMs = 0;
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        const auto [sum, calls] = serverConsolidationMs(suite.server().log());
+        serverMs = sum - serverBefore;
+        if (calls - callsBefore >= runs)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    const double totalMs = std::chrono::duration<double, std::milli>(total).count() / runs;
+    state.counters["total_ms"] = totalMs;
+    state.counters["server_ms"] = serverMs / runs;
+    state.counters["screen_ms"] = totalMs - serverMs / runs;
+}
+
+BENCHMARK(BM_ConfirmToReport)->Unit(benchmark::kMillisecond)->Iterations(20);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (std::getenv("RQC_BIN_DIR") == nullptr) {
+        const auto bin =
+            std::filesystem::canonical("/proc/self/exe").parent_path().parent_path() / "bin";
+        setenv("RQC_BIN_DIR", bin.c_str(), 1);
+    }
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
