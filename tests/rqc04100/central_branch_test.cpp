@@ -44,14 +44,14 @@ std::string centralName(const rqc::suitedb::MasterData& demo, const std::string&
 // Runs qryCentComp as the screen declares it for every case on the open data module.
 void expectCentralBranches(TdtmDBGeral& module, const rqc::suitedb::MasterData& demo,
                            const QString& expectedText) {
-    const QuerySpec& spec = qryCentCompSpec();
+    const QuerySpec& def = qryCentCompSpec();
     TADOIBQuery q;
     q.Connection = &module;
-    q.SQL = spec.sql;
-    q.SQL_ORACLE = spec.sqlOracle;
-    q.SQL_MSSQL = spec.sqlMssql;
-    q.SQL_IB = spec.sqlIb;
-    for (const FieldSpec& f : spec.fields)
+    q.SQL = def.sql;
+    q.SQL_ORACLE = def.sqlOracle;
+    q.SQL_MSSQL = def.sqlMssql;
+    q.SQL_IB = def.sqlIb;
+    for (const FieldSpec& f : def.fields)
         q.AddField(f.name, f.size);
     EXPECT_EQ(q.ActiveText(), expectedText);
     for (const Expected& c : kCases) {

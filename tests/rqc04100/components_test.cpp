@@ -61,7 +61,7 @@ TEST(CentralBranchQuery, CarriesItsFourTextsLetterForLetter) {
 
 TEST(LookUpQueries, CarryTheirTextsLetterForLetter) {
     struct Case {
-        const QuerySpec& spec;
+        const QuerySpec& def;
         QStringList text;
         QStringList params;
     };
@@ -84,9 +84,9 @@ TEST(LookUpQueries, CarryTheirTextsLetterForLetter) {
          lines({"P_CDFILIAL", "P_TCDFILIAL"})},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(c.spec.sql, c.text) << c.spec.name.toStdString();
-        EXPECT_TRUE(c.spec.sqlIb.isEmpty()) << "generic text only";
-        EXPECT_EQ(c.spec.params, c.params) << c.spec.name.toStdString();
+        EXPECT_EQ(c.def.sql, c.text) << c.def.name.toStdString();
+        EXPECT_TRUE(c.def.sqlIb.isEmpty()) << "generic text only";
+        EXPECT_EQ(c.def.params, c.params) << c.def.name.toStdString();
     }
 }
 
@@ -181,11 +181,11 @@ TEST(LookUpQueries, RunOnTheDemoDatabase) {
     TdtmDBGeral module;
     module.Open(config);
 
-    auto run = [&](const QuerySpec& spec, std::vector<std::pair<QString, QString>> params) {
+    auto run = [&](const QuerySpec& def, std::vector<std::pair<QString, QString>> params) {
         auto q = std::make_unique<TADOIBQuery>();
         q->Connection = &module;
-        q->SQL = spec.sql;
-        for (const FieldSpec& f : spec.fields)
+        q->SQL = def.sql;
+        for (const FieldSpec& f : def.fields)
             q->AddField(f.name, f.size);
         for (auto& [name, value] : params)
             q->ParamByName(name)->SetAsString(value);

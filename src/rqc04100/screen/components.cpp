@@ -116,27 +116,27 @@ QuerySpec makeComprador() {
 }  // namespace
 
 const QuerySpec& qryCentCompSpec() {
-    static const QuerySpec spec = makeCentComp();
-    return spec;
+    static const QuerySpec def = makeCentComp();
+    return def;
 }
 
 const QuerySpec& qryPesqFilialSpec() {
-    static const QuerySpec spec = makePesqFilial();
-    return spec;
+    static const QuerySpec def = makePesqFilial();
+    return def;
 }
 
 const QuerySpec& qryProdutoSpec() {
-    static const QuerySpec spec = makeProduto();
-    return spec;
+    static const QuerySpec def = makeProduto();
+    return def;
 }
 
 const QuerySpec& qryCompradorSpec() {
-    static const QuerySpec spec = makeComprador();
-    return spec;
+    static const QuerySpec def = makeComprador();
+    return def;
 }
 
 const ClientDataSetSpec& cdsSolicitacaoSpec() {
-    static const ClientDataSetSpec spec = {
+    static const ClientDataSetSpec def = {
         QStringLiteral("cdsSolicitacao"),
         {
             {QStringLiteral("IDMARCADO"), 1, {}, 0, false, true, {}},
@@ -157,11 +157,11 @@ const ClientDataSetSpec& cdsSolicitacaoSpec() {
              {}},
             {QStringLiteral("NRSOLICMP"), 10, QStringLiteral("N° Solicitação"), 0, false, true, {}},
         }};
-    return spec;
+    return def;
 }
 
 const ClientDataSetSpec& cdsParaCmpSupSpec() {
-    static const ClientDataSetSpec spec = {QStringLiteral("cdsParaCmpSup"),
+    static const ClientDataSetSpec def = {QStringLiteral("cdsParaCmpSup"),
                                            {{QStringLiteral("IDUTPRODPREF"),
                                              1,
                                              {},
@@ -169,7 +169,7 @@ const ClientDataSetSpec& cdsParaCmpSupSpec() {
                                              false,
                                              true,
                                              QStringLiteral("PARCMPSUP.IDUTPRODPREF")}}};
-    return spec;
+    return def;
 }
 
 const std::vector<DataSourceSpec>& dataSourceSpecs() {
@@ -183,10 +183,10 @@ const std::vector<DataSourceSpec>& dataSourceSpecs() {
 }
 
 const ConnectionSpec& netConsolidaSolicitaSpec() {
-    static const ConnectionSpec spec = {QStringLiteral("netConsolidaSolicita"),
+    static const ConnectionSpec def = {QStringLiteral("netConsolidaSolicita"),
                                         QStringLiteral("Rqc04100.rdmConsolidaSolicita"), false,
                                         QStringLiteral("netConsolidaSolicitaBeforeConnect")};
-    return spec;
+    return def;
 }
 
 }  // namespace rqc04100

@@ -81,32 +81,32 @@ const QStringList& closeHandlers() {
 }
 
 template <class Field>
-Field* addField(TDataSet* dataSet, const FieldSpec& spec) {
-    Field* f = dataSet->AddField(spec.name, spec.size);
-    f->DisplayLabel = spec.label;
-    f->DisplayWidth = spec.displayWidth;
-    f->Required = spec.required;
-    f->Visible = spec.visible;
-    f->Origin = spec.origin;
+Field* addField(TDataSet* dataSet, const FieldSpec& def) {
+    Field* f = dataSet->AddField(def.name, def.size);
+    f->DisplayLabel = def.label;
+    f->DisplayWidth = def.displayWidth;
+    f->Required = def.required;
+    f->Visible = def.visible;
+    f->Origin = def.origin;
     return f;
 }
 
-TADOIBQuery* makeQuery(QObject* owner, const QuerySpec& spec) {
+TADOIBQuery* makeQuery(QObject* owner, const QuerySpec& def) {
     auto* q = new TADOIBQuery(owner);
-    q->setObjectName(spec.name);
-    q->SQL = spec.sql;
-    q->SQL_ORACLE = spec.sqlOracle;
-    q->SQL_MSSQL = spec.sqlMssql;
-    q->SQL_IB = spec.sqlIb;
-    for (const FieldSpec& f : spec.fields)
+    q->setObjectName(def.name);
+    q->SQL = def.sql;
+    q->SQL_ORACLE = def.sqlOracle;
+    q->SQL_MSSQL = def.sqlMssql;
+    q->SQL_IB = def.sqlIb;
+    for (const FieldSpec& f : def.fields)
         addField<TADOIBStringField>(q, f);
     return q;
 }
 
-TClientDataSet* makeClientDataSet(QObject* owner, const ClientDataSetSpec& spec) {
+TClientDataSet* makeClientDataSet(QObject* owner, const ClientDataSetSpec& def) {
     auto* c = new TClientDataSet(owner);
-    c->setObjectName(spec.name);
-    for (const FieldSpec& f : spec.fields)
+    c->setObjectName(def.name);
+    for (const FieldSpec& f : def.fields)
         addField<TStringField>(c, f);
     return c;
 }
@@ -285,15 +285,15 @@ void TfrmConsolidaSolicita::createComponents() {
         {QStringLiteral("cdsSolicitacao"), cdsSolicitacao},
     };
     QHash<QString, TDataSource*> sources;
-    for (const DataSourceSpec& spec : dataSourceSpecs()) {
+    for (const DataSourceSpec& def : dataSourceSpecs()) {
         auto* ds = new TDataSource(this);
-        ds->setObjectName(spec.name);
-        ds->DataSet = dataSets.value(spec.dataSet);
+        ds->setObjectName(def.name);
+        ds->DataSet = dataSets.value(def.dataSet);
         if (ds->DataSet == nullptr) {
-            throw std::logic_error("data source " + spec.name.toStdString() +
+            throw std::logic_error("data source " + def.name.toStdString() +
                                    " names an unknown data set");
         }
-        sources.insert(spec.name, ds);
+        sources.insert(def.name, ds);
     }
     dtsPesqFilial = sources.value(QStringLiteral("dtsPesqFilial"));
     dtsComprador = sources.value(QStringLiteral("dtsComprador"));
