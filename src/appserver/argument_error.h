@@ -8,7 +8,7 @@ namespace rqc::appserver {
 // letter, over-long code, date out of range); the message names the argument and the fault.
 // The method has written nothing when it is raised.
 class ArgumentError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 

@@ -13,8 +13,10 @@ bool isCodeChar(char c) {
 }
 
 std::string_view trimBlanks(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
+        s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
+        s.remove_suffix(1);
     return s;
 }
 
@@ -23,7 +25,8 @@ std::string_view trimBlanks(std::string_view s) {
 std::vector<std::string> parseCodeList(std::string_view text, std::string_view what,
                                        std::size_t maxLength, bool exactLength) {
     std::vector<std::string> items;
-    if (trimBlanks(text).empty()) return items;
+    if (trimBlanks(text).empty())
+        return items;
 
     auto fail = [&](const std::string& why) {
         throw ArgumentError(std::string(what) + ": " + why);
@@ -33,11 +36,12 @@ std::vector<std::string> parseCodeList(std::string_view text, std::string_view w
     std::size_t index = 0;
     while (true) {
         std::size_t comma = text.find(',', pos);
-        std::string_view raw = text.substr(pos, comma == std::string_view::npos ? text.npos
-                                                                                : comma - pos);
+        std::string_view raw =
+            text.substr(pos, comma == std::string_view::npos ? text.npos : comma - pos);
         std::string_view item = trimBlanks(raw);
         ++index;
-        if (item.empty()) fail("item " + std::to_string(index) + " is empty");
+        if (item.empty())
+            fail("item " + std::to_string(index) + " is empty");
         for (char c : item) {
             if (!isCodeChar(c)) {
                 fail("item " + std::to_string(index) + " contains the character '" +
@@ -58,7 +62,8 @@ std::vector<std::string> parseCodeList(std::string_view text, std::string_view w
             }
             items.emplace_back(item);
         }
-        if (comma == std::string_view::npos) break;
+        if (comma == std::string_view::npos)
+            break;
         pos = comma + 1;
     }
     return items;
@@ -67,7 +72,8 @@ std::vector<std::string> parseCodeList(std::string_view text, std::string_view w
 std::string joinCodeList(const std::vector<std::string>& items) {
     std::string out;
     for (const auto& i : items) {
-        if (!out.empty()) out += ',';
+        if (!out.empty())
+            out += ',';
         out += i;
     }
     return out;

@@ -40,8 +40,8 @@ struct Client::Impl {
         std::error_code ignored;
         socket.close(ignored);
         if (err == EAGAIN || err == EWOULDBLOCK) {
-            throw TransportError("timed out after " + std::to_string(ioTimeout.count()) +
-                                 " ms " + what + " " + endpoint);
+            throw TransportError("timed out after " + std::to_string(ioTimeout.count()) + " ms " +
+                                 what + " " + endpoint);
         }
         throw TransportError("failed " + what + " " + endpoint + ": " +
                              std::error_code(err, std::generic_category()).message());
@@ -71,7 +71,8 @@ struct Client::Impl {
             msg.msg_iovlen = static_cast<std::size_t>(count);
             ssize_t n = ::sendmsg(socket.native_handle(), &msg, MSG_NOSIGNAL);
             if (n < 0) {
-                if (errno == EINTR) continue;
+                if (errno == EINTR)
+                    continue;
                 fail("sending to", errno);
             }
             auto left = static_cast<std::size_t>(n);
@@ -91,14 +92,16 @@ struct Client::Impl {
     std::size_t receive(void* dst, std::size_t n, const char* what) {
         while (true) {
             ssize_t got = ::recv(socket.native_handle(), dst, n, 0);
-            if (got > 0) return static_cast<std::size_t>(got);
+            if (got > 0)
+                return static_cast<std::size_t>(got);
             if (got == 0) {
                 std::error_code ignored;
                 socket.close(ignored);
-                throw TransportError(std::string("connection closed by ") + endpoint +
-                                     " while " + what);
+                throw TransportError(std::string("connection closed by ") + endpoint + " while " +
+                                     what);
             }
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             fail(what + std::string(" from"), errno);
         }
     }
@@ -182,7 +185,8 @@ void Client::close() noexcept {
 
 void Client::setIoTimeout(std::chrono::milliseconds timeout) {
     m_ioTimeout = timeout;
-    if (isOpen()) m_impl->setBlockingWithTimeout(timeout);
+    if (isOpen())
+        m_impl->setBlockingWithTimeout(timeout);
 }
 
 bool Client::isOpen() const noexcept {

@@ -8,7 +8,8 @@ TField::TField(TDataSet* owner, QString name, int size)
 int TField::index() const {
     const auto& fs = m_owner->Fields();
     for (std::size_t i = 0; i < fs.size(); ++i) {
-        if (fs[i].get() == this) return static_cast<int>(i);
+        if (fs[i].get() == this)
+            return static_cast<int>(i);
     }
     return -1;
 }
@@ -18,7 +19,9 @@ QString TField::AsString() const {
     return v ? *v : QString();
 }
 
-bool TField::IsNull() const { return !m_owner->value(index()).has_value(); }
+bool TField::IsNull() const {
+    return !m_owner->value(index()).has_value();
+}
 
 TDataSet::TDataSet(QObject* parent) : QObject(parent) {}
 TDataSet::~TDataSet() = default;
@@ -27,13 +30,21 @@ TField* TDataSet::AddField(const QString& name, int size) {
     if (FindField(name) != nullptr) {
         throw std::runtime_error("field " + name.toStdString() + " is declared twice");
     }
+    if (m_derivedFields) {  // declaring starts over: drop the data-made fields and rows
+        m_fields.clear();
+        m_rows.clear();
+        m_cursor = -1;
+        m_active = false;
+        m_derivedFields = false;
+    }
     m_fields.push_back(std::make_unique<TField>(this, name, size));
     return m_fields.back().get();
 }
 
 TField* TDataSet::FindField(const QString& name) const {
     for (const auto& f : m_fields) {
-        if (f->FieldName.compare(name, Qt::CaseInsensitive) == 0) return f.get();
+        if (f->FieldName.compare(name, Qt::CaseInsensitive) == 0)
+            return f.get();
     }
     return nullptr;
 }
@@ -60,14 +71,18 @@ void TDataSet::Close() {
     emit dataChanged();
 }
 
-void TDataSet::First() { m_cursor = m_rows.empty() ? -1 : 0; }
+void TDataSet::First() {
+    m_cursor = m_rows.empty() ? -1 : 0;
+}
 
 void TDataSet::Next() {
-    if (m_cursor >= 0 && m_cursor < RecordCount()) ++m_cursor;
+    if (m_cursor >= 0 && m_cursor < RecordCount())
+        ++m_cursor;
 }
 
 void TDataSet::MoveTo(int row) {
-    if (row < 0 || row >= RecordCount()) throw std::out_of_range("row out of range");
+    if (row < 0 || row >= RecordCount())
+        throw std::out_of_range("row out of range");
     m_cursor = row;
 }
 
@@ -84,7 +99,8 @@ bool TDataSet::Locate(const QString& field, const QString& value) {
 }
 
 TDataSet::Cell TDataSet::value(int fieldIndex) const {
-    if (Eof()) return std::nullopt;
+    if (Eof())
+        return std::nullopt;
     return value(m_cursor, fieldIndex);
 }
 
@@ -98,7 +114,10 @@ TDataSet::Cell TDataSet::value(int row, int fieldIndex) const {
 
 void TDataSet::replaceContent(const QStringList& names, const QVector<int>& sizes,
                               std::vector<std::vector<Cell>> rows) {
-    if (m_fields.empty()) {
+    // Without declared fields the data's own columns become the fields, afresh at every fill.
+    if (m_fields.empty() || m_derivedFields) {
+        m_fields.clear();
+        m_derivedFields = true;
         for (int i = 0; i < names.size(); ++i) {
             m_fields.push_back(std::make_unique<TField>(this, names[i], sizes.value(i)));
         }
@@ -128,7 +147,8 @@ void TDataSet::replaceContent(const QStringList& names, const QVector<int>& size
         m_rows.reserve(rows.size());
         for (auto& in : rows) {
             std::vector<Cell> out(m_fields.size());
-            for (std::size_t f = 0; f < source.size(); ++f) out[f] = std::move(in[source[f]]);
+            for (std::size_t f = 0; f < source.size(); ++f)
+                out[f] = std::move(in[source[f]]);
             m_rows.push_back(std::move(out));
         }
     }

@@ -18,7 +18,7 @@ class TDataSet;
 // A field of a data set: its definition (persistent fields carry label, visibility, display
 // width and edit mask) and, through its data set, the value of the current row.
 class VLM_EXPORT TField {
-public:
+  public:
     TField(TDataSet* owner, QString name, int size);
 
     QString FieldName;
@@ -36,13 +36,13 @@ public:
     int index() const;
     TDataSet* dataSet() const { return m_owner; }
 
-private:
+  private:
     TDataSet* m_owner;
 };
 
 class VLM_EXPORT TDataSet : public QObject {
     Q_OBJECT
-public:
+  public:
     using Cell = std::optional<QString>;
 
     explicit TDataSet(QObject* parent = nullptr);
@@ -51,7 +51,7 @@ public:
     // Persistent fields: declared before the data set is filled; a fill must then carry
     // each of them (by name) or it fails with a clear message.
     TField* AddField(const QString& name, int size);
-    TField* FindField(const QString& name) const;  // nullptr when absent
+    TField* FindField(const QString& name) const;    // nullptr when absent
     TField* FieldByName(const QString& name) const;  // throws std::runtime_error when absent
     const std::vector<std::unique_ptr<TField>>& Fields() const { return m_fields; }
 
@@ -72,27 +72,28 @@ public:
     Cell value(int fieldIndex) const;
     Cell value(int row, int fieldIndex) const;
 
-signals:
+  signals:
     void dataChanged();  // the whole content was replaced, opened or closed
 
-protected:
+  protected:
     // Replaces the whole content. `names` are the incoming columns; rows hold one cell per
     // name. Declared fields are matched by name (missing ones fail); undeclared incoming
     // columns become fields of their own when no field was declared.
     void replaceContent(const QStringList& names, const QVector<int>& sizes,
                         std::vector<std::vector<Cell>> rows);
 
-private:
+  private:
     std::vector<std::unique_ptr<TField>> m_fields;
     std::vector<std::vector<Cell>> m_rows;  // indexed [row][field]
     int m_cursor = -1;
     bool m_active = false;
+    bool m_derivedFields = false;  // fields made from the data, not declared
 };
 
 // Binds a data set to the controls and pickers that show it.
 class VLM_EXPORT TDataSource : public QObject {
     Q_OBJECT
-public:
+  public:
     explicit TDataSource(QObject* parent = nullptr) : QObject(parent) {}
     TDataSet* DataSet = nullptr;
 };

@@ -60,7 +60,8 @@ TEST(CodeList, ParsesStrictlyOrRefusesWithAClearMessage) {
 TEST(CodeList, RefusesMoreItemsThanTheLimit) {
     std::string text;
     for (std::size_t i = 0; i <= rqc::appserver::kMaxListItems; ++i) {
-        if (i) text += ',';
+        if (i)
+            text += ',';
         text += std::to_string(1000000 + i);
     }
     EXPECT_THROW(parseCodeList(text, "request list", 18), ArgumentError);

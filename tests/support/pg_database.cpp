@@ -24,7 +24,8 @@ void adminExec(const std::string& sql) {
     std::string msg = PQresultErrorMessage(r);
     PQclear(r);
     PQfinish(c);
-    if (!ok) throw std::runtime_error(sql + ": " + msg);
+    if (!ok)
+        throw std::runtime_error(sql + ": " + msg);
 }
 
 }  // namespace
@@ -40,7 +41,8 @@ std::string PgDatabase::withDatabase(const std::string& url, const std::string& 
     std::string query = q == std::string::npos ? "" : url.substr(q);
     std::size_t scheme = base.find("://");
     std::size_t slash = base.find('/', scheme == std::string::npos ? 0 : scheme + 3);
-    if (slash != std::string::npos) base.erase(slash);
+    if (slash != std::string::npos)
+        base.erase(slash);
     return base + "/" + db + query;
 }
 
@@ -61,7 +63,8 @@ PgDatabase::PgDatabase() {
 }
 
 PgDatabase::~PgDatabase() {
-    if (m_name.empty()) return;
+    if (m_name.empty())
+        return;
     try {
         adminExec("DROP DATABASE IF EXISTS " + m_name + " WITH (FORCE)");
     } catch (...) {

@@ -8,7 +8,7 @@ namespace rqc::test {
 // destruction. Without RQC_TEST_PG_URL it is unavailable (tests skip), unless
 // RQC_REQUIRE_PG=1, when construction throws so that the test fails instead of skipping.
 class PgDatabase {
-public:
+  public:
     PgDatabase();
     ~PgDatabase();
     PgDatabase(const PgDatabase&) = delete;
@@ -23,7 +23,7 @@ public:
     // Same URL with another database name.
     static std::string withDatabase(const std::string& url, const std::string& db);
 
-private:
+  private:
     std::string m_url;
     std::string m_name;
 };
@@ -31,7 +31,8 @@ private:
 }  // namespace rqc::test
 
 // Skips the running test when no PostgreSQL cluster is configured.
-#define RQC_SKIP_WITHOUT_PG(db)                                          \
-    do {                                                                 \
-        if (!(db).available()) GTEST_SKIP() << "RQC_TEST_PG_URL not set"; \
+#define RQC_SKIP_WITHOUT_PG(db)                        \
+    do {                                               \
+        if (!(db).available())                         \
+            GTEST_SKIP() << "RQC_TEST_PG_URL not set"; \
     } while (0)

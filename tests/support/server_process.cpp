@@ -26,7 +26,8 @@ std::string readFile(const std::string& path) {
 
 std::string ServerProcess::binary(const std::string& name) {
     const char* dir = std::getenv("RQC_BIN_DIR");
-    if (dir == nullptr) throw std::runtime_error("RQC_BIN_DIR is not set");
+    if (dir == nullptr)
+        throw std::runtime_error("RQC_BIN_DIR is not set");
     return std::string(dir) + "/" + name;
 }
 
@@ -36,23 +37,27 @@ ServerProcess::ServerProcess(Options options) : m_opt(std::move(options)) {
 }
 
 ServerProcess::~ServerProcess() {
-    if (m_pid > 0) terminate(std::chrono::seconds(10));
+    if (m_pid > 0)
+        terminate(std::chrono::seconds(10));
 }
 
-std::string ServerProcess::log() const { return readFile(m_logPath); }
+std::string ServerProcess::log() const {
+    return readFile(m_logPath);
+}
 
 void ServerProcess::start() {
     ::unlink(m_portFile.c_str());
-    std::vector<std::string> args = {binary("rqc-appserver"), "--db",        m_opt.db,
-                                     "--listen",              "127.0.0.1:0", "--port-file",
-                                     m_portFile};
+    std::vector<std::string> args = {binary("rqc-appserver"), "--db",        m_opt.db,  "--listen",
+                                     "127.0.0.1:0",           "--port-file", m_portFile};
     args.insert(args.end(), m_opt.extraArgs.begin(), m_opt.extraArgs.end());
     std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
+    for (auto& a : args)
+        argv.push_back(a.data());
     argv.push_back(nullptr);
 
     pid_t pid = ::fork();
-    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid < 0)
+        throw std::runtime_error("fork failed");
     if (pid == 0) {
         int fd = ::open(m_logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
         if (fd >= 0) {
@@ -84,7 +89,8 @@ void ServerProcess::start() {
 }
 
 int ServerProcess::terminate(std::chrono::milliseconds grace) {
-    if (m_pid <= 0) return -1;
+    if (m_pid <= 0)
+        return -1;
     ::kill(m_pid, SIGTERM);
     auto deadline = std::chrono::steady_clock::now() + grace;
     while (std::chrono::steady_clock::now() < deadline) {
@@ -100,7 +106,8 @@ int ServerProcess::terminate(std::chrono::milliseconds grace) {
 }
 
 void ServerProcess::kill() {
-    if (m_pid <= 0) return;
+    if (m_pid <= 0)
+        return;
     ::kill(m_pid, SIGKILL);
     int status = 0;
     ::waitpid(m_pid, &status, 0);

@@ -13,11 +13,11 @@ namespace rqc::test {
 // start() returns once the server has written its port; the destructor stops it by its pid
 // (SIGTERM, then SIGKILL after a grace period) and reaps it.
 class ServerProcess {
-public:
+  public:
     struct Options {
-        std::string db;                       // SQLite path or PostgreSQL URL
-        std::string workDir;                  // port file and log go here
-        std::vector<std::string> extraArgs;   // e.g. {"--threads", "8"}
+        std::string db;                      // SQLite path or PostgreSQL URL
+        std::string workDir;                 // port file and log go here
+        std::vector<std::string> extraArgs;  // e.g. {"--threads", "8"}
         std::chrono::seconds startTimeout{30};
     };
 
@@ -26,21 +26,21 @@ public:
     ServerProcess(const ServerProcess&) = delete;
     ServerProcess& operator=(const ServerProcess&) = delete;
 
-    void start();                   // throws std::runtime_error with the log's tail on failure
+    void start();  // throws std::runtime_error with the log's tail on failure
     std::uint16_t port() const { return m_port; }
     pid_t pid() const { return m_pid; }
     bool running() const { return m_pid > 0; }
     const std::string& logPath() const { return m_logPath; }
-    std::string log() const;        // the whole log so far
+    std::string log() const;  // the whole log so far
 
     // Sends SIGTERM and waits up to `grace` for the exit; returns the exit status as
     // waitpid reports it (or -1 when the process had to be killed).
     int terminate(std::chrono::milliseconds grace = std::chrono::seconds(20));
-    void kill();                    // SIGKILL and reap
+    void kill();  // SIGKILL and reap
 
     static std::string binary(const std::string& name);  // RQC_BIN_DIR/name
 
-private:
+  private:
     Options m_opt;
     pid_t m_pid = -1;
     std::uint16_t m_port = 0;

@@ -15,7 +15,8 @@ TempDir::TempDir() {
 }
 
 TempDir::~TempDir() {
-    if (std::getenv("RQC_KEEP_TEMP") != nullptr) return;
+    if (std::getenv("RQC_KEEP_TEMP") != nullptr)
+        return;
     std::error_code ec;
     std::filesystem::remove_all(m_path, ec);
 }

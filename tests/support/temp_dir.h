@@ -8,7 +8,7 @@ namespace rqc::test {
 // A fresh directory under the system temp folder, removed with everything in it on
 // destruction (kept when RQC_KEEP_TEMP is set, for post-mortems).
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -17,7 +17,7 @@ public:
     const std::filesystem::path& path() const { return m_path; }
     std::string file(const std::string& name) const { return (m_path / name).string(); }
 
-private:
+  private:
     std::filesystem::path m_path;
 };
 

@@ -103,6 +103,18 @@ TEST(ClientDataSet, FieldsComeFromThePacketWhenNoneWereDeclared) {
     EXPECT_EQ(cds.FieldByName("CDFILLANCA")->AsString(), "0002");
 }
 
+TEST(ClientDataSet, UndeclaredFieldsFollowEachPacket) {
+    TClientDataSet cds;
+    cds.SetData(requests({"000100020000000001"}));
+    DataPacket params;
+    params.fields = {{"IDUTPRODPREF", FieldType::Text, 1, "PARCMPSUP.IDUTPRODPREF"}};
+    params.addRow({"S"});
+    cds.SetData(params);
+    ASSERT_EQ(cds.Fields().size(), 1u);
+    EXPECT_EQ(cds.FieldByName("IDUTPRODPREF")->AsString(), "S");
+    EXPECT_EQ(cds.FindField("CHAVE"), nullptr);
+}
+
 TEST(ClientDataSet, NullAndEmptyCellsStayApart) {
     DataPacket p;
     p.fields = {{"A", FieldType::Text, 5, ""}};

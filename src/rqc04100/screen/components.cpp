@@ -162,13 +162,13 @@ const ClientDataSetSpec& cdsSolicitacaoSpec() {
 
 const ClientDataSetSpec& cdsParaCmpSupSpec() {
     static const ClientDataSetSpec def = {QStringLiteral("cdsParaCmpSup"),
-                                           {{QStringLiteral("IDUTPRODPREF"),
-                                             1,
-                                             {},
-                                             0,
-                                             false,
-                                             true,
-                                             QStringLiteral("PARCMPSUP.IDUTPRODPREF")}}};
+                                          {{QStringLiteral("IDUTPRODPREF"),
+                                            1,
+                                            {},
+                                            0,
+                                            false,
+                                            true,
+                                            QStringLiteral("PARCMPSUP.IDUTPRODPREF")}}};
     return def;
 }
 
@@ -184,8 +184,8 @@ const std::vector<DataSourceSpec>& dataSourceSpecs() {
 
 const ConnectionSpec& netConsolidaSolicitaSpec() {
     static const ConnectionSpec def = {QStringLiteral("netConsolidaSolicita"),
-                                        QStringLiteral("Rqc04100.rdmConsolidaSolicita"), false,
-                                        QStringLiteral("netConsolidaSolicitaBeforeConnect")};
+                                       QStringLiteral("Rqc04100.rdmConsolidaSolicita"), false,
+                                       QStringLiteral("netConsolidaSolicitaBeforeConnect")};
     return def;
 }
 
