@@ -44,6 +44,7 @@ stop_pg() { tests/pg_cluster.sh stop "$pg_dir" >/dev/null 2>&1; rm -rf "$pg_dir"
 trap stop_pg EXIT
 
 export RQC_TEST_PG_URL="$pg_url" RQC_REQUIRE_PG=1 QT_QPA_PLATFORM=offscreen
+export LSAN_OPTIONS="suppressions=$PWD/tests/sanitizer.supp"
 (cd "$build_dir" && ctest --output-on-failure -j2 --timeout 900 "${ctest_extra[@]}") > "$build_dir/ctest.log" 2>&1
 rc=$?
 stop_pg
