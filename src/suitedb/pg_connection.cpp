@@ -18,13 +18,6 @@ namespace rqc::suitedb::detail {
 
 namespace {
 
-struct StringHash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view s) const noexcept {
-        return std::hash<std::string_view>{}(s);
-    }
-};
-
 struct PreparedStatement {
     std::string name;
     int paramCount = 0;
