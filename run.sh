@@ -5,23 +5,109 @@
 # screenshot under var/ and exits.
 #   ./run.sh            server + host
 #   ./run.sh --server   the server alone, in the foreground
+#   ./run.sh --cluster  three servers on one throwaway PostgreSQL behind haproxy on port 4100
 set -euo pipefail
 cd "$(dirname "$0")"
 mode=${1:-all}
 port=${RQC_PORT:-4100}
 
 bash scripts/install_deps.sh
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-echo "Building into build/ ..."
-if ! cmake --build build -j"$(nproc)" > build/build.log 2>&1; then
-    grep -E -A5 "error|Error" build/build.log | head -n 60
-    echo "build failed (full log: build/build.log)" >&2
-    exit 1
-fi
+# Only the programs and screen modules: the tests and benchmarks are ./test.sh's and bench/run.sh's.
+echo "Building the programs into build/ ..."
+bash scripts/build.sh build product || exit 1
 
 mkdir -p var
 if [ ! -f var/rqc.db ]; then
     build/bin/rqc-suitedb init --db var/rqc.db --demo
+fi
+# Operators log in; the demo data has this one (the login dialog asks for it). The runs
+# without a window and the tools started here take it from the environment.
+echo "Demo login: operator COMP001, password rqc04100"
+export RQC_OPERATOR=${RQC_OPERATOR:-COMP001} RQC_PASSWORD=${RQC_PASSWORD:-rqc04100}
+
+if [ "$mode" = "--cluster" ]; then
+    # A throwaway PostgreSQL cluster with the demo data, servers on the next ports, haproxy in
+    # front on $port; everything is stopped by its pid on exit.
+    mkdir -p var/cluster
+    pg_dir=$(mktemp -d)
+    pids=()
+    stop_cluster() {
+        for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill -TERM "${pids[i]}" 2>/dev/null || true; done
+        for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+        tests/pg_cluster.sh stop "$pg_dir" >/dev/null 2>&1 || true
+        rm -rf "$pg_dir"
+    }
+    trap stop_cluster EXIT
+    pg_port=${RQC_PG_PORT:-$((port + 1000))}
+    pg_url=$(tests/pg_cluster.sh start "$pg_dir" "$pg_port") || { echo "PostgreSQL did not start" >&2; exit 1; }
+    build/bin/rqc-suitedb init --db "$pg_url" --demo >/dev/null
+    backends=""
+    for n in 1 2 3; do
+        p=$((port + n))
+        rm -f "var/cluster/appserver-$n.port"
+        build/bin/rqc-appserver --db "$pg_url" --listen "127.0.0.1:$p" --threads 4 \
+            --log-file "var/cluster/appserver-$n.log" --port-file "var/cluster/appserver-$n.port" \
+            2>>"var/cluster/appserver-$n.log" &
+        pids+=($!)
+        backends+="    server s$n 127.0.0.1:$p"$'\n'
+    done
+    for n in 1 2 3; do
+        for _ in $(seq 1 200); do [ -s "var/cluster/appserver-$n.port" ] && break; sleep 0.05; done
+        [ -s "var/cluster/appserver-$n.port" ] || { cat "var/cluster/appserver-$n.log"; echo "server $n did not start" >&2; exit 1; }
+    done
+    cat > var/cluster/haproxy.cfg <<CFG
+global
+    maxconn 4000
+    stats socket $PWD/var/cluster/haproxy.sock mode 600 level admin
+defaults
+    mode tcp
+    timeout connect 5s
+    timeout client 30m
+    timeout server 30m
+    timeout check 2s
+    retries 3
+    option redispatch
+frontend rqc
+    bind 127.0.0.1:$port
+    default_backend appservers
+backend appservers
+    balance leastconn
+    default-server check inter 1s fall 2 rise 1
+$backends
+CFG
+    PATH="$PATH:/usr/sbin:/sbin" haproxy -f var/cluster/haproxy.cfg -db > var/cluster/haproxy.log 2>&1 &
+    pids+=($!)
+    for _ in $(seq 1 100); do
+        build/bin/rqc-call --server "127.0.0.1:$port" Rqc04100.rdmConsolidaSolicita GetParaCmpSup r:0001 \
+            >/dev/null 2>&1 && break
+        sleep 0.1
+    done
+    echo "haproxy on 127.0.0.1:$port in front of rqc-appserver on ports $((port + 1))-$((port + 3))"
+    echo "PostgreSQL (demo data): $pg_url; logs and haproxy.cfg in var/cluster/"
+    echo "Try: build/bin/rqc-call --server 127.0.0.1:$port Rqc04100.rdmConsolidaSolicita GetParaCmpSup r:0001"
+    cat > var/cluster/suite.ini <<INI
+[Filial]
+Processamento=0001
+Fixa=false
+
+[Servidor]
+Host=127.0.0.1
+Porta=$port
+
+[Banco]
+Engine=postgres
+Host=127.0.0.1
+Porta=$pg_port
+Nome=postgres
+Usuario=postgres
+INI
+    if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
+        build/bin/suite --config var/cluster/suite.ini --open RQC04100
+    else
+        echo "Ctrl+C stops everything (the screen: build/bin/suite --config var/cluster/suite.ini)"
+        wait "${pids[@]}"
+    fi
+    exit 0
 fi
 
 if [ "$mode" = "--server" ]; then

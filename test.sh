@@ -19,15 +19,8 @@ while [ $# -gt 0 ]; do
 done
 
 bash scripts/install_deps.sh || { echo "installing dependencies failed" >&2; exit 1; }
-cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${cmake_extra[@]}" >/dev/null \
-    || { echo "cmake configuration failed" >&2; exit 1; }
 echo "Building into $build_dir/ ..."
-if ! cmake --build "$build_dir" -j"$(nproc)" > "$build_dir/build.log" 2>&1; then
-    grep -E -A5 "error|Error" "$build_dir/build.log" | head -n 80
-    echo "build failed (full log: $build_dir/build.log)" >&2
-    exit 1
-fi
-grep -E "warning:" "$build_dir/build.log" | sort -u | head -n 40
+bash scripts/build.sh "$build_dir" -- "${cmake_extra[@]}" || exit 1
 
 pg_dir=$(mktemp -d /tmp/rqc-pg-XXXXXX)
 pg_url=""

@@ -19,7 +19,28 @@
 #include <thread>
 #include <vector>
 
+#include "suitedb/connection.h"
+#include "suitedb/demo_data.h"
+#include "suitedb/operators.h"
+#include "suitedb/schema.h"
+
 namespace rqc::bench {
+
+// Clients of this process log in as the demo operator (RQC_OPERATOR, RQC_PASSWORD); a
+// database without its password (a generated set) gets it, with the consolidation object.
+inline void ensureBenchLogin(const std::string& db) {
+    namespace sdb = rqc::suitedb;
+    ::setenv("RQC_OPERATOR", sdb::kDemoOperator, 1);
+    ::setenv("RQC_PASSWORD", sdb::kDemoPassword, 1);
+    auto c = sdb::Connection::open(db);
+    if (sdb::schemaVersion(*c) != sdb::kSchemaVersion ||
+        c->query("SELECT 1 FROM OPERADORSENHA WHERE CDOPERADOR = ?",
+                 {std::string(sdb::kDemoOperator)})
+            ->next())
+        return;
+    sdb::addOperator(*c, sdb::kDemoOperator, "Operador de teste", sdb::kDemoPassword);
+    sdb::grantObject(*c, sdb::kDemoOperator, sdb::kDemoObject);
+}
 
 // build/bin, from RQC_BIN_DIR or next to this program's build/bench folder.
 inline std::string binDir() {
@@ -37,6 +58,7 @@ class AppServer {
         const std::string portFile = (workDir / "appserver.port").string();
         const std::string logFile = (workDir / "appserver.log").string();
         std::filesystem::remove(portFile);
+        ensureBenchLogin(db);
         std::vector<std::string> args = {bin,           "--db",        db,      "--listen",
                                          "127.0.0.1:0", "--port-file", portFile};
         args.insert(args.end(), extra.begin(), extra.end());

@@ -1,6 +1,9 @@
-// GetConsSoli on the generated 1,000,000-line set, against the bare set-based transaction that
-// selects, aggregates, inserts and marks the same lines, on SQLite and PostgreSQL, for about
-// 10,000 / 50,000 / 250,000 selected lines. Every iteration starts from the pristine set.
+// GetConsSoli on the generated 1,000,000-line set, on SQLite and PostgreSQL, for about
+// 10,000 / 50,000 / 250,000 selected lines: the floor (the bare set-based transaction that
+// selects, aggregates, inserts the lines and the links in key order and marks the same lines,
+// on the current schema), the engine in process and through a real server on the current
+// schema, and the engine on a version 1 database. Every iteration starts from the pristine set;
+// the summary at the end compares each figure with the floor and with version 1.
 //
 // Environment: RQC_BENCH_DIR (data cache, default /tmp/rqc-bench-consolidation),
 // RQC_BENCH_PG_URL or RQC_TEST_PG_URL (PostgreSQL cluster; without it only SQLite runs),
@@ -10,6 +13,7 @@
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -111,8 +115,10 @@ struct Window {
 
 class DataSet {
   public:
+    explicit DataSet(int version) : m_version(version) {}
     virtual ~DataSet() = default;
     virtual std::string name() const = 0;
+    int version() const { return m_version; }
     // A connection to a fresh copy of the pristine set.
     virtual std::string restore() = 0;
     // Delivery windows of the central branch holding about `target` lines each.
@@ -144,21 +150,23 @@ class DataSet {
     }
 
   private:
+    int m_version;
     std::map<std::int64_t, Window> m_windows;
 };
 
 class SqliteSet : public DataSet {
   public:
-    SqliteSet() {
+    explicit SqliteSet(int version) : DataSet(version) {
         fs::create_directories(dataDir());
-        m_pristine = dataDir() / ("pristine-" + std::to_string(generatedLines()) + ".db");
-        m_work = dataDir() / "work.db";
+        std::string tag = "v" + std::to_string(version) + "-" + std::to_string(generatedLines());
+        m_pristine = dataDir() / ("pristine-" + tag + ".db");
+        m_work = dataDir() / ("work-" + tag + ".db");
         if (!fs::exists(m_pristine)) {
             fs::path tmp = m_pristine.string() + ".tmp";
             fs::remove(tmp);
             {
                 auto c = sdb::Connection::open(tmp.string());
-                sdb::applySchema(*c);
+                sdb::applySchemaUpTo(*c, version);
                 sdb::generateLarge(*c, generatedLines(), kToday);
                 c->exec("PRAGMA wal_checkpoint(TRUNCATE)");
             }
@@ -179,8 +187,10 @@ class SqliteSet : public DataSet {
 
 class PostgresSet : public DataSet {
   public:
-    PostgresSet() : m_admin(sdb::Connection::open(pgAdminUrl())) {
-        m_template = "rqcbench_tpl_" + std::to_string(generatedLines());
+    explicit PostgresSet(int version)
+        : DataSet(version), m_admin(sdb::Connection::open(pgAdminUrl())) {
+        m_template =
+            "rqcbench_tpl_v" + std::to_string(version) + "_" + std::to_string(generatedLines());
         auto c = m_admin->query("SELECT COUNT(*) FROM pg_database WHERE datname = ?", {m_template});
         c->next();
         bool exists = c->int64(0) > 0;
@@ -189,23 +199,24 @@ class PostgresSet : public DataSet {
             m_admin->exec("CREATE DATABASE " + m_template + "_tmp TEMPLATE template0");
             {
                 auto db = sdb::Connection::open(withDatabase(pgAdminUrl(), m_template + "_tmp"));
-                sdb::applySchema(*db);
+                sdb::applySchemaUpTo(*db, version);
                 sdb::generateLarge(*db, generatedLines(), kToday);
                 db->exec("VACUUM ANALYZE");
             }
             m_admin->exec("ALTER DATABASE " + m_template + "_tmp RENAME TO " + m_template);
         }
     }
-    ~PostgresSet() override { m_admin->exec("DROP DATABASE IF EXISTS rqcbench_work WITH (FORCE)"); }
+    ~PostgresSet() override { m_admin->exec("DROP DATABASE IF EXISTS " + work() + " WITH (FORCE)"); }
     std::string name() const override { return "PostgreSQL"; }
     std::string restore() override {
-        m_admin->exec("DROP DATABASE IF EXISTS rqcbench_work WITH (FORCE)");
-        m_admin->exec("CREATE DATABASE rqcbench_work TEMPLATE " + m_template +
+        m_admin->exec("DROP DATABASE IF EXISTS " + work() + " WITH (FORCE)");
+        m_admin->exec("CREATE DATABASE " + work() + " TEMPLATE " + m_template +
                       " STRATEGY FILE_COPY");
-        return withDatabase(pgAdminUrl(), "rqcbench_work");
+        return withDatabase(pgAdminUrl(), work());
     }
 
   private:
+    std::string work() const { return "rqcbench_work_v" + std::to_string(version()); }
     std::unique_ptr<sdb::Connection> m_admin;
     std::string m_template;
 };
@@ -237,9 +248,12 @@ std::vector<Argument> consSoliArguments(const Window& w) {
             Argument::byRef("N")};
 }
 
-// The bare transaction: the same lines selected, summed per product, written and marked.
+// The floor: the same lines selected, summed per product, written (links in key order) and
+// marked by the plainest statements, with a 64 MiB page cache on SQLite.
 std::string bareConsolidation(sdb::Connection& db, const Window& w) {
     bool pg = db.engine() == sdb::Engine::Postgres;
+    if (!pg)
+        db.exec("PRAGMA cache_size = -65536");
     sdb::Transaction tx(db);
     db.exec(pg ? "CREATE TEMP TABLE b_sel (CDFILSOLI VARCHAR(4), CDFILLANCA VARCHAR(4),"
                  " NRSOLICMP VARCHAR(10), NRITEM INTEGER, CDPRODUTO VARCHAR(10),"
@@ -274,7 +288,8 @@ std::string bareConsolidation(sdb::Connection& db, const Window& w) {
         {nr});
     db.execute(
         "INSERT INTO ITCONSSOLIORIG SELECT CAST(? AS VARCHAR(10)), CDFILSOLI, CDFILLANCA,"
-        " NRSOLICMP, NRITEM, CDPRODUTO, QTSOLICITADA FROM b_sel",
+        " NRSOLICMP, NRITEM, CDPRODUTO, QTSOLICITADA FROM b_sel"
+        " ORDER BY CDFILSOLI, CDFILLANCA, NRSOLICMP, NRITEM",
         {nr});
     db.execute(pg ? "UPDATE ITSOLICMP it SET NRCONSSOLI = ? FROM b_sel s WHERE"
                     " it.CDFILSOLI = s.CDFILSOLI AND it.CDFILLANCA = s.CDFILLANCA AND"
@@ -297,8 +312,22 @@ bool serverAvailable() {
 
 enum class Method { Engine, Bare, Server };
 
-void runConsolidation(benchmark::State& state, DataSet& set, Method method, std::int64_t target) {
+// Median seconds and server memory per (engine, label, size), for the summary.
+struct Figure {
+    double seconds = 0;
+    double anonMiB = 0;
+};
+std::map<std::string, Figure> g_figures;
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+void runConsolidation(benchmark::State& state, DataSet& set, Method method, std::int64_t target,
+                      const std::string& key) {
     Window w = set.window(target);
+    std::vector<double> times;
     std::int64_t linked = 0;
     double peak = 0;
     double peakAnon = 0;
@@ -345,6 +374,7 @@ void runConsolidation(benchmark::State& state, DataSet& set, Method method, std:
         double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         state.SetIterationTime(seconds);
+        times.push_back(seconds);
         peak = std::max(peak, statusMiB(measured, "VmHWM"));
         peakAnon = std::max(peakAnon, sampler.stop());
 
@@ -358,6 +388,27 @@ void runConsolidation(benchmark::State& state, DataSet& set, Method method, std:
         static_cast<double>(linked), benchmark::Counter::kIsIterationInvariantRate);
     state.counters["peak_rss_MiB"] = peak;
     state.counters["peak_anon_MiB"] = peakAnon;
+    g_figures[key] = {median(times), peakAnon};
+}
+
+void printSummary(const std::vector<std::string>& engines, const std::int64_t (&targets)[3]) {
+    std::printf("\n%-10s %8s %9s %9s %9s %9s %9s %9s %12s\n", "engine", "lines", "floor s",
+                "engine s", "server s", "v1 s", "srv/floor", "v1/srv", "server MiB");
+    for (const auto& e : engines) {
+        for (std::int64_t t : targets) {
+            auto at = [&](const char* label) {
+                auto it = g_figures.find(e + "/" + label + "/" + std::to_string(t));
+                return it == g_figures.end() ? Figure{} : it->second;
+            };
+            Figure floor = at("Floor"), engine = at("GetConsSoli"), server = at("Server"),
+                   v1 = at("GetConsSoliV1");
+            auto ratio = [](double a, double b) { return b > 0 ? a / b : 0.0; };
+            std::printf("%-10s %8lld %9.3f %9.3f %9.3f %9.3f %9.2f %9.2f %12.1f\n", e.c_str(),
+                        static_cast<long long>(t), floor.seconds, engine.seconds, server.seconds,
+                        v1.seconds, ratio(server.seconds, floor.seconds),
+                        ratio(v1.seconds, server.seconds), server.anonMiB);
+        }
+    }
 }
 
 }  // namespace
@@ -366,24 +417,37 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     ::setenv("RQC_BIN_DIR", binDir().c_str(), 0);
     fs::create_directories(dataDir() / "server");
-    std::vector<std::unique_ptr<DataSet>> sets;
-    sets.push_back(std::make_unique<SqliteSet>());
-    if (!pgAdminUrl().empty())
-        sets.push_back(std::make_unique<PostgresSet>());
+    // Per engine: the current schema, then version 1 (built with step 1 only, then loaded).
+    std::vector<std::pair<std::unique_ptr<DataSet>, std::unique_ptr<DataSet>>> sets;
+    sets.emplace_back(std::make_unique<SqliteSet>(sdb::kSchemaVersion),
+                      std::make_unique<SqliteSet>(1));
+    if (!pgAdminUrl().empty()) {
+        sets.emplace_back(std::make_unique<PostgresSet>(sdb::kSchemaVersion),
+                          std::make_unique<PostgresSet>(1));
+    }
 
     const std::int64_t targets[] = {10'000, 50'000, 250'000};
-    const std::pair<Method, const char*> methods[] = {
-        {Method::Bare, "Bare"}, {Method::Engine, "GetConsSoli"}, {Method::Server, "Server"}};
-    for (auto& set : sets) {
+    struct Run {
+        Method method;
+        const char* label;
+        bool version1;
+    };
+    const Run runs[] = {{Method::Bare, "Floor", false},
+                        {Method::Engine, "GetConsSoli", false},
+                        {Method::Server, "Server", false},
+                        {Method::Engine, "GetConsSoliV1", true}};
+    std::vector<std::string> engines;
+    for (auto& [current, version1] : sets) {
+        engines.push_back(current->name());
         for (std::int64_t target : targets) {
-            for (auto [method, label] : methods) {
-                if (method == Method::Server && !serverAvailable())
+            for (const Run& run : runs) {
+                if (run.method == Method::Server && !serverAvailable())
                     continue;
-                std::string name = set->name() + "/" + label + "/" + std::to_string(target);
-                DataSet* s = set.get();
+                std::string name = current->name() + "/" + run.label + "/" + std::to_string(target);
+                DataSet* s = run.version1 ? version1.get() : current.get();
                 benchmark::RegisterBenchmark(name.c_str(),
-                                             [s, method = method, target](benchmark::State& st) {
-                                                 runConsolidation(st, *s, method, target);
+                                             [s, method = run.method, target, name](benchmark::State& st) {
+                                                 runConsolidation(st, *s, method, target, name);
                                              })
                     ->UseManualTime()
                     ->Unit(benchmark::kMillisecond)
@@ -392,6 +456,7 @@ int main(int argc, char** argv) {
         }
     }
     benchmark::RunSpecifiedBenchmarks();
+    printSummary(engines, targets);
     benchmark::Shutdown();
     return 0;
 }

@@ -190,9 +190,23 @@ struct RawServerClient {
     explicit RawServerClient(std::uint16_t port) : socket(io) {
         socket.connect(tcp::endpoint(asio::ip::make_address("127.0.0.1"), port));
         socket.set_option(tcp::no_delay(true));
+        logIn();
         auto body = protocol::encodeCall(paraCmpSup());
         protocol::appendFrameHeader(request, static_cast<std::uint32_t>(body.size()));
         request.insert(request.end(), body.begin(), body.end());
+    }
+    void logIn() {
+        auto body = protocol::encodeLogin({suitedb::kDemoOperator, suitedb::kDemoPassword});
+        std::vector<std::byte> frame;
+        protocol::appendFrameHeader(frame, static_cast<std::uint32_t>(body.size()));
+        frame.insert(frame.end(), body.begin(), body.end());
+        asio::write(socket, asio::buffer(frame));
+        std::array<std::byte, 4> header;
+        asio::read(socket, asio::buffer(header));
+        answer.resize(protocol::frameLength(header));
+        asio::read(socket, asio::buffer(answer));
+        if (protocol::decodeResult(answer).kind != protocol::CallResult::Kind::Text)
+            throw std::runtime_error("login refused");
     }
     void roundTrip() {
         asio::write(socket, asio::buffer(request));

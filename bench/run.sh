@@ -6,8 +6,7 @@
 set -uo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install_deps.sh
-cmake -S . -B build -DRQC_BUILD_BENCH=ON >/dev/null
-cmake --build build -j"$(nproc)" >/dev/null || { echo "build failed" >&2; exit 1; }
+bash scripts/build.sh build -- -DRQC_BUILD_BENCH=ON >/dev/null || exit 1
 
 pg_dir=$(mktemp -d /tmp/rqc-benchpg-XXXXXX)
 for attempt in 1 2 3 4 5; do
@@ -20,7 +19,7 @@ export RQC_BENCH_PG_URL="$url" RQC_BIN_DIR="$PWD/build/bin" QT_QPA_PLATFORM=offs
 
 names=("$@")
 if [ ${#names[@]} -eq 0 ]; then
-    for b in build/bench/*; do [ -x "$b" ] && names+=("$(basename "$b")"); done
+    for b in build/bench/bench_*; do [ -f "$b" ] && [ -x "$b" ] && names+=("$(basename "$b")"); done
 fi
 for n in "${names[@]}"; do
     echo "=== $n"

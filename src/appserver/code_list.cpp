@@ -3,6 +3,7 @@
 #include <unordered_set>
 
 #include "argument_error.h"
+#include "error_text.h"
 
 namespace rqc::appserver {
 
@@ -29,7 +30,7 @@ std::vector<std::string> parseCodeList(std::string_view text, std::string_view w
         return items;
 
     auto fail = [&](const std::string& why) {
-        throw ArgumentError(std::string(what) + ": " + why);
+        throw ArgumentError(std::string(what) + ": " + why + ".");
     };
     std::unordered_set<std::string_view> seen;
     std::size_t pos = 0;
@@ -41,24 +42,26 @@ std::vector<std::string> parseCodeList(std::string_view text, std::string_view w
         std::string_view item = trimBlanks(raw);
         ++index;
         if (item.empty())
-            fail("item " + std::to_string(index) + " is empty");
-        for (char c : item) {
-            if (!isCodeChar(c)) {
-                fail("item " + std::to_string(index) + " contains the character '" +
-                     std::string(1, c) + "'; only letters and digits are allowed");
+            fail("o item " + std::to_string(index) + " está vazio");
+        for (std::size_t k = 0; k < item.size(); ++k) {
+            if (!isCodeChar(item[k])) {
+                fail("o item " + std::to_string(index) + ", " + quoteExcerpt(item) +
+                     ", contém o caractere " +
+                     quoteExcerpt(item.substr(k, utf8CharLength(item, k)), 1) +
+                     "; só letras (sem acento) e dígitos são permitidos");
             }
         }
         if (item.size() > maxLength) {
-            fail("item " + std::to_string(index) + " has " + std::to_string(item.size()) +
-                 " characters; at most " + std::to_string(maxLength) + " are allowed");
+            fail("o código " + quoteExcerpt(item) + " tem mais de " + std::to_string(maxLength) +
+                 " caracteres");
         }
         if (exactLength && item.size() != maxLength) {
-            fail("item " + std::to_string(index) + " has " + std::to_string(item.size()) +
-                 " characters; exactly " + std::to_string(maxLength) + " are required");
+            fail("o código " + quoteExcerpt(item) + " deve ter exatamente " +
+                 std::to_string(maxLength) + " caracteres");
         }
         if (seen.insert(item).second) {
             if (items.size() >= kMaxListItems) {
-                fail("more than " + std::to_string(kMaxListItems) + " items");
+                fail("a lista tem mais de " + std::to_string(kMaxListItems) + " itens");
             }
             items.emplace_back(item);
         }

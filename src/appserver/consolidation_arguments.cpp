@@ -5,6 +5,7 @@
 
 #include "argument_error.h"
 #include "code_list.h"
+#include "error_text.h"
 
 namespace rqc::appserver {
 
@@ -16,33 +17,33 @@ struct ArgumentInfo {
 };
 
 constexpr ArgumentInfo kArguments[kConsSoliArgumentCount] = {
-    {"processing branch", protocol::kTextByValue},
-    {"buyer list", protocol::kTextByValue},
-    {"central purchasing branch", protocol::kTextByValue},
-    {"requesting-branch list", protocol::kTextByValue},
-    {"stock branch", protocol::kTextByValue},
-    {"first product code", protocol::kTextByValue},
-    {"last product code", protocol::kTextByValue},
-    {"first delivery date", protocol::kDate},
-    {"last delivery date", protocol::kDate},
-    {"consider-stock option", protocol::kTextByValue},
-    {"which-requests option", protocol::kTextByValue},
-    {"origin-product option", protocol::kTextByValue},
-    {"processing date", protocol::kDate},
-    {"all-requests option", protocol::kTextByValue},
-    {"request list", protocol::kTextByValue},
-    {"consider-open-consolidations option", protocol::kTextByValue},
-    {"consider-AF option", protocol::kTextByValue},
-    {"safety-limit option", protocol::kTextByValue},
-    {"OL-parametrisation option", protocol::kTextByValue},
+    {"filial de processamento", protocol::kTextByValue},
+    {"compradores", protocol::kTextByValue},
+    {"filial centralizadora de compras", protocol::kTextByValue},
+    {"filiais solicitantes", protocol::kTextByValue},
+    {"filial de estoque", protocol::kTextByValue},
+    {"produto inicial", protocol::kTextByValue},
+    {"produto final", protocol::kTextByValue},
+    {"data de entrega inicial", protocol::kDate},
+    {"data de entrega final", protocol::kDate},
+    {"opção Considera Estoque da Filial", protocol::kTextByValue},
+    {"opção Consolida Solicitações", protocol::kTextByValue},
+    {"opção Considera Produto Origem", protocol::kTextByValue},
+    {"data de processamento da filial de estoque", protocol::kDate},
+    {"opção Todas as solicitações", protocol::kTextByValue},
+    {"solicitações", protocol::kTextByValue},
+    {"opção Considerar Solicitação", protocol::kTextByValue},
+    {"opção Considerar AF", protocol::kTextByValue},
+    {"opção Considera limite de segurança", protocol::kTextByValue},
+    {"opção Considera Parametrização OL", protocol::kTextByValue},
 };
 
 std::string label(std::size_t index) {
-    return "argument " + std::to_string(index + 1) + " (" + kArguments[index].name + ")";
+    return "Argumento " + std::to_string(index + 1) + " (" + kArguments[index].name + ")";
 }
 
 [[noreturn]] void fail(std::size_t index, const std::string& why) {
-    throw ArgumentError(label(index) + ": " + why);
+    throw ArgumentError(label(index) + ": " + why + ".");
 }
 
 bool isBlank(char c) {
@@ -93,26 +94,27 @@ std::string code(const protocol::Argument& a, std::size_t index, std::size_t max
         s.remove_suffix(1);
     long length = utf8Length(s);
     if (length < 0)
-        fail(index, "contains a control character or is not valid UTF-8");
+        fail(index, "o código " + quoteExcerpt(s) +
+                        " contém um caractere de controle ou bytes que não são UTF-8");
     if (static_cast<std::size_t>(length) > maxLength) {
-        fail(index, "'" + std::string(s) + "' has " + std::to_string(length) +
-                        " characters; at most " + std::to_string(maxLength) + " are allowed");
+        fail(index, "o código " + quoteExcerpt(s) + " tem mais de " + std::to_string(maxLength) +
+                        " caracteres");
     }
     if (required && s.empty())
-        fail(index, "is empty; a code is required");
+        fail(index, "o código não foi informado");
     return std::string(s);
 }
 
 std::string date(const protocol::Argument& a, std::size_t index) {
     if (!std::isfinite(a.date))
-        fail(index, "is not a number");
+        fail(index, "a data não é um número");
     constexpr int kFirstYear = 1900;
     constexpr int kLastYear = 2999;
     static const double first = protocol::dateFromYmd(kFirstYear, 1, 1);
     static const double last = protocol::dateFromYmd(kLastYear + 1, 1, 1);
     if (a.date < first || a.date >= last) {
-        fail(index, "the date " + std::to_string(a.date) + " lies outside the years " +
-                        std::to_string(kFirstYear) + " to " + std::to_string(kLastYear));
+        fail(index, "a data está fora dos anos " + std::to_string(kFirstYear) + " a " +
+                        std::to_string(kLastYear));
     }
     return protocol::dateToIso(a.date);
 }
@@ -126,11 +128,10 @@ std::string letter(const protocol::Argument& a, std::size_t index,
     std::string expected;
     for (std::string_view v : allowed) {
         if (!expected.empty())
-            expected += " or ";
-        expected += v.empty() ? std::string("the empty text") : "\"" + std::string(v) + "\"";
+            expected += " ou ";
+        expected += v.empty() ? std::string("vazio") : "\"" + std::string(v) + "\"";
     }
-    std::string shown = a.text.size() > 20 ? a.text.substr(0, 20) + "..." : a.text;
-    fail(index, "\"" + shown + "\" is not a valid option; expected " + expected);
+    fail(index, quoteExcerpt(a.text, 20) + " não é um valor válido; o esperado é " + expected);
 }
 
 }  // namespace
@@ -141,16 +142,21 @@ std::vector<std::string> parseRequestKeyList(std::string_view text, std::string_
         return keys;
 
     auto failItem = [&](std::size_t item, const std::string& why) {
-        throw ArgumentError(std::string(what) + ": item " + std::to_string(item) + " " + why);
+        throw ArgumentError(std::string(what) + ": o item " + std::to_string(item) + " " + why +
+                            ".");
     };
     struct Part {
         std::size_t offset, length;
-        const char* name;
+        const char* name;    // "a filial solicitante (...)"
+        const char* inside;  // "da filial solicitante (...)"
     };
     static constexpr Part kParts[] = {
-        {0, kBranchCodeLength, "requesting branch (characters 1-4)"},
-        {kBranchCodeLength, kBranchCodeLength, "launching branch (characters 5-8)"},
-        {2 * kBranchCodeLength, kRequestNumberLength, "request number (characters 9-18)"},
+        {0, kBranchCodeLength, "a filial solicitante (caracteres 1 a 4)",
+         "da filial solicitante (caracteres 1 a 4)"},
+        {kBranchCodeLength, kBranchCodeLength, "a filial de lançamento (caracteres 5 a 8)",
+         "da filial de lançamento (caracteres 5 a 8)"},
+        {2 * kBranchCodeLength, kRequestNumberLength, "o número da solicitação (caracteres 9 a 18)",
+         "do número da solicitação (caracteres 9 a 18)"},
     };
 
     std::unordered_set<std::string> seen;
@@ -160,11 +166,11 @@ std::vector<std::string> parseRequestKeyList(std::string_view text, std::string_
         std::string_view item =
             trimBlanks(text.substr(pos, comma == std::string_view::npos ? text.npos : comma - pos));
         if (item.empty())
-            failItem(index, "is empty");
+            failItem(index, "está vazio");
         if (item.size() > kRequestKeyLength) {
-            failItem(index, "has " + std::to_string(item.size()) +
-                                " characters; a request key has " +
-                                std::to_string(kRequestKeyLength));
+            failItem(index, quoteExcerpt(item) + " tem mais de " +
+                                std::to_string(kRequestKeyLength) +
+                                " caracteres, o tamanho de uma chave de solicitação");
         }
         // Trailing blanks of the request number cannot be told from blanks around the item.
         std::string key(item);
@@ -175,24 +181,26 @@ std::vector<std::string> parseRequestKeyList(std::string_view text, std::string_
             while (used < part.size() && !isBlank(part[used])) {
                 if (!isCodeChar(part[used])) {
                     failItem(index,
-                             "contains the character '" + std::string(1, part[used]) +
-                                 "'; only letters, digits and right-padding blanks are allowed");
+                             quoteExcerpt(item) + " contém o caractere " +
+                                 quoteExcerpt(part.substr(used, utf8CharLength(part, used)), 1) +
+                                 "; só letras (sem acento), dígitos e brancos de "
+                                 "preenchimento à direita são permitidos");
                 }
                 ++used;
             }
             if (used == 0)
-                failItem(index, std::string("has an empty ") + p.name);
+                failItem(index, quoteExcerpt(item) + " não tem " + p.name);
             for (std::size_t k = used; k < part.size(); ++k) {
                 if (part[k] != ' ') {
-                    failItem(index, std::string("has a blank inside its ") + p.name +
-                                        "; blanks may only pad a part on the right");
+                    failItem(index, quoteExcerpt(item) + " tem um branco no meio " + p.inside +
+                                        "; brancos só podem completar uma parte à direita");
                 }
             }
         }
         if (seen.insert(key).second) {
             if (keys.size() >= kMaxListItems) {
-                throw ArgumentError(std::string(what) + ": more than " +
-                                    std::to_string(kMaxListItems) + " items");
+                throw ArgumentError(std::string(what) + ": a lista tem mais de " +
+                                    std::to_string(kMaxListItems) + " itens.");
             }
             keys.push_back(std::move(key));
         }
@@ -205,14 +213,14 @@ std::vector<std::string> parseRequestKeyList(std::string_view text, std::string_
 
 ConsSoliArguments parseConsSoliArguments(const std::vector<protocol::Argument>& args) {
     if (args.size() != kConsSoliArgumentCount) {
-        throw ArgumentError("GetConsSoli takes " + std::to_string(kConsSoliArgumentCount) +
-                            " arguments; " + std::to_string(args.size()) + " were given");
+        throw ArgumentError(
+            messages::argumentCount("GetConsSoli", kConsSoliArgumentCount, args.size()));
     }
     for (std::size_t i = 0; i < args.size(); ++i) {
         bool isDate = args[i].type == protocol::kDate;
         bool wantDate = kArguments[i].kind == protocol::kDate;
         if (isDate != wantDate)
-            fail(i, wantDate ? "must be a date" : "must be a text");
+            fail(i, wantDate ? "deve ser uma data" : "deve ser um texto");
     }
 
     ConsSoliArguments r;
@@ -236,7 +244,9 @@ ConsSoliArguments parseConsSoliArguments(const std::vector<protocol::Argument>& 
     r.idLimiteSeg = letter(args[17], 17, {"S", "N"});
     r.idParamOl = letter(args[18], 18, {"S", "N"});
     if (r.consEstoque() && r.cdFilEst.empty()) {
-        fail(4, "is empty, but the consider-stock option (argument 10) is \"S\"");
+        fail(4,
+             "não foi informada, mas a opção Considera Estoque da Filial (argumento 10) é "
+             "\"S\"");
     }
     return r;
 }

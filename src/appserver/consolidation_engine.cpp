@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <ctime>
+#include <optional>
 
 #include "code_list.h"
 #include "consolidation_arguments.h"
@@ -17,7 +18,7 @@ constexpr int kNumberDigits = 10;
 constexpr std::int64_t kLastNumber = 9999999999;
 constexpr std::size_t kUserNameLength = 40;
 // First key of the PostgreSQL advisory lock that serialises "T" runs of one central branch.
-constexpr int kAdvisoryLockClass = 4100;
+constexpr int kAdvisoryLockClass = kBranchLockClass;
 
 // SQL text and its bound values, built in the order the placeholders appear.
 struct Statement {
@@ -134,7 +135,7 @@ Statement selectProducts(const ConsSoliArguments& a, const Dialect& d) {
     return s;
 }
 
-Statement selectLines(const ConsSoliArguments& a, const Dialect& d) {
+Statement selectLines(const ConsSoliArguments& a, const Dialect& d, bool lockLines) {
     Statement s;
     s << "INSERT INTO RQC_CONS_SEL (RID, CDFILSOLI, CDFILLANCA, NRSOLICMP, NRITEM, CDPRODUTO,"
          " QTSOLICITADA) SELECT "
@@ -146,8 +147,9 @@ Statement selectLines(const ConsSoliArguments& a, const Dialect& d) {
          " AND s.NRSOLICMP = it.NRSOLICMP"
          " JOIN FILIAL f ON f.CDFILIAL = it.CDFILSOLI"
       << (d.pg() ? " JOIN PRODUTO p" : " JOIN temp.RQC_CONS_PROD p")
-      << " ON p.CDPRODUTO = it.CDPRODUTO WHERE COALESCE(f.CDFILCENTCMP, f.CDFILIAL) = ?";
-    s.bind(a.cdFilCentCmp);
+      << " ON p.CDPRODUTO = it.CDPRODUTO WHERE (f.CDFILCENTCMP = ?"
+         " OR (f.CDFILCENTCMP IS NULL AND f.CDFILIAL = ?))";
+    s.bind(a.cdFilCentCmp).bind(a.cdFilCentCmp);
     s << " AND s.DTENTREGA >= ? AND s.DTENTREGA <= ?";
     s.bind(a.dtEntregaIni).bind(a.dtEntregaFin);
     if (d.pg()) {
@@ -164,7 +166,7 @@ Statement selectLines(const ConsSoliArguments& a, const Dialect& d) {
         s << " AND (it.CDFILSOLI, it.CDFILLANCA, it.NRSOLICMP) IN (" << d.requestKeySource() << ")";
         s.bind(d.listParam(a.solicitacoes));
     }
-    if (d.pg())
+    if (d.pg() && lockLines)
         s << (a.onlyNeverTaken() ? " FOR UPDATE OF it SKIP LOCKED" : " FOR UPDATE OF it");
     return s;
 }
@@ -310,89 +312,97 @@ void insertHeader(suitedb::Connection& db, const ConsSoliArguments& a, const std
          truncateUtf8(user, kUserNameLength)});
 }
 
-// SQLite: keeps the run's work tables in the temporary file store, whose page cache is
-// bounded, even on a connection that keeps temporary data in memory; restores the setting.
-class TempStoreOnDisk {
+// SQLite settings of one run, restored when it ends: the work tables go to the temporary file
+// store, whose page cache is bounded, even on a connection that keeps temporary data in
+// memory; the main page cache is sized for the run's writes (the table and index pages the
+// links, lines and marks touch stay cached until commit instead of being read again).
+class SqliteRunSettings {
   public:
-    explicit TempStoreOnDisk(suitedb::Connection& db) : m_db(db) {
+    explicit SqliteRunSettings(suitedb::Connection& db) : m_db(db) {
         if (db.engine() != Engine::Sqlite)
             return;
-        {
-            auto c = db.query("PRAGMA temp_store");
-            m_inMemory = c->next() && c->int64(0) == kTempStoreMemory;
-        }
+        m_inMemory = pragma("temp_store") == kTempStoreMemory;
         if (m_inMemory)
             db.exec("PRAGMA temp_store = FILE");
-    }
-    ~TempStoreOnDisk() {
-        if (!m_inMemory)
-            return;
-        try {
-            m_db.exec("PRAGMA temp_store = MEMORY");
-        } catch (...) {
-            // The connection keeps file storage for temporary data; only speed differs.
+        std::int64_t cache = pragma("main.cache_size");
+        std::int64_t bytes = cache >= 0 ? cache * pragma("main.page_size") : -cache * 1024;
+        if (bytes < kRunCacheBytes) {
+            db.exec("PRAGMA main.cache_size = " + std::to_string(-(kRunCacheBytes >> 10)));
+            m_cacheSize = cache;
         }
     }
-    TempStoreOnDisk(const TempStoreOnDisk&) = delete;
-    TempStoreOnDisk& operator=(const TempStoreOnDisk&) = delete;
+    ~SqliteRunSettings() {
+        try {
+            if (m_inMemory)
+                m_db.exec("PRAGMA temp_store = MEMORY");
+            if (m_cacheSize)
+                m_db.exec("PRAGMA main.cache_size = " + std::to_string(*m_cacheSize));
+        } catch (...) {
+            // The connection keeps the run's settings; only speed and memory differ.
+        }
+    }
+    SqliteRunSettings(const SqliteRunSettings&) = delete;
+    SqliteRunSettings& operator=(const SqliteRunSettings&) = delete;
 
   private:
+    std::int64_t pragma(const std::string& name) {
+        auto c = m_db.query("PRAGMA " + name);
+        return c->next() ? c->int64(0) : 0;
+    }
+
     static constexpr std::int64_t kTempStoreMemory = 2;
+    static constexpr std::int64_t kRunCacheBytes = std::int64_t{64} << 20;
     suitedb::Connection& m_db;
     bool m_inMemory = false;
+    std::optional<std::int64_t> m_cacheSize;  // the setting to restore
 };
+
+// PostgreSQL: memory of one run's sorts and hashes (the links are sorted, the lines summed),
+// and of the connection's temporary tables, so that the work tables of a large run stay in
+// memory. temp_buffers can only change before the connection first uses a temporary table;
+// on a connection that did so with another size the setting stays as it is.
+constexpr std::string_view kRunWorkMem = "64MB";
+constexpr std::string_view kRunTempBuffers = "64MB";
+
+void sizePostgresTempBuffers(suitedb::Connection& db) {
+    try {
+        db.exec("SET temp_buffers = '" + std::string(kRunTempBuffers) + "'");
+    } catch (const suitedb::DbError&) {
+        // Already fixed for this connection; only speed differs.
+    }
+}
 
 std::string consolidate(suitedb::Connection& db, const ConsSoliArguments& a,
                         const std::string& user) {
     Dialect d(db.engine());
-    TempStoreOnDisk tempStore(db);
+    SqliteRunSettings settings(db);
+    if (d.pg())
+        sizePostgresTempBuffers(db);
     suitedb::Transaction tx(db);
+    if (d.pg())
+        db.exec("SET LOCAL work_mem = '" + std::string(kRunWorkMem) + "'");
     if (d.pg() && !a.onlyNeverTaken()) {
         db.query("SELECT pg_advisory_xact_lock(" + std::to_string(kAdvisoryLockClass) +
                      ", hashtext(CAST(? AS TEXT)))",
                  {a.cdFilCentCmp})
             ->next();
     }
-    createWorkTables(db, d);
-
-    if (!d.pg()) {
-        Statement products = selectProducts(a, d);
-        if (db.execute(products.sql, products.params) == 0)
-            return "";
-    }
-    Statement sel = selectLines(a, d);
-    if (db.execute(sel.sql, sel.params) == 0)
+    if (!stageConsolidation(db, a, true))
         return "";
-
-    Statement agg = aggregate(a);
-    std::int64_t products = db.execute(agg.sql, agg.params);
-    std::int64_t dropped =
-        db.execute(std::string("DELETE FROM RQC_CONS_AGG WHERE ROUND(") + kNet + ", 3) <= 0");
-    if (dropped == products)
-        return "";
-    if (dropped > 0) {
-        db.execute(
-            "DELETE FROM RQC_CONS_SEL WHERE CDPRODUTO NOT IN (SELECT CDPRODUTO FROM RQC_CONS_AGG)");
-    }
-    if (a.paramOl()) {
-        Statement r = roundToOl(a, d);
-        db.execute(r.sql, r.params);
-    }
 
     std::string number = formatNumber(nextNumber(db));
     insertHeader(db, a, number, user);
     db.execute(
-        std::string("INSERT INTO ITCONSSOLI (NRCONSSOLI, CDPRODUTO, QTSOLICITADA, QTLIMITESEG,"
-                    " QTESTOQUE, QTAF, QTCONSABERTA, QTARREDONDA, QTCONSOLIDADA)"
-                    " SELECT CAST(? AS VARCHAR(10)), CDPRODUTO, ROUND(QTSOLICITADA, 3),"
-                    " ROUND(QTLIMITESEG, 3), ROUND(QTESTOQUE, 3), ROUND(QTAF, 3),"
-                    " ROUND(QTCONSABERTA, 3), ROUND(QTARREDONDA, 3), ROUND(") +
-            kNet + " + QTARREDONDA, 3) FROM RQC_CONS_AGG",
+        "INSERT INTO ITCONSSOLI (NRCONSSOLI, CDPRODUTO, QTSOLICITADA, QTLIMITESEG,"
+        " QTESTOQUE, QTAF, QTCONSABERTA, QTARREDONDA, QTCONSOLIDADA)"
+        " SELECT CAST(? AS VARCHAR(10)), CDPRODUTO, " +
+            storedTerms() + " FROM RQC_CONS_AGG",
         {number});
     std::int64_t linked = db.execute(
         "INSERT INTO ITCONSSOLIORIG (NRCONSSOLI, CDFILSOLI, CDFILLANCA, NRSOLICMP, NRITEM,"
         " CDPRODUTO, QTSOLICITADA) SELECT CAST(? AS VARCHAR(10)), CDFILSOLI, CDFILLANCA,"
-        " NRSOLICMP, NRITEM, CDPRODUTO, QTSOLICITADA FROM RQC_CONS_SEL",
+        " NRSOLICMP, NRITEM, CDPRODUTO, QTSOLICITADA FROM RQC_CONS_SEL"
+        " ORDER BY CDFILSOLI, CDFILLANCA, NRSOLICMP, NRITEM",
         {number});
     std::int64_t marked = db.execute(
         d.pg() ? "UPDATE ITSOLICMP SET NRCONSSOLI = ? WHERE ctid = ANY (ARRAY(SELECT RID FROM"
@@ -411,6 +421,43 @@ std::string consolidate(suitedb::Connection& db, const ConsSoliArguments& a,
 }
 
 }  // namespace
+
+bool stageConsolidation(suitedb::Connection& db, const ConsSoliArguments& a, bool lockLines) {
+    Dialect d(db.engine());
+    createWorkTables(db, d);
+
+    if (!d.pg()) {
+        Statement products = selectProducts(a, d);
+        if (db.execute(products.sql, products.params) == 0)
+            return false;
+    }
+    Statement sel = selectLines(a, d, lockLines);
+    if (db.execute(sel.sql, sel.params) == 0)
+        return false;
+
+    Statement agg = aggregate(a);
+    std::int64_t products = db.execute(agg.sql, agg.params);
+    std::int64_t dropped =
+        db.execute(std::string("DELETE FROM RQC_CONS_AGG WHERE ROUND(") + kNet + ", 3) <= 0");
+    if (dropped == products)
+        return false;
+    if (dropped > 0) {
+        db.execute(
+            "DELETE FROM RQC_CONS_SEL WHERE CDPRODUTO NOT IN (SELECT CDPRODUTO FROM RQC_CONS_AGG)");
+    }
+    if (a.paramOl()) {
+        Statement r = roundToOl(a, d);
+        db.execute(r.sql, r.params);
+    }
+    return true;
+}
+
+std::string storedTerms() {
+    return std::string(
+               "ROUND(QTSOLICITADA, 3), ROUND(QTLIMITESEG, 3), ROUND(QTESTOQUE, 3),"
+               " ROUND(QTAF, 3), ROUND(QTCONSABERTA, 3), ROUND(QTARREDONDA, 3), ROUND(") +
+           kNet + " + QTARREDONDA, 3)";
+}
 
 std::string runGetConsSoli(suitedb::Connection& db, const std::vector<protocol::Argument>& args,
                            const std::string& user) {

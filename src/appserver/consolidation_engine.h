@@ -10,11 +10,28 @@
 
 namespace rqc::appserver {
 
+struct ConsSoliArguments;
+
+// First key of the PostgreSQL advisory lock held by whoever may change the marks of the lines
+// of one central branch wholesale ("T" runs, reversals); the second is hashtext(branch).
+inline constexpr int kBranchLockClass = 4100;
+
 // Consolidates the request lines the 19 arguments select, in one transaction on db, and
 // returns the new consolidated request's number (10 digits), or "" when no line remains
 // (nothing is written then). Throws ArgumentError, or suitedb::DbError on a database failure
 // (the transaction is rolled back).
 std::string runGetConsSoli(suitedb::Connection& db, const std::vector<protocol::Argument>& args,
                            const std::string& user);
+
+// The selection and aggregation of a run, inside the caller's transaction: fills the work
+// tables RQC_CONS_SEL (the lines taken: CDFILSOLI, CDFILLANCA, NRSOLICMP, NRITEM, CDPRODUTO
+// consolidated under, QTSOLICITADA) and RQC_CONS_AGG (one row per product with every term),
+// after the drop-outs and the OL rounding. False when nothing remains. lockLines: take the
+// row locks a run takes (PostgreSQL); without them nothing is locked.
+bool stageConsolidation(suitedb::Connection& db, const ConsSoliArguments& a, bool lockLines);
+
+// Select list of ITCONSSOLI's terms from RQC_CONS_AGG, QTSOLICITADA .. QTCONSOLIDADA, exactly
+// as a run stores them.
+std::string storedTerms();
 
 }  // namespace rqc::appserver

@@ -2,48 +2,49 @@
 
 #include <spdlog/spdlog.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <exception>
+#include <optional>
 
 #include "argument_error.h"
+#include "error_text.h"
 #include "suitedb/connection.h"
+#include "suitedb/operators.h"
 #include "worker_connection.h"
 
 namespace rqc::appserver {
 
 namespace {
 
-// Client-supplied names go into messages and logs clipped and with control bytes escaped.
+// Client-supplied names go into logs clipped on a character boundary, control and
+// non-UTF-8 bytes escaped.
 std::string printable(std::string_view s, std::size_t maxLength = 80) {
-    std::string out;
-    for (std::size_t i = 0; i < s.size() && i < maxLength; ++i) {
-        auto c = static_cast<unsigned char>(s[i]);
-        if (c < 0x20 || c == 0x7F) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\x%02X", c);
-            out += buf;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    if (s.size() > maxLength)
-        out += "...";
-    return out;
+    return cleanText(s, maxLength);
 }
 
-std::string checkKinds(const RemoteObject& object, const RemoteMethod& method,
+constexpr std::size_t kMaxTrackedKeys = 10000;
+
+// The client's address without its port: failures count per machine, not per connection.
+std::string_view addressOf(std::string_view peer) {
+    const auto colon = peer.rfind(':');
+    return colon == std::string_view::npos ? peer : peer.substr(0, colon);
+}
+
+bool permitted(const ConnectionState& state, std::string_view object) {
+    return std::find(state.objects.begin(), state.objects.end(), object) != state.objects.end();
+}
+
+std::string checkKinds(const RemoteObject&, const RemoteMethod& method,
                        const protocol::CallDescriptor& d) {
     const auto& want = method.argumentKinds;
     if (d.typeCodes.size() != want.size()) {
-        return object.name() + "." + method.name + " takes " + std::to_string(want.size()) +
-               " arguments; the call has " + std::to_string(d.typeCodes.size());
+        return messages::argumentCount(method.name, want.size(), d.typeCodes.size());
     }
     for (std::size_t i = 0; i < want.size(); ++i) {
         if (d.typeCodes[i] != want[i]) {
-            return object.name() + "." + method.name + ": argument " + std::to_string(i + 1) +
-                   " must be " + describeKind(want[i]) + ", the call passes " +
-                   describeKind(d.typeCodes[i]);
+            return messages::argumentKind(method.name, i, want[i], d.typeCodes[i]);
         }
     }
     return {};
@@ -67,31 +68,49 @@ std::string describeKind(std::uint8_t code) {
 }
 
 protocol::CallResult Dispatcher::dispatch(protocol::CallRequest& call, WorkerConnection& db,
-                                          std::string_view peer) const {
+                                          const ConnectionState& state,
+                                          std::string* number) const {
     using protocol::CallResult;
+    const std::string_view peer = state.peer;
     std::string fault = protocol::validateCall(call);
-    if (!fault.empty())
-        return CallResult::error("malformed call: " + fault);
+    if (!fault.empty()) {
+        spdlog::warn("malformed call from {}: {}", peer, printable(fault, 400));
+        return CallResult::error(messages::malformedCall());
+    }
 
     const RemoteObject* object = m_registry.find(call.object);
     if (object == nullptr) {
-        return CallResult::error("unknown object '" + printable(call.object) + "'");
+        return CallResult::error(messages::unknownObject(call.object));
+    }
+    if (!permitted(state, object->name())) {
+        return CallResult::error("O operador " + state.operatorCode +
+                                 " não tem permissão para usar " + object->name() + ".");
     }
     const RemoteMethod* method = object->findMethod(call.descriptor.method);
     if (method == nullptr) {
-        return CallResult::error("object '" + object->name() + "' has no method '" +
-                                 printable(call.descriptor.method) + "'");
+        return CallResult::error(messages::unknownMethod(object->name(), call.descriptor.method));
     }
     fault = checkKinds(*object, *method, call.descriptor);
     if (!fault.empty())
         return CallResult::error(fault);
 
-    const std::string prefix = method->name + ": ";
+    // Failures the user cannot act on reach the client as a short message with an incident
+    // id; the detail (SQL, host) goes to the log only, under that id.
+    auto incident = [&](std::string_view kind, std::string_view detail) {
+        db.discard();
+        std::string id = newIncidentId();
+        spdlog::error("incident {}: {} in {}.{} for {}: {}", id, kind, object->name(),
+                      method->name, peer, printable(detail, 2000));
+        return id;
+    };
     try {
-        CallContext ctx{peer, call.user, db};
+        CallContext ctx{peer, state.operatorCode, state.operatorCode, db, {}};
         CallResult result = method->run(ctx, call.args);
+        if (number != nullptr)
+            *number = std::move(ctx.number);
         if (result.kind == CallResult::Kind::Error) {
             result.byRef.clear();
+            result.text = cleanText(result.text);
             return result;
         }
         result.byRef.clear();
@@ -102,49 +121,173 @@ protocol::CallResult Dispatcher::dispatch(protocol::CallRequest& call, WorkerCon
             }
         }
         return result;
-    } catch (const ArgumentError& e) {
-        return CallResult::error(prefix + e.what());
+    } catch (const UserFacingError& e) {
+        return CallResult::error(cleanText(e.what()));
     } catch (const suitedb::DbError& e) {
-        db.discard();
-        return CallResult::error(prefix + "database error: " + e.what());
+        return CallResult::error(messages::databaseFailure(incident("database error", e.what())));
     } catch (const std::exception& e) {
-        db.discard();
-        return CallResult::error(prefix + "internal error: " + e.what());
+        return CallResult::error(messages::internalFailure(incident("internal error", e.what())));
     } catch (...) {
-        db.discard();
-        return CallResult::error(prefix + "internal error of an unknown kind");
+        return CallResult::error(
+            messages::internalFailure(incident("internal error", "exception of an unknown kind")));
     }
 }
 
+std::chrono::milliseconds Dispatcher::waitFor(const std::string& key, int freeAttempts) const {
+    std::lock_guard lock(m_mutex);
+    auto it = m_failures.find(key);
+    if (it == m_failures.end() || it->second.count < freeAttempts)
+        return {};
+    const auto now = std::chrono::steady_clock::now();
+    if (now - it->second.last > m_policy.forget) {
+        m_failures.erase(it);
+        return {};
+    }
+    const int doublings = std::min(it->second.count - freeAttempts, 20);
+    const std::chrono::milliseconds wait =
+        std::min<std::chrono::milliseconds>(m_policy.firstWait * (1LL << doublings), m_policy.maxWait);
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(it->second.last + wait - now);
+    return left.count() > 0 ? left : std::chrono::milliseconds{};
+}
+
+void Dispatcher::recordFailure(const std::string& key) const {
+    std::lock_guard lock(m_mutex);
+    const auto now = std::chrono::steady_clock::now();
+    if (m_failures.size() >= kMaxTrackedKeys) {
+        std::erase_if(m_failures,
+                      [&](const auto& e) { return now - e.second.last > m_policy.forget; });
+        if (m_failures.size() >= kMaxTrackedKeys)
+            m_failures.erase(m_failures.begin());
+    }
+    Failures& f = m_failures[key];
+    if (now - f.last > m_policy.forget)
+        f.count = 0;
+    ++f.count;
+    f.last = now;
+}
+
+protocol::CallResult Dispatcher::login(std::span<const std::byte> body, WorkerConnection& db,
+                                       ConnectionState& state) const {
+    using protocol::CallResult;
+    state.closeAfterAnswer = true;
+    protocol::LoginRequest request;
+    try {
+        request = protocol::decodeLogin(body);
+    } catch (const protocol::DecodeError& e) {
+        spdlog::warn("undecodable login from {}: {}", state.peer, printable(e.what(), 400));
+        return CallResult::error(messages::undecodableRequest(body));
+    }
+    const std::string shownCode = printable(request.operatorCode, 20);
+    if (!state.operatorCode.empty()) {
+        return CallResult::error("A conexão já fez login como " + state.operatorCode +
+                                 "; para outro operador, abra outra conexão.");
+    }
+    const std::string addressKey = "addr:" + std::string(addressOf(state.peer));
+    const std::string operatorKey = "op:" + request.operatorCode.substr(0, 40);
+    const auto wait = std::max(waitFor(addressKey, m_policy.freeAttemptsPerAddress),
+                               waitFor(operatorKey, m_policy.freeAttempts));
+    if (wait.count() > 0) {
+        spdlog::warn("login refused operator={} peer={}: too many failures, next try in {} ms",
+                     shownCode, state.peer, wait.count());
+        return CallResult::error("Muitas tentativas de login sem sucesso; aguarde " +
+                                 std::to_string((wait.count() + 999) / 1000) +
+                                 " s e tente de novo.");
+    }
+    std::optional<std::vector<std::string>> objects;
+    try {
+        objects = suitedb::checkLogin(db.get(), request.operatorCode, request.password);
+    } catch (const std::exception& e) {
+        db.discard();
+        const std::string id = newIncidentId();
+        spdlog::error("incident {}: login of {} from {} could not be checked: {}", id, shownCode,
+                      state.peer, printable(e.what(), 2000));
+        return CallResult::error(messages::databaseFailure(id));
+    }
+    if (!objects) {
+        recordFailure(addressKey);
+        recordFailure(operatorKey);
+        spdlog::warn("login refused operator={} peer={}: unknown operator or wrong password",
+                     shownCode, state.peer);
+        return CallResult::error(kLoginRefused);
+    }
+    {
+        std::lock_guard lock(m_mutex);
+        m_failures.erase(operatorKey);
+    }
+    state.closeAfterAnswer = false;
+    state.operatorCode = request.operatorCode;
+    state.objects = std::move(*objects);
+    return CallResult::ofText(state.operatorCode);
+}
+
 std::vector<std::byte> Dispatcher::handleFrame(std::span<const std::byte> body,
-                                               WorkerConnection& db, std::string_view peer) const {
+                                               WorkerConnection& db, ConnectionState& state) const {
+    const std::string_view peer = state.peer;
     const auto start = std::chrono::steady_clock::now();
+    const auto header = protocol::peekHeader(body);
+    if (header && header->version != protocol::kProtocolVersion) {
+        state.closeAfterAnswer = true;
+        const std::string text =
+            messages::undecodableRequest(body) + " Atualize o programa cliente.";
+        spdlog::warn("connection {} refused: protocol version {}", peer, header->version);
+        // An older peer reads results of its own version; the layout has not changed.
+        return protocol::encodeResult(protocol::CallResult::error(text),
+                                      std::min(header->version, protocol::kProtocolVersion));
+    }
+    if (header && header->type == protocol::kMessageLogin) {
+        protocol::CallResult result = login(body, db, state);
+        if (result.kind != protocol::CallResult::Kind::Error) {
+            spdlog::info("login operator={} peer={} {:.3f} ms ok, {} object(s) permitted",
+                         state.operatorCode, peer,
+                         std::chrono::duration<double, std::milli>(
+                             std::chrono::steady_clock::now() - start)
+                             .count(),
+                         state.objects.size());
+        }
+        return protocol::encodeResult(result);
+    }
+    if (state.operatorCode.empty()) {
+        state.closeAfterAnswer = true;
+        spdlog::warn("connection {} refused: a call before the login", peer);
+        return protocol::encodeResult(protocol::CallResult::error(
+            "A conexão não fez login: a primeira mensagem tem de ser o login do operador."));
+    }
     protocol::CallResult result;
     std::string object = "-";
     std::string method = "-";
+    std::string number;
     try {
         protocol::CallRequest call = protocol::decodeCall(body);
         object = printable(call.object);
         method = printable(call.descriptor.method);
-        result = dispatch(call, db, peer);
+        result = dispatch(call, db, state, &number);
     } catch (const protocol::DecodeError& e) {
-        result = protocol::CallResult::error(std::string("undecodable request: ") + e.what());
+        spdlog::warn("undecodable request from {}: {}", peer, printable(e.what(), 400));
+        result = protocol::CallResult::error(messages::undecodableRequest(body));
     } catch (const std::exception& e) {
-        result = protocol::CallResult::error(std::string("internal error: ") + e.what());
+        const std::string id = newIncidentId();
+        spdlog::error("incident {}: internal error for {}: {}", id, peer, printable(e.what(), 2000));
+        result = protocol::CallResult::error(messages::internalFailure(id));
     }
     const double ms =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    const std::string numbered = number.empty() ? std::string() : " number=" + printable(number);
     if (result.kind == protocol::CallResult::Kind::Error) {
-        spdlog::info("call peer={} object={} method={} {:.3f} ms error: {}", peer, object, method,
-                     ms, printable(result.text, 400));
+        spdlog::info("call operator={} peer={} object={} method={}{} {:.3f} ms error: {}",
+                     state.operatorCode, peer, object, method, numbered, ms,
+                     printable(result.text, 400));
     } else {
-        spdlog::info("call peer={} object={} method={} {:.3f} ms ok", peer, object, method, ms);
+        spdlog::info("call operator={} peer={} object={} method={}{} {:.3f} ms ok",
+                     state.operatorCode, peer, object, method, numbered, ms);
     }
     try {
         return protocol::encodeResult(result);
     } catch (const std::exception& e) {
-        return protocol::encodeResult(
-            protocol::CallResult::error(std::string("result could not be encoded: ") + e.what()));
+        const std::string id = newIncidentId();
+        spdlog::error("incident {}: result could not be encoded for {}: {}", id, peer,
+                      printable(e.what(), 2000));
+        return protocol::encodeResult(protocol::CallResult::error(messages::internalFailure(id)));
     }
 }
 

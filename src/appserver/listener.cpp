@@ -2,7 +2,12 @@
 
 #include <spdlog/spdlog.h>
 
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <asio/post.hpp>
+#include <cerrno>
 #include <chrono>
 
 namespace rqc::appserver {
@@ -18,6 +23,12 @@ Listener::Listener(asio::io_context& io, const asio::ip::tcp::endpoint& endpoint
     m_acceptor.set_option(asio::ip::tcp::acceptor::reuse_address(true));
     m_acceptor.bind(endpoint);
     m_acceptor.listen(asio::socket_base::max_listen_connections);
+    m_reserve = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+}
+
+Listener::~Listener() {
+    if (m_reserve >= 0)
+        ::close(m_reserve);
 }
 
 void Listener::start() {
@@ -42,13 +53,18 @@ void Listener::accept() {
         m_pick(), [this](const std::error_code& ec, asio::ip::tcp::socket socket) {
             if (m_closed || ec == asio::error::operation_aborted)
                 return;
+            if (ec == asio::error::no_descriptors || ec.value() == ENFILE) {
+                spdlog::warn(
+                    "accepting a connection failed: {}; dropping one waiting "
+                    "connection and pausing accepts",
+                    ec.message());
+                dropOneWaiting();
+                retryLater();
+                return;
+            }
             if (ec) {
                 spdlog::warn("accepting a connection failed: {}; retrying", ec.message());
-                m_retry.expires_after(std::chrono::milliseconds(100));
-                m_retry.async_wait([this](const std::error_code& waitEc) {
-                    if (!waitEc)
-                        accept();
-                });
+                retryLater();
                 return;
             }
             std::error_code optEc;
@@ -56,6 +72,25 @@ void Listener::accept() {
             m_onAccept(std::move(socket));
             accept();
         });
+}
+
+void Listener::retryLater() {
+    m_retry.expires_after(std::chrono::milliseconds(100));
+    m_retry.async_wait([this](const std::error_code& waitEc) {
+        if (!waitEc)
+            accept();
+    });
+}
+
+void Listener::dropOneWaiting() {
+    if (m_reserve < 0)
+        return;
+    ::close(m_reserve);
+    const int fd =
+        ::accept4(m_acceptor.native_handle(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (fd >= 0)
+        ::close(fd);
+    m_reserve = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
 }
 
 }  // namespace rqc::appserver

@@ -1,7 +1,9 @@
 #pragma once
 // Accepts connections on one endpoint and hands each socket (TCP_NODELAY set, created on the
 // io_context the picker names) to the accept handler. Accept failures are logged and retried
-// shortly after.
+// shortly after; when descriptors run out, a reserve descriptor is given up to take one
+// waiting connection off the queue and close it, so that the loop backs off instead of
+// spinning on a connection it cannot accept.
 
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
@@ -20,6 +22,9 @@ class Listener {
     // Binds and listens on `io`; throws std::system_error when the endpoint cannot be used.
     Listener(asio::io_context& io, const asio::ip::tcp::endpoint& endpoint, ContextPicker pick,
              AcceptHandler onAccept);
+    ~Listener();
+    Listener(const Listener&) = delete;
+    Listener& operator=(const Listener&) = delete;
 
     asio::ip::tcp::endpoint endpoint() const { return m_acceptor.local_endpoint(); }
     void start();
@@ -29,6 +34,8 @@ class Listener {
 
   private:
     void accept();
+    void retryLater();
+    void dropOneWaiting();
 
     ContextPicker m_pick;
     asio::strand<asio::io_context::executor_type> m_strand;
@@ -36,6 +43,7 @@ class Listener {
     asio::steady_timer m_retry;
     AcceptHandler m_onAccept;
     bool m_closed = false;
+    int m_reserve = -1;  // a spare descriptor, given up when descriptors run out
 };
 
 }  // namespace rqc::appserver

@@ -1,9 +1,16 @@
 // rqc-appserver: serves Rqc04100.rdmConsolidaSolicita over TCP.
 
-#include <spdlog/sinks/stdout_sinks.h>
+#include <fcntl.h>
+#include <spdlog/sinks/base_sink.h>
 #include <spdlog/spdlog.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <mutex>
 
 #include <csignal>
+#include <cstdlib>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -18,6 +25,7 @@
 #include "server_config.h"
 #include "suitedb/connection.h"
 #include "suitedb/demo_data.h"
+#include "suitedb/redact.h"
 #include "suitedb/schema.h"
 
 namespace {
@@ -25,18 +33,9 @@ namespace {
 using namespace rqc::appserver;
 namespace fs = std::filesystem;
 
-// The database target as logged: a password in a PostgreSQL URL is hidden.
+// The database target as logged: every password hidden.
 std::string shownTarget(const std::string& target) {
-    if (!rqc::suitedb::Connection::isPostgresTarget(target))
-        return target;
-    auto scheme = target.find("://");
-    auto at = target.find('@');
-    if (scheme == std::string::npos || at == std::string::npos || at < scheme)
-        return target;
-    auto colon = target.find(':', scheme + 3);
-    if (colon == std::string::npos || colon > at)
-        return target;
-    return target.substr(0, colon + 1) + "***" + target.substr(at);
+    return rqc::suitedb::redactTarget(target);
 }
 
 // Opens the database once so that a bad target fails at start. The default SQLite file is
@@ -64,11 +63,98 @@ void prepareDatabase(const ServerConfig& config) {
     }
     auto db = Connection::open(config.db);
     const int version = rqc::suitedb::schemaVersion(*db);
-    if (version != rqc::suitedb::kSchemaVersion) {
-        throw std::runtime_error("the database has schema version " + std::to_string(version) +
-                                 ", this server needs version " +
-                                 std::to_string(rqc::suitedb::kSchemaVersion));
+    const std::string needs = std::to_string(rqc::suitedb::kSchemaVersion);
+    if (version == 0) {
+        throw std::runtime_error("the database has no suite schema (create it with rqc-suitedb "
+                                 "init --db " + shownTarget(config.db) + ")");
     }
+    if (version < rqc::suitedb::kSchemaVersion) {
+        throw std::runtime_error("the database has schema version " + std::to_string(version) +
+                                 ", older than version " + needs +
+                                 " this server needs; upgrade it with rqc-suitedb migrate --db " +
+                                 shownTarget(config.db));
+    }
+    if (version > rqc::suitedb::kSchemaVersion) {
+        throw std::runtime_error("the database has schema version " + std::to_string(version) +
+                                 ", newer than version " + needs + " this server knows; use a "
+                                 "newer server");
+    }
+}
+
+// Log lines formatted by the calling thread into one shared in-memory buffer, written to a
+// file descriptor in large writes: when the buffer fills (the caller that fills it writes it),
+// at every flush (periodic, on warnings, at stop) and on destruction. No thread is woken per line.
+class BufferedFdSink final : public spdlog::sinks::base_sink<std::mutex> {
+  public:
+    BufferedFdSink(int fd, bool owned) : m_fd(fd), m_owned(owned) {
+        m_buffer.reserve(kCapacity + 4096);
+    }
+    ~BufferedFdSink() override {
+        writeOut();
+        if (m_owned)
+            ::close(m_fd);
+    }
+
+  protected:
+    void sink_it_(const spdlog::details::log_msg& msg) override {
+        formatter_->format(msg, m_buffer);
+        if (m_buffer.size() >= kCapacity)
+            writeOut();
+    }
+    void flush_() override { writeOut(); }
+
+  private:
+    static constexpr std::size_t kCapacity = 64 * 1024;
+
+    void writeOut() {
+        std::size_t done = 0;
+        while (done < m_buffer.size()) {
+            ssize_t n = ::write(m_fd, m_buffer.data() + done, m_buffer.size() - done);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;  // nowhere to write: the lines are dropped rather than block the server
+            done += static_cast<std::size_t>(n);
+        }
+        m_buffer.clear();
+    }
+
+    int m_fd;
+    bool m_owned;
+    spdlog::memory_buf_t m_buffer;
+};
+
+// Sets up the default logger on the buffered sink, flushed every second and at once for
+// warnings and errors. The returned guard writes everything out on exit.
+struct LogGuard {
+    LogGuard() = default;
+    LogGuard(const LogGuard&) = delete;
+    LogGuard& operator=(const LogGuard&) = delete;
+    ~LogGuard() {
+        if (auto logger = spdlog::default_logger())
+            logger->flush();
+        spdlog::shutdown();
+    }
+};
+
+std::unique_ptr<LogGuard> setUpLogging(const ServerConfig& config) {
+    int fd = STDERR_FILENO;
+    if (!config.logFile.empty()) {
+        fd = ::open(config.logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0640);
+        if (fd < 0) {
+            throw ConfigError("cannot open log file '" + config.logFile +
+                              "': " + std::strerror(errno));
+        }
+    }
+    auto sink = std::make_shared<BufferedFdSink>(fd, fd != STDERR_FILENO);
+    auto logger = std::make_shared<spdlog::logger>("rqc-appserver", std::move(sink));
+    auto guard = std::make_unique<LogGuard>();
+    spdlog::set_default_logger(logger);
+    spdlog::set_pattern("%Y-%m-%d %H:%M:%S.%e %l %v");
+    spdlog::set_level(spdlog::level::from_str(config.logLevel));
+    spdlog::flush_on(spdlog::level::warn);
+    spdlog::flush_every(std::chrono::seconds(1));
+    return guard;
 }
 
 void writePortFile(const std::string& path, std::uint16_t port) {
@@ -100,10 +186,13 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    auto logger = spdlog::stderr_logger_mt("rqc-appserver");
-    spdlog::set_default_logger(logger);
-    spdlog::set_pattern("%Y-%m-%d %H:%M:%S.%e %^%l%$ %v");
-    spdlog::set_level(spdlog::level::from_str(config.logLevel));
+    std::unique_ptr<LogGuard> logGuard;
+    try {
+        logGuard = setUpLogging(config);
+    } catch (const ConfigError& e) {
+        std::cerr << "rqc-appserver: " << e.what() << '\n';
+        return 2;
+    }
     std::signal(SIGPIPE, SIG_IGN);
 
     try {
@@ -118,11 +207,17 @@ int main(int argc, char** argv) {
     Dispatcher dispatcher(registry);
     try {
         Server server(config, dispatcher);
-        spdlog::info("listening on {}:{} ({} threads, database {})", config.host, server.port(),
-                     config.threads, shownTarget(config.db));
+        spdlog::info("listening on {}:{} ({}, {} threads, database {})", config.host,
+                     server.port(), config.usesTls() ? "TLS" : "plain TCP", config.threads,
+                     shownTarget(config.db));
         if (!config.portFile.empty())
             writePortFile(config.portFile, server.port());
-        server.run();
+        if (!server.run()) {
+            // A worker is stuck in a call: leave without destroying what it uses.
+            spdlog::critical("stopped with a call still running");
+            logGuard.reset();
+            std::_Exit(1);
+        }
     } catch (const std::exception& e) {
         spdlog::critical("{}", e.what());
         return 1;

@@ -17,9 +17,12 @@ class WorkerConnection;
 
 // What a method sees of the call besides its arguments.
 struct CallContext {
-    std::string_view peer;  // "address:port" of the client
-    std::string_view user;  // the caller named in the request
-    WorkerConnection& db;   // this worker thread's database connection
+    std::string_view peer;          // "address:port" of the client
+    std::string_view operatorCode;  // the operator the connection logged in as
+    std::string_view user;          // the same operator: what a method records as its user
+    WorkerConnection& db;           // this worker thread's database connection
+    // The consolidated request a method made or reversed, for the call's log line.
+    std::string number;
 };
 
 // Runs a method. The arguments have the declared kinds; a method may change by-reference

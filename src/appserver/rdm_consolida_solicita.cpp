@@ -7,8 +7,12 @@
 
 #include "argument_error.h"
 #include "code_list.h"
+#include "consolidation_arguments.h"
 #include "consolidation_engine.h"
+#include "consultation.h"
+#include "error_text.h"
 #include "worker_connection.h"
+#include "write_queue.h"
 
 namespace rqc::appserver {
 
@@ -35,10 +39,8 @@ std::string dayOf(double date, std::string_view what, int offset = 0) {
     static const double first = protocol::dateFromYmd(1900, 1, 1);
     static const double pastLast = protocol::dateFromYmd(3000, 1, 1);
     if (!(date >= first && date < pastLast)) {
-        char shown[32];
-        std::snprintf(shown, sizeof shown, "%g", date);
-        throw ArgumentError(std::string(what) + " (" + shown +
-                            ") is not a date within the years 1900..2999");
+        throw ArgumentError(std::string(what) +
+                            ": a data não é um número ou está fora dos anos 1900 a 2999.");
     }
     return protocol::dateToIso(std::floor(date) + offset);
 }
@@ -92,11 +94,13 @@ const std::vector<std::uint8_t> kConsSoliKinds = {V, R, R, R, V, V, V, D, D, R,
 DataPacket getParaCmpSup(suitedb::Connection& db, const std::vector<Argument>& args) {
     std::string_view branch = trimBlanks(args.at(0).text);
     if (branch.empty())
-        throw ArgumentError("argument 1 (branch) is empty");
+        throw ArgumentError("Argumento 1 (filial): o código da filial não foi informado.");
     // A single code follows the list rules: letters and digits, at most 4.
-    std::vector<std::string> code = parseCodeList(branch, "argument 1 (branch)", kBranchWidth);
-    if (code.size() != 1)
-        throw ArgumentError("argument 1 (branch) must hold one branch code");
+    std::vector<std::string> code = parseCodeList(branch, "Argumento 1 (filial)", kBranchWidth);
+    if (code.size() != 1) {
+        throw ArgumentError("Argumento 1 (filial): informe um só código de filial, não " +
+                            quoteExcerpt(branch) + ".");
+    }
 
     DataPacket packet;
     packet.fields = {FieldDef{"IDUTPRODPREF", FieldType::Text, 1, "PARCMPSUP.IDUTPRODPREF"}};
@@ -109,13 +113,14 @@ DataPacket getParaCmpSup(suitedb::Connection& db, const std::vector<Argument>& a
 }
 
 DataPacket getSolicitacao(suitedb::Connection& db, const std::vector<Argument>& args) {
-    const std::string from = dayOf(args.at(0).date, "argument 1 (initial delivery date)");
-    const std::string pastTo = dayOf(args.at(1).date, "argument 2 (final delivery date)", 1);
+    const std::string from = dayOf(args.at(0).date, "Argumento 1 (data de entrega inicial)");
+    const std::string pastTo = dayOf(args.at(1).date, "Argumento 2 (data de entrega final)", 1);
     const std::vector<std::string> branches =
-        parseCodeList(args.at(2).text, "argument 3 (requesting branches)", kBranchWidth);
+        parseCodeList(args.at(2).text, "Argumento 3 (filiais solicitantes)", kBranchWidth);
     const std::string_view all = trimBlanks(args.at(3).text);
     if (!all.empty() && all != "T") {
-        throw ArgumentError("argument 4 (all requesting branches) must be \"T\" or empty");
+        throw ArgumentError("Argumento 4 (todas as filiais): " + quoteExcerpt(all, 20) +
+                            " não é um valor válido; o esperado é \"T\" ou vazio.");
     }
 
     DataPacket packet;
@@ -189,8 +194,13 @@ void registerRdmConsolidaSolicita(ObjectRegistry& registry) {
                       return protocol::CallResult::ofPacket(getSolicitacao(ctx.db.get(), a));
                   });
     rdm.addMethod("GetConsSoli", kConsSoliKinds, [](CallContext& ctx, std::vector<Argument>& a) {
-        return protocol::CallResult::ofText(runGetConsSoli(ctx.db.get(), a, std::string(ctx.user)));
+        // Refused arguments are reported at once, without waiting for a turn to write.
+        parseConsSoliArguments(a);
+        WriteTurn turn(ctx.db);
+        ctx.number = runGetConsSoli(ctx.db.get(), a, std::string(ctx.operatorCode));
+        return protocol::CallResult::ofText(ctx.number);
     });
+    addConsultationMethods(rdm);
 }
 
 }  // namespace rqc::appserver

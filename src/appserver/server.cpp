@@ -6,8 +6,12 @@
 #include <asio/io_context.hpp>
 #include <asio/ip/address.hpp>
 #include <asio/signal_set.hpp>
+#include <asio/ssl/context.hpp>
+#include <asio/ssl/error.hpp>
 #include <atomic>
+#include <condition_variable>
 #include <csignal>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <thread>
@@ -26,6 +30,35 @@ thread_local WorkerConnection* t_connection = nullptr;
 
 using WorkGuard = asio::executor_work_guard<asio::io_context::executor_type>;
 
+// After the stop deadline has closed every connection, worker threads get this long to end.
+constexpr auto kAfterForcedClose = std::chrono::seconds(5);
+
+std::unique_ptr<asio::ssl::context> makeTlsContext(const ServerConfig& c) {
+    if (!c.usesTls())
+        return nullptr;
+    auto ctx = std::make_unique<asio::ssl::context>(asio::ssl::context::tls_server);
+    const auto step = [](const std::string& what, auto&& action) {
+        std::error_code ec;
+        action(ec);
+        if (ec)
+            throw std::runtime_error(what + ": " + ec.message());
+    };
+    ctx->set_options(asio::ssl::context::default_workarounds | asio::ssl::context::no_sslv2 |
+                     asio::ssl::context::no_sslv3 | asio::ssl::context::no_tlsv1 |
+                     asio::ssl::context::no_tlsv1_1 | asio::ssl::context::single_dh_use);
+    ::SSL_CTX_set_min_proto_version(ctx->native_handle(), TLS1_2_VERSION);
+    step("cannot use TLS certificate file '" + c.tlsCert + "'",
+         [&](std::error_code& ec) { ctx->use_certificate_chain_file(c.tlsCert, ec); });
+    step("cannot use TLS key file '" + c.tlsKey + "'", [&](std::error_code& ec) {
+        ctx->use_private_key_file(c.tlsKey, asio::ssl::context::pem, ec);
+    });
+    if (::SSL_CTX_check_private_key(ctx->native_handle()) != 1) {
+        throw std::runtime_error("TLS key file '" + c.tlsKey + "' does not match certificate '" +
+                                 c.tlsCert + "'");
+    }
+    return ctx;
+}
+
 }  // namespace
 
 // One io_context per worker thread: a connection is served by the one thread that owns it,
@@ -37,16 +70,15 @@ struct Server::Impl {
         : config(c),
           dispatcher(d),
           contexts(makeContexts(c.threads)),
-          handler([this](std::span<const std::byte> body, const std::string& peer) {
-              return dispatcher.handleFrame(body, *t_connection, peer);
+          tls(makeTlsContext(c)),
+          limits{c.maxFrame, c.idleTimeout, c.readTimeout, c.writeTimeout},
+          handler([this](std::span<const std::byte> body, ConnectionState& state) {
+              return dispatcher.handleFrame(body, *t_connection, state);
           }),
           listener(
               control, endpoint(c),
               [this]() -> asio::io_context& { return *contexts[next++ % contexts.size()]; },
-              [this](asio::ip::tcp::socket socket) {
-                  std::make_shared<Session>(std::move(socket), handler, config.maxFrame, sessions)
-                      ->start();
-              }) {
+              [this](asio::ip::tcp::socket socket) { admit(std::move(socket)); }) {
         for (auto& io : contexts)
             guards.emplace_back(io->get_executor());
     }
@@ -62,6 +94,25 @@ struct Server::Impl {
         return {asio::ip::make_address(c.host), c.port};
     }
 
+    // Serves the connection, or refuses it with an error result when a cap is reached.
+    void admit(asio::ip::tcp::socket socket) {
+        auto session = std::make_shared<Session>(std::move(socket), tls.get(), handler, limits,
+                                                 sessions);
+        const std::string refusal =
+            sessions.admit(session->address(), config.maxConnections, config.maxPerPeer);
+        if (refusal.empty()) {
+            session->start();
+            return;
+        }
+        if (sessions.beginRefusal()) {
+            spdlog::warn("connection {} refused: {}", session->peer(), refusal);
+            session->refuse("connection refused: " + refusal);
+        } else {
+            spdlog::warn("connection {} dropped: {} (too many refusals under way)",
+                         session->peer(), refusal);
+        }
+    }
+
     void work(asio::io_context& io) {
         WorkerConnection connection(config.db);
         t_connection = &connection;
@@ -71,6 +122,15 @@ struct Server::Impl {
             spdlog::critical("worker thread stopped by an unexpected error: {}", e.what());
         }
         t_connection = nullptr;
+        std::lock_guard lock(doneMutex);
+        ++finished;
+        doneChanged.notify_all();
+    }
+
+    // Waits until every worker thread has ended or `limit` has passed.
+    bool waitForWorkers(std::chrono::steady_clock::duration limit) {
+        std::unique_lock lock(doneMutex);
+        return doneChanged.wait_for(lock, limit, [this] { return finished == contexts.size(); });
     }
 
     ServerConfig config;
@@ -79,14 +139,24 @@ struct Server::Impl {
     std::vector<std::unique_ptr<asio::io_context>> contexts;
     std::vector<WorkGuard> guards;
     std::size_t next = 0;  // used on the listener's strand only
+    std::unique_ptr<asio::ssl::context> tls;
+    SessionLimits limits;
     SessionSet sessions;
     FrameHandler handler;
     Listener listener;
     std::optional<asio::signal_set> signals;
     std::atomic<bool> stopping{false};
+    std::mutex doneMutex;
+    std::condition_variable doneChanged;
+    std::size_t finished = 0;
 };
 
 Server::Server(const ServerConfig& config, const Dispatcher& dispatcher) {
+    try {
+        validateConfig(config);
+    } catch (const ConfigError& e) {
+        throw std::runtime_error(e.what());
+    }
     try {
         m_impl = std::make_unique<Impl>(config, dispatcher);
     } catch (const std::system_error& e) {
@@ -101,7 +171,7 @@ std::uint16_t Server::port() const {
     return m_impl->listener.endpoint().port();
 }
 
-void Server::run() {
+bool Server::run() {
     Impl& s = *m_impl;
     s.signals.emplace(s.control, SIGINT, SIGTERM);
     s.signals->async_wait([this](const std::error_code& ec, int signal) {
@@ -116,8 +186,23 @@ void Server::run() {
         threads.emplace_back([&s, &io] { s.work(*io); });
     }
     s.control.run();
+    // control.run() returns once stop() has closed the listener.
+    bool clean = s.waitForWorkers(s.config.stopTimeout);
+    if (!clean) {
+        spdlog::warn("calls still under way {} ms after the stop request; closing every connection",
+                     s.config.stopTimeout.count());
+        s.sessions.forceCloseAll();
+        clean = s.waitForWorkers(kAfterForcedClose);
+    }
+    if (!clean) {
+        spdlog::error("a call is still running after every connection was closed");
+        for (auto& t : threads)
+            t.detach();
+        return false;
+    }
     for (auto& t : threads)
         t.join();
+    return true;
 }
 
 void Server::stop() {

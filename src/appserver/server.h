@@ -14,16 +14,18 @@ class Dispatcher;
 
 class Server {
   public:
-    // Binds the listening socket; throws std::runtime_error naming the address on failure.
+    // Loads the TLS certificate and binds the listening socket; throws std::runtime_error
+    // naming the file or the address on failure, and for plain TCP on a non-loopback address.
     Server(const ServerConfig& config, const Dispatcher& dispatcher);
     ~Server();
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;
 
     std::uint16_t port() const;
-    // Serves until stop() or SIGTERM/SIGINT; returns once every session has closed and every
-    // worker thread has ended.
-    void run();
+    // Serves until stop() or SIGTERM/SIGINT; returns true once every session has closed and
+    // every worker thread has ended. Connections still open stopTimeout after the stop are
+    // closed; false when a call still runs even then (its thread is left behind: exit soon).
+    bool run();
     // Thread-safe: stops accepting, lets calls under way finish and answer, closes sessions.
     void stop();
 

@@ -16,7 +16,10 @@ namespace {
 constexpr unsigned kMaxThreads = 256;
 constexpr std::uint64_t kMinFrame = 1024;
 constexpr std::uint64_t kMaxFrame = 1024ull * 1024 * 1024;
-const char* const kKeys[] = {"db", "listen", "threads", "max-frame", "log-level", "port-file"};
+const char* const kKeys[] = {"db",           "listen",          "threads",      "max-frame",
+                             "log-level",    "log-file",        "port-file",    "max-connections",
+                             "max-per-peer", "idle-timeout",    "read-timeout", "write-timeout",
+                             "stop-timeout", "tls-cert",        "tls-key"};
 const char* const kLevels[] = {"trace", "debug", "info", "warn", "error", "critical", "off"};
 
 std::string_view trim(std::string_view s) {
@@ -81,7 +84,54 @@ void setMaxFrame(ServerConfig& config, std::string_view value) {
     config.maxFrame = static_cast<std::uint32_t>(n * unit);
 }
 
+// "N" seconds, "Ns", "Nms" or "Nm"; at least 1 ms, at most a day.
+std::chrono::milliseconds parseDuration(std::string_view key, std::string_view value) {
+    std::string_view digits = value;
+    std::uint64_t unit = 1000;
+    if (digits.ends_with("ms")) {
+        unit = 1;
+        digits.remove_suffix(2);
+    } else if (digits.ends_with("s")) {
+        digits.remove_suffix(1);
+    } else if (digits.ends_with("m")) {
+        unit = 60'000;
+        digits.remove_suffix(1);
+    }
+    std::uint64_t n = 0;
+    constexpr std::uint64_t kDay = 86'400'000;
+    if (!parseUnsigned(digits, n) || (digits.size() > 1 && digits.front() == '0') || n == 0 ||
+        n > kDay / unit) {
+        throw ConfigError(std::string(key) +
+                          " must be a duration from 1ms to 24 hours: N (seconds), Ns, Nms or "
+                          "Nm, not '" +
+                          std::string(value) + "'");
+    }
+    return std::chrono::milliseconds(n * unit);
+}
+
+unsigned parseCount(std::string_view key, std::string_view value) {
+    std::uint64_t n = 0;
+    if (!parseUnsigned(value, n) || n < 1 || n > 1'000'000) {
+        throw ConfigError(std::string(key) + " must be a whole number from 1 to 1000000, not '" +
+                          std::string(value) + "'");
+    }
+    return static_cast<unsigned>(n);
+}
+
 }  // namespace
+
+void validateConfig(const ServerConfig& config) {
+    if (config.tlsCert.empty() != config.tlsKey.empty()) {
+        throw ConfigError("tls-cert and tls-key go together: set both or neither");
+    }
+    asio::error_code ec;
+    const auto address = asio::ip::make_address(config.host, ec);
+    if (!config.usesTls() && (ec || !address.is_loopback())) {
+        throw ConfigError("refusing to listen on " + config.host +
+                          " without TLS: plain TCP is only for a loopback address (127.0.0.1, "
+                          "::1); set tls-cert and tls-key");
+    }
+}
 
 unsigned ServerConfig::defaultThreads() {
     return std::max(4u, std::thread::hardware_concurrency());
@@ -111,13 +161,35 @@ void applySetting(ServerConfig& config, std::string_view key, std::string_view v
                 std::string(value) + "'");
         }
         config.logLevel = std::string(value);
+    } else if (key == "log-file") {
+        if (value.empty())
+            throw ConfigError("log-file must name a file");
+        config.logFile = std::string(value);
     } else if (key == "port-file") {
         if (value.empty())
             throw ConfigError("port-file must name a file");
         config.portFile = std::string(value);
+    } else if (key == "max-connections") {
+        config.maxConnections = parseCount(key, value);
+    } else if (key == "max-per-peer") {
+        config.maxPerPeer = parseCount(key, value);
+    } else if (key == "idle-timeout") {
+        config.idleTimeout = parseDuration(key, value);
+    } else if (key == "read-timeout") {
+        config.readTimeout = parseDuration(key, value);
+    } else if (key == "write-timeout") {
+        config.writeTimeout = parseDuration(key, value);
+    } else if (key == "stop-timeout") {
+        config.stopTimeout = parseDuration(key, value);
+    } else if (key == "tls-cert" || key == "tls-key") {
+        if (value.empty())
+            throw ConfigError(std::string(key) + " must name a PEM file");
+        (key == "tls-cert" ? config.tlsCert : config.tlsKey) = std::string(value);
     } else {
-        throw ConfigError("unknown key '" + std::string(key) +
-                          "' (known: db, listen, threads, max-frame, log-level, port-file)");
+        std::string known;
+        for (const char* k : kKeys)
+            known += (known.empty() ? "" : ", ") + std::string(k);
+        throw ConfigError("unknown key '" + std::string(key) + "' (known: " + known + ")");
     }
 }
 
@@ -167,9 +239,18 @@ bool parseCommandLine(const std::vector<std::string>& args, ServerConfig& config
         {"db", "SQLite file or PostgreSQL URL (default var/rqc.db, created with demo data)"},
         {"listen", "HOST:PORT to listen on (default 127.0.0.1:4100; port 0: ephemeral)"},
         {"threads", "worker threads, each with its own database connection"},
-        {"max-frame", "largest request accepted, in bytes (default 64M)"},
+        {"max-frame", "largest request accepted and answer sent, in bytes (default 64M)"},
         {"log-level", "trace, debug, info, warn, error, critical or off (default info)"},
+        {"log-file", "file the log is appended to (default stderr)"},
         {"port-file", "file that receives the bound port once the server listens"},
+        {"max-connections", "open connections at once; the next is refused (default 1000)"},
+        {"max-per-peer", "open connections from one client address (default 64)"},
+        {"idle-timeout", "closes a connection idle this long (default 10m; N, Ns, Nms, Nm)"},
+        {"read-timeout", "a started request must arrive within this (default 30s)"},
+        {"write-timeout", "an answer must be sent within this (default 30s)"},
+        {"stop-timeout", "SIGTERM waits this long for calls under way (default 30s)"},
+        {"tls-cert", "PEM certificate chain of the server; connections run over TLS"},
+        {"tls-key", "PEM private key of tls-cert"},
     };
     static_assert(std::size(described) == std::size(kKeys));
     for (const auto& [key, text] : described) {
@@ -195,6 +276,7 @@ bool parseCommandLine(const std::vector<std::string>& args, ServerConfig& config
             throw ConfigError("option --" + key + ": " + e.what());
         }
     }
+    validateConfig(config);
     return true;
 }
 

@@ -3,6 +3,7 @@
 // `key = value` lines (keys as the long options without dashes; `#` starts a comment line).
 // Options given on the command line override the file.
 
+#include <chrono>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -26,7 +27,18 @@ struct ServerConfig {
     unsigned threads = defaultThreads();
     std::uint32_t maxFrame = 64u * 1024u * 1024u;
     std::string logLevel = "info";
+    std::string logFile;   // appended to; empty: stderr
     std::string portFile;  // written with the bound port once listening; empty: none
+    unsigned maxConnections = 1000;  // open connections at once; the next one is refused
+    unsigned maxPerPeer = 64;        // open connections from one client address
+    std::chrono::milliseconds idleTimeout = std::chrono::minutes(10);   // between calls
+    std::chrono::milliseconds readTimeout = std::chrono::seconds(30);   // a started request
+    std::chrono::milliseconds writeTimeout = std::chrono::seconds(30);  // sending an answer
+    std::chrono::milliseconds stopTimeout = std::chrono::seconds(30);   // SIGTERM to exit
+    std::string tlsCert;  // PEM certificate chain; with tlsKey, connections run over TLS
+    std::string tlsKey;   // PEM private key of tlsCert
+
+    bool usesTls() const { return !tlsCert.empty(); }
 
     bool usesDefaultDatabase() const { return db == kDefaultDatabase; }
     static unsigned defaultThreads();
@@ -35,6 +47,10 @@ struct ServerConfig {
 // Validates one setting and stores it; throws ConfigError (without location) when the key
 // is unknown or the value is unusable.
 void applySetting(ServerConfig& config, std::string_view key, std::string_view value);
+
+// Checks the settings together: the TLS certificate and key come as a pair, and plain TCP is
+// allowed only on a loopback address. Throws ConfigError saying what to change.
+void validateConfig(const ServerConfig& config);
 
 // Reads a configuration file into config; throws ConfigError naming the file and line.
 void applyConfigFile(ServerConfig& config, const std::string& path);

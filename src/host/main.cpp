@@ -10,9 +10,11 @@
 #include <memory>
 
 #include "demo_run.h"
+#include "login.h"
 #include "main_window.h"
 #include "module_loader.h"
 #include "startup.h"
+#include "suitedb/demo_data.h"
 #include "vlm/dialogs.h"
 #include "vlm/dtm_db_geral.h"
 #include "vlm/helpers.h"
@@ -37,6 +39,8 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("suite"));
     QApplication::setApplicationVersion(QStringLiteral("0.1.0"));
+    if (!host::installTranslations(app))
+        std::cerr << "suite: Qt's Portuguese translation (qtbase_pt_BR) was not found" << std::endl;
 
     CLI::App cli{"Suíte de Compras: the host application"};
     std::string configPath;
@@ -75,6 +79,29 @@ int main(int argc, char** argv) {
         database.Open(config);
     } catch (const std::exception& e) {
         return fail(QString::fromUtf8(e.what()), interactive);
+    }
+
+    // The operator logs in before any screen opens: at the dialog when interactive; a run
+    // without a window that opens a screen takes RQC_OPERATOR and RQC_PASSWORD (the demo run
+    // falls back on the demo operator).
+    const QString envOperator = qEnvironmentVariable("RQC_OPERATOR");
+    if (interactive) {
+        if (!host::askLogin(config, vlm::dialogs(), envOperator))
+            return 0;
+    } else if (!open.empty() || !demoRun.empty()) {
+        QString code = envOperator;
+        QString password = qEnvironmentVariable("RQC_PASSWORD");
+        if (code.isEmpty() && !demoRun.empty()) {
+            code = QString::fromLatin1(rqc::suitedb::kDemoOperator);
+            password = QString::fromLatin1(rqc::suitedb::kDemoPassword);
+        }
+        const QString refusal = host::tryLogin(config, code, password);
+        if (!refusal.isEmpty()) {
+            return fail(QStringLiteral("Login do operador \"%1\" recusado: %2 (sem janela, o "
+                                       "login vem de RQC_OPERATOR e RQC_PASSWORD)")
+                            .arg(code, refusal),
+                        false);
+        }
     }
 
     host::ModuleLoader loader(QCoreApplication::applicationDirPath());

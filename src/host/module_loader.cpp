@@ -38,26 +38,47 @@ QString ModuleLoader::libraryPath(const ScreenModule& module) const {
     return QDir(m_folder).filePath(QStringLiteral("lib") + module.library + QStringLiteral(".so"));
 }
 
+namespace {
+
+[[noreturn]] void refuse(const ScreenModule& module, const QString& why, const QString& detail) {
+    const QString text =
+        QStringLiteral("Não foi possível abrir a tela %1 (%2): %3 Reinstale a suíte ou informe o "
+                       "suporte.")
+            .arg(module.code, module.title, why);
+    throw ModuleError(vlm::withDetail(text, detail).toStdString());
+}
+
+}  // namespace
+
 ModuleLoader::IniProcFn ModuleLoader::iniProc(const ScreenModule& module) {
     const QString path = libraryPath(module);
+    const QString file = QFileInfo(path).fileName();
     QLibrary* lib = m_loaded.value(module.library);
     if (lib == nullptr) {
         if (!QFileInfo::exists(path)) {
-            throw ModuleError("O módulo da tela " + module.code.toStdString() +
-                              " não foi encontrado: " + path.toStdString());
+            refuse(module,
+                   QStringLiteral("o módulo %1 não foi encontrado na pasta %2.")
+                       .arg(file, QDir::toNativeSeparators(m_folder)),
+                   QStringLiteral("file not found: %1").arg(path));
         }
         auto loading = std::make_unique<QLibrary>(path);
         if (!loading->load()) {
-            throw ModuleError("Não foi possível carregar o módulo " + path.toStdString() + ": " +
-                              loading->errorString().toStdString());
+            refuse(module,
+                   QStringLiteral("o módulo %1 não pôde ser carregado (arquivo danificado, de "
+                                  "outra versão ou sem uma biblioteca de que depende).")
+                       .arg(file),
+                   loading->errorString());
         }
         lib = loading.release();
         m_loaded.insert(module.library, lib);
     }
     auto fn = reinterpret_cast<IniProcFn>(lib->resolve("IniProc"));
     if (fn == nullptr) {
-        throw ModuleError("O módulo " + path.toStdString() +
-                          " não exporta o ponto de entrada IniProc.");
+        refuse(module,
+               QStringLiteral("o módulo %1 não é uma tela da suíte (não tem o ponto de entrada "
+                              "IniProc).")
+                   .arg(file),
+               QStringLiteral("%1: symbol IniProc not found").arg(path));
     }
     return fn;
 }

@@ -1,7 +1,11 @@
 #include "startup.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 #include <filesystem>
 
 #include "suitedb/connection.h"
@@ -49,6 +53,18 @@ bool prepareEmbeddedDatabase(const vlm::HostConfig& config) {
                            e.what());
     }
     return true;
+}
+
+bool installTranslations(QCoreApplication& app) {
+    const QLocale portuguese(QLocale::Portuguese, QLocale::Brazil);
+    QLocale::setDefault(portuguese);
+    auto* qt = new QTranslator(&app);
+    if (!qt->load(portuguese, QStringLiteral("qtbase"), QStringLiteral("_"),
+                  QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete qt;
+        return false;
+    }
+    return QCoreApplication::installTranslator(qt);
 }
 
 }  // namespace host

@@ -5,6 +5,8 @@
 #include <QString>
 #include <stdexcept>
 
+class QCoreApplication;
+
 #include "vlm/host_config.h"
 
 namespace host {
@@ -28,5 +30,10 @@ vlm::HostConfig resolveConfig(const QString& explicitPath);
 // and does not exist yet (returns true then); a configured file must exist. Other engines:
 // nothing. Throws StartupError saying what failed; a half-made file is removed.
 bool prepareEmbeddedDatabase(const vlm::HostConfig& config);
+
+// Makes Qt's own texts (standard buttons, calendar, editors) Brazilian Portuguese: the
+// default locale becomes pt_BR and Qt's qtbase_pt_BR translation is installed on `app`.
+// Returns false when that translation is not on the machine (the texts stay in English).
+bool installTranslations(QCoreApplication& app);
 
 }  // namespace host

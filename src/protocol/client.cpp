@@ -1,5 +1,8 @@
 #include "client.h"
 
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 
@@ -7,9 +10,31 @@
 #include <array>
 #include <asio.hpp>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 namespace rqc::protocol {
+
+namespace {
+
+struct SslCtxFree {
+    void operator()(SSL_CTX* c) const { SSL_CTX_free(c); }
+};
+struct SslFree {
+    void operator()(SSL* s) const { SSL_free(s); }
+};
+
+std::string sslErrors() {
+    std::string out;
+    while (unsigned long e = ERR_get_error()) {
+        char buf[256];
+        ERR_error_string_n(e, buf, sizeof buf);
+        out += out.empty() ? buf : std::string("; ") + buf;
+    }
+    return out.empty() ? "unknown TLS error" : out;
+}
+
+}  // namespace
 
 struct Client::Impl {
     asio::io_context io;
@@ -20,6 +45,62 @@ struct Client::Impl {
     std::size_t inStart = 0;
     std::size_t inEnd = 0;
     std::chrono::milliseconds ioTimeout{0};
+    std::unique_ptr<SSL_CTX, SslCtxFree> tlsContext;  // built from tlsCaFile on first use
+    std::string tlsCaFile;
+    std::unique_ptr<SSL, SslFree> tls;  // the open connection's TLS state
+    std::vector<std::byte> tlsOut;      // a frame in one piece, so that it fills whole records
+
+    void dropTls() noexcept { tls.reset(); }
+
+    SSL_CTX& contextFor(const std::string& caFile) {
+        if (tlsContext && tlsCaFile == caFile)
+            return *tlsContext;
+        ERR_clear_error();
+        std::unique_ptr<SSL_CTX, SslCtxFree> ctx(SSL_CTX_new(TLS_client_method()));
+        if (!ctx)
+            throw TransportError("cannot set up TLS: " + sslErrors());
+        SSL_CTX_set_min_proto_version(ctx.get(), TLS1_2_VERSION);
+        SSL_CTX_set_verify(ctx.get(), SSL_VERIFY_PEER, nullptr);
+        if (SSL_CTX_load_verify_locations(ctx.get(), caFile.c_str(), nullptr) != 1) {
+            throw TransportError("cannot use the CA file '" + caFile + "': " + sslErrors());
+        }
+        tlsContext = std::move(ctx);
+        tlsCaFile = caFile;
+        return *tlsContext;
+    }
+
+    // TLS handshake on the connected socket, checking the certificate and its name.
+    void handshake(const std::string& caFile, const std::string& name) {
+        SSL_CTX& ctx = contextFor(caFile);
+        ERR_clear_error();
+        tls.reset(SSL_new(&ctx));
+        if (!tls)
+            throw TransportError("cannot set up TLS: " + sslErrors());
+        SSL_set_fd(tls.get(), socket.native_handle());
+        asio::error_code ec;
+        const bool isAddress = (asio::ip::make_address(name, ec), !ec);
+        if (isAddress) {
+            X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(tls.get()), name.c_str());
+        } else {
+            SSL_set_tlsext_host_name(tls.get(), name.c_str());
+            SSL_set1_host(tls.get(), name.c_str());
+        }
+        if (SSL_connect(tls.get()) == 1)
+            return;
+        const long verdict = SSL_get_verify_result(tls.get());
+        const int err = errno;
+        std::string why = verdict != X509_V_OK
+                              ? std::string("the server's certificate is refused: ") +
+                                    X509_verify_cert_error_string(verdict) + " (expected name " +
+                                    name + ", CA file " + caFile + ")"
+                              : sslErrors();
+        if (why == "unknown TLS error" && (err == EAGAIN || err == EWOULDBLOCK))
+            why = "timed out";
+        dropTls();
+        std::error_code ignored;
+        socket.close(ignored);
+        throw TransportError("TLS handshake with " + endpoint + " failed: " + why);
+    }
 
     // Runs the io_context until the started operation completes or the timeout passes;
     // on timeout the socket is closed and the aborted operation drained.
@@ -37,6 +118,7 @@ struct Client::Impl {
     }
 
     [[noreturn]] void fail(const std::string& what, int err) {
+        dropTls();
         std::error_code ignored;
         socket.close(ignored);
         if (err == EAGAIN || err == EWOULDBLOCK) {
@@ -61,6 +143,10 @@ struct Client::Impl {
     }
 
     void sendAll(const std::vector<std::byte>& header, const std::vector<std::byte>& body) {
+        if (tls) {
+            sendTls(header, body);
+            return;
+        }
         iovec parts[2] = {{const_cast<std::byte*>(header.data()), header.size()},
                           {const_cast<std::byte*>(body.data()), body.size()}};
         iovec* iov = parts;
@@ -88,8 +174,58 @@ struct Client::Impl {
         }
     }
 
+    void sendTls(const std::vector<std::byte>& header, const std::vector<std::byte>& body) {
+        tlsOut.assign(header.begin(), header.end());
+        tlsOut.insert(tlsOut.end(), body.begin(), body.end());
+        std::size_t done = 0;
+        while (done < tlsOut.size()) {
+            const int chunk = static_cast<int>(std::min<std::size_t>(tlsOut.size() - done, 1 << 30));
+            ERR_clear_error();
+            errno = 0;
+            const int n = SSL_write(tls.get(), tlsOut.data() + done, chunk);
+            if (n > 0) {
+                done += static_cast<std::size_t>(n);
+                continue;
+            }
+            tlsFailure(n, "sending to");
+        }
+        if (tlsOut.capacity() > inbox.size())
+            tlsOut = {};
+    }
+
+    [[noreturn]] void tlsFailure(int rc, const char* what) {
+        const int err = errno;
+        const int kind = SSL_get_error(tls.get(), rc);
+        if (kind == SSL_ERROR_WANT_READ || kind == SSL_ERROR_WANT_WRITE)
+            fail(what, EAGAIN);
+        if (kind == SSL_ERROR_ZERO_RETURN || (kind == SSL_ERROR_SYSCALL && err == 0) ||
+            (kind == SSL_ERROR_SSL &&
+             ERR_GET_REASON(ERR_peek_error()) == SSL_R_UNEXPECTED_EOF_WHILE_READING)) {
+            dropTls();
+            std::error_code ignored;
+            socket.close(ignored);
+            throw TransportError("connection closed by " + endpoint + " (" + what + ")");
+        }
+        if (kind == SSL_ERROR_SYSCALL)
+            fail(what, err);
+        const std::string detail = sslErrors();
+        dropTls();
+        std::error_code ignored;
+        socket.close(ignored);
+        throw TransportError(std::string("TLS failure ") + what + " " + endpoint + ": " + detail);
+    }
+
     // Reads up to n bytes straight into dst (when dst is null, into the inbox).
     std::size_t receive(void* dst, std::size_t n, const char* what) {
+        if (tls) {
+            ERR_clear_error();
+            errno = 0;
+            const int got =
+                SSL_read(tls.get(), dst, static_cast<int>(std::min<std::size_t>(n, 1 << 30)));
+            if (got > 0)
+                return static_cast<std::size_t>(got);
+            tlsFailure(got, (std::string(what) + " from").c_str());
+        }
         while (true) {
             ssize_t got = ::recv(socket.native_handle(), dst, n, 0);
             if (got > 0)
@@ -132,9 +268,27 @@ struct Client::Impl {
             n -= take;
         }
     }
+
+    // A frame body of `length` bytes: the buffer at most doubles what has arrived so far.
+    std::vector<std::byte> readBody(std::uint32_t length, const char* what) {
+        std::vector<std::byte> body;
+        while (body.size() < length) {
+            const std::size_t at = body.size();
+            const std::size_t step =
+                std::min<std::size_t>(length - at, std::max<std::size_t>(at, inbox.size()));
+            body.resize(at + step);
+            readExact(body.data() + at, step, what);
+        }
+        return body;
+    }
 };
 
-Client::Client() : m_impl(std::make_unique<Impl>()) {}
+Client::Client() : m_impl(std::make_unique<Impl>()) {
+    const char* code = std::getenv("RQC_OPERATOR");
+    const char* password = std::getenv("RQC_PASSWORD");
+    if (code != nullptr && password != nullptr)
+        setLogin(code, password);
+}
 Client::~Client() {
     close();
 }
@@ -170,17 +324,70 @@ void Client::connect(const std::string& host, std::uint16_t port,
         throw TransportError("cannot connect to " + s.endpoint + ": " + result.message());
     }
     s.socket.set_option(asio::ip::tcp::no_delay(true), ec);
-    s.setBlockingWithTimeout(m_ioTimeout);
     s.inStart = s.inEnd = 0;
+    if (!m_tls.caFile.empty()) {
+        s.setBlockingWithTimeout(timeout);
+        s.handshake(m_tls.caFile, m_tls.serverName.empty() ? host : m_tls.serverName);
+    }
+    s.setBlockingWithTimeout(m_ioTimeout);
+    if (!m_loginCode.empty())
+        login(m_loginCode, m_loginPassword);
+}
+
+void Client::setLogin(std::string operatorCode, std::string password) {
+    m_loginCode = std::move(operatorCode);
+    m_loginPassword = std::move(password);
+}
+
+std::string Client::login(const std::string& operatorCode, const std::string& password) {
+    auto& s = *m_impl;
+    if (!s.socket.is_open())
+        throw TransportError("not connected" +
+                             (s.endpoint.empty() ? std::string() : " to " + s.endpoint));
+    const std::vector<std::byte> body = encodeLogin({operatorCode, password});
+    std::vector<std::byte> header;
+    appendFrameHeader(header, static_cast<std::uint32_t>(body.size()));
+    s.sendAll(header, body);
+    std::array<std::byte, kFrameHeaderSize> head{};
+    s.readExact(head.data(), head.size(), "reading the login answer");
+    const std::uint32_t length = frameLength(head);
+    if (length > m_maxFrame) {
+        close();
+        throw TransportError("login answer from " + s.endpoint + " is over the frame limit");
+    }
+    const std::vector<std::byte> answer = s.readBody(length, "reading the login answer");
+    CallResult result;
+    try {
+        result = decodeResult(answer);
+    } catch (const DecodeError& e) {
+        close();
+        throw TransportError("bad login answer from " + s.endpoint + ": " + e.what());
+    }
+    if (result.kind == CallResult::Kind::Error) {
+        close();
+        throw LoginRefused(result.text);
+    }
+    if (result.kind != CallResult::Kind::Text) {
+        close();
+        throw TransportError("bad login answer from " + s.endpoint + ": not the operator's code");
+    }
+    return result.text;
 }
 
 void Client::close() noexcept {
-    if (!m_impl || !m_impl->socket.is_open())
+    if (!m_impl)
+        return;
+    m_impl->dropTls();
+    if (!m_impl->socket.is_open())
         return;
     std::error_code ignored;
     m_impl->socket.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
     m_impl->socket.close(ignored);
     m_impl->inStart = m_impl->inEnd = 0;
+}
+
+void Client::setTls(TlsSettings tls) {
+    m_tls = std::move(tls);
 }
 
 void Client::setIoTimeout(std::chrono::milliseconds timeout) {
@@ -222,9 +429,7 @@ CallResult Client::call(const CallRequest& request) {
         throw TransportError("answer from " + s.endpoint + " is " + std::to_string(length) +
                              " bytes, over the frame limit of " + std::to_string(m_maxFrame));
     }
-    std::vector<std::byte> answer(length);
-    if (length > 0)
-        s.readExact(answer.data(), length, "reading the answer");
+    const std::vector<std::byte> answer = s.readBody(length, "reading the answer");
     try {
         return decodeResult(answer);
     } catch (const DecodeError& e) {

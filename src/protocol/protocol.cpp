@@ -1,10 +1,12 @@
 #include "protocol.h"
 
+#include <algorithm>
 #include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
 
+#include "numbers.h"
 #include "wire.h"
 
 namespace rqc::protocol {
@@ -72,22 +74,15 @@ const char* typeName(std::uint8_t code) {
 }
 
 bool isIntegerText(std::string_view s) {
-    if (!s.empty() && s.front() == '-')
-        s.remove_prefix(1);
-    if (s.empty())
-        return false;
-    for (char c : s) {
-        if (c < '0' || c > '9')
-            return false;
-    }
-    return true;
+    return parseCanonicalInteger(s).has_value();
 }
 
 bool isFloatText(std::string_view s) {
-    double v = 0;
-    auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
-    return !s.empty() && ec == std::errc() && end == s.data() + s.size();
+    return parseCanonicalDecimal(s).has_value();
 }
+
+// What a decoder reserves up front at most: beyond it, containers grow with decoded items.
+constexpr std::size_t kReserveCap = 4096;
 
 }  // namespace
 
@@ -245,6 +240,10 @@ std::vector<std::byte> encodeCall(const CallRequest& call) {
 }
 
 std::vector<std::byte> encodeResult(const CallResult& result) {
+    return encodeResult(result, kProtocolVersion);
+}
+
+std::vector<std::byte> encodeResult(const CallResult& result, std::uint8_t version) {
     const bool error = result.kind == CallResult::Kind::Error;
     std::size_t size = wire::kHeaderSize + 1;
     switch (result.kind) {
@@ -265,7 +264,7 @@ std::vector<std::byte> encodeResult(const CallResult& result) {
     }
     std::vector<std::byte> out;
     wire::Writer w(out, size);
-    w.header(wire::MessageType::Result);
+    w.header(wire::MessageType::Result, version);
     w.u8(static_cast<std::uint8_t>(result.kind));
     switch (result.kind) {
         case CallResult::Kind::Empty:
@@ -291,7 +290,33 @@ std::vector<std::byte> encodeResult(const CallResult& result) {
     return out;
 }
 
+std::vector<std::byte> encodeLogin(const LoginRequest& login) {
+    std::vector<std::byte> out;
+    wire::Writer w(out, wire::kHeaderSize + 8 + login.operatorCode.size() + login.password.size());
+    w.header(wire::MessageType::Login);
+    w.text(login.operatorCode);
+    w.text(login.password);
+    w.finish();
+    return out;
+}
+
+std::optional<MessageHeader> peekHeader(std::span<const std::byte> body) {
+    if (body.size() < wire::kHeaderSize || body[0] != wire::kMagic0 || body[1] != wire::kMagic1)
+        return std::nullopt;
+    return MessageHeader{static_cast<std::uint8_t>(body[2]), static_cast<std::uint8_t>(body[3])};
+}
+
 // ---- decoding ----------------------------------------------------------------------------
+
+LoginRequest decodeLogin(std::span<const std::byte> body) {
+    wire::Reader r(body, "login");
+    r.header(wire::MessageType::Login);
+    LoginRequest login;
+    login.operatorCode = r.text("operator code");
+    login.password = r.text("password");
+    r.end();
+    return login;
+}
 
 CallRequest decodeCall(std::span<const std::byte> body) {
     wire::Reader r(body, "call");
@@ -366,7 +391,7 @@ void readPacket(wire::Reader& r, DataPacket& p) {
                             " cannot fit in the remaining " + std::to_string(r.remaining()) +
                             " bytes");
     }
-    p.fields.reserve(fieldCount);
+    p.fields.reserve(std::min<std::size_t>(fieldCount, kReserveCap));
     for (std::uint32_t i = 0; i < fieldCount; ++i) {
         FieldDef f;
         const std::string n = std::to_string(i + 1);
@@ -402,7 +427,7 @@ void readPacket(wire::Reader& r, DataPacket& p) {
     }
     auto& cells = p.cells();
     cells.clear();
-    cells.reserve(static_cast<std::size_t>(cellCount));
+    cells.reserve(std::min<std::size_t>(static_cast<std::size_t>(cellCount), kReserveCap * 16));
     std::vector<FieldType> types;
     bool allText = true;
     for (const auto& f : p.fields) {

@@ -13,7 +13,7 @@
 
 namespace rqc::protocol {
 
-inline constexpr std::uint8_t kProtocolVersion = 1;
+inline constexpr std::uint8_t kProtocolVersion = 2;
 inline constexpr std::uint32_t kDefaultMaxFrame = 64u * 1024u * 1024u;
 
 // Argument type codes of a call descriptor.
@@ -65,6 +65,24 @@ struct CallRequest {
     CallDescriptor descriptor;
     std::vector<Argument> args;
 };
+
+// The first message of every connection: who is calling. The server answers a result: the
+// operator's code as text when the login succeeds, an error otherwise (and closes then).
+struct LoginRequest {
+    std::string operatorCode;
+    std::string password;
+};
+
+// Magic, version and message type of a body, read without decoding the rest; nullopt when
+// the body is too short or lacks the magic.
+struct MessageHeader {
+    std::uint8_t version = 0;
+    std::uint8_t type = 0;  // 1 call, 2 result, 3 login
+};
+inline constexpr std::uint8_t kMessageCall = 1;
+inline constexpr std::uint8_t kMessageResult = 2;
+inline constexpr std::uint8_t kMessageLogin = 3;
+std::optional<MessageHeader> peekHeader(std::span<const std::byte> body);
 
 enum class FieldType : std::uint8_t { Text = 1, Integer = 2, Float = 3, Date = 4 };
 
@@ -134,6 +152,11 @@ struct CallResult {
 std::vector<std::byte> encodeCall(const CallRequest& call);
 CallRequest decodeCall(std::span<const std::byte> body);
 std::vector<std::byte> encodeResult(const CallResult& result);
+// The same result under another version's header, for telling a peer of that version that
+// it is not served (the result layout is the same in versions 1 and 2).
+std::vector<std::byte> encodeResult(const CallResult& result, std::uint8_t version);
+std::vector<std::byte> encodeLogin(const LoginRequest& login);
+LoginRequest decodeLogin(std::span<const std::byte> body);
 CallResult decodeResult(std::span<const std::byte> body);
 
 // Checks that a descriptor is consistent with its arguments (counts, kinds, call kind 1,

@@ -82,8 +82,8 @@ void Reader::header(MessageType expected) {
     }
     const auto type = static_cast<std::uint8_t>(m_data[3]);
     if (type != static_cast<std::uint8_t>(expected)) {
-        const char* names[] = {"", "call", "result"};
-        if (type == 1 || type == 2) {
+        const char* names[] = {"", "call", "result", "login"};
+        if (type >= 1 && type <= 3) {
             failAt(3, std::string("expected a ") + names[static_cast<int>(expected)] +
                           " message, got a " + names[type] + " message");
         }

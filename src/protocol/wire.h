@@ -19,7 +19,7 @@ inline constexpr std::byte kMagic1{0x51};  // 'Q'
 inline constexpr std::size_t kHeaderSize = 4;
 inline constexpr std::uint32_t kNullCell = 0xFFFFFFFFu;
 
-enum class MessageType : std::uint8_t { Call = 1, Result = 2 };
+enum class MessageType : std::uint8_t { Call = 1, Result = 2, Login = 3 };
 
 std::string hex(std::uint8_t v);
 bool isUtf8(std::string_view s);
@@ -31,10 +31,10 @@ class Writer {
         m_out.resize(size);
         m_p = m_out.data();
     }
-    void header(MessageType type) {
+    void header(MessageType type, std::uint8_t version = kProtocolVersion) {
         *m_p++ = kMagic0;
         *m_p++ = kMagic1;
-        u8(kProtocolVersion);
+        u8(version);
         u8(static_cast<std::uint8_t>(type));
     }
     void u8(std::uint8_t v) { *m_p++ = static_cast<std::byte>(v); }

@@ -4,6 +4,7 @@
 #include <array>
 #include <charconv>
 
+#include "suitedb/operators.h"
 #include "suitedb/schema.h"
 
 namespace rqc::suitedb {
@@ -494,6 +495,18 @@ LoadSummary loadDemo(Connection& c, Date today) {
     LoadSummary summary;
     Transaction tx(c);
     loadPlan(c, plan, summary);
+    for (const char* op : kDemoOperators) {
+        c.execute(
+            "INSERT INTO OPERADORSENHA (CDOPERADOR, DSHASH, DTALTERACAO) "
+            "VALUES (?, ?, CURRENT_TIMESTAMP)",
+            {std::string(op), hashPassword(kDemoPassword)});
+        if (std::string_view(op) != "OPER001") {
+            c.execute("INSERT INTO PERMISSAO (CDOPERADOR, NMOBJETO) VALUES (?, ?)",
+                      {std::string(op), std::string(kDemoObject)});
+        }
+    }
+    summary.tables.emplace_back("OPERADORSENHA", std::ssize(kDemoOperators));
+    summary.tables.emplace_back("PERMISSAO", std::ssize(kDemoOperators) - 1);
     tx.commit();
     return summary;
 }

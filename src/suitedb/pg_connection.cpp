@@ -13,6 +13,7 @@
 #include "suitedb/engines.h"
 #include "suitedb/identifiers.h"
 #include "suitedb/placeholders.h"
+#include "suitedb/redact.h"
 
 namespace rqc::suitedb::detail {
 
@@ -24,23 +25,6 @@ struct PreparedStatement {
 };
 
 using ResultPtr = std::unique_ptr<PGresult, decltype(&PQclear)>;
-
-// The target with any password blanked, for messages.
-std::string redacted(const std::string& target) {
-    std::string out = target;
-    if (auto scheme = out.find("://"); scheme != std::string::npos) {
-        auto at = out.find('@', scheme);
-        auto colon = out.find(':', scheme + 3);
-        if (at != std::string::npos && colon != std::string::npos && colon < at) {
-            out.replace(colon + 1, at - colon - 1, "***");
-        }
-    }
-    if (auto pw = out.find("password="); pw != std::string::npos) {
-        auto end = out.find_first_of(" &", pw);
-        out.replace(pw + 9, (end == std::string::npos ? out.size() : end) - pw - 9, "***");
-    }
-    return out;
-}
 
 [[noreturn]] void failResult(const PGresult* r, PGconn* conn, std::string_view what,
                              std::string_view sql) {
@@ -279,7 +263,7 @@ class PgConnection final : public Connection {
             while (!msg.empty() && (msg.back() == '\n' || msg.back() == ' '))
                 msg.pop_back();
             PQfinish(m_conn);
-            throw DbError("cannot connect to PostgreSQL at '" + redacted(target) + "': " + msg);
+            throw DbError("cannot connect to PostgreSQL at '" + redactTarget(target) + "': " + msg);
         }
         PQsetNoticeProcessor(
             m_conn, [](void*, const char*) {}, nullptr);

@@ -1,5 +1,8 @@
 #include "suitedb/schema.h"
 
+#include "suitedb/schema_steps.h"
+
+#include <cctype>
 #include <string_view>
 #include <vector>
 
@@ -144,17 +147,25 @@ CREATE INDEX IX_CONSSOLI_CDFILCENTCMP ON CONSSOLI (CDFILCENTCMP, IDSITUACAO);
 INSERT INTO NUMERACAO (CDSEQUENCIA, NRULTIMO) VALUES ('CONSSOLI', 0);
 )";
 
-constexpr std::string_view kRequestIndexes[][2] = {
-    {"IX_SOLICMP_DTENTREGA", "SOLICMP (DTENTREGA)"},
-    {"IX_ITSOLICMP_NRCONSSOLI", "ITSOLICMP (NRCONSSOLI)"},
-    {"IX_ITSOLICMP_CDPRODUTO", "ITSOLICMP (CDPRODUTO)"},
-    {"IX_ITCONSSOLIORIG_ITEM", "ITCONSSOLIORIG (CDFILSOLI, CDFILLANCA, NRSOLICMP, NRITEM)"},
+// Secondary indexes of the request tables; `until` is the last schema version that has the
+// index (0: every version), so a bulk load rebuilds what the database's version defines.
+struct RequestIndex {
+    std::string_view name;
+    std::string_view definition;
+    int until;
+};
+constexpr RequestIndex kRequestIndexes[] = {
+    {"IX_SOLICMP_DTENTREGA", "SOLICMP (DTENTREGA)", 0},
+    {"IX_ITSOLICMP_NRCONSSOLI", "ITSOLICMP (NRCONSSOLI)", 1},
+    {"IX_ITSOLICMP_CDPRODUTO", "ITSOLICMP (CDPRODUTO)", 0},
+    {"IX_ITCONSSOLIORIG_ITEM", "ITCONSSOLIORIG (CDFILSOLI, CDFILLANCA, NRSOLICMP, NRITEM)", 0},
 };
 
 // Children before parents, for emptying.
 constexpr std::string_view kDataTables[] = {
     "ITCONSSOLIORIG", "ITCONSSOLI", "CONSSOLI",  "ITSOLICMP", "SOLICMP",   "PARAMOL",  "LIMSEGFIL",
-    "AUTFORN",        "ESTOQUE",    "PARCMPSUP", "PRODUTO",   "COMPRADOR", "OPERADOR", "FILIAL",
+    "AUTFORN",        "ESTOQUE",    "PARCMPSUP", "PRODUTO",   "COMPRADOR", "PERMISSAO",
+    "OPERADORSENHA",  "OPERADOR",   "FILIAL",
 };
 
 constexpr std::string_view kPostgresFunctions = R"(
@@ -180,33 +191,74 @@ std::string forEngine(std::string_view ddl, Engine e) {
     return s;
 }
 
-std::string requestIndexesDdl() {
+std::string requestIndexesDdl(int version) {
     std::string s;
     for (const auto& ix : kRequestIndexes) {
+        if (ix.until != 0 && version > ix.until)
+            continue;
         s += "CREATE INDEX IF NOT EXISTS ";
-        s += ix[0];
+        s += ix.name;
         s += " ON ";
-        s += ix[1];
+        s += ix.definition;
         s += ";\n";
     }
     return s;
 }
 
-bool versionTableExists(Connection& c) {
+// `name` in upper case, as the schema writes it.
+bool tableExists(Connection& c, std::string_view name) {
+    std::string lower(name);
+    for (char& ch : lower)
+        ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
     auto cur = c.engine() == Engine::Sqlite
-                   ? c.query(
-                         "SELECT COUNT(*) FROM sqlite_master WHERE type = 'table' AND "
-                         "name = 'SCHEMA_VERSION'")
-                   : c.query(
-                         "SELECT COUNT(*) FROM information_schema.tables WHERE "
-                         "table_schema = current_schema() AND table_name = 'schema_version'");
+                   ? c.query("SELECT COUNT(*) FROM sqlite_master WHERE type = 'table' AND "
+                             "name = ?",
+                             {std::string(name)})
+                   : c.query("SELECT COUNT(*) FROM information_schema.tables WHERE "
+                             "table_schema = current_schema() AND table_name = ?",
+                             {lower});
     return cur->next() && cur->int64(0) > 0;
+}
+
+bool versionTableExists(Connection& c) {
+    return tableExists(c, "SCHEMA_VERSION");
+}
+
+// The data tables the database's own version has, children before parents.
+std::vector<std::string_view> presentDataTables(Connection& c) {
+    std::vector<std::string_view> tables;
+    for (std::string_view t : kDataTables) {
+        if (tableExists(c, t))
+            tables.push_back(t);
+    }
+    return tables;
 }
 
 int recordedVersion(Connection& c) {
     auto cur = c.query("SELECT MAX(VERSAO) FROM SCHEMA_VERSION");
     return cur->next() && !cur->isNull(0) ? static_cast<int>(cur->int64(0)) : 0;
 }
+
+void schemaStep1(Connection& c) {
+    c.exec(forEngine(kVersion1, c.engine()));
+    c.exec(requestIndexesDdl(1));
+    if (c.engine() == Engine::Postgres)
+        c.exec(kPostgresFunctions);
+}
+
+// Every version in ascending order; each step takes a database at the previous version to its
+// own, inside applySchema's transaction.
+struct SchemaStep {
+    int version;
+    void (*apply)(Connection&);
+};
+constexpr SchemaStep kSteps[] = {
+    {1, schemaStep1},
+    {2, schemaStep2},
+    {3, schemaStep3},
+    {4, schemaStep4},
+};
+static_assert(std::size(kSteps) == kSchemaVersion && kSteps[kSchemaVersion - 1].version == kSchemaVersion);
 
 }  // namespace
 
@@ -215,6 +267,14 @@ int schemaVersion(Connection& c) {
 }
 
 int applySchema(Connection& c) {
+    return applySchemaUpTo(c, kSchemaVersion);
+}
+
+int applySchemaUpTo(Connection& c, int version) {
+    if (version < 1 || version > kSchemaVersion) {
+        throw DbError("schema version " + std::to_string(version) + " does not exist (1 to " +
+                      std::to_string(kSchemaVersion) + ")");
+    }
     bool pg = c.engine() == Engine::Postgres;
     Transaction tx(c);
     if (pg)
@@ -229,20 +289,19 @@ int applySchema(Connection& c) {
                       ", newer than version " + std::to_string(kSchemaVersion) +
                       " that this program knows; use a newer program");
     }
-    if (before < 1) {
-        c.exec(forEngine(kVersion1, c.engine()));
-        c.exec(requestIndexesDdl());
-        if (pg)
-            c.exec(kPostgresFunctions);
+    for (const auto& step : kSteps) {
+        if (before >= step.version || step.version > version)
+            continue;
+        step.apply(c);
         c.execute("INSERT INTO SCHEMA_VERSION (VERSAO, DTAPLICACAO) VALUES (?, CURRENT_TIMESTAMP)",
-                  {std::int64_t{1}});
+                  {std::int64_t{step.version}});
     }
     tx.commit();
     return before;
 }
 
 bool hasData(Connection& c) {
-    for (std::string_view t : kDataTables) {
+    for (std::string_view t : presentDataTables(c)) {
         auto cur = c.query("SELECT 1 FROM " + std::string(t) + " LIMIT 1");
         if (cur->next())
             return true;
@@ -254,13 +313,13 @@ void clearData(Connection& c) {
     Transaction tx(c);
     if (c.engine() == Engine::Postgres) {
         std::string sql = "TRUNCATE ";
-        for (std::size_t i = 0; i < std::size(kDataTables); ++i) {
-            sql += i > 0 ? ", " : "";
-            sql += kDataTables[i];
+        for (std::string_view t : presentDataTables(c)) {
+            sql += sql.size() > 9 ? ", " : "";
+            sql += t;
         }
         c.exec(sql);
     } else {
-        for (std::string_view t : kDataTables)
+        for (std::string_view t : presentDataTables(c))
             c.exec("DELETE FROM " + std::string(t));
     }
     c.exec("UPDATE NUMERACAO SET NRULTIMO = 0");
@@ -269,11 +328,11 @@ void clearData(Connection& c) {
 
 void dropRequestIndexes(Connection& c) {
     for (const auto& ix : kRequestIndexes)
-        c.exec("DROP INDEX IF EXISTS " + std::string(ix[0]));
+        c.exec("DROP INDEX IF EXISTS " + std::string(ix.name));
 }
 
 void createRequestIndexes(Connection& c) {
-    c.exec(requestIndexesDdl());
+    c.exec(requestIndexesDdl(schemaVersion(c)));
 }
 
 std::string firebirdSchemaScript() {

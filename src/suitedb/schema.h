@@ -8,7 +8,7 @@
 
 namespace rqc::suitedb {
 
-inline constexpr int kSchemaVersion = 1;
+inline constexpr int kSchemaVersion = 4;
 
 // The version recorded in SCHEMA_VERSION; 0 when the database has no schema yet.
 int schemaVersion(Connection& c);
@@ -18,6 +18,10 @@ int schemaVersion(Connection& c);
 // program knows or a migration fails.
 int applySchema(Connection& c);
 
+// applySchema stopping at `version` (1..kSchemaVersion): builds or upgrades a database to an
+// older version, for upgrade tests and comparisons. A database already past it is left alone.
+int applySchemaUpTo(Connection& c, int version);
+
 // True when any table of the schema holds a row (NUMERACAO's counters do not count).
 bool hasData(Connection& c);
 
@@ -25,7 +29,8 @@ bool hasData(Connection& c);
 void clearData(Connection& c);
 
 // Secondary indexes of the request tables: dropped before a bulk load and built again after
-// it, which is faster than maintaining them row by row.
+// it, which is faster than maintaining them row by row. createRequestIndexes builds those of
+// the database's recorded schema version.
 void dropRequestIndexes(Connection& c);
 void createRequestIndexes(Connection& c);
 

@@ -1,5 +1,6 @@
 // rqc-call: makes one late-bound call on a remote object of an application server and prints
-// the result. Exit status: 0 success, 1 server error, 2 bad command line, 3 connection failure.
+// the result. Exit status: 0 success, 1 server error, 2 bad command line, 3 connection failure,
+// 4 login refused.
 
 #include <pwd.h>
 #include <unistd.h>
@@ -12,7 +13,9 @@
 #include <vector>
 
 #include "protocol/client.h"
+#include "protocol/numbers.h"
 #include "protocol/protocol.h"
+#include "protocol/secret_prompt.h"
 
 namespace proto = rqc::protocol;
 
@@ -21,6 +24,7 @@ namespace {
 constexpr int kServerError = 1;
 constexpr int kUsageError = 2;
 constexpr int kConnectionError = 3;
+constexpr int kLoginRefused = 4;
 
 struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -139,11 +143,25 @@ int main(int argc, char** argv) {
     std::string method;
     std::vector<std::string> rawArgs;
     std::string user = operatingSystemUser();
-    double timeoutSeconds = 600;
+    std::string timeoutText = "600";
+    std::string caFile;
+    std::string serverName;
+    const char* envOperator = std::getenv("RQC_OPERATOR");
+    std::string operatorCode = envOperator != nullptr ? envOperator : "";
     app.add_option("--server", server, "application server as HOST:PORT")->required();
-    app.add_option("--user", user, "user name sent with the call (default: the OS user)");
-    app.add_option("--timeout", timeoutSeconds, "seconds to wait for the answer")
-        ->check(CLI::PositiveNumber);
+    app.add_option("--operator", operatorCode,
+                   "operator to log in as (default: RQC_OPERATOR); the password comes from "
+                   "RQC_PASSWORD or is asked for, never on the command line");
+    app.add_option("--user", user,
+                   "client user name sent with the call, for the log (default: the OS user); "
+                   "the server records the logged-in operator");
+    app.add_option("--timeout", timeoutText,
+                   "seconds to wait for the answer, a decimal such as 600 or 2.5 (default 600)");
+    app.add_option("--ca-file", caFile,
+                   "PEM file of the CA the server's certificate must chain to; connects over "
+                   "TLS (default: plain TCP, for a server on a loopback address)");
+    app.add_option("--server-name", serverName,
+                   "name the server's certificate must carry (default: the host of --server)");
     app.add_option("object", object, "registered name of the remote object")->required();
     app.add_option("method", method, "method name")->required();
     app.add_option("args", rawArgs,
@@ -153,7 +171,8 @@ int main(int argc, char** argv) {
         "Prints a text result on one line, a data packet as tab-separated lines with the field "
         "names first (\\t \\n \\r \\\\ escaped, null as \\N), nothing for an empty result; then "
         "'ref N: TEXT' for each by-reference argument N (1-based).\n"
-        "Exit status: 0 success, 1 server error, 2 bad command line, 3 connection failure.");
+        "Exit status: 0 success, 1 server error, 2 bad command line, 3 connection failure, 4 "
+        "login refused.");
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -165,8 +184,17 @@ int main(int argc, char** argv) {
 
     proto::CallRequest request;
     Endpoint endpoint;
+    std::chrono::milliseconds timeout{};
     try {
         endpoint = parseServer(server);
+        const auto seconds = proto::parseCanonicalDecimal(timeoutText);
+        if (!seconds || *seconds < 0.001 || *seconds > 86400) {
+            throw UsageError("--timeout '" + timeoutText +
+                             "': expected seconds from 0.001 to 86400, such as 600 or 2.5");
+        }
+        timeout = std::chrono::milliseconds(static_cast<long long>(*seconds * 1000));
+        if (!serverName.empty() && caFile.empty())
+            throw UsageError("--server-name needs --ca-file");
         if (object.empty())
             throw UsageError("the object name is empty");
         if (method.empty())
@@ -190,10 +218,22 @@ int main(int argc, char** argv) {
     proto::CallResult result;
     try {
         proto::Client client;
-        client.setIoTimeout(
-            std::chrono::milliseconds(static_cast<long long>(timeoutSeconds * 1000)));
+        if (!operatorCode.empty()) {
+            auto password = proto::readSecret("Senha de " + operatorCode + ": ");
+            if (!password) {
+                std::cerr << "rqc-call: no password for " << operatorCode
+                          << " (RQC_PASSWORD, the terminal or standard input)\n";
+                return kUsageError;
+            }
+            client.setLogin(operatorCode, *password);
+        }
+        client.setIoTimeout(timeout);
+        client.setTls({caFile, serverName});
         client.connect(endpoint.host, endpoint.port);
         result = client.call(request);
+    } catch (const proto::LoginRefused& e) {
+        std::cerr << "rqc-call: login refused: " << e.what() << "\n";
+        return kLoginRefused;
     } catch (const proto::TransportError& e) {
         std::cerr << "rqc-call: " << e.what() << "\n";
         return kConnectionError;

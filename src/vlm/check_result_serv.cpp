@@ -1,5 +1,7 @@
 #include "check_result_serv.h"
 
+#include "messages.h"
+
 TServerResult CheckResultServ(const TServerResult& result, bool flag, int number) {
     TServerResult::Kind expected;
     switch (number) {
@@ -15,11 +17,22 @@ TServerResult CheckResultServ(const TServerResult& result, bool flag, int number
                                         " (0 expects a data packet, 10 a text)");
     }
     if (result.IsError()) {
-        throw EServerError("application server error: " + result.AsString().toStdString());
+        throw EServerError(
+            vlm::withDetail(QStringLiteral("O servidor de aplicação não pôde concluir a operação:\n"
+                                           "%1\nCorrija o que a mensagem indica e tente de novo; "
+                                           "se o erro continuar, informe o suporte.")
+                                .arg(result.AsString()),
+                            QStringLiteral("application server error: ") + result.AsString())
+                .toStdString());
     }
     if (result.kind() == expected || (!flag && result.IsEmpty()))
         return result;
-    throw EServerError(std::string("unexpected answer from the application server: expected ") +
-                       TServerResult::kindName(expected) + ", got " +
-                       TServerResult::kindName(result.kind()));
+    throw EServerError(
+        vlm::withDetail(QStringLiteral("O servidor de aplicação deu uma resposta inesperada. "
+                                       "Informe o suporte: a tela e o servidor podem ser de "
+                                       "versões diferentes."),
+                        QStringLiteral("unexpected answer from the application server: expected ") +
+                            TServerResult::kindName(expected) + ", got " +
+                            TServerResult::kindName(result.kind()))
+            .toStdString());
 }

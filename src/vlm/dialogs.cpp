@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
@@ -9,18 +10,30 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTextBrowser>
+#include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <stdexcept>
+#include <tuple>
 
 #include "controls.h"
 #include "data_set.h"
 #include "helpers.h"
+#include "login_dialog.h"
 #include "pick_dialogs.h"
 
 namespace vlm {
 
 Dialogs::~Dialogs() = default;
+
+bool Dialogs::login(QString& operatorCode, QString& password, const QString& refusal) {
+    LoginDialog dialog(operatorCode, refusal, QApplication::activeWindow());
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    operatorCode = dialog.operatorCode();
+    password = dialog.password();
+    return true;
+}
 
 QString listText(const QStringList& values) {
     QStringList items;
@@ -56,7 +69,10 @@ int keyColumn(TDataSet& data, const QString& keyField) {
     return data.FieldByName(keyField)->index();
 }
 
-// The waiting window: a frameless box with the moving indicator and the text, over its owner.
+int g_silenceNoticeMs = 30000;
+
+// The waiting window: a frameless box with the moving indicator, the text and the seconds
+// elapsed, over its owner.
 class WaitingWindow : public QFrame {
   public:
     explicit WaitingWindow(QWidget* owner)
@@ -80,15 +96,37 @@ class WaitingWindow : public QFrame {
         QFont f = m_label->font();
         f.setPointSizeF(f.pointSizeF() * 1.1);
         m_label->setFont(f);
+        m_elapsedLabel = new QLabel(this);
+        m_elapsedLabel->setObjectName("elapsed");
+        m_notice = new QLabel(this);
+        m_notice->setObjectName("notice");
+        m_notice->setWordWrap(true);
+        m_notice->setMaximumWidth(420);
+        m_notice->setStyleSheet(QStringLiteral("color: #a00000;"));
+        m_notice->hide();
+        auto* texts = new QVBoxLayout;
+        texts->setSpacing(6);
+        texts->addWidget(m_label);
+        texts->addWidget(m_elapsedLabel);
+        texts->addWidget(m_notice);
         lay->addWidget(m_anim, 0, Qt::AlignVCenter);
-        lay->addWidget(m_label, 1, Qt::AlignVCenter);
+        lay->addLayout(texts, 1);
+        m_tick = new QTimer(this);
+        m_tick->setInterval(250);
+        connect(m_tick, &QTimer::timeout, this, [this] { updateElapsed(); });
     }
     void setText(int kind, const QString& t) {
         m_anim->CommonAVI = kind;
         m_label->setText(t);
         adjustSize();
     }
-    void start() { m_anim->Play(); }
+    void start() {
+        m_anim->Play();
+        if (!m_clock.isValid())
+            m_clock.start();
+        updateElapsed();
+        m_tick->start();
+    }
 
     // Centred over `owner` (its window's screen when it has none).
     void place(QWidget* owner) {
@@ -102,8 +140,27 @@ class WaitingWindow : public QFrame {
     }
 
   private:
+    void updateElapsed() {
+        const qint64 ms = m_clock.elapsed();
+        m_elapsedLabel->setText(QStringLiteral("Aguardando há %1 s").arg(ms / 1000));
+        if (ms < g_silenceNoticeMs)
+            return;
+        m_notice->setText(QStringLiteral("O servidor de aplicação não responde há %1 s. A "
+                                         "operação continua aguardando a resposta e não pode "
+                                         "ser cancelada: o servidor pode estar gravando.")
+                              .arg(ms / 1000));
+        if (m_notice->isHidden()) {
+            m_notice->show();
+            adjustSize();
+        }
+    }
+
     TAnimate* m_anim;
     QLabel* m_label;
+    QLabel* m_elapsedLabel;
+    QLabel* m_notice;
+    QTimer* m_tick;
+    QElapsedTimer m_clock;
 };
 
 class QtDialogs final : public Dialogs {
@@ -232,6 +289,18 @@ Dialogs* setDialogs(Dialogs* d) {
     return previous;
 }
 
+Dialogs& standardDialogs() {
+    return qtDialogs();
+}
+
+int waitingSilenceNoticeMs() {
+    return g_silenceNoticeMs;
+}
+
+void setWaitingSilenceNoticeMs(int ms) {
+    g_silenceNoticeMs = ms;
+}
+
 // ---- ScriptedDialogs
 
 QStringList ScriptedDialogs::texts(ShownDialog::Kind kind) const {
@@ -313,6 +382,19 @@ void ScriptedDialogs::hideWaiting() {
 
 void ScriptedDialogs::showHelp(const QString& htmlFile, int context) {
     shown.push_back({ShownDialog::Help, htmlFile, mtCustom, {}, context, 0});
+}
+
+bool ScriptedDialogs::login(QString& operatorCode, QString& password, const QString& refusal) {
+    ShownDialog d;
+    d.kind = ShownDialog::Login;
+    d.text = refusal;
+    d.result = m_logins.empty() ? 0 : 1;
+    shown.push_back(d);
+    if (m_logins.empty())
+        return false;
+    std::tie(operatorCode, password) = m_logins.front();
+    m_logins.pop_front();
+    return true;
 }
 
 }  // namespace vlm

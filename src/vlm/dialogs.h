@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 #include <deque>
+#include <utility>
 #include <optional>
 #include <vector>
 
@@ -36,13 +37,18 @@ class VLM_EXPORT Dialogs {
     // Lets the user pick one row of `data`, starting on its current row. On OK the data set
     // stands on the picked row and true is returned; on Cancel it is left where it was.
     virtual bool pickOne(TDataSet& data, const QString& title) = 0;
-    // The waiting animation: a small window over `owner` with a moving indicator and `text`,
-    // painted before returning. showWaiting while shown replaces the text; hideWaiting when
-    // nothing is shown does nothing.
+    // The waiting animation: a small window over `owner` with a moving indicator, `text` and
+    // the seconds elapsed since it was shown, painted before returning; past
+    // waitingSilenceNotice() it also says that the server has not answered yet. showWaiting
+    // while shown replaces the text; hideWaiting when nothing is shown does nothing.
     virtual void showWaiting(QWidget* owner, int kind, const QString& text) = 0;
     virtual void hideWaiting() = 0;
     // Shows the help page `htmlFile` (an absolute path) of help context `context`.
     virtual void showHelp(const QString& htmlFile, int context) = 0;
+    // Asks for the operator's code (starting as `operatorCode`) and password, showing
+    // `refusal` (why the last try failed) when not empty. Returns false when the user gives
+    // up. The default is the Qt LoginDialog.
+    virtual bool login(QString& operatorCode, QString& password, const QString& refusal);
 };
 
 // The dialogs in use: the Qt implementation unless another was installed.
@@ -50,6 +56,12 @@ VLM_EXPORT Dialogs& dialogs();
 // Installs `d` (not owned; it must outlive its use); nullptr restores the Qt dialogs.
 // Returns the one installed before.
 VLM_EXPORT Dialogs* setDialogs(Dialogs* d);
+// The Qt dialogs, whatever is installed.
+VLM_EXPORT Dialogs& standardDialogs();
+
+// How long the waiting window waits before it says that the server does not answer (30 s).
+VLM_EXPORT int waitingSilenceNoticeMs();
+VLM_EXPORT void setWaitingSilenceNoticeMs(int ms);
 
 // The list text the picker returns: the values joined by "," with no quotes and no blanks
 // (values are trimmed); the form the application server parses.
@@ -59,9 +71,9 @@ VLM_EXPORT QStringList listValues(const QString& list);
 
 // One dialog as ScriptedDialogs saw it.
 struct VLM_EXPORT ShownDialog {
-    enum Kind { Message, Error, PickList, PickOne, WaitingShown, WaitingHidden, Help };
+    enum Kind { Message, Error, PickList, PickOne, WaitingShown, WaitingHidden, Help, Login };
     Kind kind = Message;
-    QString text;  // message, error or waiting text; picker title; help file
+    QString text;  // message, error or waiting text; picker title; help file; login refusal
     TMsgDlgType type = mtInformation;
     TMsgDlgButtons buttons;
     int helpContext = 0;  // also the animation kind of WaitingShown
@@ -80,6 +92,10 @@ class VLM_EXPORT ScriptedDialogs : public Dialogs {
     void queueListPick(std::optional<std::vector<int>> rows) { m_listPicks.push_back(rows); }
     // Picks this row (0-based) and presses OK; -1 presses Cancel.
     void queuePick(int row) { m_picks.push_back(row); }
+    // Answers the next login with this code and password; an empty queue gives up (Esc).
+    void queueLogin(QString code, QString password) {
+        m_logins.emplace_back(std::move(code), std::move(password));
+    }
 
     bool waitingVisible() const { return m_waiting; }
     QString waitingText() const { return m_waitingText; }
@@ -96,11 +112,13 @@ class VLM_EXPORT ScriptedDialogs : public Dialogs {
     void showWaiting(QWidget* owner, int kind, const QString& text) override;
     void hideWaiting() override;
     void showHelp(const QString& htmlFile, int context) override;
+    bool login(QString& operatorCode, QString& password, const QString& refusal) override;
 
   private:
     std::deque<int> m_messageAnswers;
     std::deque<std::optional<std::vector<int>>> m_listPicks;
     std::deque<int> m_picks;
+    std::deque<std::pair<QString, QString>> m_logins;
     bool m_waiting = false;
     QString m_waitingText;
 };

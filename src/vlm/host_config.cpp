@@ -1,8 +1,12 @@
 #include "host_config.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QSettings>
+#include <QStringDecoder>
+#include <optional>
 
 #include "helpers.h"
 
@@ -10,20 +14,161 @@ namespace vlm {
 
 namespace {
 
-[[noreturn]] void fail(const QString& file, const QString& message) {
-    QString where = file.isEmpty() ? QString() : file + ": ";
-    throw ConfigError((where + message).toStdString());
+struct KnownKey {
+    const char* section;
+    const char* key;
+};
+
+// Every key the file may hold; anything else is refused with its line.
+constexpr KnownKey kKnownKeys[] = {
+    {"Filial", "Processamento"}, {"Filial", "Fixa"},      {"Servidor", "Host"},
+    {"Servidor", "Porta"},       {"Banco", "Engine"},     {"Banco", "Caminho"},
+    {"Banco", "Host"},           {"Banco", "Porta"},      {"Banco", "Nome"},
+    {"Banco", "Usuario"},        {"Banco", "Senha"},      {"Servidor", "CertificadoCA"},
+    {"Servidor", "NomeCertificado"},
+};
+
+// A fault of the configuration; `key` ("Secao/Chave") places it on a line when there is one.
+struct Fault {
+    QString key;
+    QString message;
+};
+
+[[noreturn]] void fail(const Fault& f) {
+    throw ConfigError(f.message.toStdString());
 }
 
-// QSettings splits values with commas into lists; keys here are single texts.
-QString text(const QSettings& s, const QString& key, const QString& fallback) {
-    QVariant v = s.value(key);
-    if (!v.isValid())
-        return fallback;
-    if (v.typeId() == QMetaType::QStringList)
-        return v.toStringList().join(',');
-    return v.toString().trimmed();
-}
+// One line of the file as read: the value of a key and where it was.
+struct Entry {
+    QString value;
+    int line = 0;
+};
+
+// The INI text as QSettings writes it: [Section], key=value, ';' comments, values optionally
+// in double quotes, backslash escapes. Section and key names match case-insensitively.
+class IniFile {
+  public:
+    IniFile(const QString& path, const QByteArray& bytes) : m_path(path) {
+        const QList<QByteArray> lines = bytes.split('\n');
+        QString section;
+        for (int i = 0; i < lines.size(); ++i) {
+            const int lineNo = i + 1;
+            QByteArray raw = lines[i];
+            if (raw.endsWith('\r'))
+                raw.chop(1);
+            if (i == 0 && raw.startsWith("\xEF\xBB\xBF"))
+                raw.remove(0, 3);
+            QStringDecoder decode(QStringDecoder::Utf8);
+            const QString text = decode(raw);
+            if (decode.hasError())
+                failAt(lineNo, QStringLiteral("o texto não está em UTF-8"));
+            const QString line = text.trimmed();
+            if (line.isEmpty() || line.startsWith(';') || line.startsWith('#'))
+                continue;
+            if (line.startsWith('[')) {
+                if (!line.endsWith(']'))
+                    failAt(lineNo, QStringLiteral("\"%1\" não é um nome de seção").arg(line));
+                section = canonicalSection(line.mid(1, line.size() - 2).trimmed());
+                if (section.isEmpty()) {
+                    failAt(lineNo, QStringLiteral("a seção %1 não é conhecida (as seções são "
+                                                  "[Filial], [Servidor] e [Banco])")
+                                       .arg(line));
+                }
+                continue;
+            }
+            const qsizetype eq = line.indexOf('=');
+            if (eq <= 0) {
+                failAt(lineNo,
+                       QStringLiteral("\"%1\" não é uma linha chave=valor").arg(line.left(60)));
+            }
+            const QString name = line.left(eq).trimmed();
+            if (section.isEmpty())
+                failAt(lineNo, QStringLiteral("a chave %1 está fora de uma seção").arg(name));
+            const QString key = canonicalKey(section, name);
+            if (key.isEmpty()) {
+                failAt(lineNo,
+                       QStringLiteral("a chave \"%1\" não é conhecida na seção [%2]")
+                           .arg(name, section));
+            }
+            if (m_entries.contains(key)) {
+                failAt(lineNo, QStringLiteral("a chave [%1] %2 se repete (já está na linha %3)")
+                                   .arg(section, key.section('/', 1))
+                                   .arg(m_entries[key].line));
+            }
+            m_entries.insert(key, {unquote(line.mid(eq + 1), lineNo), lineNo});
+        }
+        if (m_entries.isEmpty()) {
+            fail({QString(), QStringLiteral("Arquivo de configuração %1: nenhuma chave da "
+                                            "configuração da suíte foi encontrada (linhas 1 a "
+                                            "%2). Confira se é o arquivo certo.")
+                                 .arg(m_path)
+                                 .arg(lines.size())});
+        }
+    }
+
+    QString text(const QString& key, const QString& fallback) const {
+        auto it = m_entries.find(key);
+        return it == m_entries.end() ? fallback : it->value;
+    }
+    bool has(const QString& key) const { return m_entries.contains(key); }
+    int line(const QString& key) const { return m_entries.value(key).line; }
+
+    [[noreturn]] void failAt(int line, const QString& what) const {
+        fail({QString(), QStringLiteral("Arquivo de configuração %1, linha %2: %3.")
+                             .arg(m_path)
+                             .arg(line)
+                             .arg(what)});
+    }
+    // A fault of a key's value, placed on its line (or on the file when the key is absent).
+    [[noreturn]] void failOn(const Fault& f) const {
+        const int at = line(f.key);
+        if (at > 0)
+            failAt(at, f.message);
+        fail({QString(), QStringLiteral("Arquivo de configuração %1: %2.").arg(m_path, f.message)});
+    }
+
+  private:
+    static QString canonicalSection(const QString& name) {
+        for (const KnownKey& k : kKnownKeys) {
+            if (name.compare(QLatin1String(k.section), Qt::CaseInsensitive) == 0)
+                return QLatin1String(k.section);
+        }
+        return {};
+    }
+    static QString canonicalKey(const QString& section, const QString& name) {
+        for (const KnownKey& k : kKnownKeys) {
+            if (section == QLatin1String(k.section) &&
+                name.compare(QLatin1String(k.key), Qt::CaseInsensitive) == 0)
+                return section + '/' + QLatin1String(k.key);
+        }
+        return {};
+    }
+
+    // The value after '=': a ';' outside quotes starts a comment; quotes and escapes removed.
+    QString unquote(const QString& raw, int lineNo) const {
+        QString out;
+        bool quoted = false;
+        for (qsizetype i = 0; i < raw.size(); ++i) {
+            const QChar c = raw[i];
+            if (c == '\\' && i + 1 < raw.size()) {
+                const QChar n = raw[++i];
+                out += n == 'n' ? QChar('\n') : n == 't' ? QChar('\t') : n;
+            } else if (c == '"') {
+                quoted = !quoted;
+            } else if (c == ';' && !quoted) {
+                break;
+            } else {
+                out += c;
+            }
+        }
+        if (quoted)
+            failAt(lineNo, QStringLiteral("falta fechar as aspas do valor"));
+        return out.trimmed();
+    }
+
+    QString m_path;
+    QHash<QString, Entry> m_entries;
+};
 
 bool isAlnum(const QString& t) {
     for (QChar c : t) {
@@ -31,6 +176,38 @@ bool isAlnum(const QString& t) {
             return false;
     }
     return true;
+}
+
+std::optional<Fault> firstFault(const HostConfig& c) {
+    if (c.processingBranch.isEmpty() || c.processingBranch.size() > 4 ||
+        !isAlnum(c.processingBranch)) {
+        return Fault{"Filial/Processamento",
+                     QStringLiteral("[Filial] Processamento \"%1\" não é um código de filial (1 "
+                                    "a 4 letras ou dígitos)")
+                         .arg(c.processingBranch)};
+    }
+    if (c.serverHost.isEmpty())
+        return Fault{"Servidor/Host", QStringLiteral("[Servidor] Host está vazio")};
+    if (c.serverPort < 1 || c.serverPort > 65535) {
+        return Fault{"Servidor/Porta",
+                     QStringLiteral("[Servidor] Porta %1 não é uma porta TCP (de 1 a 65535)")
+                         .arg(c.serverPort)};
+    }
+    if (c.dbPort < 0 || c.dbPort > 65535) {
+        return Fault{"Banco/Porta",
+                     QStringLiteral("[Banco] Porta %1 não é uma porta TCP (de 0 a 65535)")
+                         .arg(c.dbPort)};
+    }
+    if (c.engine == DbEngine::Postgres && c.dbName.isEmpty()) {
+        return Fault{"Banco/Engine", QStringLiteral("[Banco] Nome (o banco PostgreSQL) é "
+                                                    "obrigatório com Engine=postgres")};
+    }
+    if (c.engine == DbEngine::Firebird && c.dbPath.isEmpty()) {
+        return Fault{"Banco/Engine", QStringLiteral("[Banco] Caminho (o arquivo do banco "
+                                                    "Firebird) é obrigatório com "
+                                                    "Engine=firebird")};
+    }
+    return std::nullopt;
 }
 
 }  // namespace
@@ -48,53 +225,40 @@ QString HostConfig::engineName(DbEngine e) {
 }
 
 void HostConfig::validate() const {
-    const QString f;
-    if (processingBranch.isEmpty() || processingBranch.size() > 4 || !isAlnum(processingBranch)) {
-        fail(f, QString("[Filial] Processamento \"%1\" is not a branch code (1 to 4 letters or "
-                        "digits)")
-                    .arg(processingBranch));
-    }
-    if (serverHost.isEmpty())
-        fail(f, "[Servidor] Host is empty");
-    if (serverPort < 1 || serverPort > 65535) {
-        fail(f, QString("[Servidor] Porta %1 is not a TCP port (1 to 65535)").arg(serverPort));
-    }
-    if (dbPort < 0 || dbPort > 65535) {
-        fail(f, QString("[Banco] Porta %1 is not a TCP port (0 to 65535)").arg(dbPort));
-    }
-    if (engine == DbEngine::Postgres && dbName.isEmpty()) {
-        fail(f, "[Banco] Nome (the PostgreSQL database name) is required with Engine=postgres");
-    }
-    if (engine == DbEngine::Firebird && dbPath.isEmpty()) {
-        fail(f, "[Banco] Caminho (the Firebird database file) is required with Engine=firebird");
-    }
+    if (auto f = firstFault(*this))
+        fail(*f);
 }
 
 HostConfig HostConfig::load(const QString& iniPath) {
     QFileInfo info(iniPath);
-    if (!info.exists())
-        fail(iniPath, "configuration file not found");
-    if (!info.isFile() || !info.isReadable())
-        fail(iniPath, "configuration file cannot be read");
-    QSettings s(iniPath, QSettings::IniFormat);
-    if (s.status() != QSettings::NoError)
-        fail(iniPath, "not a valid INI file");
+    if (!info.exists()) {
+        fail({QString(), QStringLiteral("Arquivo de configuração %1: o arquivo não existe.")
+                             .arg(iniPath)});
+    }
+    QFile file(iniPath);
+    if (!info.isFile() || !file.open(QIODevice::ReadOnly)) {
+        fail({QString(), QStringLiteral("Arquivo de configuração %1: o arquivo não pode ser lido "
+                                        "(%2).")
+                             .arg(iniPath, info.isFile() ? file.errorString()
+                                                         : QStringLiteral("não é um arquivo"))});
+    }
+    const IniFile ini(iniPath, file.readAll());
 
     HostConfig c;
     auto number = [&](const QString& key, int fallback) {
-        QString t = text(s, key, QString());
+        QString t = ini.text(key, QString());
         if (t.isEmpty())
             return fallback;
         bool ok = false;
         int n = t.toInt(&ok);
         if (!ok) {
-            fail(iniPath, QString("[%1] %2 \"%3\" is not a number")
-                              .arg(key.section('/', 0, 0), key.section('/', 1), t));
+            ini.failOn({key, QStringLiteral("[%1] %2 \"%3\" não é um número")
+                                 .arg(key.section('/', 0, 0), key.section('/', 1), t)});
         }
         return n;
     };
 
-    QString branch = text(s, "Filial/Processamento", c.processingBranch).toUpper();
+    QString branch = ini.text("Filial/Processamento", c.processingBranch).toUpper();
     if (!branch.isEmpty() && branch.size() <= 4 && isAlnum(branch)) {
         bool digits = true;
         for (QChar ch : branch)
@@ -102,27 +266,34 @@ HostConfig HostConfig::load(const QString& iniPath) {
         if (digits) {
             branch = Ajusta(branch, 4);
         } else if (branch.size() != 4) {
-            fail(iniPath, QString("[Filial] Processamento \"%1\" must have 4 characters (or be "
-                                  "digits only)")
-                              .arg(branch));
+            ini.failOn({"Filial/Processamento",
+                        QStringLiteral("[Filial] Processamento \"%1\" deve ter 4 caracteres (ou "
+                                       "ser só de dígitos)")
+                            .arg(branch)});
         }
     }
     c.processingBranch = branch;
 
-    QString fixed = text(s, "Filial/Fixa", "false").toLower();
+    QString fixed = ini.text("Filial/Fixa", "false").toLower();
     if (fixed == "true" || fixed == "1" || fixed == "s" || fixed == "sim") {
         c.branchFixed = true;
     } else if (fixed == "false" || fixed == "0" || fixed == "n" || fixed == "nao" ||
                fixed == "não") {
         c.branchFixed = false;
     } else {
-        fail(iniPath, QString("[Filial] Fixa \"%1\" is not true or false").arg(fixed));
+        ini.failOn({"Filial/Fixa",
+                    QStringLiteral("[Filial] Fixa \"%1\" não é true nem false").arg(fixed)});
     }
 
-    c.serverHost = text(s, "Servidor/Host", c.serverHost);
+    c.serverHost = ini.text("Servidor/Host", c.serverHost);
     c.serverPort = number("Servidor/Porta", c.serverPort);
+    c.serverCaFile = ini.text("Servidor/CertificadoCA", QString());
+    if (!c.serverCaFile.isEmpty() && QFileInfo(c.serverCaFile).isRelative()) {
+        c.serverCaFile = info.absoluteDir().absoluteFilePath(c.serverCaFile);
+    }
+    c.serverCertName = ini.text("Servidor/NomeCertificado", QString());
 
-    QString engine = text(s, "Banco/Engine", "sqlite").toLower();
+    QString engine = ini.text("Banco/Engine", "sqlite").toLower();
     if (engine == "sqlite") {
         c.engine = DbEngine::Sqlite;
     } else if (engine == "postgres" || engine == "postgresql") {
@@ -130,24 +301,22 @@ HostConfig HostConfig::load(const QString& iniPath) {
     } else if (engine == "firebird") {
         c.engine = DbEngine::Firebird;
     } else {
-        fail(iniPath,
-             QString("[Banco] Engine \"%1\" is not one of sqlite, postgres, firebird").arg(engine));
+        ini.failOn({"Banco/Engine",
+                    QStringLiteral("[Banco] Engine \"%1\" não é sqlite, postgres nem firebird")
+                        .arg(engine)});
     }
-    c.dbPath = text(s, "Banco/Caminho", QString());
+    c.dbPath = ini.text("Banco/Caminho", QString());
     if (!c.dbPath.isEmpty() && QFileInfo(c.dbPath).isRelative()) {
         c.dbPath = info.absoluteDir().absoluteFilePath(c.dbPath);
     }
-    c.dbHost = text(s, "Banco/Host", QString());
+    c.dbHost = ini.text("Banco/Host", QString());
     c.dbPort = number("Banco/Porta", 0);
-    c.dbName = text(s, "Banco/Nome", QString());
-    c.dbUser = text(s, "Banco/Usuario", QString());
-    c.dbPassword = text(s, "Banco/Senha", QString());
+    c.dbName = ini.text("Banco/Nome", QString());
+    c.dbUser = ini.text("Banco/Usuario", QString());
+    c.dbPassword = ini.text("Banco/Senha", QString());
 
-    try {
-        c.validate();
-    } catch (const ConfigError& e) {
-        fail(iniPath, QString::fromStdString(e.what()));
-    }
+    if (auto f = firstFault(c))
+        ini.failOn(*f);
     return c;
 }
 
@@ -157,6 +326,10 @@ void HostConfig::save(const QString& iniPath) const {
     s.setValue("Filial/Fixa", branchFixed ? "true" : "false");
     s.setValue("Servidor/Host", serverHost);
     s.setValue("Servidor/Porta", serverPort);
+    if (!serverCaFile.isEmpty())
+        s.setValue("Servidor/CertificadoCA", serverCaFile);
+    if (!serverCertName.isEmpty())
+        s.setValue("Servidor/NomeCertificado", serverCertName);
     s.setValue("Banco/Engine", engineName(engine));
     s.setValue("Banco/Caminho", dbPath);
     s.setValue("Banco/Host", dbHost);
@@ -165,8 +338,11 @@ void HostConfig::save(const QString& iniPath) const {
     s.setValue("Banco/Usuario", dbUser);
     s.setValue("Banco/Senha", dbPassword);
     s.sync();
-    if (s.status() != QSettings::NoError)
-        fail(iniPath, "configuration file cannot be written");
+    if (s.status() != QSettings::NoError) {
+        fail({QString(), QStringLiteral("Arquivo de configuração %1: o arquivo não pode ser "
+                                        "gravado.")
+                             .arg(iniPath)});
+    }
 }
 
 namespace {

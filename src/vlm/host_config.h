@@ -9,7 +9,8 @@
 
 namespace vlm {
 
-// A configuration that cannot be used; the message names the file, the key and the fault.
+// A configuration that cannot be used; the message (Portuguese) names the file, the line when
+// there is one, the key and the fault.
 class VLM_EXPORT ConfigError : public std::runtime_error {
   public:
     using std::runtime_error::runtime_error;
@@ -24,6 +25,8 @@ struct VLM_EXPORT HostConfig {
     // [Servidor]
     QString serverHost = "127.0.0.1";  // Host
     int serverPort = 4100;             // Porta: 1..65535
+    QString serverCaFile;    // CertificadoCA: PEM file of the CA to trust; set: TLS, empty: TCP
+    QString serverCertName;  // NomeCertificado: name the certificate must carry (empty: Host)
     // [Banco]
     DbEngine engine = DbEngine::Sqlite;  // Engine: sqlite | postgres | firebird
     QString dbPath;      // Caminho: SQLite file or Firebird database file (empty: host default)
@@ -33,8 +36,10 @@ struct VLM_EXPORT HostConfig {
     QString dbUser;      // Usuario
     QString dbPassword;  // Senha
 
-    // Reads `iniPath`. Missing keys keep the defaults above; a missing or unreadable file,
-    // a bad engine, port, branch code or boolean throws ConfigError saying which.
+    // Reads `iniPath`. Missing keys keep the defaults above. Throws ConfigError naming the
+    // file and the line for: a missing or unreadable file, a file with no known key, a line
+    // that is not [section] or key=value, an unknown section or key, a repeated key, and a
+    // bad engine, port, branch code or boolean.
     static HostConfig load(const QString& iniPath);
     // Writes every key to `iniPath` (used by tools and tests).
     void save(const QString& iniPath) const;

@@ -46,6 +46,10 @@ void showCurrentException() noexcept {
     }
 }
 
+QString withDetail(const QString& text, const QString& detail) {
+    return detail.isEmpty() ? text : text + QStringLiteral("\n\nDetalhe técnico: ") + detail;
+}
+
 void dispatch(const std::function<void()>& handler) noexcept {
     try {
         if (handler)

@@ -59,6 +59,9 @@ VLM_EXPORT void dispatch(const std::function<void()>& handler) noexcept;
 // Call only inside a catch block.
 VLM_EXPORT void showCurrentException() noexcept;
 
+// A message for the user followed, below a blank line, by its technical detail.
+VLM_EXPORT QString withDetail(const QString& text, const QString& detail);
+
 }  // namespace vlm
 
 // The message catalogue component (`msgPadrao`): lines "key|text", where the key is the part

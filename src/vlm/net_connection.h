@@ -17,10 +17,17 @@ class DataPacket;
 }  // namespace rqc::protocol
 
 // The connection itself failed: cannot connect, connection lost, timeout, bad answer.
-// The message names the remote object and host:port.
+// The message says in Portuguese what happened and what to do, with the technical detail
+// (remote object and host:port) below it.
 class VLM_EXPORT ENetError : public std::runtime_error {
   public:
     using std::runtime_error::runtime_error;
+};
+
+// The server refused the operator's login; the message is the server's, for the operator.
+class VLM_EXPORT ELoginRefused : public ENetError {
+  public:
+    using ENetError::ENetError;
 };
 
 // The server answered with an error, or with a result of another kind than expected.
@@ -96,6 +103,11 @@ class VLM_EXPORT TServerDispatch {
     // exchange fails (Ref variables unchanged then); a server error raises EServerError when
     // the connection's ThrowException is true and is returned as an Error result otherwise
     // (Ref variables unchanged either way).
+    // A connection found lost before anything is sent is opened again once (BeforeConnect
+    // runs again); a call that failed after its request went out is never sent again.
+    // With a QCoreApplication, the exchange runs on a worker thread while this thread runs
+    // an event loop that paints and runs timers but drops user input to every window; a
+    // call made from inside that loop throws EAbort and sends nothing.
     TServerResult Call(const QString& method, const std::vector<TServerArg>& args);
 
   private:
@@ -112,6 +124,11 @@ class VLM_EXPORT TNetConnection : public QObject {
         ServerName;  // registered name of the remote object, e.g. "Rqc04100.rdmConsolidaSolicita"
     QString Host = QStringLiteral("127.0.0.1");
     int Port = 0;
+    // TLS: the CA file to trust and the name the server's certificate must carry (empty: Host).
+    // An empty TlsCaFile takes the host configuration's ([Servidor] CertificadoCA); when that
+    // is empty too, the connection is plain TCP.
+    QString TlsCaFile;
+    QString TlsServerName;
     // true: a server error raises EServerError from Call; false: Call returns it as an Error
     // result for CheckResultServ to judge. Connection failures always raise ENetError.
     bool ThrowException = true;
@@ -121,11 +138,21 @@ class VLM_EXPORT TNetConnection : public QObject {
 
     bool Connected() const;
     // true: runs BeforeConnect, then connects (nothing when already connected; ENetError on
-    // failure, the connection staying closed). false: disconnects (nothing when closed).
+    // failure, the connection staying closed). Once connected, calls reconnect a lost
+    // connection. false: disconnects (nothing when closed) and calls no longer reconnect.
     void SetConnected(bool connected);
+    // True while a call of this connection waits for its answer.
+    bool Calling() const { return m_calling; }
 
     // Dispatch object of the remote object named ServerName.
     TServerDispatch& AppServer() { return m_dispatch; }
+
+    // Who every connect logs in as: this connection's own login when set, else the session's
+    // (SetSessionLogin, set by the host once the operator has logged in), else RQC_OPERATOR
+    // and RQC_PASSWORD of the environment. A refused login raises ELoginRefused.
+    void SetLogin(const QString& operatorCode, const QString& password);
+    static void SetSessionLogin(const QString& operatorCode, const QString& password);
+    static QString SessionOperator();
 
     // Sent with every call; the operating-system user unless set.
     QString UserName() const { return m_userName; }
@@ -137,9 +164,21 @@ class VLM_EXPORT TNetConnection : public QObject {
   private:
     friend class TServerDispatch;
     QString describe() const;  // "object at host:port" for messages
+    QString endpoint() const;  // "host:port"
+    // The one way a connection is opened: BeforeConnect, settings check, connect. Throws
+    // ENetError (nothing opened) or what BeforeConnect throws.
+    void openClient();
+    // Before a call: a connection the server has closed since the last call is dropped and,
+    // when the connection is wanted, opened again once. Throws ENetError when it stays closed.
+    void ensureOpenFor(const QString& method);
 
     std::unique_ptr<rqc::protocol::Client> m_client;
     TServerDispatch m_dispatch{this};
     QString m_userName;
+    QString m_loginCode;
+    QString m_loginPassword;
     std::chrono::milliseconds m_connectTimeout = std::chrono::seconds(10);
+    bool m_wanted = false;   // SetConnected(true) was the last request
+    bool m_calling = false;  // a call waits for its answer
+    int m_socket = -1;       // the client's socket, to see whether the peer has closed it
 };

@@ -282,77 +282,79 @@ TEST_P(ConsolidationEngine, LineTakenAgainKeepsEveryLinkAndTheMarkNamesTheLatest
 
 TEST_P(ConsolidationEngine, BadArgumentsAreRefusedBeforeAnyWrite) {
     const std::tuple<const char*, std::function<void(Args&)>, const char*> cases[] = {
-        {"too few arguments", [](Args& a) { a.pop_back(); }, "takes 19 arguments"},
+        {"too few arguments", [](Args& a) { a.pop_back(); }, "recebe 19 argumentos"},
         {"date where a text belongs", [](Args& a) { arg(a, 2) = date(2024, 1, 1); },
-         "argument 2 (buyer list): must be a text"},
+         "Argumento 2 (compradores): deve ser um texto."},
         {"text where a date belongs", [](Args& a) { arg(a, 8) = Argument::byRef("2024-03-01"); },
-         "argument 8 (first delivery date): must be a date"},
+         "Argumento 8 (data de entrega inicial): deve ser uma data."},
         {"buyer list with a quote", [](Args& a) { arg(a, 2).text = "COMP1'"; },
-         "argument 2 (buyer list): item 1 contains the character '''"},
+         "Argumento 2 (compradores): o item 1, \"COMP1'\", contém o caractere \"'\""},
         {"buyer list with SQL", [](Args& a) { arg(a, 2).text = "COMP1) OR 1=1 --"; },
-         "argument 2 (buyer list): item 1 contains the character ')'"},
+         "Argumento 2 (compradores): o item 1, \"COMP1) OR 1=1 --\", contém o caractere \")\""},
         {"buyer list with a semicolon",
          [](Args& a) { arg(a, 2).text = "COMP1;DELETE FROM ITSOLICMP"; },
-         "item 1 contains the character ';'"},
+         "contém o caractere \";\""},
         {"buyer code over 12", [](Args& a) { arg(a, 2).text = "COMP1,ABCDEFGHIJKLM"; },
-         "argument 2 (buyer list): item 2 has 13 characters; at most 12"},
+         "Argumento 2 (compradores): o código \"ABCDEFGHIJKLM\" tem mais de 12 caracteres."},
         {"empty branch item", [](Args& a) { arg(a, 4).text = "0002,,0003"; },
-         "argument 4 (requesting-branch list): item 2 is empty"},
-        {"trailing comma", [](Args& a) { arg(a, 4).text = "0002,"; }, "item 2 is empty"},
+         "Argumento 4 (filiais solicitantes): o item 2 está vazio."},
+        {"trailing comma", [](Args& a) { arg(a, 4).text = "0002,"; }, "o item 2 está vazio"},
         {"branch code over 4 in the list", [](Args& a) { arg(a, 4).text = "00021"; },
-         "argument 4 (requesting-branch list): item 1 has 5 characters"},
+         "Argumento 4 (filiais solicitantes): o código \"00021\" tem mais de 4 caracteres."},
         {"request key of 19", [](Args& a) { arg(a, 15).text = "0002000200000000011"; },
-         "argument 15 (request list): item 1 has 19 characters"},
+         "Argumento 15 (solicitações): o item 1 \"0002000200000000011\" tem mais de 18 "
+         "caracteres"},
         {"request key without a number", [](Args& a) { arg(a, 15).text = "00020002"; },
-         "item 1 has an empty request number"},
+         "o item 1 \"00020002\" não tem o número da solicitação"},
         {"request key with a blank inside a part",
          [](Args& a) { arg(a, 15).text = "0 020002000000001"; },
-         "item 1 has a blank inside its requesting branch"},
+         "tem um branco no meio da filial solicitante"},
         {"request key with a quote", [](Args& a) { arg(a, 15).text = "00020002'00000001"; },
-         "item 1 contains the character '''"},
+         "contém o caractere \"'\""},
         {"processing branch over 4", [](Args& a) { arg(a, 1).text = "00011"; },
-         "argument 1 (processing branch): '00011' has 5 characters; at most 4"},
+         "Argumento 1 (filial de processamento): o código \"00011\" tem mais de 4 caracteres."},
         {"processing branch empty", [](Args& a) { arg(a, 1).text = "  "; },
-         "argument 1 (processing branch): is empty"},
+         "Argumento 1 (filial de processamento): o código não foi informado."},
         {"central branch empty", [](Args& a) { arg(a, 3).text = ""; },
-         "argument 3 (central purchasing branch): is empty"},
+         "Argumento 3 (filial centralizadora de compras): o código não foi informado."},
         {"stock branch over 4", [](Args& a) { arg(a, 5).text = "ABCDE"; },
-         "argument 5 (stock branch): 'ABCDE' has 5 characters"},
+         "Argumento 5 (filial de estoque): o código \"ABCDE\" tem mais de 4"},
         {"stock branch missing with stock on",
          [](Args& a) {
              arg(a, 5).text = "";
              arg(a, 10).text = "S";
          },
-         "argument 5 (stock branch): is empty, but the consider-stock option"},
+         "Argumento 5 (filial de estoque): não foi informada, mas a opção Considera Estoque"},
         {"product code over 20", [](Args& a) { arg(a, 7).text = std::string(21, 'Z'); },
-         "argument 7 (last product code): 'ZZZZZZZZZZZZZZZZZZZZZ' has 21 characters"},
+         "Argumento 7 (produto final): o código \"ZZZZZZZZZZZZZZZZZZZZZ\" tem mais de 20"},
         {"control character in a code", [](Args& a) { arg(a, 6).text = std::string("01\n02"); },
-         "argument 6 (first product code): contains a control character"},
+         "Argumento 6 (produto inicial): o código \"01\\x0A02\" contém um caractere de controle"},
         {"date before 1900", [](Args& a) { arg(a, 8) = date(1899, 12, 31); },
-         "argument 8 (first delivery date): the date"},
+         "Argumento 8 (data de entrega inicial): a data está fora dos anos 1900 a 2999."},
         {"date after 2999", [](Args& a) { arg(a, 9) = date(3000, 1, 1); },
-         "argument 9 (last delivery date): the date"},
+         "Argumento 9 (data de entrega final): a data"},
         {"processing date out of range", [](Args& a) { arg(a, 13) = Argument::ofDate(-1e9); },
-         "argument 13 (processing date)"},
+         "Argumento 13 (data de processamento da filial de estoque)"},
         {"lower-case option", [](Args& a) { arg(a, 10).text = "s"; },
-         "argument 10 (consider-stock option): \"s\" is not a valid option; expected \"S\" or "
-         "\"N\""},
+         "Argumento 10 (opção Considera Estoque da Filial): \"s\" não é um valor válido; o "
+         "esperado é \"S\" ou \"N\"."},
         {"S for which-requests", [](Args& a) { arg(a, 11).text = "S"; },
-         "argument 11 (which-requests option): \"S\" is not a valid option; expected \"T\" or "
-         "\"N\""},
+         "Argumento 11 (opção Consolida Solicitações): \"S\" não é um valor válido; o "
+         "esperado é \"T\" ou \"N\"."},
         {"N for all-requests", [](Args& a) { arg(a, 14).text = "N"; },
-         "expected \"T\" or the empty text"},
+         "o esperado é \"T\" ou vazio"},
         {"blank option", [](Args& a) { arg(a, 19).text = " "; },
-         "argument 19 (OL-parametrisation option)"},
+         "Argumento 19 (opção Considera Parametrização OL)"},
         {"empty option", [](Args& a) { arg(a, 16).text = ""; },
-         "argument 16 (consider-open-consolidations option)"},
+         "Argumento 16 (opção Considerar Solicitação)"},
         {"option with SQL", [](Args& a) { arg(a, 17).text = "S' OR 'x'='x"; },
-         "argument 17 (consider-AF option)"},
+         "Argumento 17 (opção Considerar AF)"},
         {"AF option two letters", [](Args& a) { arg(a, 18).text = "SS"; },
-         "argument 18 (safety-limit option)"},
-        {"origin option", [](Args& a) { arg(a, 12).text = "T"; }, "argument 12 (origin-product"},
+         "Argumento 18 (opção Considera limite de segurança)"},
+        {"origin option", [](Args& a) { arg(a, 12).text = "T"; },
+         "Argumento 12 (opção Considera Produto Origem"},
         {"request list refused even when 14 is T", [](Args& a) { arg(a, 15).text = ";"; },
-         "argument 15 (request list)"},
+         "Argumento 15 (solicitações)"},
     };
     const std::string before = snapshot(db());
     for (const auto& [name, change, message] : cases) {
@@ -372,14 +374,39 @@ TEST_P(ConsolidationEngine, BadArgumentsAreRefusedBeforeAnyWrite) {
 TEST_P(ConsolidationEngine, RunsOnAConnectionKeepingTemporaryDataInMemoryAndLeavesItSo) {
     if (GetParam() != DbKind::Sqlite)
         GTEST_SKIP() << "a SQLite setting";
-    db().exec("PRAGMA temp_store = MEMORY");
+    db().exec("PRAGMA temp_store = MEMORY; PRAGMA cache_size = -2000");
     EXPECT_EQ(consolidatedQuantities(db(), run(baselineArguments())), kBaseline);
     EXPECT_EQ(scalar(db(), "PRAGMA temp_store"), 2);
+    EXPECT_EQ(scalar(db(), "PRAGMA cache_size"), -2000);
     Args again = baselineArguments();
     arg(again, 11).text = "T";
     EXPECT_EQ(run(again), "0000000102");
     EXPECT_EQ(scalar(db(), "PRAGMA temp_store"), 2);
+    EXPECT_EQ(scalar(db(), "PRAGMA cache_size"), -2000);
     EXPECT_EQ(consistencyFaults(db()), "");
+}
+
+// Links are written in key order (so they append to their indexes): the order in which they
+// were stored (SQLite rowid, PostgreSQL physical address) is the key order.
+TEST_P(ConsolidationEngine, LinksAreStoredInKeyOrder) {
+    Args all = baselineArguments();
+    arg(all, 8) = date(2024, 1, 1);
+    arg(all, 9) = date(2024, 12, 31);
+    const std::string number = run(all);
+    ASSERT_FALSE(number.empty());
+    const std::string key = "CDFILSOLI || '/' || CDFILLANCA || '/' || NRSOLICMP || '/' || "
+                            "CAST(NRITEM AS VARCHAR(10))";
+    const bool pg = GetParam() == DbKind::Postgres;
+    auto keys = [&](const std::string& order) {
+        const std::string sql =
+            pg ? "SELECT string_agg(" + key + ", ',' ORDER BY " + order +
+                     ") FROM ITCONSSOLIORIG WHERE NRCONSSOLI = ?"
+               : "SELECT group_concat(k, ',') FROM (SELECT " + key +
+                     " AS k FROM ITCONSSOLIORIG WHERE NRCONSSOLI = ? ORDER BY " + order + ")";
+        auto c = db().query(sql, {number});
+        return c->next() ? std::string(c->text(0)) : std::string();
+    };
+    EXPECT_EQ(keys(pg ? "ctid" : "rowid"), keys("CDFILSOLI, CDFILLANCA, NRSOLICMP, NRITEM"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, ConsolidationEngine,

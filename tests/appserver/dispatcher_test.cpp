@@ -47,7 +47,7 @@ class Dispatcher : public ::testing::Test {
         });
         echo.addMethod("Refuse", {R}, [](CallContext&, std::vector<Argument>& a) -> CallResult {
             a[0].text = "changed";
-            throw appserver::ArgumentError("argument 1 (thing) is not acceptable");
+            throw appserver::ArgumentError("Argumento 1 (coisa): não é aceitável.");
         });
         echo.addMethod("Fail", {R}, [](CallContext&, std::vector<Argument>& a) -> CallResult {
             a[0].text = "changed";
@@ -61,12 +61,15 @@ class Dispatcher : public ::testing::Test {
         });
     }
 
-    CallResult run(CallRequest call) { return m_dispatcher.dispatch(call, m_db, "127.0.0.1:1"); }
+    CallResult run(CallRequest call) { return m_dispatcher.dispatch(call, m_db, m_login); }
 
     test::TempDir m_dir;
     appserver::ObjectRegistry m_registry;
     appserver::Dispatcher m_dispatcher;
     appserver::WorkerConnection m_db;
+    // A connection that has logged in with permission for both objects.
+    appserver::ConnectionState m_login{"127.0.0.1:1", "TESTE", {kRdmName, "Test.Echo"}, false};
+    static constexpr const char* kRdmName = "Rqc04100.rdmConsolidaSolicita";
 };
 
 const std::string kRdm(appserver::kRdmConsolidaSolicita);
@@ -86,43 +89,48 @@ TEST_F(Dispatcher, FaultsBecomeErrorResultsThatSayWhatWasWrong) {
     const double day = protocol::dateFromYmd(2024, 3, 1);
     const Case cases[] = {
         {"unknown object", makeCall("Rqc04100.rdmNothing", "GetParaCmpSup", {Argument::byRef("1")}),
-         "unknown object 'Rqc04100.rdmNothing'"},
+         "O servidor não conhece o objeto \"Rqc04100.rdmNothing\"."},
         {"object name with control bytes", makeCall(std::string("X\x01Y"), "M", {}),
-         "unknown object 'X\\x01Y'"},
+         "o objeto \"X\\x01Y\""},
         {"unknown method", makeCall(kRdm, "GetEverything", {}),
-         "object 'Rqc04100.rdmConsolidaSolicita' has no method 'GetEverything'"},
+         "O objeto \"Rqc04100.rdmConsolidaSolicita\" não tem o método \"GetEverything\"."},
         {"method names are case-sensitive", makeCall(kRdm, "getparacmpsup", {Argument::byRef("1")}),
-         "has no method 'getparacmpsup'"},
+         "não tem o método \"getparacmpsup\""},
         {"too many arguments",
          makeCall(kRdm, "GetParaCmpSup", {Argument::byRef("0001"), Argument::byRef("0002")}),
-         "GetParaCmpSup takes 1 arguments; the call has 2"},
+         "O método GetParaCmpSup recebe 1 argumento; a chamada trouxe 2."},
         {"too few arguments", makeCall(kRdm, "GetSolicitacao", {Argument::ofDate(day)}),
-         "GetSolicitacao takes 4 arguments; the call has 1"},
+         "O método GetSolicitacao recebe 4 argumentos; a chamada trouxe 1."},
         {"by value where by reference is declared",
          makeCall(kRdm, "GetParaCmpSup", {Argument::byValue("0001")}),
-         "argument 1 must be text by reference (0xC8), the call passes text by value (0x48)"},
+         "o argumento 1 deve ser texto por referência (0xC8), mas a chamada passou texto por "
+         "valor (0x48)"},
         {"text where a date is declared",
          makeCall(kRdm, "GetSolicitacao",
                   {Argument::ofDate(day), Argument::byRef("x"), Argument::byRef(""),
                    Argument::byRef("T")}),
-         "argument 2 must be date (0x07), the call passes text by reference (0xC8)"},
-        {"descriptor disagrees with the arguments", miscounted, "malformed call"},
-        {"named arguments", namedArgs, "named arguments are not supported"},
+         "o argumento 2 deve ser data (0x07), mas a chamada passou texto por referência "
+         "(0xC8)"},
+        {"descriptor disagrees with the arguments", miscounted, "Chamada malformada"},
+        {"named arguments", namedArgs, "Chamada malformada"},
         {"argument refused by the method", makeCall("Test.Echo", "Refuse", {Argument::byRef("x")}),
-         "Refuse: argument 1 (thing) is not acceptable"},
+         "Argumento 1 (coisa): não é aceitável."},
         {"method failure", makeCall("Test.Echo", "Fail", {Argument::byRef("x")}),
-         "Fail: internal error: disk on fire"},
+         "Erro interno do servidor (ocorrência "},
         {"non-standard exception", makeCall("Test.Echo", "Odd", {}),
-         "Odd: internal error of an unknown kind"},
-        {"database failure", makeCall("Test.Echo", "NoTable", {}), "NoTable: database error:"},
+         "Erro interno do servidor (ocorrência "},
+        {"database failure", makeCall("Test.Echo", "NoTable", {}),
+         "Erro no banco de dados (ocorrência "},
         {"malformed branch", makeCall(kRdm, "GetParaCmpSup", {Argument::byRef("0001'--")}),
-         "GetParaCmpSup: argument 1 (branch)"},
+         "Argumento 1 (filial)"},
     };
     for (const auto& k : cases) {
         CallResult r = run(k.call);
         EXPECT_EQ(r.kind, CallResult::Kind::Error) << k.name;
         EXPECT_NE(r.text.find(k.message), std::string::npos) << k.name << ": " << r.text;
         EXPECT_TRUE(r.byRef.empty()) << k.name;
+        EXPECT_EQ(r.text.find("disk on fire"), std::string::npos) << k.name;
+        EXPECT_EQ(r.text.find("NO_SUCH_TABLE"), std::string::npos) << k.name;
     }
 }
 
@@ -172,9 +180,9 @@ TEST_F(Dispatcher, DatabaseFailureDropsTheConnectionAndTheNextCallReopensIt) {
 TEST_F(Dispatcher, UnopenableDatabaseIsAnErrorResultNotACrash) {
     appserver::WorkerConnection broken(m_dir.file("no/such/dir/suite.db"));
     CallRequest call = makeCall(kRdm, "GetParaCmpSup", {Argument::byRef("0001")});
-    CallResult r = m_dispatcher.dispatch(call, broken, "127.0.0.1:1");
+    CallResult r = m_dispatcher.dispatch(call, broken, m_login);
     EXPECT_EQ(r.kind, CallResult::Kind::Error);
-    EXPECT_NE(r.text.find("GetParaCmpSup: database error"), std::string::npos) << r.text;
+    EXPECT_NE(r.text.find("Erro no banco de dados (ocorrência "), std::string::npos) << r.text;
 }
 
 TEST_F(Dispatcher, FramesThatCannotBeDecodedGetAnErrorResult) {
@@ -193,18 +201,18 @@ TEST_F(Dispatcher, FramesThatCannotBeDecodedGetAnErrorResult) {
         const char* message;
     };
     const Case cases[] = {
-        {"empty body", {}, "undecodable request"},
-        {"garbage", garbage, "undecodable request"},
-        {"other protocol version", otherVersion, "protocol version 9 not supported"},
-        {"truncated body", truncated, "undecodable request"},
-        {"trailing bytes", trailing, "trailing bytes"},
+        {"empty body", {}, "Pedido ilegível"},
+        {"garbage", garbage, "Pedido ilegível"},
+        {"other protocol version", otherVersion, "Versão 9 do protocolo"},
+        {"truncated body", truncated, "Pedido ilegível"},
+        {"trailing bytes", trailing, "Pedido ilegível"},
     };
     for (const auto& k : cases) {
-        CallResult r = protocol::decodeResult(m_dispatcher.handleFrame(k.body, m_db, "peer"));
+        CallResult r = protocol::decodeResult(m_dispatcher.handleFrame(k.body, m_db, m_login));
         EXPECT_EQ(r.kind, CallResult::Kind::Error) << k.name;
         EXPECT_NE(r.text.find(k.message), std::string::npos) << k.name << ": " << r.text;
     }
-    CallResult ok = protocol::decodeResult(m_dispatcher.handleFrame(valid, m_db, "peer"));
+    CallResult ok = protocol::decodeResult(m_dispatcher.handleFrame(valid, m_db, m_login));
     ASSERT_EQ(ok.kind, CallResult::Kind::Packet) << ok.text;
     EXPECT_EQ(ok.packet.rowCount(), 1u);
 }

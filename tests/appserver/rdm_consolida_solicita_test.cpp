@@ -178,21 +178,23 @@ TEST_P(RdmConsolidaSolicita, SolicitacaoRefusesHostileArgumentsAndChangesNothing
     const double d = day(2024, 3, 10);
     const Case cases[] = {
         {solicitacaoArgs(d, d, "0001'); DELETE FROM SOLICMP; --", ""),
-         "argument 3 (requesting branches)"},
-        {solicitacaoArgs(d, d, "0001' OR '1'='1", ""), "argument 3"},
-        {solicitacaoArgs(d, d, "0001,,0002", ""), "item 2 is empty"},
-        {solicitacaoArgs(d, d, "'0001'", ""), "contains the character '''"},
-        {solicitacaoArgs(d, d, "0001;0002", ""), "contains the character ';'"},
-        {solicitacaoArgs(d, d, "00001", ""), "at most 4"},
-        {solicitacaoArgs(d, d, "\"]),0001", ""), "argument 3"},
-        {solicitacaoArgs(d, d, "", "X"), "argument 4 (all requesting branches) must be \"T\""},
-        {solicitacaoArgs(d, d, "", "TT"), "argument 4"},
-        {solicitacaoArgs(d, d, "", "t"), "argument 4"},
-        {solicitacaoArgs(nan, d, "", "T"), "argument 1 (initial delivery date)"},
-        {solicitacaoArgs(d, inf, "", "T"), "argument 2 (final delivery date)"},
-        {solicitacaoArgs(day(1899, 12, 31), d, "", "T"), "within the years 1900..2999"},
-        {solicitacaoArgs(d, day(3000, 1, 1), "", "T"), "within the years 1900..2999"},
-        {solicitacaoArgs(-1e12, d, "", "T"), "argument 1"},
+         "Argumento 3 (filiais solicitantes)"},
+        {solicitacaoArgs(d, d, "0001' OR '1'='1", ""), "Argumento 3"},
+        {solicitacaoArgs(d, d, "0001,,0002", ""), "o item 2 está vazio."},
+        {solicitacaoArgs(d, d, "'0001'", ""), "contém o caractere \"'\""},
+        {solicitacaoArgs(d, d, "0001;0002", ""), "contém o caractere \";\""},
+        {solicitacaoArgs(d, d, "00001", ""), "o código \"00001\" tem mais de 4 caracteres."},
+        {solicitacaoArgs(d, d, "\"]),0001", ""), "Argumento 3"},
+        {solicitacaoArgs(d, d, "", "X"),
+         "Argumento 4 (todas as filiais): \"X\" não é um valor válido; o esperado é \"T\" ou "
+         "vazio."},
+        {solicitacaoArgs(d, d, "", "TT"), "Argumento 4"},
+        {solicitacaoArgs(d, d, "", "t"), "Argumento 4"},
+        {solicitacaoArgs(nan, d, "", "T"), "Argumento 1 (data de entrega inicial)"},
+        {solicitacaoArgs(d, inf, "", "T"), "Argumento 2 (data de entrega final)"},
+        {solicitacaoArgs(day(1899, 12, 31), d, "", "T"), "fora dos anos 1900 a 2999"},
+        {solicitacaoArgs(d, day(3000, 1, 1), "", "T"), "fora dos anos 1900 a 2999"},
+        {solicitacaoArgs(-1e12, d, "", "T"), "Argumento 1"},
     };
     for (const auto& k : cases) {
         try {

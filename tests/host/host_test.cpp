@@ -8,6 +8,9 @@
 #include <QFile>
 #include <QImage>
 #include <QLibrary>
+#include <QLocale>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QProcess>
@@ -160,13 +163,25 @@ TEST_F(Suite, ModuleFailuresAreShownClearly) {
         const char* mustMention;
     };
     const Case cases[] = {
-        {{"XYZ00000", "Nada", "nosuchmodule"}, "libnosuchmodule.so"},
-        {{"VLM00000", "Pacote", "vlm"}, "IniProc"},
+        {{"XYZ00000", "Nada", "nosuchmodule"},
+         "Não foi possível abrir a tela XYZ00000 (Nada): o módulo libnosuchmodule.so não foi "
+         "encontrado"},
+        {{"VLM00000", "Pacote", "vlm"},
+         "o módulo libvlm.so não é uma tela da suíte (não tem o ponto de entrada IniProc)"},
+        {{"BAD00000", "Quebrado", "broken"},
+         "o módulo libbroken.so não pôde ser carregado"},
     };
     HostUnderTest h(config("0002"));
+    QTemporaryDir junk;
+    QFile broken(junk.filePath("libbroken.so"));
+    ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
+    broken.write("not a shared library");
+    broken.close();
+    host::ModuleLoader junkLoader(junk.path());
     for (const Case& c : cases) {
         h.dialogs.clear();
-        EXPECT_FALSE(h.loader.open(c.module));
+        host::ModuleLoader& loader = c.module.library == "broken" ? junkLoader : h.loader;
+        EXPECT_FALSE(loader.open(c.module));
         const QStringList errors = h.dialogs.texts(vlm::ShownDialog::Error);
         ASSERT_EQ(errors.size(), 1) << c.mustMention;
         EXPECT_TRUE(errors[0].contains(c.mustMention)) << errors[0].toStdString();
@@ -174,6 +189,14 @@ TEST_F(Suite, ModuleFailuresAreShownClearly) {
     h.dialogs.clear();
     EXPECT_FALSE(h.window.openScreen("ABC99999"));
     EXPECT_EQ(h.dialogs.texts(vlm::ShownDialog::Error).value(0), "Tela desconhecida: ABC99999.");
+}
+
+TEST_F(Suite, QtOwnTextsArePortuguese) {
+    ASSERT_TRUE(host::installTranslations(application()));
+    QMessageBox box(QMessageBox::Question, "t", "x", QMessageBox::Cancel | QMessageBox::Yes);
+    EXPECT_EQ(box.button(QMessageBox::Cancel)->text().remove('&'), "Cancelar");
+    EXPECT_EQ(box.button(QMessageBox::Yes)->text().remove('&'), "Sim");
+    EXPECT_EQ(QLocale().monthName(3), QString::fromUtf8("março"));
 }
 
 TEST_F(Suite, ExceptionFromIniProcGoesToTheStandardErrorDialog) {

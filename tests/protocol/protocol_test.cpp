@@ -152,7 +152,7 @@ TEST(ProtocolCall, WorkedExampleOfTheDocumentIsExact) {
     call.descriptor = CallDescriptor::forArguments("Get", args);
     call.args = args;
     const auto expected =
-        bytes({0x52, 0x51, 0x01, 0x01,                            // magic, version 1, call
+        bytes({0x52, 0x51, 0x02, 0x01,                            // magic, version 2, call
                0x03, 0x00, 0x00, 0x00, 'O',  'b',  'j',           // object
                0x03, 0x00, 0x00, 0x00, 'a',  'n',  'a',           // user
                0x01, 0x02, 0x00, 0xC8, 0x07,                      // kind, counts, type codes
@@ -170,10 +170,27 @@ TEST(ProtocolResult, WorkedExampleOfTheDocumentIsExact) {
     const auto body = encodeResult(r);
     appendFrameHeader(frame, static_cast<std::uint32_t>(body.size()));
     frame.insert(frame.end(), body.begin(), body.end());
-    const auto expected = bytes({0x1D, 0x00, 0x00, 0x00, 0x52, 0x51, 0x01, 0x02, 0x01, 0x0A, 0x00,
+    const auto expected = bytes({0x1D, 0x00, 0x00, 0x00, 0x52, 0x51, 0x02, 0x02, 0x01, 0x0A, 0x00,
                                  0x00, 0x00, '0',  '0',  '0',  '0',  '0',  '0',  '0',  '0',  '4',
                                  '2',  0x01, 0x00, 0x04, 0x00, 0x00, 0x00, '0',  '0',  '0',  '2'});
     EXPECT_EQ(frame, expected);
+}
+
+TEST(ProtocolLogin, WorkedExampleOfTheDocumentIsExactAndStrict) {
+    const auto expected = bytes({0x52, 0x51, 0x02, 0x03,                    // magic, version 2, login
+                                 0x03, 0x00, 0x00, 0x00, 'a', 'n', 'a',     // operator code
+                                 0x04, 0x00, 0x00, 0x00, 's', '3', 'c', '!'});  // password
+    EXPECT_EQ(encodeLogin({"ana", "s3c!"}), expected);
+    const LoginRequest back = decodeLogin(expected);
+    EXPECT_EQ(back.operatorCode, "ana");
+    EXPECT_EQ(back.password, "s3c!");
+    auto trailing = expected;
+    trailing.push_back(std::byte{0});
+    EXPECT_THROW(decodeLogin(trailing), DecodeError);
+    EXPECT_THROW(decodeLogin(encodeResult(CallResult{})), DecodeError);
+    ASSERT_TRUE(peekHeader(expected).has_value());
+    EXPECT_EQ(peekHeader(expected)->type, kMessageLogin);
+    EXPECT_EQ(encodeResult(CallResult::error("x"), 1)[2], std::byte{1});
 }
 
 TEST(ProtocolResult, EveryResultKindRoundTrips) {
@@ -239,8 +256,8 @@ TEST(ProtocolDecode, MalformedBodiesAreRefusedWithTheReason) {
     const std::vector<Case> cases = {
         {"empty body", {}, true, "too short for a message header"},
         {"bad magic", patched(call, 0, 'X'), true, "bad magic"},
-        {"newer version", patched(call, 2, 2), true,
-         "protocol version 2 not supported, this side speaks 1"},
+        {"newer version", patched(call, 2, 3), true,
+         "protocol version 3 not supported, this side speaks 2"},
         {"result read as call", encodeResult(CallResult{}), true,
          "expected a call message, got a result message"},
         {"unknown message type", patched(call, 3, 9), true, "unknown message type 0x09"},
@@ -252,33 +269,33 @@ TEST(ProtocolDecode, MalformedBodiesAreRefusedWithTheReason) {
         {"object length past the end", patched(call, 7, 0x7F), true,
          "truncated remote object name"},
         {"invalid UTF-8", patched(call, 10, 0xFF), true, "remote object name is not valid UTF-8"},
-        {"unknown result kind", bytes({0x52, 0x51, 1, 2, 7, 0}), false, "unknown result kind 0x07"},
+        {"unknown result kind", bytes({0x52, 0x51, 2, 2, 7, 0}), false, "unknown result kind 0x07"},
         {"error with by-reference values",
-         bytes({0x52, 0x51, 1, 2, 3, 1, 0, 0, 0, 'x', 1, 0, 0, 0, 0, 0}), false,
+         bytes({0x52, 0x51, 2, 2, 3, 1, 0, 0, 0, 'x', 1, 0, 0, 0, 0, 0}), false,
          "an error result carries 1 by-reference values"},
         {"duplicate by-reference index",
-         bytes({0x52, 0x51, 1, 2, 0, 2, 4, 0, 0, 0, 0, 4, 0, 0, 0, 0}), false,
+         bytes({0x52, 0x51, 2, 2, 0, 2, 4, 0, 0, 0, 0, 4, 0, 0, 0, 0}), false,
          "argument 5 appears twice"},
         {"rows claimed past the end",
-         bytes({0x52, 0x51, 1, 2, 2, 1, 0, 0, 0, 1,    0,    0,    0,    'A',
+         bytes({0x52, 0x51, 2, 2, 2, 1, 0, 0, 0, 1,    0,    0,    0,    'A',
                 1,    0,    0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0x7F, 0}),
          false, "cannot fit in the remaining"},
-        {"fields claimed past the end", bytes({0x52, 0x51, 1, 2, 2, 0xFF, 0xFF, 0xFF, 0xFF}), false,
+        {"fields claimed past the end", bytes({0x52, 0x51, 2, 2, 2, 0xFF, 0xFF, 0xFF, 0xFF}), false,
          "field count 4294967295 cannot fit"},
-        {"rows without fields", bytes({0x52, 0x51, 1, 2, 2, 0, 0, 0, 0, 3, 0, 0, 0, 0}), false,
+        {"rows without fields", bytes({0x52, 0x51, 2, 2, 2, 0, 0, 0, 0, 3, 0, 0, 0, 0}), false,
          "a packet without fields claims 3 rows"},
-        {"unknown field type", bytes({0x52, 0x51, 1, 2, 2, 1, 0, 0, 0, 1, 0, 0, 0, 'A',
+        {"unknown field type", bytes({0x52, 0x51, 2, 2, 2, 1, 0, 0, 0, 1, 0, 0, 0, 'A',
                                       9,    0,    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}),
          false, "unknown type 0x09 of field 'A'"},
         {"integer field holding text",
-         bytes({0x52, 0x51, 1, 2, 2, 1, 0, 0, 0, 1, 0, 0, 0, 'N', 2,   0, 0,
+         bytes({0x52, 0x51, 2, 2, 2, 1, 0, 0, 0, 1, 0, 0, 0, 'N', 2,   0, 0,
                 0,    0,    0, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0,   'x', 0}),
          false, "row 1, field 'N' holds 'x', not a value of the field's type"},
-        {"truncated cell", bytes({0x52, 0x51, 1, 2, 2, 1, 0, 0, 0, 1, 0, 0, 0, 'A', 1,   0, 0,
+        {"truncated cell", bytes({0x52, 0x51, 2, 2, 2, 1, 0, 0, 0, 1, 0, 0, 0, 'A', 1,   0, 0,
                                   0,    0,    0, 0, 0, 0, 1, 0, 0, 0, 5, 0, 0, 0,   'x', 0}),
          false, "truncated text in cell of row 1, field 'A'"},
         {"duplicate field name",
-         bytes({0x52, 0x51, 1, 2, 2, 2, 0,   0, 0, 1, 0, 0, 0, 'A', 1, 0, 0, 0, 0, 0, 0,
+         bytes({0x52, 0x51, 2, 2, 2, 2, 0,   0, 0, 1, 0, 0, 0, 'A', 1, 0, 0, 0, 0, 0, 0,
                 0,    0,    1, 0, 0, 0, 'a', 1, 0, 0, 0, 0, 0, 0,   0, 0, 0, 0, 0, 0, 0}),
          false, "field name 'a' appears twice"},
     };

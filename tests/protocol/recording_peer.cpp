@@ -17,6 +17,7 @@ struct RecordingPeer::State {
     Script script;
     std::vector<CallRequest> calls;
     std::vector<std::string> decodeErrors;
+    std::vector<std::string> logins;
     int accepted = 0;
 
     void accept() {
@@ -59,6 +60,18 @@ struct RecordingPeer::State {
         void handle() {
             Reply reply;
             try {
+                if (auto h = peekHeader(body); h && h->type == kMessageLogin) {
+                    LoginRequest login = decodeLogin(body);
+                    std::lock_guard lock(state->mutex);
+                    state->logins.push_back(login.operatorCode);
+                    out = frameOf(encodeResult(CallResult::ofText(login.operatorCode)));
+                    asio::async_write(socket, asio::buffer(out),
+                                      [self = shared_from_this()](std::error_code ec, std::size_t) {
+                                          if (!ec)
+                                              self->readHeader();
+                                      });
+                    return;
+                }
                 CallRequest call = decodeCall(body);
                 Script script;
                 {
@@ -148,6 +161,11 @@ int RecordingPeer::connectionsAccepted() const {
 std::vector<std::string> RecordingPeer::decodeErrors() const {
     std::lock_guard lock(m_state->mutex);
     return m_state->decodeErrors;
+}
+
+std::vector<std::string> RecordingPeer::logins() const {
+    std::lock_guard lock(m_state->mutex);
+    return m_state->logins;
 }
 
 std::vector<std::byte> frameOf(const std::vector<std::byte>& body) {

@@ -1,6 +1,7 @@
 #pragma once
 // A real TCP peer speaking the protocol on an ephemeral loopback port, standing in for a
-// remote object: it records every call it receives and answers from a script.
+// remote object: it accepts every login, records every call it receives and answers from a
+// script.
 
 #include <cstdint>
 #include <functional>
@@ -46,6 +47,8 @@ class RecordingPeer {
     int connectionsAccepted() const;
     // Bodies that failed to decode, with the DecodeError message the peer answered.
     std::vector<std::string> decodeErrors() const;
+    // Operator codes of the logins received (every login is accepted), in order.
+    std::vector<std::string> logins() const;
 
   private:
     struct State;

@@ -4,14 +4,18 @@
 
 #include <gtest/gtest.h>
 
+#include <QLabel>
 #include <QMetaObject>
 #include <QSet>
 #include <QSqlQuery>
+#include <QTest>
+#include <QTimer>
 #include <functional>
 #include <optional>
 
 #include "protocol/recording_peer.h"
 #include "screen_driver.h"
+#include "suitedb/connection.h"
 
 using namespace rqc04100::test;
 namespace proto = rqc::protocol;
@@ -384,6 +388,104 @@ TEST_F(RealRun, TwoPickedRequestsConsolidateExactlyTheirLines) {
                       "WHERE NRCONSSOLI = ?",
                       number),
               expected);
+}
+
+// Records every dialog as ScriptedDialogs does and shows the real waiting window too; notes
+// what the screen shows while the consolidation call is under way.
+class LiveWaiting : public vlm::ScriptedDialogs {
+  public:
+    LiveWaiting(QWidget* screen, QString callText) : m_screen(screen), m_text(std::move(callText)) {}
+
+    void showWaiting(QWidget* owner, int kind, const QString& text) override {
+        ScriptedDialogs::showWaiting(owner, kind, text);
+        vlm::standardDialogs().showWaiting(owner, kind, text);
+        if (text != m_text)
+            return;
+        inCall = true;
+        QTimer::singleShot(100, [this] {
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                if (w->objectName() == "vlmWaiting" && w->isVisible())
+                    textAt100ms = w->findChild<QLabel*>("text")->text();
+            }
+            m_screen->update();
+        });
+    }
+    void hideWaiting() override {
+        inCall = false;
+        ScriptedDialogs::hideWaiting();
+        vlm::standardDialogs().hideWaiting();
+    }
+
+    bool inCall = false;
+    QString textAt100ms;
+
+  private:
+    QWidget* m_screen;
+    QString m_text;
+};
+
+// Counts the paint events of a window and its children while a flag is set.
+class ScreenPaints : public QObject {
+  public:
+    ScreenPaints(QWidget* window, const bool& when) : m_window(window), m_when(when) {
+        qApp->installEventFilter(this);
+    }
+    ~ScreenPaints() override { qApp->removeEventFilter(this); }
+    int count = 0;
+    bool eventFilter(QObject* o, QEvent* e) override {
+        auto* w = qobject_cast<QWidget*>(o);
+        if (m_when && e->type() == QEvent::Paint && w != nullptr &&
+            (w == m_window || m_window->isAncestorOf(w)))
+            ++count;
+        return false;
+    }
+
+  private:
+    QWidget* m_window;
+    const bool& m_when;
+};
+
+TEST_F(RealRun, TheWaitingWindowLivesWhileTheServerHoldsTheCall) {
+    LiveWaiting live(form, form->msgPadrao->Msg("Consoli_Dad"));
+    vlm::ScopedDialogs scoped(live);
+    ScreenPaints paints(form, live.inCall);
+    int pressesDuringCall = 0;
+    QObject::connect(form->sbtConfirma, &QAbstractButton::pressed, [&] {
+        pressesDuringCall += live.inCall ? 1 : 0;
+    });
+    // GetConsSoli waits on the database's write lock that this connection holds.
+    auto lock = rqc::suitedb::Connection::open(suite->dbPath());
+    lock->exec("BEGIN IMMEDIATE");
+    QTimer click;
+    click.setInterval(300);
+    QObject::connect(&click, &QTimer::timeout, [&] {
+        if (live.inCall) {
+            QTest::mouseClick(form->sbtConfirma, Qt::LeftButton);
+            lock->exec("COMMIT");
+            click.stop();
+        }
+    });
+    click.start();
+    pressConfirm(*form);
+
+    EXPECT_EQ(live.textAt100ms, form->msgPadrao->Msg("Consoli_Dad"));
+    EXPECT_GT(paints.count, 0) << "the screen repaints during the call";
+    EXPECT_EQ(pressesDuringCall, 0) << "a click during the call reaches nothing";
+    ASSERT_TRUE(live.texts(vlm::ShownDialog::Error).isEmpty())
+        << live.texts(vlm::ShownDialog::Error).join(" | ").toStdString();
+    const QStringList messages = live.texts(vlm::ShownDialog::Message);
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].startsWith(form->msgPadrao->Msg("NUM_GERADO"))) << messages[0].toStdString();
+    // One call reached the server (its log line is written as the answer goes out).
+    std::string log;
+    for (int attempt = 0; attempt < 100 && log.find("method=GetConsSoli") == std::string::npos;
+         ++attempt) {
+        QTest::qWait(20);
+        log = suite->server().log();
+    }
+    const auto first = log.find("method=GetConsSoli");
+    EXPECT_NE(first, std::string::npos) << log;
+    EXPECT_EQ(log.find("method=GetConsSoli", first + 1), std::string::npos) << log;
 }
 
 }  // namespace

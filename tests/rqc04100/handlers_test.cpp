@@ -116,7 +116,7 @@ TEST_F(Handlers, ConfirmReportsTheFirstFailingCheckOnly) {
     };
     const Case cases[] = {
         {"initial date not a real date", [](auto& f) { f.depDataIni->SetText("31/02/2026"); },
-         nullptr, ""},
+         nullptr, "depDataIni"},
         {"blank processing branch", [](auto& f) { f.medCdFilial->SetText(""); }, "Fil_Vazia",
          "medCdFilial"},
         {"unknown processing branch", [](auto& f) { f.medCdFilial->SetText("7777"); }, "Fil_Inv",

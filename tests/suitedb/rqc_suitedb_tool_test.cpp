@@ -10,6 +10,7 @@
 #include <string>
 
 #include "suitedb/connection.h"
+#include "suitedb/operators.h"
 #include "suitedb/schema.h"
 #include "support/pg_database.h"
 #include "support/temp_dir.h"
@@ -71,7 +72,8 @@ TEST_F(RqcSuitedbTool, InitDemoCreatesTheSchemaAndSaysWhatItLoaded) {
     std::string path = m_dir.file("demo.db");
     Outcome r = suitedb("init --db " + shellQuoted(path) + " --demo --today 2024-03-15");
     ASSERT_EQ(r.exit, 0) << r.output;
-    EXPECT_TRUE(contains(r.output, "schema version 1 applied")) << r.output;
+    EXPECT_TRUE(contains(r.output, "schema version " + std::to_string(kSchemaVersion) + " applied"))
+        << r.output;
     EXPECT_TRUE(contains(r.output, "FILIAL                 20 rows")) << r.output;
     EXPECT_TRUE(contains(r.output, "SOLICMP              2000 rows")) << r.output;
     auto c = Connection::open(path);
@@ -81,7 +83,7 @@ TEST_F(RqcSuitedbTool, InitDemoCreatesTheSchemaAndSaysWhatItLoaded) {
 
     Outcome v = suitedb("version --db " + shellQuoted(path));
     EXPECT_EQ(v.exit, 0);
-    EXPECT_EQ(v.output, "1\n");
+    EXPECT_EQ(v.output, std::to_string(kSchemaVersion) + "\n");
 }
 
 TEST_F(RqcSuitedbTool, InitRefusesADatabaseWithDataUnlessForced) {
@@ -192,6 +194,57 @@ TEST_F(RqcSuitedbTool, ErrorsExitNonZeroWithAClearMessage) {
     EXPECT_FALSE(std::filesystem::exists(m_dir.file("missing.db")));
 }
 
+TEST_F(RqcSuitedbTool, OperatorCommandsManagePasswordsAndPermissions) {
+    const std::string db = shellQuoted(demoDb());
+    const std::string obj = "Rqc04100.rdmConsolidaSolicita";
+    auto withPassword = [](const std::string& pw, const std::string& args) {
+        return run("RQC_PASSWORD=" + shellQuoted(pw) + " " + tool() + " " + args);
+    };
+    auto typed = [](const std::string& pw, const std::string& args) {
+        return run("sh -c " + shellQuoted("printf '%s\\n' " + shellQuoted(pw) + " | " + tool() +
+                                          " " + args));
+    };
+    struct Case {
+        const char* name;
+        Outcome outcome;
+        bool ok;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"add", withPassword("senha-do-ze", "operator add --db " + db + " ZE --name Zé"), true,
+         "operator ZE added"},
+        {"add again", withPassword("outra-senha", "operator add --db " + db + " ZE"), false,
+         "already exists"},
+        {"short password", withPassword("curta", "operator add --db " + db + " LU"), false,
+         "at least 8 characters"},
+        {"bad code", withPassword("senha-longa", "operator add --db " + db + " 'A B'"), false,
+         "only letters"},
+        {"passwd typed on stdin", typed("senha-nova-ze", "operator passwd --db " + db + " ZE"), true,
+         "password of ZE changed"},
+        {"passwd of nobody", withPassword("senha-longa", "operator passwd --db " + db + " NADA"), false,
+         "has no password yet"},
+        {"grant", suitedb("operator grant --db " + db + " ZE " + obj), true, "granted: ZE may call"},
+        {"grant again", suitedb("operator grant --db " + db + " ZE " + obj), true, "unchanged:"},
+        {"grant a bad name", suitedb("operator grant --db " + db + " ZE 'x;drop'"), false,
+         "object name"},
+        {"list", suitedb("operator list --db " + db), true, "ZE"},
+        {"password on the command line", suitedb("operator add --db " + db + " ZE --password x"),
+         false, "--password"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.outcome.exit == 0, c.ok) << c.name << "\n" << c.outcome.output;
+        EXPECT_TRUE(contains(c.outcome.output, c.message)) << c.name << "\n" << c.outcome.output;
+    }
+    auto conn = Connection::open(m_dir.file("demo.db"));
+    EXPECT_FALSE(checkLogin(*conn, "ZE", "senha-do-ze")) << "the old password still works";
+    auto objects = checkLogin(*conn, "ZE", "senha-nova-ze");
+    ASSERT_TRUE(objects);
+    EXPECT_EQ(*objects, std::vector<std::string>{obj});
+    Outcome revoked = suitedb("operator revoke --db " + db + " ZE " + obj);
+    EXPECT_EQ(revoked.exit, 0) << revoked.output;
+    EXPECT_TRUE(checkLogin(*conn, "ZE", "senha-nova-ze")->empty());
+}
+
 TEST_F(RqcSuitedbTool, RefusesADatabaseNewerThanItKnows) {
     std::string path = demoDb();
     {
@@ -201,8 +254,10 @@ TEST_F(RqcSuitedbTool, RefusesADatabaseNewerThanItKnows) {
     }
     Outcome r = suitedb("init --db " + shellQuoted(path) + " --demo --force");
     EXPECT_EQ(r.exit, 1);
-    EXPECT_TRUE(contains(r.output, "newer than version 1")) << r.output;
-    EXPECT_EQ(suitedb("version --db " + shellQuoted(path)).output, "2\n");
+    EXPECT_TRUE(contains(r.output, "newer than version " + std::to_string(kSchemaVersion)))
+        << r.output;
+    EXPECT_EQ(suitedb("version --db " + shellQuoted(path)).output,
+              std::to_string(kSchemaVersion + 1) + "\n");
 }
 
 TEST_F(RqcSuitedbTool, WorksOnPostgres) {
@@ -211,7 +266,8 @@ TEST_F(RqcSuitedbTool, WorksOnPostgres) {
     Outcome r = suitedb("init --db " + shellQuoted(pg.url()) + " --demo --today 2024-03-15");
     ASSERT_EQ(r.exit, 0) << r.output;
     EXPECT_TRUE(contains(r.output, "ITSOLICMP")) << r.output;
-    EXPECT_EQ(suitedb("version --db " + shellQuoted(pg.url())).output, "1\n");
+    EXPECT_EQ(suitedb("version --db " + shellQuoted(pg.url())).output,
+              std::to_string(kSchemaVersion) + "\n");
     r = suitedb("show --db " + shellQuoted(pg.url()) + " 7");
     EXPECT_EQ(r.exit, 1);
     EXPECT_TRUE(contains(r.output, "there is no consolidated request 0000000007")) << r.output;

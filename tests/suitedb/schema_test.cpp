@@ -15,7 +15,7 @@ TEST_P(SchemaTest, FreshDatabaseHasVersionZeroAndGetsTheCurrentVersion) {
     EXPECT_EQ(schemaVersion(db()), 0);
     EXPECT_EQ(applySchema(db()), 0);
     EXPECT_EQ(schemaVersion(db()), kSchemaVersion);
-    EXPECT_EQ(count("SELECT COUNT(*) FROM SCHEMA_VERSION"), 1);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM SCHEMA_VERSION"), kSchemaVersion);
 }
 
 TEST_P(SchemaTest, EveryTableHasItsDocumentedColumns) {
@@ -61,7 +61,7 @@ TEST_P(SchemaTest, ApplyingTwiceChangesNothing) {
                  {std::string("0001"), std::string("Central"), std::string("2024-03-15")});
     EXPECT_EQ(applySchema(db()), kSchemaVersion);
     EXPECT_EQ(count("SELECT COUNT(*) FROM FILIAL"), 1);
-    EXPECT_EQ(count("SELECT COUNT(*) FROM SCHEMA_VERSION"), 1);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM SCHEMA_VERSION"), kSchemaVersion);
 }
 
 TEST_P(SchemaTest, NewerDatabaseIsRefusedAndLeftAlone) {
@@ -72,12 +72,13 @@ TEST_P(SchemaTest, NewerDatabaseIsRefusedAndLeftAlone) {
         applySchema(db());
         FAIL() << "a newer schema was accepted";
     } catch (const DbError& e) {
-        EXPECT_NE(std::string(e.what()).find("schema version 2, newer than version 1"),
-                  std::string::npos)
+        const std::string expected = "schema version " + std::to_string(kSchemaVersion + 1) +
+                                     ", newer than version " + std::to_string(kSchemaVersion);
+        EXPECT_NE(std::string(e.what()).find(expected), std::string::npos)
             << e.what();
     }
     EXPECT_EQ(schemaVersion(db()), kSchemaVersion + 1);
-    EXPECT_EQ(count("SELECT COUNT(*) FROM SCHEMA_VERSION"), 2);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM SCHEMA_VERSION"), kSchemaVersion + 1);
 }
 
 TEST_P(SchemaTest, ForeignKeysOfTheSchemaHold) {
@@ -149,15 +150,14 @@ TEST_P(SchemaTest, RequestIndexesExistAndCanBeRebuilt) {
     const std::string sql =
         GetParam() == Engine::Sqlite
             ? "SELECT COUNT(*) FROM sqlite_master WHERE type = 'index' AND name IN "
-              "('IX_SOLICMP_DTENTREGA', 'IX_ITSOLICMP_NRCONSSOLI', 'IX_ITSOLICMP_CDPRODUTO', "
-              "'IX_ITCONSSOLIORIG_ITEM')"
+              "('IX_SOLICMP_DTENTREGA', 'IX_ITSOLICMP_CDPRODUTO', 'IX_ITCONSSOLIORIG_ITEM')"
             : "SELECT COUNT(*) FROM pg_indexes WHERE indexname IN ('ix_solicmp_dtentrega', "
-              "'ix_itsolicmp_nrconssoli', 'ix_itsolicmp_cdproduto', 'ix_itconssoliorig_item')";
-    EXPECT_EQ(count(sql), 4);
+              "'ix_itsolicmp_cdproduto', 'ix_itconssoliorig_item')";
+    EXPECT_EQ(count(sql), 3);
     dropRequestIndexes(db());
     EXPECT_EQ(count(sql), 0);
     createRequestIndexes(db());
-    EXPECT_EQ(count(sql), 4);
+    EXPECT_EQ(count(sql), 3);
 }
 
 TEST(PostgresSchema, RequestLinesLeaveRoomForUpdatesInPlace) {
@@ -169,7 +169,7 @@ TEST(PostgresSchema, RequestLinesLeaveRoomForUpdatesInPlace) {
         "SELECT array_to_string(reloptions, ',') FROM pg_class "
         "WHERE relname = 'itsolicmp'");
     ASSERT_TRUE(cur->next());
-    EXPECT_EQ(cur->text(0), "fillfactor=70");
+    EXPECT_EQ(cur->text(0), "fillfactor=50");
 }
 
 RQC_ON_BOTH_ENGINES(SchemaTest);

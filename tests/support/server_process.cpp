@@ -6,10 +6,17 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
+
+#include "protocol/protocol.h"
+#include "suitedb/connection.h"
+#include "suitedb/demo_data.h"
+#include "suitedb/operators.h"
+#include "suitedb/schema.h"
 
 namespace rqc::test {
 
@@ -23,6 +30,36 @@ std::string readFile(const std::string& path) {
 }
 
 }  // namespace
+
+void ensureTestLogin(const std::string& db) {
+    namespace sdb = rqc::suitedb;
+    ::setenv("RQC_OPERATOR", sdb::kDemoOperator, 1);
+    ::setenv("RQC_PASSWORD", sdb::kDemoPassword, 1);
+    if (!sdb::Connection::isPostgresTarget(db) && !std::filesystem::exists(db))
+        return;
+    try {
+        auto c = sdb::Connection::open(db);
+        if (sdb::schemaVersion(*c) != sdb::kSchemaVersion)
+            return;
+        if (c->query("SELECT 1 FROM OPERADORSENHA WHERE CDOPERADOR = ?",
+                     {std::string(sdb::kDemoOperator)})
+                ->next())
+            return;
+        sdb::addOperator(*c, sdb::kDemoOperator, "Operador de teste", sdb::kDemoPassword);
+        sdb::grantObject(*c, sdb::kDemoOperator, sdb::kDemoObject);
+    } catch (const std::exception&) {
+        // The server reports what is wrong with the database.
+    }
+}
+
+std::vector<std::byte> testLoginFrame() {
+    const auto body = rqc::protocol::encodeLogin(
+        {rqc::suitedb::kDemoOperator, rqc::suitedb::kDemoPassword});
+    std::vector<std::byte> frame;
+    rqc::protocol::appendFrameHeader(frame, static_cast<std::uint32_t>(body.size()));
+    frame.insert(frame.end(), body.begin(), body.end());
+    return frame;
+}
 
 std::string ServerProcess::binary(const std::string& name) {
     const char* dir = std::getenv("RQC_BIN_DIR");
@@ -46,9 +83,10 @@ std::string ServerProcess::log() const {
 }
 
 void ServerProcess::start() {
+    ensureTestLogin(m_opt.db);
     ::unlink(m_portFile.c_str());
     std::vector<std::string> args = {binary("rqc-appserver"), "--db",        m_opt.db,  "--listen",
-                                     "127.0.0.1:0",           "--port-file", m_portFile};
+                                     m_opt.listen,            "--port-file", m_portFile};
     args.insert(args.end(), m_opt.extraArgs.begin(), m_opt.extraArgs.end());
     std::vector<char*> argv;
     for (auto& a : args)

@@ -3,11 +3,20 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace rqc::test {
+
+// Makes the clients of this process and of its children log in as the demo operator
+// (RQC_OPERATOR, RQC_PASSWORD), giving it a password and the consolidation object in `db`
+// when the database is at the current schema without it. start() calls it.
+void ensureTestLogin(const std::string& db);
+// A whole frame (header and body) logging in as that operator: what a raw-socket client sends
+// first; the answer is a text result with the operator's code.
+std::vector<std::byte> testLoginFrame();
 
 // A real rqc-appserver process (from RQC_BIN_DIR) on an ephemeral loopback port.
 // start() returns once the server has written its port; the destructor stops it by its pid
@@ -19,6 +28,7 @@ class ServerProcess {
         std::string workDir;                 // port file and log go here
         std::vector<std::string> extraArgs;  // e.g. {"--threads", "8"}
         std::chrono::seconds startTimeout{30};
+        std::string listen = "127.0.0.1:0";  // a fixed port brings a server back on the same one
     };
 
     explicit ServerProcess(Options options);

@@ -202,3 +202,41 @@ TEST(RqcCall, RealServerAnswersARequestLookup) {
     EXPECT_EQ(unknown.exitCode, 1);
     EXPECT_NE(unknown.err.find("server error"), std::string::npos) << unknown.err;
 }
+
+TEST(RqcCall, OperatorLogsInWithThePasswordFromTheEnvironment) {
+    rqc::test::TempDir dir;
+    {
+        auto db = rqc::suitedb::Connection::open(dir.file("suite.db"));
+        rqc::suitedb::applySchema(*db);
+        rqc::suitedb::loadDemo(*db, rqc::suitedb::parseIsoDate("2024-03-15"));
+    }
+    rqc::test::ServerProcess server({dir.file("suite.db"), dir.path().string(), {}});
+    server.start();
+    const std::string at = "127.0.0.1:" + std::to_string(server.port());
+    struct Case {
+        const char* name;
+        const char* operatorCode;  // nullptr: no --operator and no RQC_OPERATOR
+        const char* password;
+        int exitCode;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"right password", "COMP001", "rqc04100", 0, ""},
+        {"wrong password", "COMP001", "errada-123", 4, "Operador ou senha inválidos."},
+        {"unknown operator", "NINGUEM", "rqc04100", 4, "Operador ou senha inválidos."},
+        {"no permission", "OPER001", "rqc04100", 1, "não tem permissão"},
+        {"no login", nullptr, "rqc04100", 1, "não fez login"},
+    };
+    for (const auto& c : cases) {
+        ::unsetenv("RQC_OPERATOR");
+        ::setenv("RQC_PASSWORD", c.password, 1);
+        std::vector<std::string> args = {"--server", at};
+        if (c.operatorCode != nullptr)
+            args.insert(args.end(), {"--operator", c.operatorCode});
+        args.insert(args.end(), {"Rqc04100.rdmConsolidaSolicita", "GetParaCmpSup", "r:0001"});
+        const CallOutcome r = rqcCall(args);
+        EXPECT_EQ(r.exitCode, c.exitCode) << c.name << ": " << r.err;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << c.name << ": " << r.err;
+    }
+    rqc::test::ensureTestLogin(dir.file("suite.db"));
+}

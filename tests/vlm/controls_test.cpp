@@ -170,6 +170,9 @@ TEST(TControlEvents, AbortInOnExitIsSwallowedAndOtherErrorsShown) {
     f.first->OnExit = [](QObject*) { MensErro("Filial não cadastrada.", true); };
     f.second->OnExit = [](QObject*) { throw std::runtime_error("banco indisponível"); };
     QTest::keyClick(f.first, Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), f.first) << "a failed exit keeps the focus";
+    f.first->OnExit = nullptr;
+    QTest::keyClick(f.first, Qt::Key_Tab);
     QTest::keyClick(f.second, Qt::Key_Tab);
     EXPECT_EQ(d.texts(vlm::ShownDialog::Error),
               QStringList({"Filial não cadastrada.", "banco indisponível"}));

@@ -77,11 +77,11 @@ TEST(HostConfig, BadValuesAreRefusedWithTheKeyNamed) {
         {"[Banco]\nEngine=oracle\n", "[Banco] Engine \"oracle\""},
         {"[Servidor]\nPorta=70000\n", "[Servidor] Porta 70000"},
         {"[Servidor]\nPorta=0\n", "[Servidor] Porta 0"},
-        {"[Servidor]\nPorta=abc\n", "[Servidor] Porta \"abc\" is not a number"},
-        {"[Servidor]\nHost=\n", "[Servidor] Host is empty"},
+        {"[Servidor]\nPorta=abc\n", "[Servidor] Porta \"abc\" não é um número"},
+        {"[Servidor]\nHost=\n", "[Servidor] Host está vazio"},
         {"[Filial]\nProcessamento=00001\n", "[Filial] Processamento \"00001\""},
         {"[Filial]\nProcessamento=A-1\n", "[Filial] Processamento \"A-1\""},
-        {"[Filial]\nProcessamento=AB\n", "must have 4 characters"},
+        {"[Filial]\nProcessamento=AB\n", "deve ter 4 caracteres"},
         {"[Filial]\nFixa=talvez\n", "[Filial] Fixa \"talvez\""},
         {"[Banco]\nEngine=postgres\n", "[Banco] Nome"},
         {"[Banco]\nEngine=firebird\n", "[Banco] Caminho"},
@@ -99,6 +99,44 @@ TEST(HostConfig, BadValuesAreRefusedWithTheKeyNamed) {
             EXPECT_NE(what.find(path.toStdString()), std::string::npos) << what;
         }
     }
+}
+
+TEST(HostConfig, UnreadableOrForeignFilesAreRefusedNamingTheFileAndTheLine) {
+    struct Case {
+        const char* ini;
+        const char* mentions;
+    } cases[] = {
+        {"", "nenhuma chave da configuração da suíte"},
+        {"; only a comment\n[Servidor]\n", "nenhuma chave da configuração da suíte"},
+        {"[Servidor]\nPorta=4100\nProta=4200\n",
+         "linha 3: a chave \"Prota\" não é conhecida na seção [Servidor]"},
+        {"[Filial]\nFixa=true\n[Rede]\nHost=x\n", "linha 3: a seção [Rede] não é conhecida"},
+        {"Porta=4100\n", "linha 1: a chave Porta está fora de uma seção"},
+        {"[Servidor]\nPorta 4100\n", "linha 2: \"Porta 4100\" não é uma linha chave=valor"},
+        {"[Servidor]\nPorta=1\nPorta=2\n", "linha 3: a chave [Servidor] Porta se repete"},
+        {"[Servidor]\nHost=h\n\nPorta=abc\n", "linha 4: [Servidor] Porta \"abc\" não é um número"},
+        {"[Banco]\nSenha=\"aberta\n", "linha 2: falta fechar as aspas"},
+        {"[Banco]\nNome=\xff\n", "linha 2: o texto não está em UTF-8"},
+    };
+    for (const auto& c : cases) {
+        rqc::test::TempDir dir;
+        const QString path = write(dir, c.ini);
+        try {
+            HostConfig::load(path);
+            ADD_FAILURE() << "accepted: " << c.ini;
+        } catch (const ConfigError& e) {
+            const std::string what = e.what();
+            EXPECT_NE(what.find(c.mentions), std::string::npos) << what;
+            EXPECT_NE(what.find("Arquivo de configuração " + path.toStdString()), std::string::npos)
+                << what;
+        }
+    }
+    rqc::test::TempDir dir;
+    const QString quoted =
+        write(dir, "[banco]\nsenha = \"a;b\\\"c\"  ; comment\nUSUARIO=ana ; comment\n");
+    const HostConfig c = HostConfig::load(quoted);
+    EXPECT_EQ(c.dbPassword, "a;b\"c");
+    EXPECT_EQ(c.dbUser, "ana");
 }
 
 TEST(HostConfig, MissingFileIsAnError) {

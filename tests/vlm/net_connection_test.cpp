@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include <asio.hpp>
+#include <atomic>
 #include <filesystem>
+#include <thread>
 
 #include "check_result_serv.h"
 #include "client_data_set.h"
@@ -49,6 +51,22 @@ std::string messageOf(const std::function<void()>& f) {
         return e.what();
     }
     return "";
+}
+
+// Calls of `method` in the server's log, waiting a moment for `expected` of them (the line
+// is written as the answer goes out).
+int loggedCalls(const rqc::test::ServerProcess& server, const std::string& method, int expected) {
+    const std::string needle = "method=" + method;
+    int calls = 0;
+    for (int attempt = 0; attempt < 100 && calls < expected; ++attempt) {
+        if (attempt > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        const std::string log = server.log();
+        calls = 0;
+        for (auto at = log.find(needle); at != std::string::npos; at = log.find(needle, at + 1))
+            ++calls;
+    }
+    return calls;
 }
 
 }  // namespace
@@ -138,7 +156,7 @@ TEST(NetConnection, ByReferenceVariablesKeepTheirValuesAfterAFailure) {
     const std::vector<Case> cases = {
         {"server error returned", false, RecordingPeer::Reply::answer(error), ""},
         {"server error raised", true, RecordingPeer::Reply::answer(error),
-         "application server error in GetConsSoli: cannot consolidate"},
+         "O servidor de aplicação não pôde executar GetConsSoli:\ncannot consolidate"},
         {"connection lost", false, RecordingPeer::Reply::close(), "connection closed by"},
     };
     for (const auto& tc : cases) {
@@ -306,4 +324,122 @@ TEST(NetConnection, RealServerAnswersLookupsAndErrors) {
     EXPECT_FALSE(bad.AsString().isEmpty());
     EXPECT_THROW(CheckResultServ(bad, true, 0), EServerError);
     net.SetConnected(false);
+}
+
+TEST(NetConnection, FailuresAreToldInPortugueseWithTheDetailBelow) {
+    const std::uint16_t refused = closedPort();
+    RecordingPeer peer;
+    peer.setScript([](const CallRequest& r) {
+        return r.descriptor.method == "Cut" ? RecordingPeer::Reply::close()
+                                            : RecordingPeer::Reply::answer(
+                                                  CallResult::error("Filial 9999 não cadastrada."));
+    });
+    const std::string at = "127.0.0.1:" + std::to_string(peer.port());
+    struct Case {
+        std::string name;
+        std::function<void(TNetConnection&)> act;
+        std::string says;
+    };
+    const std::vector<Case> cases = {
+        {"refused",
+         [&](TNetConnection& n) {
+             n.Port = refused;
+             n.SetConnected(true);
+         },
+         "Não foi possível conectar ao servidor de aplicação 127.0.0.1:" +
+             std::to_string(refused) +
+             " (conexão recusada). Verifique se o servidor está em execução.\n\nDetalhe "
+             "técnico: application server"},
+        {"lost during the call", [](TNetConnection& n) { n.AppServer().Call("Cut", {}); },
+         "A conexão com o servidor de aplicação " + at + " foi perdida durante Cut."},
+        {"server error", [](TNetConnection& n) { n.AppServer().Call("M", {}); },
+         "O servidor de aplicação não pôde executar M:\nFilial 9999 não cadastrada."},
+        {"server error checked",
+         [](TNetConnection& n) {
+             n.ThrowException = false;
+             CheckResultServ(n.AppServer().Call("M", {}), true, 0);
+         },
+         "O servidor de aplicação não pôde concluir a operação:\nFilial 9999 não cadastrada."},
+    };
+    for (const auto& tc : cases) {
+        SCOPED_TRACE(tc.name);
+        TNetConnection net;
+        net.ServerName = kObject;
+        net.Port = peer.port();
+        if (tc.name != "refused")
+            net.SetConnected(true);
+        std::string message;
+        try {
+            tc.act(net);
+        } catch (const std::exception& e) {
+            message = e.what();
+        }
+        EXPECT_NE(message.find(tc.says), std::string::npos) << message;
+    }
+}
+
+TEST(NetConnection, ACallCutOnTheWireIsReportedOnceAndTheNextOneReconnects) {
+    RecordingPeer peer;
+    std::atomic<int> seen{0};
+    peer.setScript([&](const CallRequest&) {
+        return ++seen == 1 ? RecordingPeer::Reply::close()
+                           : RecordingPeer::Reply::answer(CallResult::ofText("ok"));
+    });
+    Connected c(peer);
+    int connects = 0;
+    c.net.BeforeConnect = [&](QObject*) { ++connects; };
+    EXPECT_THROW(c.net.AppServer().Call("GetConsSoli", {}), ENetError);
+    EXPECT_EQ(peer.calls().size(), 1u) << "a call that reached the server is not sent again";
+    EXPECT_EQ(c.net.AppServer().Call("GetConsSoli", {}).AsString(), "ok");
+    EXPECT_EQ(connects, 1);
+    EXPECT_EQ(peer.calls().size(), 2u);
+    EXPECT_EQ(peer.connectionsAccepted(), 2);
+    c.net.SetConnected(false);
+    EXPECT_THROW(c.net.AppServer().Call("GetConsSoli", {}), ENetError);
+    EXPECT_EQ(peer.calls().size(), 2u) << "a closed connection is not reopened by a call";
+}
+
+TEST(NetConnection, AServerRestartedBetweenTwoCallsCostsNothing) {
+    const std::string binary = rqc::test::ServerProcess::binary("rqc-appserver");
+    if (!std::filesystem::exists(binary))
+        GTEST_SKIP() << "rqc-appserver not built";
+    rqc::test::TempDir dir;
+    {
+        auto db = rqc::suitedb::Connection::open(dir.file("suite.db"));
+        rqc::suitedb::applySchema(*db);
+        rqc::suitedb::loadDemo(*db, rqc::suitedb::parseIsoDate("2024-03-15"));
+    }
+    auto first = std::make_unique<rqc::test::ServerProcess>(
+        rqc::test::ServerProcess::Options{dir.file("suite.db"), dir.file("a"), {}});
+    std::filesystem::create_directories(dir.file("a"));
+    first->start();
+    const std::uint16_t port = first->port();
+
+    TNetConnection net;
+    net.ServerName = kObject;
+    net.ThrowException = false;
+    int connects = 0;
+    net.BeforeConnect = [&](QObject*) {
+        ++connects;
+        net.Host = "127.0.0.1";
+        net.Port = port;
+    };
+    net.SetConnected(true);
+    QString branch = "0001";
+    auto lookup = [&] {
+        return CheckResultServ(net.AppServer().Call("GetParaCmpSup", {TServerArg::Ref(branch)}),
+                               true, 0);
+    };
+    EXPECT_TRUE(lookup().IsPacket());
+    first->terminate();
+
+    std::filesystem::create_directories(dir.file("b"));
+    rqc::test::ServerProcess::Options again{dir.file("suite.db"), dir.file("b"), {}};
+    again.listen = "127.0.0.1:" + std::to_string(port);
+    rqc::test::ServerProcess second(again);
+    second.start();
+    ASSERT_EQ(second.port(), port);
+    EXPECT_TRUE(lookup().IsPacket());
+    EXPECT_EQ(connects, 2) << "the reconnect takes host and port from BeforeConnect again";
+    EXPECT_EQ(loggedCalls(second, "GetParaCmpSup", 1), 1) << second.log();
 }

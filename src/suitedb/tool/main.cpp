@@ -2,6 +2,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -12,7 +14,10 @@
 #include "suitedb/connection.h"
 #include "suitedb/demo_data.h"
 #include "suitedb/firebird.h"
+#include "suitedb/operators.h"
+#include "suitedb/redact.h"
 #include "suitedb/schema.h"
+#include "protocol/secret_prompt.h"
 
 namespace sdb = rqc::suitedb;
 namespace fs = std::filesystem;
@@ -98,10 +103,11 @@ int init(const InitOptions& o) {
     auto c = sdb::Connection::open(o.db);
     int before = sdb::applySchema(*c);
     if (before < sdb::kSchemaVersion) {
-        std::printf("schema version %d applied to %s (was %d)\n", sdb::kSchemaVersion, o.db.c_str(),
-                    before);
+        std::printf("schema version %d applied to %s (was %d)\n", sdb::kSchemaVersion,
+                    sdb::redactTarget(o.db).c_str(), before);
     } else {
-        std::printf("schema already at version %d in %s\n", before, o.db.c_str());
+        std::printf("schema already at version %d in %s\n", before,
+                    sdb::redactTarget(o.db).c_str());
     }
     if (sdb::hasData(*c)) {
         if (!o.force) {
@@ -177,7 +183,7 @@ int show(const std::string& db, const std::string& number) {
     std::string nr = std::string(10 - number.size(), '0') + number;
     auto c = openExisting(db);
     if (sdb::schemaVersion(*c) == 0)
-        throw UsageError("'" + db + "' has no suite schema");
+        throw UsageError("'" + sdb::redactTarget(db) + "' has no suite schema");
     {
         auto h = c->query("SELECT * FROM CONSSOLI WHERE NRCONSSOLI = ?", {nr});
         if (!h->next())
@@ -206,9 +212,82 @@ int show(const std::string& db, const std::string& number) {
     return 0;
 }
 
+int migrate(const std::string& db) {
+    auto c = openExisting(db);
+    int before = sdb::schemaVersion(*c);
+    if (before == 0)
+        throw UsageError("'" + sdb::redactTarget(db) +
+                         "' has no suite schema; create it with rqc-suitedb init");
+    sdb::applySchema(*c);
+    if (before == sdb::kSchemaVersion)
+        std::printf("schema already at version %d in %s\n", before,
+                    sdb::redactTarget(db).c_str());
+    else
+        std::printf("schema upgraded from version %d to %d in %s\n", before, sdb::kSchemaVersion,
+                    sdb::redactTarget(db).c_str());
+    return 0;
+}
+
 int version(const std::string& db) {
     auto c = openExisting(db);
     std::printf("%d\n", sdb::schemaVersion(*c));
+    return 0;
+}
+
+struct OperatorOptions {
+    std::string db, code, name, object;
+};
+
+// The new password from RQC_PASSWORD, or typed twice at the terminal.
+std::string newPassword(const std::string& code) {
+    const bool fromEnv = std::getenv(rqc::protocol::kPasswordVariable) != nullptr;
+    auto first = rqc::protocol::readSecret("Senha nova de " + code + ": ");
+    if (!first)
+        throw UsageError("no password given (RQC_PASSWORD, the terminal or standard input)");
+    if (!fromEnv && ::isatty(STDIN_FILENO)) {
+        auto again = rqc::protocol::readSecret("Repita a senha: ");
+        if (!again || *again != *first)
+            throw UsageError("the two passwords differ; nothing changed");
+    }
+    return *first;
+}
+
+std::unique_ptr<sdb::Connection> openCurrent(const std::string& db) {
+    auto c = openExisting(db);
+    if (sdb::schemaVersion(*c) < sdb::kSchemaVersion) {
+        throw UsageError("'" + sdb::redactTarget(db) + "' is not at schema version " +
+                         std::to_string(sdb::kSchemaVersion) + "; upgrade it first");
+    }
+    return c;
+}
+
+int operatorCommand(const std::string& action, const OperatorOptions& o) {
+    auto c = openCurrent(o.db);
+    if (action == "add") {
+        if (std::string p = sdb::operatorCodeProblem(o.code); !p.empty())
+            throw UsageError(p);
+        sdb::addOperator(*c, o.code, o.name, newPassword(o.code));
+        std::printf("operator %s added\n", o.code.c_str());
+    } else if (action == "passwd") {
+        sdb::setOperatorPassword(*c, o.code, newPassword(o.code));
+        std::printf("password of %s changed\n", o.code.c_str());
+    } else if (action == "grant") {
+        const bool added = sdb::grantObject(*c, o.code, o.object);
+        std::printf("%s %s may call %s\n", added ? "granted:" : "unchanged:", o.code.c_str(),
+                    o.object.c_str());
+    } else if (action == "revoke") {
+        const bool removed = sdb::revokeObject(*c, o.code, o.object);
+        std::printf("%s %s may not call %s\n", removed ? "revoked:" : "unchanged:",
+                    o.code.c_str(), o.object.c_str());
+    } else {
+        for (const auto& op : sdb::listOperators(*c)) {
+            std::string objects;
+            for (const auto& obj : op.objects)
+                objects += (objects.empty() ? "" : ",") + obj;
+            std::printf("%-12s %-40s %s\n", op.code.c_str(), op.name.c_str(),
+                        objects.empty() ? "-" : objects.c_str());
+        }
+    }
     return 0;
 }
 
@@ -243,6 +322,36 @@ int main(int argc, char** argv) {
     versionCmd->add_option("--db", versionDb, "database (SQLite path or PostgreSQL URL)")
         ->required();
 
+    std::string migrateDb;
+    auto* migrateCmd = app.add_subcommand(
+        "migrate", "Upgrade the database's schema in place to this program's version");
+    migrateCmd->add_option("--db", migrateDb, "database (SQLite path or PostgreSQL URL)")
+        ->required();
+
+    OperatorOptions oo;
+    auto* opCmd = app.add_subcommand(
+        "operator", "Manage who may log in to the application server (password from "
+                    "RQC_PASSWORD or typed at a prompt, never on the command line)");
+    opCmd->require_subcommand(1);
+    std::string opAction;
+    auto* opAdd = opCmd->add_subcommand("add", "Create an operator with a password");
+    opAdd->add_option("CODE", oo.code, "operator code")->required();
+    opAdd->add_option("--name", oo.name, "operator's name (when the operator is new)");
+    auto* opPasswd = opCmd->add_subcommand("passwd", "Change an operator's password");
+    opPasswd->add_option("CODE", oo.code, "operator code")->required();
+    auto* opGrant = opCmd->add_subcommand("grant", "Let an operator call a remote object");
+    auto* opRevoke = opCmd->add_subcommand("revoke", "Take that permission away");
+    for (auto* sub : {opGrant, opRevoke}) {
+        sub->add_option("CODE", oo.code, "operator code")->required();
+        sub->add_option("OBJECT", oo.object, "registered object, e.g. Rqc04100.rdmConsolidaSolicita")
+            ->required();
+    }
+    auto* opList = opCmd->add_subcommand("list", "Operators with a password and their objects");
+    for (auto* sub : {opAdd, opPasswd, opGrant, opRevoke, opList}) {
+        sub->add_option("--db", oo.db, "database (SQLite path or PostgreSQL URL)")->required();
+        sub->callback([&opAction, sub] { opAction = sub->get_name(); });
+    }
+
     CLI11_PARSE(app, argc, argv);
     try {
         if (*initCmd)
@@ -251,6 +360,10 @@ int main(int argc, char** argv) {
             return show(showDb, number);
         if (*versionCmd)
             return version(versionDb);
+        if (*opCmd)
+            return operatorCommand(opAction, oo);
+        if (*migrateCmd)
+            return migrate(migrateDb);
     } catch (const std::exception& e) {
         std::fflush(stdout);
         std::fprintf(stderr, "rqc-suitedb: error: %s\n", e.what());

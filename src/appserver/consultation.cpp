@@ -1,0 +1,377 @@
+#include "consultation.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+
+#include "argument_error.h"
+#include "consolidation_arguments.h"
+#include "consolidation_engine.h"
+#include "reversal.h"
+#include "worker_connection.h"
+
+namespace rqc::appserver {
+
+namespace {
+
+using protocol::Argument;
+using protocol::DataPacket;
+using protocol::FieldDef;
+using protocol::FieldType;
+using suitedb::Engine;
+
+constexpr std::size_t kNumberDigits = 10;
+
+std::string_view trimBlanks(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
+        s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
+        s.remove_suffix(1);
+    return s;
+}
+
+// Shortest text that reads back as the same double (the packet's form of a float).
+DataPacket::Cell number(const suitedb::Cursor& c, int col) {
+    if (c.isNull(col))
+        return std::nullopt;
+    char buf[32];
+    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, c.real(col));
+    return std::string(buf, ec == std::errc() ? end : buf);
+}
+
+DataPacket::Cell text(const suitedb::Cursor& c, int col) {
+    if (c.isNull(col))
+        return std::nullopt;
+    return std::string(c.text(col));
+}
+
+// "YYYY-MM-DD..." -> "DD/MM/YYYY"; other text is shown as stored.
+std::string brDate(std::string_view iso) {
+    if (iso.size() < 10 || iso[4] != '-' || iso[7] != '-')
+        return std::string(iso);
+    return std::string(iso.substr(8, 2)) + "/" + std::string(iso.substr(5, 2)) + "/" +
+           std::string(iso.substr(0, 4));
+}
+
+std::string spacedList(std::string_view list) {
+    std::string out;
+    for (char ch : list) {
+        out += ch;
+        if (ch == ',')
+            out += ' ';
+    }
+    return out;
+}
+
+// The day of a date argument as "YYYY-MM-DD", `offset` days added after dropping the time.
+std::string day(const Argument& a, std::string_view what, int offset = 0) {
+    static const double first = protocol::dateFromYmd(1900, 1, 1);
+    static const double pastLast = protocol::dateFromYmd(3000, 1, 1);
+    if (!(a.date >= first && a.date < pastLast))
+        throw ArgumentError(std::string(what) +
+                            ": a data não é um número ou está fora dos anos 1900 a 2999.");
+    return protocol::dateToIso(std::floor(a.date) + offset);
+}
+
+FieldDef quantity(const char* name, const char* origin) {
+    return FieldDef{name, FieldType::Float, 0, origin};
+}
+
+std::vector<FieldDef> productFields() {
+    return {
+        FieldDef{"CDPRODUTO", FieldType::Text, 10, "ITCONSSOLI.CDPRODUTO"},
+        FieldDef{"CDARVPROD", FieldType::Text, 20, "PRODUTO.CDARVPROD"},
+        FieldDef{"NMPRODUTO", FieldType::Text, 50, "PRODUTO.NMPRODUTO"},
+        quantity("QTSOLICITADA", "ITCONSSOLI.QTSOLICITADA"),
+        quantity("QTLIMITESEG", "ITCONSSOLI.QTLIMITESEG"),
+        quantity("QTESTOQUE", "ITCONSSOLI.QTESTOQUE"),
+        quantity("QTAF", "ITCONSSOLI.QTAF"),
+        quantity("QTCONSABERTA", "ITCONSSOLI.QTCONSABERTA"),
+        quantity("QTARREDONDA", "ITCONSSOLI.QTARREDONDA"),
+        quantity("QTCONSOLIDADA", "ITCONSSOLI.QTCONSOLIDADA"),
+        FieldDef{"NRLINHAS", FieldType::Integer, 0, ""},
+    };
+}
+
+// Appends rows of: three texts, seven quantities, then `counts` integers.
+void appendProductRows(DataPacket& packet, suitedb::Cursor& c, int counts) {
+    while (c.next()) {
+        int col = 0;
+        for (; col < 3; ++col)
+            packet.append(text(c, col));
+        for (; col < 10; ++col)
+            packet.append(number(c, col));
+        for (int i = 0; i < counts; ++i, ++col)
+            packet.append(c.isNull(col) ? std::string("0") : std::to_string(c.int64(col)));
+    }
+}
+
+// SQLite: keeps the work tables in the temporary file store for the call, as a run does.
+class TempStoreOnFile {
+  public:
+    explicit TempStoreOnFile(suitedb::Connection& db) : m_db(db) {
+        if (db.engine() != Engine::Sqlite)
+            return;
+        {
+            auto c = db.query("PRAGMA temp_store");
+            m_inMemory = c->next() && c->int64(0) == kMemory;
+        }
+        if (m_inMemory)
+            db.exec("PRAGMA temp_store = FILE");
+    }
+    ~TempStoreOnFile() {
+        if (!m_inMemory)
+            return;
+        try {
+            m_db.exec("PRAGMA temp_store = MEMORY");
+        } catch (...) {
+            // Only speed differs.
+        }
+    }
+    TempStoreOnFile(const TempStoreOnFile&) = delete;
+    TempStoreOnFile& operator=(const TempStoreOnFile&) = delete;
+
+  private:
+    static constexpr std::int64_t kMemory = 2;
+    suitedb::Connection& m_db;
+    bool m_inMemory = false;
+};
+
+// A transaction that is always rolled back. On SQLite it is deferred: only temporary tables
+// are written, so it never takes the database's write lock.
+class RolledBack {
+  public:
+    explicit RolledBack(suitedb::Connection& db) : m_db(db) {
+        if (db.engine() == Engine::Sqlite)
+            db.exec("BEGIN DEFERRED");
+        else
+            db.begin();
+    }
+    ~RolledBack() { m_db.rollback(); }
+    RolledBack(const RolledBack&) = delete;
+    RolledBack& operator=(const RolledBack&) = delete;
+
+  private:
+    suitedb::Connection& m_db;
+};
+
+std::string situation(std::string_view id) {
+    if (id == "A")
+        return "Aberta";
+    if (id == "F")
+        return "Fechada";
+    if (id == "E")
+        return "Estornada";
+    return std::string(id);
+}
+
+}  // namespace
+
+std::string parseConsolidationNumber(std::string_view text) {
+    std::string_view s = trimBlanks(text);
+    bool digits = !s.empty() && s.size() <= kNumberDigits;
+    for (char ch : s)
+        digits = digits && ch >= '0' && ch <= '9';
+    if (!digits) {
+        throw ArgumentError(
+            "Argumento 1 (número da consolidação): informe de 1 a 10 algarismos, sem outros "
+            "caracteres");
+    }
+    return std::string(kNumberDigits - s.size(), '0') + std::string(s);
+}
+
+std::string describeFilter(const ConsSoliFilter& f) {
+    std::string out = "Entrega " + brDate(f.dtEntregaIni) + " a " + brDate(f.dtEntregaFin);
+    // The screen fills an open end of the range with "Z".
+    if (!f.cdArvProdFin.empty() && f.cdArvProdFin.find_first_not_of('Z') == std::string::npos)
+        out += "; produtos de " + f.cdArvProdIni + " em diante";
+    else
+        out += "; produtos " + f.cdArvProdIni + " a " + f.cdArvProdFin;
+    if (!f.compradores.empty())
+        out += "; compradores " + spacedList(f.compradores);
+    out += f.filiais.empty() ? std::string("; todas as filiais")
+                             : "; filiais " + spacedList(f.filiais);
+    if (f.idTodasSoli != "T") {
+        std::size_t n = f.solicitacoes.empty()
+                            ? 0
+                            : 1 + static_cast<std::size_t>(std::count(f.solicitacoes.begin(),
+                                                                      f.solicitacoes.end(), ','));
+        out += "; " + std::to_string(n) +
+               (n == 1 ? " solicitação escolhida" : " solicitações escolhidas");
+    }
+    out += f.idConsSoli == "N" ? "; não consolidadas" : "; inclusive já consolidadas";
+    if (f.idConsEstoque == "S")
+        out += "; estoque da filial " + f.cdFilEst + " em " + brDate(f.dtProcEstoque);
+    if (f.idProdOrig == "S")
+        out += "; por produto de origem";
+    if (f.idConsSoliAberta == "S")
+        out += "; menos consolidações abertas";
+    if (f.idConsAf == "S")
+        out += "; menos AF abertas";
+    if (f.idLimiteSeg == "S")
+        out += "; limite de segurança";
+    if (f.idParamOl == "S")
+        out += "; arredondamento OL";
+    return out;
+}
+
+DataPacket getConsSoliPrevia(suitedb::Connection& db, const std::vector<Argument>& args) {
+    ConsSoliArguments a = parseConsSoliArguments(args);
+    DataPacket packet;
+    packet.fields = productFields();
+    packet.fields.push_back(FieldDef{"NRLINHASCONS", FieldType::Integer, 0, ""});
+    if (!a.allRequests() && a.solicitacoes.empty())
+        return packet;
+
+    const bool pg = db.engine() == Engine::Postgres;
+    TempStoreOnFile tempStore(db);
+    RolledBack tx(db);
+    if (!stageConsolidation(db, a, false))
+        return packet;
+    auto c = db.query(
+        "SELECT RQC_CONS_AGG.CDPRODUTO, p.CDARVPROD, p.NMPRODUTO, " + storedTerms() +
+        ", n.NL, n.NC FROM RQC_CONS_AGG LEFT JOIN PRODUTO p ON p.CDPRODUTO ="
+        " RQC_CONS_AGG.CDPRODUTO JOIN (SELECT s.CDPRODUTO, COUNT(*) AS NL, SUM(CASE WHEN"
+        " it.NRCONSSOLI IS NULL THEN 0 ELSE 1 END) AS NC FROM RQC_CONS_SEL s JOIN ITSOLICMP it" +
+        (pg ? " ON it.CDFILSOLI = s.CDFILSOLI AND it.CDFILLANCA = s.CDFILLANCA"
+              " AND it.NRSOLICMP = s.NRSOLICMP AND it.NRITEM = s.NRITEM"
+            : " ON it.rowid = s.RID") +
+        " GROUP BY s.CDPRODUTO) n ON n.CDPRODUTO = RQC_CONS_AGG.CDPRODUTO"
+        " ORDER BY RQC_CONS_AGG.CDPRODUTO");
+    appendProductRows(packet, *c, 2);
+    return packet;
+}
+
+DataPacket getConsSoliLista(suitedb::Connection& db, const std::vector<Argument>& args) {
+    std::string_view central = trimBlanks(args.at(0).text);
+    bool valid = !central.empty() && central.size() <= kBranchCodeLength;
+    for (char ch : central)
+        valid = valid &&
+                ((ch >= '0' && ch <= '9') || (ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z'));
+    if (!valid) {
+        throw ArgumentError(
+            "Argumento 1 (filial central): informe um código de 1 a 4 letras ou algarismos");
+    }
+    const std::string from = day(args.at(1), "Argumento 2 (data inicial de geração)");
+    const std::string pastTo = day(args.at(2), "Argumento 3 (data final de geração)", 1);
+    const std::string_view onlyOpen = trimBlanks(args.at(3).text);
+    if (!onlyOpen.empty() && onlyOpen != "T")
+        throw ArgumentError("Argumento 4 (somente abertas): informe \"T\" ou deixe vazio");
+
+    DataPacket packet;
+    packet.fields = {
+        FieldDef{"NRCONSSOLI", FieldType::Text, 10, "CONSSOLI.NRCONSSOLI"},
+        FieldDef{"DTGERACAO", FieldType::Text, 19, "CONSSOLI.DTGERACAO"},
+        FieldDef{"NMUSUARIO", FieldType::Text, 40, "CONSSOLI.NMUSUARIO"},
+        FieldDef{"CDFILIAL", FieldType::Text, 4, "CONSSOLI.CDFILIAL"},
+        FieldDef{"CDFILCENTCMP", FieldType::Text, 4, "CONSSOLI.CDFILCENTCMP"},
+        FieldDef{"CDFILEST", FieldType::Text, 4, "CONSSOLI.CDFILEST"},
+        FieldDef{"DSFILTRO", FieldType::Text, 0, ""},
+        FieldDef{"NRPRODUTOS", FieldType::Integer, 0, ""},
+        FieldDef{"NRLINHAS", FieldType::Integer, 0, ""},
+        FieldDef{"IDSITUACAO", FieldType::Text, 1, "CONSSOLI.IDSITUACAO"},
+        FieldDef{"DSSITUACAO", FieldType::Text, 20, ""},
+        FieldDef{"DTESTORNO", FieldType::Text, 19, "CONSSOLI.DTESTORNO"},
+        FieldDef{"NMUSUESTORNO", FieldType::Text, 40, "CONSSOLI.NMUSUESTORNO"},
+    };
+    const bool pg = db.engine() == Engine::Postgres;
+    const std::string ts = pg ? "CAST(? AS TIMESTAMP)" : "?";
+    auto c = db.query(
+        "SELECT c.NRCONSSOLI, c.DTGERACAO, c.NMUSUARIO, c.CDFILIAL, c.CDFILCENTCMP, c.CDFILEST,"
+        " (SELECT COUNT(*) FROM ITCONSSOLI i WHERE i.NRCONSSOLI = c.NRCONSSOLI),"
+        " (SELECT COUNT(*) FROM ITCONSSOLIORIG o WHERE o.NRCONSSOLI = c.NRCONSSOLI),"
+        " c.IDSITUACAO, c.DTESTORNO, c.NMUSUESTORNO, c.DTENTREGAINI, c.DTENTREGAFIN,"
+        " c.CDARVPRODINI, c.CDARVPRODFIN, c.LSTCOMPRADOR, c.LSTFILIAL, c.LSTSOLICIT,"
+        " c.DTPROCESTOQUE, c.IDCONSESTOQUE, c.IDCONSSOLI, c.IDPRODORIG, c.IDTODASSOLI,"
+        " c.IDCONSSOLIABERTA, c.IDCONSAF, c.IDLIMITESEG, c.IDPARAMOL"
+        " FROM CONSSOLI c WHERE c.CDFILCENTCMP = ? AND c.DTGERACAO >= " +
+            ts + " AND c.DTGERACAO < " + ts + (onlyOpen == "T" ? " AND c.IDSITUACAO = 'A'" : "") +
+            " ORDER BY c.NRCONSSOLI DESC",
+        {std::string(central), from, pastTo});
+    while (c->next()) {
+        auto t = [&c](int col) { return std::string(c->text(col)); };
+        ConsSoliFilter f{t(11), t(12), t(13), t(14), t(15), t(16), t(17), t(5), t(18),
+                         t(19), t(20), t(21), t(22), t(23), t(24), t(25), t(26)};
+        for (int col = 0; col < 6; ++col)
+            packet.append(text(*c, col));
+        packet.append(describeFilter(f));
+        packet.append(std::to_string(c->int64(6)));
+        packet.append(std::to_string(c->int64(7)));
+        packet.append(text(*c, 8));
+        packet.append(situation(c->text(8)));
+        packet.append(text(*c, 9));
+        packet.append(text(*c, 10));
+    }
+    return packet;
+}
+
+DataPacket getConsSoliItens(suitedb::Connection& db, const std::vector<Argument>& args) {
+    const std::string nr = parseConsolidationNumber(args.at(0).text);
+    DataPacket packet;
+    packet.fields = productFields();
+    auto c = db.query(
+        "SELECT i.CDPRODUTO, p.CDARVPROD, p.NMPRODUTO, i.QTSOLICITADA, i.QTLIMITESEG,"
+        " i.QTESTOQUE, i.QTAF, i.QTCONSABERTA, i.QTARREDONDA, i.QTCONSOLIDADA, n.NL"
+        " FROM ITCONSSOLI i LEFT JOIN PRODUTO p ON p.CDPRODUTO = i.CDPRODUTO"
+        " LEFT JOIN (SELECT CDPRODUTO, COUNT(*) AS NL FROM ITCONSSOLIORIG WHERE NRCONSSOLI = ?"
+        " GROUP BY CDPRODUTO) n ON n.CDPRODUTO = i.CDPRODUTO WHERE i.NRCONSSOLI = ?"
+        " ORDER BY i.CDPRODUTO",
+        {nr, nr});
+    appendProductRows(packet, *c, 1);
+    return packet;
+}
+
+DataPacket getConsSoliOrigem(suitedb::Connection& db, const std::vector<Argument>& args) {
+    const std::string nr = parseConsolidationNumber(args.at(0).text);
+    DataPacket packet;
+    packet.fields = {
+        FieldDef{"CDPRODUTO", FieldType::Text, 10, "ITCONSSOLIORIG.CDPRODUTO"},
+        FieldDef{"CDFILSOLI", FieldType::Text, 4, "ITCONSSOLIORIG.CDFILSOLI"},
+        FieldDef{"CDFILLANCA", FieldType::Text, 4, "ITCONSSOLIORIG.CDFILLANCA"},
+        FieldDef{"NRSOLICMP", FieldType::Text, 10, "ITCONSSOLIORIG.NRSOLICMP"},
+        FieldDef{"NRITEM", FieldType::Integer, 0, "ITCONSSOLIORIG.NRITEM"},
+        quantity("QTSOLICITADA", "ITCONSSOLIORIG.QTSOLICITADA"),
+        FieldDef{"DTENTREGA", FieldType::Date, 0, "SOLICMP.DTENTREGA"},
+    };
+    auto c = db.query(
+        "SELECT o.CDPRODUTO, o.CDFILSOLI, o.CDFILLANCA, o.NRSOLICMP, o.NRITEM, o.QTSOLICITADA,"
+        " s.DTENTREGA FROM ITCONSSOLIORIG o LEFT JOIN SOLICMP s ON s.CDFILSOLI = o.CDFILSOLI"
+        " AND s.CDFILLANCA = o.CDFILLANCA AND s.NRSOLICMP = o.NRSOLICMP WHERE o.NRCONSSOLI = ?"
+        " ORDER BY o.CDPRODUTO, o.CDFILSOLI, o.CDFILLANCA, o.NRSOLICMP, o.NRITEM",
+        {nr});
+    while (c->next()) {
+        for (int col = 0; col < 4; ++col)
+            packet.append(text(*c, col));
+        packet.append(std::to_string(c->int64(4)));
+        packet.append(number(*c, 5));
+        packet.append(text(*c, 6));
+    }
+    return packet;
+}
+
+void addConsultationMethods(RemoteObject& rdm) {
+    constexpr std::uint8_t V = protocol::kTextByValue;
+    constexpr std::uint8_t R = protocol::kTextByRef;
+    constexpr std::uint8_t D = protocol::kDate;
+    rdm.addMethod("GetConsSoliPrevia", {V, R, R, R, V, V, V, D, D, R, R, R, D, R, R, R, R, R, R},
+                  [](CallContext& ctx, std::vector<Argument>& a) {
+                      return protocol::CallResult::ofPacket(getConsSoliPrevia(ctx.db.get(), a));
+                  });
+    rdm.addMethod("GetConsSoliLista", {V, D, D, V}, [](CallContext& ctx, std::vector<Argument>& a) {
+        return protocol::CallResult::ofPacket(getConsSoliLista(ctx.db.get(), a));
+    });
+    rdm.addMethod("GetConsSoliItens", {V}, [](CallContext& ctx, std::vector<Argument>& a) {
+        return protocol::CallResult::ofPacket(getConsSoliItens(ctx.db.get(), a));
+    });
+    rdm.addMethod("GetConsSoliOrigem", {V}, [](CallContext& ctx, std::vector<Argument>& a) {
+        return protocol::CallResult::ofPacket(getConsSoliOrigem(ctx.db.get(), a));
+    });
+    // The operator recorded is the one the connection logged in as, as for GetConsSoli.
+    rdm.addMethod("EstornaConsSoli", {V}, [](CallContext& ctx, std::vector<Argument>& a) {
+        ctx.number = parseConsolidationNumber(a.at(0).text);
+        return protocol::CallResult::ofText(
+            runEstornaConsSoli(ctx.db.get(), ctx.number, std::string(ctx.operatorCode)));
+    });
+}
+
+}  // namespace rqc::appserver

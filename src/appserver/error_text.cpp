@@ -1,0 +1,199 @@
+#include "error_text.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <random>
+
+#include "protocol/protocol.h"
+
+namespace rqc::appserver {
+
+namespace {
+
+constexpr std::string_view kEllipsis = "\xE2\x80\xA6";  // "…"
+
+void appendHexByte(std::string& out, unsigned char c) {
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "\\x%02X", c);
+    out += buf;
+}
+
+bool isControl(unsigned char c) {
+    return c < 0x20 || c == 0x7F;
+}
+
+}  // namespace
+
+std::size_t utf8CharLength(std::string_view s, std::size_t pos) {
+    if (pos >= s.size())
+        return 0;
+    const auto c = static_cast<unsigned char>(s[pos]);
+    if (c < 0x80)
+        return 1;
+    std::size_t n;
+    std::uint32_t cp;
+    if (c >= 0xC2 && c <= 0xDF) {
+        n = 2;
+        cp = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        n = 3;
+        cp = c & 0x0F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        n = 4;
+        cp = c & 0x07;
+    } else {
+        return 1;
+    }
+    if (pos + n > s.size())
+        return 1;
+    for (std::size_t k = 1; k < n; ++k) {
+        const auto cc = static_cast<unsigned char>(s[pos + k]);
+        if ((cc & 0xC0) != 0x80)
+            return 1;
+        cp = (cp << 6) | (cc & 0x3F);
+    }
+    const bool overlong = (n == 3 && cp < 0x800) || (n == 4 && cp < 0x10000);
+    if (overlong || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+        return 1;
+    return n;
+}
+
+std::string quoteExcerpt(std::string_view value, std::size_t maxChars) {
+    std::string out = "\"";
+    std::size_t chars = 0;
+    std::size_t pos = 0;
+    while (pos < value.size() && chars < maxChars) {
+        const std::size_t n = utf8CharLength(value, pos);
+        const auto c = static_cast<unsigned char>(value[pos]);
+        if (n == 1 && (c >= 0x80 || isControl(c))) {
+            appendHexByte(out, c);
+        } else if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else {
+            out.append(value.substr(pos, n));
+        }
+        pos += n;
+        ++chars;
+    }
+    if (pos < value.size())
+        out += kEllipsis;
+    out += '"';
+    return out;
+}
+
+std::string cleanText(std::string_view text, std::size_t maxBytes) {
+    std::string out;
+    std::size_t lastFit = 0;  // longest prefix that leaves room for the ellipsis
+    for (std::size_t pos = 0; pos < text.size();) {
+        const std::size_t n = utf8CharLength(text, pos);
+        const auto c = static_cast<unsigned char>(text[pos]);
+        if (n == 1 && (c >= 0x80 || isControl(c)))
+            appendHexByte(out, c);
+        else
+            out.append(text.substr(pos, n));
+        pos += n;
+        if (out.size() + kEllipsis.size() <= maxBytes)
+            lastFit = out.size();
+        if (out.size() > maxBytes) {
+            out.resize(lastFit);
+            out += kEllipsis;
+            return out;
+        }
+    }
+    return out;
+}
+
+std::string newIncidentId() {
+    // A random base per process, then a different id for each call: multiplying the counter
+    // by an odd constant is a bijection on 32 bits.
+    static const std::uint32_t base =
+        std::random_device{}() ^
+        static_cast<std::uint32_t>(std::chrono::system_clock::now().time_since_epoch().count());
+    static std::atomic<std::uint32_t> counter{0};
+    const std::uint32_t id = base ^ (counter.fetch_add(1) * 0x9E3779B1u);
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%08X", id);
+    return buf;
+}
+
+std::string kindName(std::uint8_t code) {
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "0x%02X", code);
+    switch (code) {
+        case protocol::kTextByValue:
+            return std::string("texto por valor (") + hex + ")";
+        case protocol::kTextByRef:
+            return std::string("texto por referência (") + hex + ")";
+        case protocol::kDate:
+            return std::string("data (") + hex + ")";
+        default:
+            return std::string("tipo desconhecido (") + hex + ")";
+    }
+}
+
+namespace messages {
+
+std::string databaseFailure(std::string_view incident) {
+    return "Erro no banco de dados (ocorrência " + std::string(incident) +
+           "). Tente novamente; se persistir, informe o administrador.";
+}
+
+std::string internalFailure(std::string_view incident) {
+    return "Erro interno do servidor (ocorrência " + std::string(incident) +
+           "). Tente novamente; se persistir, informe o administrador.";
+}
+
+std::string serverBusy() {
+    return "O servidor está ocupado com outras consolidações; tente novamente em instantes.";
+}
+
+std::string unknownObject(std::string_view object) {
+    return "O servidor não conhece o objeto " + quoteExcerpt(object, 60) + ".";
+}
+
+std::string unknownMethod(std::string_view object, std::string_view method) {
+    return "O objeto " + quoteExcerpt(object, 60) + " não tem o método " +
+           quoteExcerpt(method, 40) + ".";
+}
+
+std::string argumentCount(std::string_view method, std::size_t expected, std::size_t given) {
+    return "O método " + std::string(method) + " recebe " + std::to_string(expected) +
+           (expected == 1 ? " argumento" : " argumentos") + "; a chamada trouxe " +
+           std::to_string(given) + ".";
+}
+
+std::string argumentKind(std::string_view method, std::size_t index, std::uint8_t expected,
+                         std::uint8_t given) {
+    return "O método " + std::string(method) + ": o argumento " + std::to_string(index + 1) +
+           " deve ser " + kindName(expected) + ", mas a chamada passou " + kindName(given) + ".";
+}
+
+std::string malformedCall() {
+    return "Chamada malformada: a descrição da chamada não corresponde aos argumentos enviados.";
+}
+
+std::string undecodableRequest(std::span<const std::byte> body) {
+    if (body.size() >= 3 && body[0] == std::byte{'R'} && body[1] == std::byte{'Q'} &&
+        static_cast<std::uint8_t>(body[2]) != protocol::kProtocolVersion) {
+        return "Versão de protocolo " + std::to_string(static_cast<unsigned>(body[2])) +
+               " não suportada; este servidor usa a versão " +
+               std::to_string(protocol::kProtocolVersion) + ".";
+    }
+    return "Pedido ilegível: a mensagem recebida não segue o protocolo do servidor.";
+}
+
+std::string frameTooLarge(std::uint64_t size, std::uint64_t limit) {
+    return "Pedido de " + std::to_string(size) + " bytes excede o limite de " +
+           std::to_string(limit) + " bytes do servidor.";
+}
+
+std::string answerTooLarge(std::uint64_t limit) {
+    return "A resposta excederia o limite de " + std::to_string(limit) +
+           " bytes do servidor; restrinja o filtro.";
+}
+
+}  // namespace messages
+
+}  // namespace rqc::appserver

@@ -1,0 +1,24 @@
+#pragma once
+// The operator's login, before the host opens any screen: checked by the application server,
+// then kept as the session's login, with which every connection of the screens logs in.
+
+#include <QString>
+
+#include "vlm/host_config.h"
+
+namespace vlm {
+class Dialogs;
+}
+
+namespace host {
+
+// One try against the configured server. On success the login becomes the session's and ""
+// is returned; otherwise the text to show (the server's refusal, or why it was not reached).
+QString tryLogin(const vlm::HostConfig& config, const QString& operatorCode,
+                 const QString& password);
+
+// Asks through `dialogs` until a login succeeds (true) or the operator gives up (false); each
+// refusal is shown with the next question.
+bool askLogin(const vlm::HostConfig& config, vlm::Dialogs& dialogs, QString operatorCode = {});
+
+}  // namespace host

@@ -1,0 +1,63 @@
+#include "login_dialog.h"
+
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace vlm {
+
+LoginDialog::LoginDialog(const QString& operatorCode, const QString& refusal, QWidget* parent)
+    : QDialog(parent) {
+    setObjectName(QStringLiteral("dlgLogin"));
+    setWindowTitle(QStringLiteral("Entrar na suíte"));
+    auto* layout = new QVBoxLayout(this);
+    m_refusal = new QLabel(refusal, this);
+    m_refusal->setObjectName(QStringLiteral("lblRecusa"));
+    m_refusal->setWordWrap(true);
+    m_refusal->setStyleSheet(QStringLiteral("color: #b00020;"));
+    m_refusal->setVisible(!refusal.isEmpty());
+    layout->addWidget(m_refusal);
+
+    auto* form = new QFormLayout();
+    m_code = new QLineEdit(operatorCode, this);
+    m_code->setObjectName(QStringLiteral("edtOperador"));
+    m_code->setMaxLength(12);
+    m_password = new QLineEdit(this);
+    m_password->setObjectName(QStringLiteral("edtSenha"));
+    m_password->setEchoMode(QLineEdit::Password);
+    m_password->setMaxLength(256);
+    form->addRow(QStringLiteral("Código do operador:"), m_code);
+    form->addRow(QStringLiteral("Senha:"), m_password);
+    layout->addLayout(form);
+
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("Entrar"));
+    buttons->button(QDialogButtonBox::Ok)->setDefault(true);
+    buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("Sair"));
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    layout->addWidget(buttons);
+
+    (operatorCode.isEmpty() ? m_code : m_password)->setFocus();
+}
+
+QString LoginDialog::operatorCode() const {
+    return m_code->text().trimmed();
+}
+
+QString LoginDialog::password() const {
+    return m_password->text();
+}
+
+void LoginDialog::setOperatorCode(const QString& code) {
+    m_code->setText(code);
+}
+
+void LoginDialog::setPassword(const QString& password) {
+    m_password->setText(password);
+}
+
+}  // namespace vlm

@@ -1,0 +1,162 @@
+// The dispatcher's login: who may log in, what a connection may do before and after, how
+// failures are slowed down, and that what a method records as its user is the operator.
+
+#include <gtest/gtest.h>
+#include <spdlog/sinks/ostream_sink.h>
+#include <spdlog/spdlog.h>
+
+#include <sstream>
+#include <thread>
+
+#include "appserver/dispatcher.h"
+#include "appserver/rdm_consolida_solicita.h"
+#include "appserver/worker_connection.h"
+#include "consolidation_test_support.h"
+#include "suitedb/operators.h"
+
+namespace {
+
+using namespace rqc;
+using appserver::ConnectionState;
+using protocol::CallResult;
+
+const std::string kRdm(appserver::kRdmConsolidaSolicita);
+
+class DispatcherLogin : public ::testing::Test {
+  protected:
+    explicit DispatcherLogin(appserver::LoginPolicy policy = {})
+        : m_dispatcher(m_registry, policy), m_worker(m_db.target()) {
+        appserver::registerRdmConsolidaSolicita(m_registry);
+        auto c = m_db.connect();
+        test::loadSmallDataSet(*c);
+        suitedb::addOperator(*c, "ANA", "Ana", "senha-da-ana");
+        suitedb::grantObject(*c, "ANA", kRdm);
+        suitedb::addOperator(*c, "BETO", "Beto", "senha-do-beto");  // no permission
+        auto sink = std::make_shared<spdlog::sinks::ostream_sink_mt>(m_log);
+        spdlog::set_default_logger(std::make_shared<spdlog::logger>("test", sink));
+    }
+
+    CallResult send(const std::vector<std::byte>& body, ConnectionState& state) {
+        return protocol::decodeResult(m_dispatcher.handleFrame(body, m_worker, state));
+    }
+    CallResult login(ConnectionState& state, const std::string& code, const std::string& pw) {
+        return send(protocol::encodeLogin({code, pw}), state);
+    }
+    static std::vector<std::byte> paraCmpSup(std::string user = "cliente") {
+        protocol::CallRequest call;
+        call.object = kRdm;
+        call.user = std::move(user);
+        call.args = {protocol::Argument::byRef("0001")};
+        call.descriptor = protocol::CallDescriptor::forArguments("GetParaCmpSup", call.args);
+        return protocol::encodeCall(call);
+    }
+
+    test::ConsolidationDb m_db{test::DbKind::Sqlite};
+    appserver::ObjectRegistry m_registry;
+    appserver::Dispatcher m_dispatcher;
+    appserver::WorkerConnection m_worker;
+    std::ostringstream m_log;
+};
+
+TEST_F(DispatcherLogin, WrongPasswordAndUnknownOperatorGetTheSameRefusalAndTheConnectionCloses) {
+    struct Case {
+        const char* name;
+        std::string code, password;
+    };
+    const Case cases[] = {
+        {"wrong password", "ANA", "senha-errada"},
+        {"unknown operator", "NINGUEM", "senha-da-ana"},
+        {"code of another case", "ana", "senha-da-ana"},
+        {"code with a newline", "ANA\nX", "senha-da-ana"},
+        {"empty password", "ANA", ""},
+    };
+    for (const auto& k : cases) {
+        ConnectionState state{"10.0.0.1:1", {}, {}, false};
+        CallResult r = login(state, k.code, k.password);
+        EXPECT_EQ(r.kind, CallResult::Kind::Error) << k.name;
+        EXPECT_EQ(r.text, appserver::kLoginRefused) << k.name;
+        EXPECT_TRUE(state.closeAfterAnswer) << k.name;
+        EXPECT_TRUE(state.operatorCode.empty()) << k.name;
+    }
+    EXPECT_NE(m_log.str().find("login refused operator=NINGUEM peer=10.0.0.1:1"), std::string::npos)
+        << m_log.str();
+    EXPECT_EQ(m_log.str().find("senha-da-ana"), std::string::npos) << "a password was logged";
+}
+
+TEST_F(DispatcherLogin, CallsNeedALoginAndAPermissionForTheObject) {
+    ConnectionState anonymous{"10.0.0.2:1", {}, {}, false};
+    CallResult r = send(paraCmpSup(), anonymous);
+    EXPECT_EQ(r.kind, CallResult::Kind::Error);
+    EXPECT_NE(r.text.find("não fez login"), std::string::npos) << r.text;
+    EXPECT_TRUE(anonymous.closeAfterAnswer);
+
+    ConnectionState beto{"10.0.0.2:2", {}, {}, false};
+    ASSERT_EQ(login(beto, "BETO", "senha-do-beto").text, "BETO");
+    EXPECT_FALSE(beto.closeAfterAnswer);
+    r = send(paraCmpSup(), beto);
+    EXPECT_EQ(r.kind, CallResult::Kind::Error);
+    EXPECT_EQ(r.text, "O operador BETO não tem permissão para usar " + kRdm + ".");
+
+    ConnectionState ana{"10.0.0.2:3", {}, {}, false};
+    ASSERT_EQ(login(ana, "ANA", "senha-da-ana").text, "ANA");
+    r = send(paraCmpSup(), ana);
+    EXPECT_EQ(r.kind, CallResult::Kind::Packet) << r.text;
+    EXPECT_EQ(login(ana, "BETO", "senha-do-beto").kind, CallResult::Kind::Error)
+        << "a second login on the same connection";
+    EXPECT_EQ(ana.operatorCode, "ANA");
+}
+
+TEST_F(DispatcherLogin, AnOlderPeerIsToldInItsOwnVersionAndClosed) {
+    ConnectionState state{"10.0.0.3:1", {}, {}, false};
+    auto old = paraCmpSup();
+    old[2] = std::byte{1};
+    auto answer = m_dispatcher.handleFrame(old, m_worker, state);
+    ASSERT_GE(answer.size(), 4u);
+    EXPECT_EQ(answer[2], std::byte{1}) << "answered in version 1";
+    EXPECT_TRUE(state.closeAfterAnswer);
+    answer[2] = std::byte{protocol::kProtocolVersion};
+    CallResult r = protocol::decodeResult(answer);
+    EXPECT_EQ(r.kind, CallResult::Kind::Error);
+    EXPECT_NE(r.text.find("Versão de protocolo 1 não suportada"), std::string::npos) << r.text;
+}
+
+TEST_F(DispatcherLogin, AConsolidationRecordsTheOperatorWhateverUserTheClientNames) {
+    ConnectionState ana{"10.0.0.4:1", {}, {}, false};
+    ASSERT_EQ(login(ana, "ANA", "senha-da-ana").kind, CallResult::Kind::Text);
+    protocol::CallRequest call;
+    call.object = kRdm;
+    call.user = "administrador\nforjado";
+    call.args = test::baselineArguments();
+    call.descriptor = protocol::CallDescriptor::forArguments("GetConsSoli", call.args);
+    CallResult r = send(protocol::encodeCall(call), ana);
+    ASSERT_EQ(r.kind, CallResult::Kind::Text) << r.text;
+    ASSERT_FALSE(r.text.empty());
+    auto c = m_db.connect();
+    auto cur = c->query("SELECT NMUSUARIO FROM CONSSOLI WHERE NRCONSSOLI = ?", {r.text});
+    ASSERT_TRUE(cur->next());
+    EXPECT_EQ(cur->text(0), "ANA");
+    const std::string line = "call operator=ANA peer=10.0.0.4:1 object=" + kRdm +
+                             " method=GetConsSoli number=" + r.text + " ";
+    EXPECT_NE(m_log.str().find(line), std::string::npos) << m_log.str();
+}
+
+class DispatcherLoginThrottle : public DispatcherLogin {
+  protected:
+    DispatcherLoginThrottle()
+        : DispatcherLogin({2, 4, std::chrono::milliseconds(300), std::chrono::milliseconds(600),
+                           std::chrono::minutes(15)}) {}
+};
+
+TEST_F(DispatcherLoginThrottle, RepeatedFailuresMakeTheOperatorWaitEvenWithTheRightPassword) {
+    ConnectionState state{"10.0.0.5:1", {}, {}, false};
+    EXPECT_EQ(login(state, "ANA", "errada-1").text, appserver::kLoginRefused);
+    EXPECT_EQ(login(state, "ANA", "errada-2").text, appserver::kLoginRefused);
+    CallResult r = login(state, "ANA", "senha-da-ana");
+    EXPECT_NE(r.text.find("Muitas tentativas"), std::string::npos) << r.text;
+    ConnectionState other{"10.0.0.6:1", {}, {}, false};
+    EXPECT_EQ(login(other, "BETO", "senha-do-beto").text, "BETO") << "another operator is free";
+    std::this_thread::sleep_for(std::chrono::milliseconds(350));
+    EXPECT_EQ(login(state, "ANA", "senha-da-ana").text, "ANA");
+}
+
+}  // namespace

@@ -1,0 +1,250 @@
+// rqc-appserver as a real process facing a client that misbehaves on purpose: announced sizes
+// it never sends, idle and half-sent connections, too many connections, a client that does not
+// read, an answer over the frame limit.
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <thread>
+
+#include "protocol/client.h"
+#include "protocol/protocol.h"
+#include "suitedb/demo_data.h"
+#include "suitedb/schema.h"
+#include "support/server_process.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using namespace rqc;
+using namespace std::chrono_literals;
+using protocol::Argument;
+using protocol::CallResult;
+using Clock = std::chrono::steady_clock;
+
+// A loopback connection sending whatever bytes the test wants.
+class Raw {
+  public:
+    explicit Raw(std::uint16_t port, int receiveBuffer = 0) {
+        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        if (receiveBuffer > 0)
+            ::setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+        timeval t{5, 0};
+        ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &t, sizeof t);
+        ::setsockopt(m_fd, SOL_SOCKET, SO_SNDTIMEO, &t, sizeof t);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(port);
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        m_ok = ::connect(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    }
+    ~Raw() { ::close(m_fd); }
+    bool ok() const { return m_ok; }
+    void setSendTimeout(std::chrono::milliseconds ms) {
+        timeval t{0, static_cast<suseconds_t>(ms.count() * 1000)};
+        ::setsockopt(m_fd, SOL_SOCKET, SO_SNDTIMEO, &t, sizeof t);
+    }
+    bool send(const std::vector<std::byte>& b) {
+        std::size_t done = 0;
+        while (done < b.size()) {
+            ssize_t n = ::send(m_fd, b.data() + done, b.size() - done, MSG_NOSIGNAL);
+            if (n <= 0)
+                return false;
+            done += static_cast<std::size_t>(n);
+        }
+        return true;
+    }
+    void sendFrame(const std::vector<std::byte>& body) {
+        std::vector<std::byte> f;
+        protocol::appendFrameHeader(f, static_cast<std::uint32_t>(body.size()));
+        f.insert(f.end(), body.begin(), body.end());
+        send(f);
+    }
+    // The next answer, decoded; nullopt when the connection ended or nothing came in 5 s.
+    std::optional<CallResult> readResult() {
+        std::byte h[4];
+        if (!readExactly(h, 4))
+            return std::nullopt;
+        std::vector<std::byte> body(protocol::frameLength(std::span<const std::byte, 4>(h, 4)));
+        if (!readExactly(body.data(), body.size()))
+            return std::nullopt;
+        return protocol::decodeResult(body);
+    }
+    // True when the server closes the connection within 5 s (no data).
+    bool closedByServer() {
+        char c;
+        return ::recv(m_fd, &c, 1, 0) == 0;
+    }
+
+  private:
+    bool readExactly(std::byte* p, std::size_t n) {
+        while (n > 0) {
+            ssize_t got = ::recv(m_fd, p, n, 0);
+            if (got <= 0)
+                return false;
+            p += got;
+            n -= static_cast<std::size_t>(got);
+        }
+        return true;
+    }
+    int m_fd = -1;
+    bool m_ok = false;
+};
+
+long rssKiB(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::stol(line.substr(6));
+    }
+    return -1;
+}
+
+std::vector<std::byte> header(std::uint32_t length) {
+    std::vector<std::byte> h;
+    protocol::appendFrameHeader(h, length);
+    return h;
+}
+
+protocol::CallRequest solicitacoes() {
+    std::vector<Argument> args = {Argument::ofDate(protocol::dateFromYmd(2000, 1, 1)),
+                                  Argument::ofDate(protocol::dateFromYmd(2099, 12, 31)),
+                                  Argument::byRef(""), Argument::byRef("T")};
+    protocol::CallRequest call;
+    call.object = suitedb::kDemoObject;
+    call.user = "tester";
+    call.descriptor = protocol::CallDescriptor::forArguments("GetSolicitacao", args);
+    call.args = std::move(args);
+    return call;
+}
+
+class SessionLimits : public ::testing::Test {
+  protected:
+    void start(std::vector<std::string> args) {
+        const std::string db = m_dir.file("rqc.db");
+        if (!std::filesystem::exists(db)) {
+            auto c = suitedb::Connection::open(db);
+            suitedb::applySchema(*c);
+            suitedb::loadDemo(*c, suitedb::parseIsoDate("2024-03-15"));
+        }
+        m_server = std::make_unique<test::ServerProcess>(
+            test::ServerProcess::Options{db, m_dir.path().string(), std::move(args)});
+        m_server->start();
+    }
+    std::uint16_t port() const { return m_server->port(); }
+
+    test::TempDir m_dir;
+    std::unique_ptr<test::ServerProcess> m_server;
+};
+
+TEST_F(SessionLimits, AnnouncedSizesCostNothingUntilTheBytesArrive) {
+    start({"--threads", "2"});
+    const long before = rssKiB(m_server->pid());
+    std::vector<std::unique_ptr<Raw>> conns;
+    for (int i = 0; i < 32; ++i) {
+        conns.push_back(std::make_unique<Raw>(port()));
+        ASSERT_TRUE(conns.back()->ok());
+        conns.back()->send(header(64u * 1024 * 1024 - 16));
+    }
+    std::this_thread::sleep_for(500ms);
+    const long after = rssKiB(m_server->pid());
+    EXPECT_LT(after - before, 64 * 1024) << "RSS grew from " << before << " KiB to " << after;
+}
+
+TEST_F(SessionLimits, StalledConnectionsCloseAtTheirDeadline) {
+    start({"--idle-timeout", "400ms", "--read-timeout", "400ms"});
+    struct Case {
+        const char* name;
+        std::vector<std::byte> bytes;
+    };
+    std::vector<Case> cases = {{"idle", {}},
+                               {"half a header", {std::byte{8}, std::byte{0}}},
+                               {"header without its body", header(100)}};
+    std::vector<std::unique_ptr<Raw>> conns;
+    for (const auto& c : cases) {
+        conns.push_back(std::make_unique<Raw>(port()));
+        conns.back()->send(c.bytes);
+    }
+    const auto t0 = Clock::now();
+    for (std::size_t i = 0; i < cases.size(); ++i)
+        EXPECT_TRUE(conns[i]->closedByServer()) << cases[i].name;
+    EXPECT_LT(Clock::now() - t0, 3s);
+    const std::string log = m_server->log();
+    EXPECT_NE(log.find("idle after 400 ms; closing"), std::string::npos) << log;
+    EXPECT_NE(log.find("request not complete after 400 ms; closing"), std::string::npos) << log;
+}
+
+TEST_F(SessionLimits, TheConnectionOverACapIsRefusedWithAnError) {
+    struct Case {
+        std::vector<std::string> args;
+        int allowed;
+        const char* says;
+    };
+    const Case cases[] = {{{"--max-connections", "3"}, 3, "connections open, its limit"},
+                          {{"--max-per-peer", "2"}, 2, "the limit per client address"}};
+    for (const auto& c : cases) {
+        start(c.args);
+        std::vector<std::unique_ptr<Raw>> held;
+        for (int i = 0; i < c.allowed; ++i)
+            held.push_back(std::make_unique<Raw>(port()));
+        std::this_thread::sleep_for(200ms);
+        Raw next(port());
+        auto answer = next.readResult();
+        ASSERT_TRUE(answer.has_value()) << c.says;
+        EXPECT_EQ(answer->kind, CallResult::Kind::Error);
+        EXPECT_NE(answer->text.find(c.says), std::string::npos) << answer->text;
+        EXPECT_TRUE(next.closedByServer());
+        held.pop_back();
+        std::this_thread::sleep_for(200ms);
+        protocol::Client client;  // a slot is free again
+        client.connect("127.0.0.1", port());
+        EXPECT_EQ(client.call(solicitacoes()).kind, CallResult::Kind::Packet) << c.says;
+        EXPECT_NE(m_server->log().find("refused: "), std::string::npos);
+        m_server.reset();
+    }
+}
+
+TEST_F(SessionLimits, SigtermDoesNotWaitPastItsDeadlineForAClientThatDoesNotRead) {
+    start({"--stop-timeout", "1s", "--write-timeout", "60s", "--threads", "1"});
+    Raw lazy(port(), 4096);
+    lazy.sendFrame(protocol::encodeLogin({suitedb::kDemoOperator, suitedb::kDemoPassword}));
+    ASSERT_TRUE(lazy.readResult().has_value());
+    lazy.setSendTimeout(500ms);
+    // Calls pile up until the server's answers fill every buffer and its write blocks.
+    const auto call = protocol::encodeCall(solicitacoes());
+    std::vector<std::byte> frame = header(static_cast<std::uint32_t>(call.size()));
+    frame.insert(frame.end(), call.begin(), call.end());
+    int sent = 0;
+    while (sent < 2000 && lazy.send(frame))
+        ++sent;
+    ASSERT_GT(sent, 100) << m_server->log();
+    std::this_thread::sleep_for(2s);  // ~100 KiB answers: the server's write blocks long before
+    const auto t0 = Clock::now();
+    const int status = m_server->terminate(10s);
+    EXPECT_LT(Clock::now() - t0, 5s);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+    EXPECT_NE(m_server->log().find("closed at the stop deadline"), std::string::npos)
+        << m_server->log();
+}
+
+TEST_F(SessionLimits, AnAnswerOverTheFrameLimitBecomesAnErrorResult) {
+    start({"--max-frame", "4K"});
+    protocol::Client client;
+    client.connect("127.0.0.1", port());
+    const CallResult r = client.call(solicitacoes());
+    ASSERT_EQ(r.kind, CallResult::Kind::Error);
+    EXPECT_NE(r.text.find("exceeds the frame limit of 4096 bytes"), std::string::npos) << r.text;
+    EXPECT_TRUE(client.isOpen());
+}
+
+}  // namespace

@@ -1,0 +1,153 @@
+// Upgrading real version-1 databases: by applySchema, by `rqc-suitedb migrate`, and the
+// server's refusal of a database older than it needs.
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "engine_fixture.h"
+#include "suitedb/dates.h"
+#include "suitedb/demo_data.h"
+#include "suitedb/schema.h"
+
+namespace rqc::suitedb {
+namespace {
+
+using testing::EngineTest;
+
+struct Outcome {
+    int exit = -1;
+    std::string output;  // stdout and stderr
+};
+
+Outcome run(const std::string& program, const std::string& args) {
+    const char* bin = std::getenv("RQC_BIN_DIR");
+    std::string command = "'" + std::string(bin ? bin : ".") + "/" + program + "' " + args;
+    Outcome r;
+    FILE* p = ::popen((command + " 2>&1 </dev/null").c_str(), "r");
+    if (p == nullptr)
+        return r;
+    char buf[4096];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
+        r.output.append(buf, n);
+    int status = ::pclose(p);
+    r.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r;
+}
+
+class SchemaMigration : public EngineTest {
+  protected:
+    // A version-1 database with the demo data and some lines already marked.
+    void SetUp() override {
+        EngineTest::SetUp();
+        if (IsSkipped())
+            return;
+        applySchemaUpTo(db(), 1);
+        loadDemo(db(), parseIsoDate("2024-03-15"));
+        db().exec("UPDATE ITSOLICMP SET NRCONSSOLI = '0000000007' WHERE NRITEM = 1");
+    }
+    bool pg() const { return GetParam() == Engine::Postgres; }
+    std::int64_t markIndexes() {
+        return count(pg() ? "SELECT COUNT(*) FROM pg_indexes WHERE indexname = "
+                            "'ix_itsolicmp_nrconssoli'"
+                          : "SELECT COUNT(*) FROM sqlite_master WHERE name = "
+                            "'IX_ITSOLICMP_NRCONSSOLI'");
+    }
+    // Everything the upgrade must keep, as one text.
+    std::string fingerprint() {
+        return text(
+            "SELECT CAST(COUNT(*) AS VARCHAR(20)) || '/' || CAST(COUNT(NRCONSSOLI) AS "
+            "VARCHAR(20)) || '/' || CAST(CAST(SUM(QTSOLICITADA) * 1000 AS BIGINT) AS "
+            "VARCHAR(30)) || '/' || CAST((SELECT COUNT(*) FROM SOLICMP) AS VARCHAR(20)) || '/' || "
+            "CAST((SELECT COUNT(*) FROM PRODUTO) AS VARCHAR(20)) FROM ITSOLICMP");
+    }
+};
+
+TEST_P(SchemaMigration, UpgradesVersionOneInPlaceKeepingEveryRow) {
+    ASSERT_EQ(schemaVersion(db()), 1);
+    ASSERT_EQ(markIndexes(), 1);
+    const std::string before = fingerprint();
+
+    EXPECT_EQ(applySchema(db()), 1);
+    EXPECT_EQ(schemaVersion(db()), kSchemaVersion);
+    EXPECT_EQ(markIndexes(), 0);
+    EXPECT_EQ(fingerprint(), before);
+
+    EXPECT_EQ(applySchema(db()), kSchemaVersion);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM SCHEMA_VERSION"), kSchemaVersion);
+    EXPECT_EQ(fingerprint(), before);
+}
+
+TEST_P(SchemaMigration, BulkLoadBuildsTheIndexesOfTheDatabasesOwnVersion) {
+    struct Case {
+        int version;
+        std::int64_t markIndexes;
+    };
+    for (Case k : {Case{1, 1}, Case{kSchemaVersion, 0}}) {
+        applySchemaUpTo(db(), k.version);
+        clearData(db());
+        generateLarge(db(), 500, parseIsoDate("2024-03-15"));
+        EXPECT_EQ(markIndexes(), k.markIndexes) << "version " << k.version;
+    }
+}
+
+TEST_P(SchemaMigration, ToolUpgradesOnceAndRefusesANewerDatabase) {
+    Outcome r = run("rqc-suitedb", "migrate --db '" + target() + "'");
+    EXPECT_EQ(r.exit, 0) << r.output;
+    EXPECT_NE(r.output.find("from version 1 to " + std::to_string(kSchemaVersion)),
+              std::string::npos)
+        << r.output;
+    EXPECT_EQ(markIndexes(), 0);
+
+    r = run("rqc-suitedb", "migrate --db '" + target() + "'");
+    EXPECT_EQ(r.exit, 0) << r.output;
+    EXPECT_NE(r.output.find("already at version " + std::to_string(kSchemaVersion)),
+              std::string::npos)
+        << r.output;
+
+    db().execute("INSERT INTO SCHEMA_VERSION (VERSAO) VALUES (?)",
+                 {std::int64_t{kSchemaVersion + 1}});
+    const std::string before = fingerprint();
+    r = run("rqc-suitedb", "migrate --db '" + target() + "'");
+    EXPECT_EQ(r.exit, 1) << r.output;
+    EXPECT_NE(r.output.find("newer than version"), std::string::npos) << r.output;
+    EXPECT_EQ(schemaVersion(db()), kSchemaVersion + 1);
+    EXPECT_EQ(fingerprint(), before);
+}
+
+TEST_P(SchemaMigration, ServerRefusesAnOlderSchemaAndNamesTheUpgradeCommand) {
+    Outcome r = run("rqc-appserver", "--db '" + target() + "' --listen 127.0.0.1:0");
+    EXPECT_EQ(r.exit, 1) << r.output;
+    EXPECT_NE(r.output.find("schema version 1"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("rqc-suitedb migrate --db"), std::string::npos) << r.output;
+    EXPECT_EQ(schemaVersion(db()), 1);
+}
+
+RQC_ON_BOTH_ENGINES(SchemaMigration);
+
+// After the upgrade every stored line has room on its own page, so marking half of them is
+// done in place (no new index entries); before it, or without the rewrite, it is not.
+TEST(PostgresSchemaMigration, MarksOfUpgradedLinesAreUpdatesInPlace) {
+    rqc::test::PgDatabase pg;
+    RQC_SKIP_WITHOUT_PG(pg);
+    auto c = Connection::open(pg.url());
+    applySchemaUpTo(*c, 1);
+    loadDemo(*c, parseIsoDate("2024-03-15"));
+    applySchema(*c);
+
+    Transaction tx(*c);
+    std::int64_t marked =
+        c->execute("UPDATE ITSOLICMP SET NRCONSSOLI = '0000000001' WHERE NRITEM % 2 = 0");
+    auto hot = c->query(
+        "SELECT pg_stat_get_xact_tuples_hot_updated(CAST('itsolicmp' AS regclass))");
+    ASSERT_TRUE(hot->next());
+    EXPECT_GT(marked, 1000);
+    EXPECT_EQ(hot->int64(0), marked);
+}
+
+}  // namespace
+}  // namespace rqc::suitedb
