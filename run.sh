@@ -38,6 +38,8 @@ if [ "$mode" = "--cluster" ]; then
         rm -rf "$pg_dir"
     }
     trap stop_cluster EXIT
+    trap 'exit 130' INT
+    trap 'exit 143' TERM
     pg_port=${RQC_PG_PORT:-$((port + 1000))}
     pg_url=$(tests/pg_cluster.sh start "$pg_dir" "$pg_port") || { echo "PostgreSQL did not start" >&2; exit 1; }
     build/bin/rqc-suitedb init --db "$pg_url" --demo >/dev/null

@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QScreen>
 #include <QTimer>
 #include <filesystem>
 
@@ -162,6 +163,16 @@ void BM_ScreenFramesDuringAFiveSecondCall(benchmark::State& state) {
     QTimer expose;
     QObject::connect(&expose, &QTimer::timeout, [&] { s.form->update(); });
     expose.start(10);
+    // RQC_BENCH_SHOTS=DIR: pictures of the whole screen 1 s and 4 s into the call.
+    const QString shots = qEnvironmentVariable("RQC_BENCH_SHOTS");
+    for (int at : {1000, 4000}) {
+        if (shots.isEmpty())
+            break;
+        QTimer::singleShot(at, [shots, at] {
+            QGuiApplication::primaryScreen()->grabWindow(0).save(
+                QStringLiteral("%1/waiting-%2ms.png").arg(shots).arg(at));
+        });
+    }
     QElapsedTimer clock;
     for (auto _ : state) {
         paints.frames = 0;

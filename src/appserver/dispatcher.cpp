@@ -99,8 +99,8 @@ protocol::CallResult Dispatcher::dispatch(protocol::CallRequest& call, WorkerCon
     auto incident = [&](std::string_view kind, std::string_view detail) {
         db.discard();
         std::string id = newIncidentId();
-        spdlog::error("incident {}: {} in {}.{} for {}: {}", id, kind, object->name(),
-                      method->name, peer, printable(detail, 2000));
+        spdlog::error("incident {}: {} in {}.{} for {}: {}", id, kind, object->name(), method->name,
+                      peer, printable(detail, 2000));
         return id;
     };
     try {
@@ -267,7 +267,8 @@ std::vector<std::byte> Dispatcher::handleFrame(std::span<const std::byte> body,
         result = protocol::CallResult::error(messages::undecodableRequest(body));
     } catch (const std::exception& e) {
         const std::string id = newIncidentId();
-        spdlog::error("incident {}: internal error for {}: {}", id, peer, printable(e.what(), 2000));
+        spdlog::error("incident {}: internal error for {}: {}", id, peer,
+                      printable(e.what(), 2000));
         result = protocol::CallResult::error(messages::internalFailure(id));
     }
     const double ms =

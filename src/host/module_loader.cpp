@@ -42,8 +42,9 @@ namespace {
 
 [[noreturn]] void refuse(const ScreenModule& module, const QString& why, const QString& detail) {
     const QString text =
-        QStringLiteral("Não foi possível abrir a tela %1 (%2): %3 Reinstale a suíte ou informe o "
-                       "suporte.")
+        QStringLiteral(
+            "Não foi possível abrir a tela %1 (%2): %3 Reinstale a suíte ou informe o "
+            "suporte.")
             .arg(module.code, module.title, why);
     throw ModuleError(vlm::withDetail(text, detail).toStdString());
 }

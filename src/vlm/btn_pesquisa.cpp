@@ -1,17 +1,65 @@
 #include "btn_pesquisa.h"
 
+#include <QApplication>
+#include <QKeyEvent>
 #include <QLineEdit>
+#include <QPointer>
 #include <stdexcept>
 
 #include "data_set.h"
 #include "dialogs.h"
 #include "messages.h"
 
+namespace {
+
+// F2 and Alt+Down in the associated edit of an enabled, shown search button open its search.
+// One filter on the application serves every button.
+class SearchKeys : public QObject {
+  public:
+    explicit SearchKeys(QObject* parent) : QObject(parent) {}
+
+    static void add(TBtnPesquisa* button) {
+        static QPointer<SearchKeys> keys;
+        if (keys == nullptr) {
+            keys = new SearchKeys(qApp);
+            qApp->installEventFilter(keys);
+        }
+        keys->m_buttons.removeAll(nullptr);
+        keys->m_buttons.append(button);
+    }
+
+    bool eventFilter(QObject* watched, QEvent* e) override {
+        if (e->type() != QEvent::KeyPress)
+            return false;
+        const auto* ke = static_cast<QKeyEvent*>(e);
+        const Qt::KeyboardModifiers mods = ke->modifiers() & ~Qt::KeypadModifier;
+        const bool f2 = ke->key() == Qt::Key_F2 && mods == Qt::NoModifier;
+        const bool altDown = ke->key() == Qt::Key_Down && mods == Qt::AltModifier;
+        if (!f2 && !altDown)
+            return false;
+        for (const QPointer<TBtnPesquisa>& b : m_buttons) {
+            if (b != nullptr && b->Associate == watched && b->isEnabled() &&
+                b->isVisibleTo(b->window())) {
+                TBtnPesquisa* button = b;
+                vlm::dispatch([button] { button->Pesquisa(); });
+                return true;
+            }
+        }
+        return false;
+    }
+
+  private:
+    QList<QPointer<TBtnPesquisa>> m_buttons;
+};
+
+}  // namespace
+
 TBtnPesquisa::TBtnPesquisa(QWidget* parent) : QToolButton(parent) {
     setFocusPolicy(Qt::NoFocus);
     setText(QStringLiteral("..."));
     setToolTip(QStringLiteral("Pesquisar"));
     connect(this, &QToolButton::clicked, this, [this] { vlm::dispatch([this] { Pesquisa(); }); });
+    SearchKeys::add(this);
 }
 
 namespace {
@@ -82,6 +130,8 @@ void TBtnPesquisa::Pesquisa() {
         return;
     if (OnAfterPesq)
         OnAfterPesq(this);
+    // The click that opened the search moves the user to the edit: the control left runs
+    // its OnExit as after any click.
     if (Associate != nullptr && Associate->isEnabled())
-        Associate->setFocus(Qt::OtherFocusReason);
+        Associate->setFocus(Qt::MouseFocusReason);
 }

@@ -1,9 +1,9 @@
 #pragma once
-// The single-pick search button. A click runs OnBeforePesq (which usually opens the data
-// set; setting its flag to false stops the search), opens the data set when still closed,
-// shows EmptyError when it holds no row, otherwise the single-pick dialog over it; after a
-// pick it runs OnAfterPesq with the data set on the picked row. The whole click runs through
-// vlm::dispatch.
+// The single-pick search button. A click (or F2 or Alt+Down in the Associate edit, while the
+// button is enabled and shown) runs OnBeforePesq (which usually opens the data set; setting its
+// flag to false stops the search), opens the data set when still closed, shows EmptyError when it
+// holds no row, otherwise the single-pick dialog over it; after a pick it runs OnAfterPesq with the
+// data set on the picked row. The whole click runs through vlm::dispatch.
 
 #include <QString>
 #include <QToolButton>

@@ -4,6 +4,7 @@
 #include <QButtonGroup>
 #include <QKeyEvent>
 #include <QPainter>
+#include <QPointer>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QValidator>
@@ -74,6 +75,53 @@ QWidget* formOf(QWidget* w) {
 
 namespace {
 
+// Focus moves the user makes: Tab, Shift+Tab, a click, a mnemonic.
+bool isUserMove(Qt::FocusReason reason) {
+    return reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason ||
+           reason == Qt::MouseFocusReason || reason == Qt::ShortcutFocusReason;
+}
+
+// Eats the rest of the click that tried to move the focus into `target` (the press being
+// delivered and its release), so the control the user never entered does not react to it.
+// Any later press ends it.
+class ClickSwallow : public QObject {
+  public:
+    explicit ClickSwallow(QWidget* target) : QObject(qApp), m_target(target) {
+        qApp->installEventFilter(this);
+    }
+
+    bool eventFilter(QObject* watched, QEvent* e) override {
+        const QEvent::Type t = e->type();
+        if (t != QEvent::MouseButtonPress && t != QEvent::MouseButtonDblClick &&
+            t != QEvent::MouseButtonRelease && t != QEvent::MouseMove)
+            return false;
+        auto* w = qobject_cast<QWidget*>(watched);
+        const bool onTarget =
+            m_target != nullptr && w != nullptr && (w == m_target || m_target->isAncestorOf(w));
+        if (t == QEvent::MouseButtonPress || t == QEvent::MouseButtonDblClick) {
+            if (onTarget && !m_pressEaten) {
+                m_pressEaten = true;
+                return true;
+            }
+            finish();
+            return false;
+        }
+        if (!onTarget)
+            return false;
+        if (t == QEvent::MouseButtonRelease)
+            finish();
+        return true;
+    }
+
+  private:
+    void finish() {
+        qApp->removeEventFilter(this);
+        deleteLater();
+    }
+    QPointer<QWidget> m_target;
+    bool m_pressEaten = false;
+};
+
 // Raises a control's focus and key events through the dispatcher.
 class EventHook : public QObject {
   public:
@@ -85,6 +133,15 @@ class EventHook : public QObject {
     bool eventFilter(QObject* watched, QEvent* e) override {
         if (watched != m_target)
             return false;
+        if (e->type() == QEvent::KeyPress) {
+            // Qt also moves the focus "by Tab" when the focused widget is hidden (a window
+            // minimised or maximised): only a Tab key being handled counts as the user's Tab.
+            const int k = static_cast<QKeyEvent*>(e)->key();
+            if (k == Qt::Key_Tab || k == Qt::Key_Backtab) {
+                m_tabKey = true;
+                QTimer::singleShot(0, this, [this] { m_tabKey = false; });
+            }
+        }
         if (e->type() == QEvent::KeyPress && m_events->OnKeyDown) {
             auto* ke = static_cast<QKeyEvent*>(e);
             quint16 key = virtualKey(ke->key());
@@ -103,8 +160,12 @@ class EventHook : public QObject {
         if (e->type() == QEvent::FocusOut && m_events->OnExit) {
             // The application's focus widget is already the one taking the focus.
             QWidget* now = QApplication::focusWidget();
-            if (now != nullptr && now != m_target && formOf(now) == formOf(m_target)) {
-                vlm::dispatch([this] { m_events->OnExit(m_target); });
+            const Qt::FocusReason reason = static_cast<QFocusEvent*>(e)->reason();
+            const bool byTab = reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason;
+            if (isUserMove(reason) && (!byTab || m_tabKey) && now != nullptr && now != m_target &&
+                formOf(now) == formOf(m_target)) {
+                exited(now, reason);
+                return false;
             }
         }
         if (e->type() == QEvent::FocusIn) {
@@ -122,8 +183,40 @@ class EventHook : public QObject {
     }
 
   private:
+    // Runs OnExit for a move into `entered`. When it fails, the move is undone as if it had
+    // never been made: the focus goes back to the control and the click that made the move
+    // is eaten.
+    void exited(QWidget* entered, Qt::FocusReason reason) {
+        const QPointer<QWidget> self(m_target);
+        const QPointer<QWidget> into(entered);
+        const bool clicking =
+            reason == Qt::MouseFocusReason && QGuiApplication::mouseButtons() != Qt::NoButton;
+        TControlEvents* events = m_events;
+        bool failed = false;
+        vlm::dispatch([&] {
+            try {
+                events->OnExit(self);
+            } catch (...) {
+                failed = true;
+                throw;
+            }
+        });
+        if (!failed || self == nullptr)
+            return;
+        QWidget* focused = QApplication::focusWidget();
+        if (focused == nullptr)
+            focused = self->window()->focusWidget();
+        if (into != nullptr && focused == into && self->isEnabled() &&
+            self->isVisibleTo(self->window())) {
+            self->setFocus(Qt::OtherFocusReason);
+        }
+        if (clicking && into != nullptr)
+            new ClickSwallow(into);
+    }
+
     QWidget* m_target;
     TControlEvents* m_events;
+    bool m_tabKey = false;  // a Tab or Shift+Tab key is being handled
 };
 
 // Validates typed text of a mask without literals position by position.

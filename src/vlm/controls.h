@@ -1,13 +1,13 @@
 #pragma once
-// Thin control wrappers over Qt widgets, under the names the screens use. Events are
-// std::function members; the wrapper raises each through vlm::dispatch, so a handler may end
-// with EAbort (silent) or any exception (shown in the error dialog). Everything else about a
-// control (enabled, visible, geometry, focus) is the Qt widget's own API.
-//
-// OnChange of the edits fires for typed and programmatic changes alike.
-// OnExit fires when the focus leaves the control for another control of the same form
-// (vlm::formOf); not when a dialog, a pop-up or another window takes the focus. OnKeyDown receives
-// the key as a virtual-key code (F9 = 120); a handler that sets it to 0 swallows the key.
+// Thin control wrappers over Qt widgets, under the names the screens use. Events are std::function
+// members raised through vlm::dispatch: a handler may end with EAbort (silent) or any exception
+// (shown in the error dialog). Enabled, visible, geometry and focus are the Qt widget's own API.
+// OnChange of the edits fires for typed and programmatic changes alike. OnExit fires when the user
+// moves the focus to another control of the same form (vlm::formOf) by Tab, Shift+Tab, a click or
+// a mnemonic; not for moves made by the program, window activation or state changes, dialogs,
+// pop-ups or other windows. A failing OnExit undoes the move: the focus returns to the control,
+// the click is eaten and the control entered runs no OnExit. OnKeyDown receives the key as a
+// virtual-key code (F9 = 120); a handler that sets it to 0 swallows the key.
 
 #include <QCheckBox>
 #include <QFrame>

@@ -119,9 +119,16 @@ QString TDateEditPlus::WeekdayName() const {
 void TDateEditPlus::CheckValidDate() {
     if (IsBlank() || GetDate() != 0)
         return;
-    MensErro(QStringLiteral("Data inválida: \"%1\". Informe uma data real no formato dd/mm/aaaa.")
-                 .arg(displayText().trimmed()),
-             true);
+    try {
+        MensErro(
+            QStringLiteral("Data inválida: \"%1\". Informe uma data real no formato dd/mm/aaaa.")
+                .arg(displayText().trimmed()),
+            true);
+    } catch (...) {
+        if (isEnabled() && isVisibleTo(window()))
+            setFocus(Qt::OtherFocusReason);
+        throw;
+    }
 }
 
 void TDateEditPlus::textWasChanged() {

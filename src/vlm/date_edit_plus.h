@@ -28,8 +28,8 @@ class VLM_EXPORT TDateEditPlus : public QLineEdit, public TControlEvents {
     void SetText(const QString& t);
     bool IsBlank() const;
 
-    // Throws the abort through MensErro, with a message naming the text, when the text is
-    // neither blank nor a real date. A blank or valid text passes.
+    // Throws the abort through MensErro, with a message naming the text, and gives the edit the
+    // focus when the text is neither blank nor a real date. A blank or valid text passes.
     void CheckValidDate();
 
     QColor ValidDateColor = Qt::blue;   // colour of the text while it holds a valid date

@@ -7,8 +7,8 @@
 #include <QString>
 #include <QStringList>
 #include <deque>
-#include <utility>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "messages.h"

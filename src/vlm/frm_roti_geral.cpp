@@ -54,6 +54,16 @@ TfrmRotiGeral::TfrmRotiGeral(QWidget* parent)
     auto* f1 = new QShortcut(QKeySequence(Qt::Key_F1), this);
     f1->setContext(Qt::WidgetWithChildrenShortcut);
     connect(f1, &QShortcut::activated, this, [this] { vlm::dispatch([this] { ShowHelp(); }); });
+    // Ctrl+Enter presses the confirm button (Enter of the keypad too), as a click does.
+    for (const QKeySequence& keys :
+         {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)}) {
+        auto* confirm = new QShortcut(keys, this);
+        confirm->setContext(Qt::WidgetWithChildrenShortcut);
+        connect(confirm, &QShortcut::activated, this, [this] {
+            if (sbtConfirma->isEnabled() && sbtConfirma->isVisibleTo(this))
+                sbtConfirma->click();
+        });
+    }
 }
 
 TfrmRotiGeral::~TfrmRotiGeral() = default;

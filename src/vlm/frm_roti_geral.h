@@ -8,7 +8,7 @@
 // close action, initially caHide; the base FormClose sets caFree, and caFree releases the form
 // (and its MDI sub-window) once control returns to the event loop. FormActivate runs whenever
 // the form becomes the active MDI child (or the active window when it is a window itself).
-// F1 or sbtHelp shows the help page of HelpContext (vlm::helpPagePath).
+// F1 or sbtHelp shows the help of HelpContext (vlm::helpPagePath); Ctrl+Enter presses sbtConfirma.
 
 #include <QString>
 #include <QWidget>

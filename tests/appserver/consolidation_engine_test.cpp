@@ -389,6 +389,12 @@ TEST_P(ConsolidationEngine, RunsOnAConnectionKeepingTemporaryDataInMemoryAndLeav
 // Links are written in key order (so they append to their indexes): the order in which they
 // were stored (SQLite rowid, PostgreSQL physical address) is the key order.
 TEST_P(ConsolidationEngine, LinksAreStoredInKeyOrder) {
+    // A request stored last whose key sorts first.
+    db().exec(
+        "INSERT INTO SOLICMP (CDFILSOLI, CDFILLANCA, NRSOLICMP, DTENTREGA) VALUES ('0002',"
+        " '0000', '0000000009', '2024-03-10'); INSERT INTO ITSOLICMP (CDFILSOLI, CDFILLANCA,"
+        " NRSOLICMP, NRITEM, CDPRODUTO, QTSOLICITADA) VALUES ('0002', '0000', '0000000009', 1,"
+        " 'P1', 1)");
     Args all = baselineArguments();
     arg(all, 8) = date(2024, 1, 1);
     arg(all, 9) = date(2024, 12, 31);

@@ -203,7 +203,7 @@ TEST_F(Dispatcher, FramesThatCannotBeDecodedGetAnErrorResult) {
     const Case cases[] = {
         {"empty body", {}, "Pedido ilegível"},
         {"garbage", garbage, "Pedido ilegível"},
-        {"other protocol version", otherVersion, "Versão 9 do protocolo"},
+        {"other protocol version", otherVersion, "Versão de protocolo 9"},
         {"truncated body", truncated, "Pedido ilegível"},
         {"trailing bytes", trailing, "Pedido ilegível"},
     };

@@ -95,7 +95,7 @@ TEST(WriteQueue, ServesInArrivalOrderAndRefusesWhenFull) {
 // busy timeout scales the ten seconds of production down to these runs' length.
 TEST(WriteQueue, SixteenConcurrentSqliteConsolidationsAllComplete) {
     ConsolidationDb db(DbKind::Sqlite);
-    loadManyLines(*db.connect(), 300, 10);
+    loadManyLines(*db.connect(), 500, 10);
 
     appserver::ObjectRegistry registry;
     appserver::registerRdmConsolidaSolicita(registry);
@@ -111,7 +111,7 @@ TEST(WriteQueue, SixteenConcurrentSqliteConsolidationsAllComplete) {
     for (int i = 0; i < kRuns; ++i) {
         threads.emplace_back([&] {
             appserver::WorkerConnection worker(db.target());
-            worker.get().exec("PRAGMA busy_timeout = 50");
+            worker.get().exec("PRAGMA busy_timeout = 20");
             protocol::CallRequest call;
             call.object = std::string(appserver::kRdmConsolidaSolicita);
             call.user = "tester";

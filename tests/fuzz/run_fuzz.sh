@@ -5,7 +5,7 @@
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 root="$(cd "$here/../.." && pwd)"
-build="${1:-$root/build-fuzz}"
+build="$(realpath -m "${1:-$root/build-fuzz}")"
 seconds="${RQC_FUZZ_SECONDS:-30}"
 
 compiler="$(command -v clang++ || command -v clang++-14 || true)"

@@ -9,11 +9,11 @@
 #include <QImage>
 #include <QLibrary>
 #include <QLocale>
-#include <QMessageBox>
-#include <QPushButton>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QMessageBox>
 #include <QProcess>
+#include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
 
@@ -168,8 +168,7 @@ TEST_F(Suite, ModuleFailuresAreShownClearly) {
          "encontrado"},
         {{"VLM00000", "Pacote", "vlm"},
          "o módulo libvlm.so não é uma tela da suíte (não tem o ponto de entrada IniProc)"},
-        {{"BAD00000", "Quebrado", "broken"},
-         "o módulo libbroken.so não pôde ser carregado"},
+        {{"BAD00000", "Quebrado", "broken"}, "o módulo libbroken.so não pôde ser carregado"},
     };
     HostUnderTest h(config("0002"));
     QTemporaryDir junk;

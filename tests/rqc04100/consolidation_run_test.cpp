@@ -394,7 +394,8 @@ TEST_F(RealRun, TwoPickedRequestsConsolidateExactlyTheirLines) {
 // what the screen shows while the consolidation call is under way.
 class LiveWaiting : public vlm::ScriptedDialogs {
   public:
-    LiveWaiting(QWidget* screen, QString callText) : m_screen(screen), m_text(std::move(callText)) {}
+    LiveWaiting(QWidget* screen, QString callText)
+        : m_screen(screen), m_text(std::move(callText)) {}
 
     void showWaiting(QWidget* owner, int kind, const QString& text) override {
         ScriptedDialogs::showWaiting(owner, kind, text);
@@ -450,9 +451,8 @@ TEST_F(RealRun, TheWaitingWindowLivesWhileTheServerHoldsTheCall) {
     vlm::ScopedDialogs scoped(live);
     ScreenPaints paints(form, live.inCall);
     int pressesDuringCall = 0;
-    QObject::connect(form->sbtConfirma, &QAbstractButton::pressed, [&] {
-        pressesDuringCall += live.inCall ? 1 : 0;
-    });
+    QObject::connect(form->sbtConfirma, &QAbstractButton::pressed,
+                     [&] { pressesDuringCall += live.inCall ? 1 : 0; });
     // GetConsSoli waits on the database's write lock that this connection holds.
     auto lock = rqc::suitedb::Connection::open(suite->dbPath());
     lock->exec("BEGIN IMMEDIATE");
@@ -475,7 +475,8 @@ TEST_F(RealRun, TheWaitingWindowLivesWhileTheServerHoldsTheCall) {
         << live.texts(vlm::ShownDialog::Error).join(" | ").toStdString();
     const QStringList messages = live.texts(vlm::ShownDialog::Message);
     ASSERT_EQ(messages.size(), 1);
-    EXPECT_TRUE(messages[0].startsWith(form->msgPadrao->Msg("NUM_GERADO"))) << messages[0].toStdString();
+    EXPECT_TRUE(messages[0].startsWith(form->msgPadrao->Msg("NUM_GERADO")))
+        << messages[0].toStdString();
     // One call reached the server (its log line is written as the answer goes out).
     std::string log;
     for (int attempt = 0; attempt < 100 && log.find("method=GetConsSoli") == std::string::npos;

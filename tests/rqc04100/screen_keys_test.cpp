@@ -18,8 +18,7 @@ TEST_F(PeerScreen, CtrlEnterConsolidatesAsTheConfirmButton) {
     QTest::keyClick(form->medCdProdfin, Qt::Key_Return, Qt::ControlModifier);
     settle();
     EXPECT_EQ(callsOf("GetConsSoli"), 1) << screen->errors().join(" | ").toStdString();
-    EXPECT_EQ(screen->messages(),
-              QStringList{form->msgPadrao->Msg("NUM_GERADO") + "0000000042."});
+    EXPECT_EQ(screen->messages(), QStringList{form->msgPadrao->Msg("NUM_GERADO") + "0000000042."});
 }
 
 TEST_F(PeerScreen, F2AndAltDownOpenTheSearchOfTheEdit) {

@@ -41,13 +41,13 @@ Outcome run(const std::string& program, const std::string& args) {
 
 class SchemaMigration : public EngineTest {
   protected:
-    // A version-1 database with the demo data and some lines already marked.
+    // A version-1 database with generated data and some lines already marked.
     void SetUp() override {
         EngineTest::SetUp();
         if (IsSkipped())
             return;
         applySchemaUpTo(db(), 1);
-        loadDemo(db(), parseIsoDate("2024-03-15"));
+        generateLarge(db(), 4000, parseIsoDate("2024-03-15"));
         db().exec("UPDATE ITSOLICMP SET NRCONSSOLI = '0000000007' WHERE NRITEM = 1");
     }
     bool pg() const { return GetParam() == Engine::Postgres; }
@@ -136,14 +136,14 @@ TEST(PostgresSchemaMigration, MarksOfUpgradedLinesAreUpdatesInPlace) {
     RQC_SKIP_WITHOUT_PG(pg);
     auto c = Connection::open(pg.url());
     applySchemaUpTo(*c, 1);
-    loadDemo(*c, parseIsoDate("2024-03-15"));
+    generateLarge(*c, 4000, parseIsoDate("2024-03-15"));
     applySchema(*c);
 
     Transaction tx(*c);
     std::int64_t marked =
         c->execute("UPDATE ITSOLICMP SET NRCONSSOLI = '0000000001' WHERE NRITEM % 2 = 0");
-    auto hot = c->query(
-        "SELECT pg_stat_get_xact_tuples_hot_updated(CAST('itsolicmp' AS regclass))");
+    auto hot =
+        c->query("SELECT pg_stat_get_xact_tuples_hot_updated(CAST('itsolicmp' AS regclass))");
     ASSERT_TRUE(hot->next());
     EXPECT_GT(marked, 1000);
     EXPECT_EQ(hot->int64(0), marked);

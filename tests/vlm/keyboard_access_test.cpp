@@ -16,8 +16,8 @@
 #include "data_set.h"
 #include "dialogs.h"
 #include "frm_roti_geral.h"
-#include "pick_dialogs.h"
 #include "helpers.h"
+#include "pick_dialogs.h"
 #include "support/temp_dir.h"
 
 using vlm::ShownDialog;

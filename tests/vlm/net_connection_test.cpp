@@ -330,9 +330,9 @@ TEST(NetConnection, FailuresAreToldInPortugueseWithTheDetailBelow) {
     const std::uint16_t refused = closedPort();
     RecordingPeer peer;
     peer.setScript([](const CallRequest& r) {
-        return r.descriptor.method == "Cut" ? RecordingPeer::Reply::close()
-                                            : RecordingPeer::Reply::answer(
-                                                  CallResult::error("Filial 9999 não cadastrada."));
+        return r.descriptor.method == "Cut"
+                   ? RecordingPeer::Reply::close()
+                   : RecordingPeer::Reply::answer(CallResult::error("Filial 9999 não cadastrada."));
     });
     const std::string at = "127.0.0.1:" + std::to_string(peer.port());
     struct Case {
@@ -346,8 +346,7 @@ TEST(NetConnection, FailuresAreToldInPortugueseWithTheDetailBelow) {
              n.Port = refused;
              n.SetConnected(true);
          },
-         "Não foi possível conectar ao servidor de aplicação 127.0.0.1:" +
-             std::to_string(refused) +
+         "Não foi possível conectar ao servidor de aplicação 127.0.0.1:" + std::to_string(refused) +
              " (conexão recusada). Verifique se o servidor está em execução.\n\nDetalhe "
              "técnico: application server"},
         {"lost during the call", [](TNetConnection& n) { n.AppServer().Call("Cut", {}); },

@@ -120,12 +120,15 @@ TEST(ActiveShowAvi, ShowsTheSecondsElapsedAndThenThatTheServerDoesNotAnswer) {
     ActiveShowAvi(&form, 1, "Consolidando...");
     auto* elapsed = visibleWaiting()->findChild<QLabel*>("elapsed");
     auto* notice = visibleWaiting()->findChild<QLabel*>("notice");
+    ASSERT_NE(elapsed, nullptr);
+    ASSERT_NE(notice, nullptr);
     EXPECT_EQ(elapsed->text(), QString::fromUtf8("Aguardando há 0 s"));
     EXPECT_FALSE(notice->isVisible());
     QTest::qWait(1500);
     EXPECT_EQ(elapsed->text(), QString::fromUtf8("Aguardando há 1 s"));
     EXPECT_TRUE(notice->isVisible());
-    EXPECT_TRUE(notice->text().contains(QString::fromUtf8("não responde há 1 s"))) << notice->text().toStdString();
+    EXPECT_TRUE(notice->text().contains(QString::fromUtf8("não responde há 1 s")))
+        << notice->text().toStdString();
     DeactiveShowAvi();
     vlm::setWaitingSilenceNoticeMs(30000);
 }
@@ -178,7 +181,8 @@ TEST(WaitingCall, InputIsRefusedAndPaintingGoesOnUntilTheAnswerIsIn) {
     QTest::mouseClick(button, Qt::LeftButton);
     EXPECT_EQ(clicks, 1);
     QMessageBox box(QMessageBox::Information, "Aviso", "Pronto", QMessageBox::Ok, &form);
-    QTimer::singleShot(100, [&] { QTest::mouseClick(box.button(QMessageBox::Ok), Qt::LeftButton); });
+    QTimer::singleShot(100,
+                       [&] { QTest::mouseClick(box.button(QMessageBox::Ok), Qt::LeftButton); });
     QTimer::singleShot(5000, [&] { box.done(-1); });
     EXPECT_EQ(box.exec(), QMessageBox::Ok);
 }

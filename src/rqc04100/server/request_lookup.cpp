@@ -9,7 +9,11 @@ constexpr int kShowAviSearch = 1;
 
 }  // namespace
 
+// A date text that is no real date stops the lookup with the date edit's own message, the
+// focus in that edit: only the dates the user sees are sent.
 void TfrmConsolidaSolicita::sbtSolicitacaoClick(QObject*) {
+    depDataIni->CheckValidDate();
+    depDataFin->CheckValidDate();
     vd_Entrega();
     if (rbtListaFili->Checked() && EmptyString(stListaFili)) {
         try {
