@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "argument_error.h"
+#include "protocol/numbers.h"
 #include "consolidation_arguments.h"
 #include "consolidation_engine.h"
 #include "reversal.h"
@@ -30,13 +31,11 @@ std::string_view trimBlanks(std::string_view s) {
     return s;
 }
 
-// Shortest text that reads back as the same double (the packet's form of a float).
+// The packet's form of a float: the shortest fixed text that reads back as the same double.
 DataPacket::Cell number(const suitedb::Cursor& c, int col) {
     if (c.isNull(col))
         return std::nullopt;
-    char buf[32];
-    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, c.real(col));
-    return std::string(buf, ec == std::errc() ? end : buf);
+    return protocol::formatCanonicalDecimal(c.real(col));
 }
 
 DataPacket::Cell text(const suitedb::Cursor& c, int col) {

@@ -55,4 +55,10 @@ std::optional<double> parseCanonicalDecimal(std::string_view text) {
     return value;
 }
 
+std::string formatCanonicalDecimal(double value) {
+    char buf[400];  // the longest finite double in fixed notation is about 330 characters
+    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed);
+    return ec == std::errc() ? std::string(buf, end) : std::string("0");
+}
+
 }  // namespace rqc::protocol

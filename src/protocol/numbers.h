@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace rqc::protocol {
@@ -15,5 +16,9 @@ std::optional<std::int64_t> parseCanonicalInteger(std::string_view text);
 // "1.", "1e5".
 // nullopt also when the value is not finite as a double.
 std::optional<double> parseCanonicalDecimal(std::string_view text);
+
+// The shortest text in that form that parseCanonicalDecimal reads back as `value` (no
+// exponent: 100000 is "100000"). `value` must be finite.
+std::string formatCanonicalDecimal(double value);
 
 }  // namespace rqc::protocol

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
@@ -25,6 +26,11 @@
 namespace vlm {
 
 Dialogs::~Dialogs() = default;
+
+QString Dialogs::saveFileName(const QString& title, const QString& suggested,
+                              const QString& filter) {
+    return QFileDialog::getSaveFileName(vlm::mainForm(), title, suggested, filter);
+}
 
 bool Dialogs::login(QString& operatorCode, QString& password, const QString& refusal) {
     LoginDialog dialog(operatorCode, refusal, QApplication::activeWindow());

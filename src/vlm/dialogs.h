@@ -49,6 +49,10 @@ class VLM_EXPORT Dialogs {
     // `refusal` (why the last try failed) when not empty. Returns false when the user gives
     // up. The default is the Qt LoginDialog.
     virtual bool login(QString& operatorCode, QString& password, const QString& refusal);
+    // Asks where to save a file (`filter` as QFileDialog takes it), starting on `suggested`.
+    // Returns the path chosen, or "" when the user gives up. The default is QFileDialog.
+    virtual QString saveFileName(const QString& title, const QString& suggested,
+                                 const QString& filter);
 };
 
 // The dialogs in use: the Qt implementation unless another was installed.
@@ -113,8 +117,20 @@ class VLM_EXPORT ScriptedDialogs : public Dialogs {
     void hideWaiting() override;
     void showHelp(const QString& htmlFile, int context) override;
     bool login(QString& operatorCode, QString& password, const QString& refusal) override;
+    // Answers the next file dialogs in order; an empty queue gives up ("").
+    void queueSaveFile(QString path) { m_saveFiles.push_back(std::move(path)); }
+    QStringList saveTitles;  // titles of the file dialogs asked, in order
+    QString saveFileName(const QString& title, const QString&, const QString&) override {
+        saveTitles.append(title);
+        if (m_saveFiles.empty())
+            return {};
+        QString path = m_saveFiles.front();
+        m_saveFiles.pop_front();
+        return path;
+    }
 
   private:
+    std::deque<QString> m_saveFiles;
     std::deque<int> m_messageAnswers;
     std::deque<std::optional<std::vector<int>>> m_listPicks;
     std::deque<int> m_picks;

@@ -171,7 +171,7 @@ class AppServerProcess : public ::testing::Test {
         m_server = std::make_unique<test::ServerProcess>(
             test::ServerProcess::Options{m_dir.file("suite.db"),
                                          m_dir.path().string(),
-                                         {"--max-frame", "4096", "--threads", "4"}});
+                                         {"--max-frame", "262144", "--threads", "4"}});
         m_server->start();
     }
 
@@ -233,7 +233,7 @@ TEST_F(AppServerProcess, BadFramesAffectOnlyTheirOwnConnection) {
         {"garbage body", frame(bytes("GET / HTTP/1.0\r\n\r\n")), false, "Pedido ilegível", false},
         {"empty body", frame({}), false, "Pedido ilegível", false},
         {"other protocol version", frame(otherVersion), false, "Versão de protocolo 9", true},
-        {"oversized frame", oversized, false, "exceeds the server's limit of 4096 bytes", true},
+        {"oversized frame", oversized, false, "exceeds the server's limit of 262144 bytes", true},
         {"truncated body", truncated, true, nullptr, true},
         {"truncated header", {std::byte{5}, std::byte{0}}, true, nullptr, true},
     };
@@ -263,7 +263,7 @@ TEST_F(AppServerProcess, BadFramesAffectOnlyTheirOwnConnection) {
         EXPECT_EQ(r.packet.rowCount(), 1u);
     }
     const std::string log = m_server->log();
-    EXPECT_NE(log.find("request of 1000000 bytes exceeds the limit of 4096 bytes"),
+    EXPECT_NE(log.find("request of 1000000 bytes exceeds the limit of 262144 bytes"),
               std::string::npos);
     EXPECT_NE(log.find("in the middle of a request"), std::string::npos);
 }

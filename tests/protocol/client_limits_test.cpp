@@ -122,6 +122,14 @@ TEST(StrictNumbers, OnlyCanonicalTextsAreNumbers) {
     EXPECT_EQ(parseCanonicalDecimal("-12.25"), -12.25);
 }
 
+TEST(StrictNumbers, FormattedFloatsReadBackExactly) {
+    for (double v : {0.0, 100000.0, 1e21, -12.25, 0.1, 2.5e-7, 123456.789}) {
+        const std::string text = formatCanonicalDecimal(v);
+        EXPECT_EQ(parseCanonicalDecimal(text), v) << text;
+    }
+    EXPECT_EQ(formatCanonicalDecimal(100000.0), "100000");
+}
+
 TEST(StrictNumbers, ADataPacketRefusesNonCanonicalNumberCells) {
     const std::pair<FieldType, const char*> cases[] = {
         {FieldType::Integer, "007"}, {FieldType::Integer, "+1"}, {FieldType::Integer, "1e5"},
