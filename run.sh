@@ -19,6 +19,9 @@ bash scripts/build.sh build product || exit 1
 mkdir -p var
 if [ ! -f var/rqc.db ]; then
     build/bin/rqc-suitedb init --db var/rqc.db --demo
+else
+    # A demo database made by an older version is upgraded in place (nothing when current).
+    build/bin/rqc-suitedb migrate --db var/rqc.db
 fi
 # Operators log in; the demo data has this one (the login dialog asks for it). The runs
 # without a window and the tools started here take it from the environment.

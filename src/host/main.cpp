@@ -49,6 +49,10 @@ int main(int argc, char** argv) {
     cli.add_option("--config", configPath, "host configuration (INI); default ./suite.ini")
         ->check(CLI::ExistingFile);
     cli.add_option("--open", open, "screen code to open at start, e.g. RQC04100");
+    std::string number;
+    cli.add_option("--number", number,
+                   "open the screens of --open on this consolidation number (RQC04200)")
+        ->needs("--open");
     cli.add_option("--screenshot", screenshot,
                    "after opening, save a picture of the main window to this file and exit");
     std::string demoRun;
@@ -123,7 +127,9 @@ int main(int argc, char** argv) {
     bool opened = true;
     QTimer::singleShot(0, &window, [&] {
         for (const std::string& code : open) {
-            opened = window.openScreen(QString::fromStdString(code)) && opened;
+            opened = window.openScreen(QString::fromStdString(code),
+                                       QString::fromStdString(number)) &&
+                     opened;
         }
         if (interactive)
             return;

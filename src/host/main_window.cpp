@@ -44,19 +44,20 @@ MainWindow::MainWindow(const QString& processingBranch, ModuleLoader& loader)
     resize(1000, 680);
 }
 
-bool MainWindow::openScreen(const QString& code) {
+bool MainWindow::openScreen(const QString& code, const QString& number) {
     const ScreenModule* module = findScreenModule(code);
     if (module == nullptr) {
         vlm::dialogs().error(QStringLiteral("Tela desconhecida: %1.").arg(code));
         return false;
     }
-    return m_loader.open(*module);
+    return number.isEmpty() ? m_loader.open(*module) : m_loader.openOnNumber(*module, number);
 }
 
 void MainWindow::showAbout() {
     QMessageBox::about(this, QStringLiteral("Sobre"),
                        QStringLiteral("<b>Suíte de Compras</b><br>Versão %1<br>"
-                                      "Telas: Consolidação de Solicitação (RQC04100).")
+                                      "Telas: Consolidação de Solicitação (RQC04100), Consulta de Consolidação "
+                                      "(RQC04200).")
                            .arg(QApplication::applicationVersion()));
 }
 

@@ -17,8 +17,8 @@ class MainWindow : public QMainWindow {
 
     QMdiArea* mdiArea() const { return m_mdi; }
     // Opens a screen by its code ("RQC04100"); false when the code is unknown or the opening
-    // failed (the user has seen why).
-    bool openScreen(const QString& code);
+    // failed (the user has seen why). With a number, the screen opens on that record.
+    bool openScreen(const QString& code, const QString& number = {});
 
   private:
     void showAbout();

@@ -13,6 +13,8 @@ const QVector<ScreenModule>& screenModules() {
     static const QVector<ScreenModule> modules = {
         {QStringLiteral("RQC04100"), QStringLiteral("Consolidação de Solicitação"),
          QStringLiteral("rqc04100")},
+        {QStringLiteral("RQC04200"), QStringLiteral("Consulta de Consolidação"),
+         QStringLiteral("rqc04200")},
     };
     return modules;
 }
@@ -82,6 +84,31 @@ ModuleLoader::IniProcFn ModuleLoader::iniProc(const ScreenModule& module) {
                QStringLiteral("%1: symbol IniProc not found").arg(path));
     }
     return fn;
+}
+
+bool ModuleLoader::openOnNumber(const ScreenModule& module, const QString& number) {
+    using OpenOnNumberFn = void (*)(const char*);
+    OpenOnNumberFn fn = nullptr;
+    try {
+        iniProc(module);
+        fn = reinterpret_cast<OpenOnNumberFn>(m_loaded.value(module.library)->resolve("AbreConsSoli"));
+        if (fn == nullptr) {
+            refuse(module,
+                   QStringLiteral("esta tela não se abre em um número."),
+                   QStringLiteral("%1: symbol AbreConsSoli not found").arg(libraryPath(module)));
+        }
+    } catch (const ModuleError& e) {
+        vlm::dialogs().error(QString::fromStdString(e.what()));
+        return false;
+    }
+    try {
+        const QByteArray text = number.toUtf8();
+        fn(text.constData());
+        return true;
+    } catch (...) {
+        vlm::showCurrentException();
+        return false;
+    }
 }
 
 bool ModuleLoader::open(const ScreenModule& module) {

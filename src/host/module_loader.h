@@ -46,6 +46,9 @@ class ModuleLoader {
     // dialog naming the file; an exception from IniProc is shown in the standard error
     // dialog (the silent abort shows nothing). Returns true when IniProc ran to its end.
     bool open(const ScreenModule& module);
+    // Opens a screen on one record (its AbreConsSoli entry, given the number as text); the
+    // failures are shown as for open(). False also when the module has no such entry.
+    bool openOnNumber(const ScreenModule& module, const QString& number);
 
     QString libraryPath(const ScreenModule& module) const;
 

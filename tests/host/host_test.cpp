@@ -157,6 +157,21 @@ TEST_F(Suite, MenuOpensTheScreenOnceInTheMdiArea) {
     EXPECT_EQ(*form, screen);
 }
 
+TEST_F(Suite, BothScreensAreInTheMenuAndTheConsultationOpensOnANumber) {
+    HostUnderTest h(config("0002"));
+    for (const char* code : {"RQC04100", "RQC04200"}) {
+        EXPECT_NE(h.window.findChild<QAction*>(QStringLiteral("act") + code), nullptr) << code;
+    }
+    // An impossible number is refused by the screen with its own message, not by the host.
+    EXPECT_FALSE(h.window.openScreen("RQC04200", "12a"));
+    settle();
+    EXPECT_EQ(h.dialogs.texts(vlm::ShownDialog::Error).size(), 1);
+    // The first screen has no such entry: the host says so and opens nothing.
+    EXPECT_FALSE(h.window.openScreen("RQC04100", "1"));
+    EXPECT_EQ(h.dialogs.texts(vlm::ShownDialog::Error).size(), 2);
+    EXPECT_TRUE(h.dialogs.texts(vlm::ShownDialog::Error).last().contains("não se abre em um número"));
+}
+
 TEST_F(Suite, ModuleFailuresAreShownClearly) {
     struct Case {
         host::ScreenModule module;

@@ -86,9 +86,10 @@ class ConsultaConsolida : public ::testing::Test {
         config.dbPath = QString::fromStdString(db);
         vlm::setHostConfig(config);
         m_database.Open(config);
-        m_window.setCentralWidget(new QMdiArea(&m_window));
-        vlm::setMainForm(&m_window);
-        m_window.show();
+        m_window = std::make_unique<QMainWindow>();
+        m_window->setCentralWidget(new QMdiArea(m_window.get()));
+        vlm::setMainForm(m_window.get());
+        m_window->show();
 
         IniProc();
         settle();
@@ -118,7 +119,7 @@ class ConsultaConsolida : public ::testing::Test {
     rqc::test::TempDir m_dir;
     std::unique_ptr<rqc::test::ServerProcess> m_server;
     TdtmDBGeral m_database;
-    QMainWindow m_window;
+    std::unique_ptr<QMainWindow> m_window;
     vlm::ScriptedDialogs dialogs;
     vlm::ScopedDialogs scoped{dialogs};
     TfrmConsultaConsolida* form = nullptr;
@@ -157,13 +158,14 @@ TEST_F(ConsultaConsolida, ReversalAsksNamingWhatItFreesAndRunsOnlyOnYes) {
         select(QStringLiteral("0000000077"));
         press(form->sbtEstorna);
         const QStringList messages = dialogs.texts(vlm::ShownDialog::Message);
-        ASSERT_FALSE(messages.isEmpty());
+        ASSERT_FALSE(messages.isEmpty()) << dialogs.texts(vlm::ShownDialog::Error).join(QLatin1Char('\n')).toStdString();
         EXPECT_EQ(messages.front(),
                   QStringLiteral("Estornar a consolidação 0000000077?\n\nSerão liberadas 2 "
                                  "linha(s) de solicitação de 2 produto(s) para nova consolidação."));
         const int row = static_cast<int>(
             column(form->grdConsSoli, 0).indexOf(QStringLiteral("0000000077")));
-        EXPECT_EQ(form->grdConsSoli->item(row, 8)->text(), QString::fromUtf8(c.situation));
+        EXPECT_EQ(form->grdConsSoli->item(row, 8)->text(), QString::fromUtf8(c.situation))
+            << dialogs.texts(vlm::ShownDialog::Error).join(QLatin1Char('\n')).toStdString();
     }
     EXPECT_EQ(dialogs.texts(vlm::ShownDialog::Message).back(),
               QStringLiteral("Consolidação 0000000077 estornada: 2 linha(s) de solicitação "

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QGuiApplication>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <stdexcept>
@@ -46,6 +47,10 @@ TEST(TableExport, CsvHasBomSemicolonsQuotesAndCrlf) {
 }
 
 TEST(TableExport, PdfHasOnePagePerBlockOfRows) {
+    static int argc = 1;
+    static char name[] = "table-export-test";
+    static char* argv[] = {name, nullptr};
+    static QGuiApplication app(argc, argv);
     QTemporaryDir dir;
     const struct {
         int rows;

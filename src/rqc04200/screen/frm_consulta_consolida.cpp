@@ -27,6 +27,7 @@ using rqc04200::GridColumn;
 namespace {
 
 constexpr int kShowAviSearch = 1;
+constexpr int kTextResult = 10;  // CheckResultServ: a text
 constexpr int kHelpContext = 4200;
 constexpr int kNumberWidth = 10;
 constexpr int kDefaultDays = 30;
@@ -310,11 +311,11 @@ void TfrmConsultaConsolida::FormClose(QObject* Sender, TCloseAction& Action) {
 
 TServerResult TfrmConsultaConsolida::call(const QString& method,
                                           const std::vector<TServerArg>& args,
-                                          const QString& waitText) {
+                                          const QString& waitText, int expected) {
     ActiveShowAvi(vlm::mainForm(), kShowAviSearch, waitText);
     TServerResult result;
     try {
-        result = CheckResultServ(netConsultaConsolida->AppServer().Call(method, args), true, 0);
+        result = CheckResultServ(netConsultaConsolida->AppServer().Call(method, args), true, expected);
     } catch (...) {
         DeactiveShowAvi();
         throw;
@@ -436,7 +437,8 @@ void TfrmConsultaConsolida::sbtEstornaClick(QObject*) {
         return;
     const TServerResult result = call(QStringLiteral("EstornaConsSoli"),
                                       {TServerArg::Value(number)},
-                                      QStringLiteral("Estornando a consolidação %1...").arg(number));
+                                      QStringLiteral("Estornando a consolidação %1...").arg(number),
+                                      kTextResult);
     const QString changed = result.AsString();
     Pesquisa();
     MessageDlg(QStringLiteral("Consolidação %1 estornada: %2 linha(s) de solicitação liberada(s).")

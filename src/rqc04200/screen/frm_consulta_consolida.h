@@ -87,7 +87,7 @@ class RQC04200_EXPORT TfrmConsultaConsolida : public TfrmRotiGeral {
 
   private:
     TServerResult call(const QString& method, const std::vector<TServerArg>& args,
-                       const QString& waitText);
+                       const QString& waitText, int expected = 0);
     void fetchList();  // the filter checked, the list fetched into cdsConsSoli
     void selectNumber(const QString& number);
     bool m_filling = false;  // grids being refilled: selection signals ignored
