@@ -206,7 +206,9 @@ class PostgresSet : public DataSet {
             m_admin->exec("ALTER DATABASE " + m_template + "_tmp RENAME TO " + m_template);
         }
     }
-    ~PostgresSet() override { m_admin->exec("DROP DATABASE IF EXISTS " + work() + " WITH (FORCE)"); }
+    ~PostgresSet() override {
+        m_admin->exec("DROP DATABASE IF EXISTS " + work() + " WITH (FORCE)");
+    }
     std::string name() const override { return "PostgreSQL"; }
     std::string restore() override {
         m_admin->exec("DROP DATABASE IF EXISTS " + work() + " WITH (FORCE)");
@@ -445,10 +447,11 @@ int main(int argc, char** argv) {
                     continue;
                 std::string name = current->name() + "/" + run.label + "/" + std::to_string(target);
                 DataSet* s = run.version1 ? version1.get() : current.get();
-                benchmark::RegisterBenchmark(name.c_str(),
-                                             [s, method = run.method, target, name](benchmark::State& st) {
-                                                 runConsolidation(st, *s, method, target, name);
-                                             })
+                benchmark::RegisterBenchmark(
+                    name.c_str(),
+                    [s, method = run.method, target, name](benchmark::State& st) {
+                        runConsolidation(st, *s, method, target, name);
+                    })
                     ->UseManualTime()
                     ->Unit(benchmark::kMillisecond)
                     ->Iterations(3);

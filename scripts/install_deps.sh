@@ -10,7 +10,7 @@ RQC_PACKAGES=(
     libgtest-dev libgmock-dev libbenchmark-dev
     postgresql firebird3.0-server firebird3.0-utils firebird-dev
     sqlite3 xvfb xauth procps fonts-dejavu-core
-    libsodium-dev qt6-translations-l10n haproxy openssl clang libclang-rt-14-dev ccache
+    libsodium-dev qt6-translations-l10n haproxy openssl clang libclang-rt-14-dev ccache clang-format
 )
 
 missing=()

@@ -5,9 +5,9 @@
 #include <cmath>
 
 #include "argument_error.h"
-#include "protocol/numbers.h"
 #include "consolidation_arguments.h"
 #include "consolidation_engine.h"
+#include "protocol/numbers.h"
 #include "reversal.h"
 #include "worker_connection.h"
 

@@ -68,8 +68,7 @@ std::string describeKind(std::uint8_t code) {
 }
 
 protocol::CallResult Dispatcher::dispatch(protocol::CallRequest& call, WorkerConnection& db,
-                                          const ConnectionState& state,
-                                          std::string* number) const {
+                                          const ConnectionState& state, std::string* number) const {
     using protocol::CallResult;
     const std::string_view peer = state.peer;
     std::string fault = protocol::validateCall(call);
@@ -144,8 +143,8 @@ std::chrono::milliseconds Dispatcher::waitFor(const std::string& key, int freeAt
         return {};
     }
     const int doublings = std::min(it->second.count - freeAttempts, 20);
-    const std::chrono::milliseconds wait =
-        std::min<std::chrono::milliseconds>(m_policy.firstWait * (1LL << doublings), m_policy.maxWait);
+    const std::chrono::milliseconds wait = std::min<std::chrono::milliseconds>(
+        m_policy.firstWait * (1LL << doublings), m_policy.maxWait);
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(it->second.last + wait - now);
     return left.count() > 0 ? left : std::chrono::milliseconds{};
@@ -238,12 +237,12 @@ std::vector<std::byte> Dispatcher::handleFrame(std::span<const std::byte> body,
     if (header && header->type == protocol::kMessageLogin) {
         protocol::CallResult result = login(body, db, state);
         if (result.kind != protocol::CallResult::Kind::Error) {
-            spdlog::info("login operator={} peer={} {:.3f} ms ok, {} object(s) permitted",
-                         state.operatorCode, peer,
-                         std::chrono::duration<double, std::milli>(
-                             std::chrono::steady_clock::now() - start)
-                             .count(),
-                         state.objects.size());
+            spdlog::info(
+                "login operator={} peer={} {:.3f} ms ok, {} object(s) permitted",
+                state.operatorCode, peer,
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                    .count(),
+                state.objects.size());
         }
         return protocol::encodeResult(result);
     }

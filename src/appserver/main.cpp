@@ -10,8 +10,8 @@
 #include <mutex>
 
 #include <csignal>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -65,8 +65,10 @@ void prepareDatabase(const ServerConfig& config) {
     const int version = rqc::suitedb::schemaVersion(*db);
     const std::string needs = std::to_string(rqc::suitedb::kSchemaVersion);
     if (version == 0) {
-        throw std::runtime_error("the database has no suite schema (create it with rqc-suitedb "
-                                 "init --db " + shownTarget(config.db) + ")");
+        throw std::runtime_error(
+            "the database has no suite schema (create it with rqc-suitedb "
+            "init --db " +
+            shownTarget(config.db) + ")");
     }
     if (version < rqc::suitedb::kSchemaVersion) {
         throw std::runtime_error("the database has schema version " + std::to_string(version) +
@@ -76,7 +78,8 @@ void prepareDatabase(const ServerConfig& config) {
     }
     if (version > rqc::suitedb::kSchemaVersion) {
         throw std::runtime_error("the database has schema version " + std::to_string(version) +
-                                 ", newer than version " + needs + " this server knows; use a "
+                                 ", newer than version " + needs +
+                                 " this server knows; use a "
                                  "newer server");
     }
 }
@@ -207,8 +210,8 @@ int main(int argc, char** argv) {
     Dispatcher dispatcher(registry);
     try {
         Server server(config, dispatcher);
-        spdlog::info("listening on {}:{} ({}, {} threads, database {})", config.host,
-                     server.port(), config.usesTls() ? "TLS" : "plain TCP", config.threads,
+        spdlog::info("listening on {}:{} ({}, {} threads, database {})", config.host, server.port(),
+                     config.usesTls() ? "TLS" : "plain TCP", config.threads,
                      shownTarget(config.db));
         if (!config.portFile.empty())
             writePortFile(config.portFile, server.port());

@@ -96,8 +96,8 @@ struct Server::Impl {
 
     // Serves the connection, or refuses it with an error result when a cap is reached.
     void admit(asio::ip::tcp::socket socket) {
-        auto session = std::make_shared<Session>(std::move(socket), tls.get(), handler, limits,
-                                                 sessions);
+        auto session =
+            std::make_shared<Session>(std::move(socket), tls.get(), handler, limits, sessions);
         const std::string refusal =
             sessions.admit(session->address(), config.maxConnections, config.maxPerPeer);
         if (refusal.empty()) {
@@ -108,8 +108,8 @@ struct Server::Impl {
             spdlog::warn("connection {} refused: {}", session->peer(), refusal);
             session->refuse("connection refused: " + refusal);
         } else {
-            spdlog::warn("connection {} dropped: {} (too many refusals under way)",
-                         session->peer(), refusal);
+            spdlog::warn("connection {} dropped: {} (too many refusals under way)", session->peer(),
+                         refusal);
         }
     }
 

@@ -16,10 +16,10 @@ namespace {
 constexpr unsigned kMaxThreads = 256;
 constexpr std::uint64_t kMinFrame = 1024;
 constexpr std::uint64_t kMaxFrame = 1024ull * 1024 * 1024;
-const char* const kKeys[] = {"db",           "listen",          "threads",      "max-frame",
-                             "log-level",    "log-file",        "port-file",    "max-connections",
-                             "max-per-peer", "idle-timeout",    "read-timeout", "write-timeout",
-                             "stop-timeout", "tls-cert",        "tls-key"};
+const char* const kKeys[] = {"db",           "listen",       "threads",      "max-frame",
+                             "log-level",    "log-file",     "port-file",    "max-connections",
+                             "max-per-peer", "idle-timeout", "read-timeout", "write-timeout",
+                             "stop-timeout", "tls-cert",     "tls-key"};
 const char* const kLevels[] = {"trace", "debug", "info", "warn", "error", "critical", "off"};
 
 std::string_view trim(std::string_view s) {

@@ -27,8 +27,8 @@ struct ServerConfig {
     unsigned threads = defaultThreads();
     std::uint32_t maxFrame = 64u * 1024u * 1024u;
     std::string logLevel = "info";
-    std::string logFile;   // appended to; empty: stderr
-    std::string portFile;  // written with the bound port once listening; empty: none
+    std::string logFile;             // appended to; empty: stderr
+    std::string portFile;            // written with the bound port once listening; empty: none
     unsigned maxConnections = 1000;  // open connections at once; the next one is refused
     unsigned maxPerPeer = 64;        // open connections from one client address
     std::chrono::milliseconds idleTimeout = std::chrono::minutes(10);   // between calls

@@ -127,9 +127,9 @@ int main(int argc, char** argv) {
     bool opened = true;
     QTimer::singleShot(0, &window, [&] {
         for (const std::string& code : open) {
-            opened = window.openScreen(QString::fromStdString(code),
-                                       QString::fromStdString(number)) &&
-                     opened;
+            opened =
+                window.openScreen(QString::fromStdString(code), QString::fromStdString(number)) &&
+                opened;
         }
         if (interactive)
             return;

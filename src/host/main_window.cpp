@@ -54,11 +54,12 @@ bool MainWindow::openScreen(const QString& code, const QString& number) {
 }
 
 void MainWindow::showAbout() {
-    QMessageBox::about(this, QStringLiteral("Sobre"),
-                       QStringLiteral("<b>Suíte de Compras</b><br>Versão %1<br>"
-                                      "Telas: Consolidação de Solicitação (RQC04100), Consulta de Consolidação "
-                                      "(RQC04200).")
-                           .arg(QApplication::applicationVersion()));
+    QMessageBox::about(
+        this, QStringLiteral("Sobre"),
+        QStringLiteral("<b>Suíte de Compras</b><br>Versão %1<br>"
+                       "Telas: Consolidação de Solicitação (RQC04100), Consulta de Consolidação "
+                       "(RQC04200).")
+            .arg(QApplication::applicationVersion()));
 }
 
 }  // namespace host

@@ -91,10 +91,10 @@ bool ModuleLoader::openOnNumber(const ScreenModule& module, const QString& numbe
     OpenOnNumberFn fn = nullptr;
     try {
         iniProc(module);
-        fn = reinterpret_cast<OpenOnNumberFn>(m_loaded.value(module.library)->resolve("AbreConsSoli"));
+        fn = reinterpret_cast<OpenOnNumberFn>(
+            m_loaded.value(module.library)->resolve("AbreConsSoli"));
         if (fn == nullptr) {
-            refuse(module,
-                   QStringLiteral("esta tela não se abre em um número."),
+            refuse(module, QStringLiteral("esta tela não se abre em um número."),
                    QStringLiteral("%1: symbol AbreConsSoli not found").arg(libraryPath(module)));
         }
     } catch (const ModuleError& e) {

@@ -179,7 +179,8 @@ struct Client::Impl {
         tlsOut.insert(tlsOut.end(), body.begin(), body.end());
         std::size_t done = 0;
         while (done < tlsOut.size()) {
-            const int chunk = static_cast<int>(std::min<std::size_t>(tlsOut.size() - done, 1 << 30));
+            const int chunk =
+                static_cast<int>(std::min<std::size_t>(tlsOut.size() - done, 1 << 30));
             ERR_clear_error();
             errno = 0;
             const int n = SSL_write(tls.get(), tlsOut.data() + done, chunk);

@@ -104,7 +104,8 @@ void addOperator(Connection& c, const std::string& code, const std::string& name
     const std::string hash = hashPassword(password);
     Transaction tx(c);
     if (hasPassword(c, code)) {
-        throw OperatorError("operator " + code + " already exists; use passwd to change the password");
+        throw OperatorError("operator " + code +
+                            " already exists; use passwd to change the password");
     }
     auto known = c.query("SELECT 1 FROM OPERADOR WHERE CDOPERADOR = ?", {code});
     const bool exists = known->next();
@@ -137,8 +138,8 @@ bool grantObject(Connection& c, const std::string& code, const std::string& obje
     Transaction tx(c);
     if (!hasPassword(c, code))
         throw OperatorError("there is no operator " + code + " with a password; use add first");
-    auto cur = c.query("SELECT 1 FROM PERMISSAO WHERE CDOPERADOR = ? AND NMOBJETO = ?",
-                       {code, object});
+    auto cur =
+        c.query("SELECT 1 FROM PERMISSAO WHERE CDOPERADOR = ? AND NMOBJETO = ?", {code, object});
     const bool had = cur->next();
     cur.reset();
     if (!had)
@@ -176,8 +177,8 @@ std::optional<std::vector<std::string>> checkLogin(Connection& c, std::string_vi
                                                    std::string_view password) {
     std::string hash;
     if (operatorCodeProblem(code).empty()) {
-        auto cur = c.query("SELECT DSHASH FROM OPERADORSENHA WHERE CDOPERADOR = ?",
-                           {std::string(code)});
+        auto cur =
+            c.query("SELECT DSHASH FROM OPERADORSENHA WHERE CDOPERADOR = ?", {std::string(code)});
         if (cur->next())
             hash = std::string(cur->text(0));
     }

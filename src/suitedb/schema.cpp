@@ -163,9 +163,9 @@ constexpr RequestIndex kRequestIndexes[] = {
 
 // Children before parents, for emptying.
 constexpr std::string_view kDataTables[] = {
-    "ITCONSSOLIORIG", "ITCONSSOLI", "CONSSOLI",  "ITSOLICMP", "SOLICMP",   "PARAMOL",  "LIMSEGFIL",
-    "AUTFORN",        "ESTOQUE",    "PARCMPSUP", "PRODUTO",   "COMPRADOR", "PERMISSAO",
-    "OPERADORSENHA",  "OPERADOR",   "FILIAL",
+    "ITCONSSOLIORIG", "ITCONSSOLI",    "CONSSOLI", "ITSOLICMP", "SOLICMP", "PARAMOL",
+    "LIMSEGFIL",      "AUTFORN",       "ESTOQUE",  "PARCMPSUP", "PRODUTO", "COMPRADOR",
+    "PERMISSAO",      "OPERADORSENHA", "OPERADOR", "FILIAL",
 };
 
 constexpr std::string_view kPostgresFunctions = R"(
@@ -211,12 +211,14 @@ bool tableExists(Connection& c, std::string_view name) {
     for (char& ch : lower)
         ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
     auto cur = c.engine() == Engine::Sqlite
-                   ? c.query("SELECT COUNT(*) FROM sqlite_master WHERE type = 'table' AND "
-                             "name = ?",
-                             {std::string(name)})
-                   : c.query("SELECT COUNT(*) FROM information_schema.tables WHERE "
-                             "table_schema = current_schema() AND table_name = ?",
-                             {lower});
+                   ? c.query(
+                         "SELECT COUNT(*) FROM sqlite_master WHERE type = 'table' AND "
+                         "name = ?",
+                         {std::string(name)})
+                   : c.query(
+                         "SELECT COUNT(*) FROM information_schema.tables WHERE "
+                         "table_schema = current_schema() AND table_name = ?",
+                         {lower});
     return cur->next() && cur->int64(0) > 0;
 }
 
@@ -258,7 +260,8 @@ constexpr SchemaStep kSteps[] = {
     {3, schemaStep3},
     {4, schemaStep4},
 };
-static_assert(std::size(kSteps) == kSchemaVersion && kSteps[kSchemaVersion - 1].version == kSchemaVersion);
+static_assert(std::size(kSteps) == kSchemaVersion &&
+              kSteps[kSchemaVersion - 1].version == kSchemaVersion);
 
 }  // namespace
 

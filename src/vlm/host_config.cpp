@@ -21,10 +21,18 @@ struct KnownKey {
 
 // Every key the file may hold; anything else is refused with its line.
 constexpr KnownKey kKnownKeys[] = {
-    {"Filial", "Processamento"}, {"Filial", "Fixa"},      {"Servidor", "Host"},
-    {"Servidor", "Porta"},       {"Banco", "Engine"},     {"Banco", "Caminho"},
-    {"Banco", "Host"},           {"Banco", "Porta"},      {"Banco", "Nome"},
-    {"Banco", "Usuario"},        {"Banco", "Senha"},      {"Servidor", "CertificadoCA"},
+    {"Filial", "Processamento"},
+    {"Filial", "Fixa"},
+    {"Servidor", "Host"},
+    {"Servidor", "Porta"},
+    {"Banco", "Engine"},
+    {"Banco", "Caminho"},
+    {"Banco", "Host"},
+    {"Banco", "Porta"},
+    {"Banco", "Nome"},
+    {"Banco", "Usuario"},
+    {"Banco", "Senha"},
+    {"Servidor", "CertificadoCA"},
     {"Servidor", "NomeCertificado"},
 };
 
@@ -86,9 +94,8 @@ class IniFile {
                 failAt(lineNo, QStringLiteral("a chave %1 está fora de uma seção").arg(name));
             const QString key = canonicalKey(section, name);
             if (key.isEmpty()) {
-                failAt(lineNo,
-                       QStringLiteral("a chave \"%1\" não é conhecida na seção [%2]")
-                           .arg(name, section));
+                failAt(lineNo, QStringLiteral("a chave \"%1\" não é conhecida na seção [%2]")
+                                   .arg(name, section));
             }
             if (m_entries.contains(key)) {
                 failAt(lineNo, QStringLiteral("a chave [%1] %2 se repete (já está na linha %3)")
@@ -194,9 +201,9 @@ std::optional<Fault> firstFault(const HostConfig& c) {
                          .arg(c.serverPort)};
     }
     if (c.dbPort < 0 || c.dbPort > 65535) {
-        return Fault{"Banco/Porta",
-                     QStringLiteral("[Banco] Porta %1 não é uma porta TCP (de 0 a 65535)")
-                         .arg(c.dbPort)};
+        return Fault{
+            "Banco/Porta",
+            QStringLiteral("[Banco] Porta %1 não é uma porta TCP (de 0 a 65535)").arg(c.dbPort)};
     }
     if (c.engine == DbEngine::Postgres && c.dbName.isEmpty()) {
         return Fault{"Banco/Engine", QStringLiteral("[Banco] Nome (o banco PostgreSQL) é "
@@ -232,8 +239,8 @@ void HostConfig::validate() const {
 HostConfig HostConfig::load(const QString& iniPath) {
     QFileInfo info(iniPath);
     if (!info.exists()) {
-        fail({QString(), QStringLiteral("Arquivo de configuração %1: o arquivo não existe.")
-                             .arg(iniPath)});
+        fail({QString(),
+              QStringLiteral("Arquivo de configuração %1: o arquivo não existe.").arg(iniPath)});
     }
     QFile file(iniPath);
     if (!info.isFile() || !file.open(QIODevice::ReadOnly)) {

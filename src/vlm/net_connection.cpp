@@ -199,12 +199,12 @@ TServerResult TServerResult::ofPacket(std::shared_ptr<const proto::DataPacket> p
 
 QString TServerResult::AsString() const {
     if (m_kind == Kind::Packet) {
-        throw EServerError(vlm::withDetail(
-                               QStringLiteral("O servidor de aplicação respondeu com uma tabela "
-                                              "onde se esperava um texto. Informe o suporte."),
-                               QStringLiteral("the application server returned a data packet "
-                                              "where a text was expected"))
-                               .toStdString());
+        throw EServerError(
+            vlm::withDetail(QStringLiteral("O servidor de aplicação respondeu com uma tabela "
+                                           "onde se esperava um texto. Informe o suporte."),
+                            QStringLiteral("the application server returned a data packet "
+                                           "where a text was expected"))
+                .toStdString());
     }
     return m_text;
 }
@@ -397,11 +397,13 @@ TServerResult TServerDispatch::Call(const QString& method, const std::vector<TSe
             const std::string technical = "call of " + method.toStdString() + " on " +
                                           c.ServerName.toStdString() + " failed: " + e.what();
             const bool timedOut = std::string(e.what()).find("timed out") != std::string::npos;
-            const QString what =
-                timedOut ? QStringLiteral("O servidor de aplicação %1 não respondeu a %2 no tempo "
-                                          "limite e a conexão foi encerrada.")
-                         : QStringLiteral("A conexão com o servidor de aplicação %1 foi perdida "
-                                          "durante %2.");
+            const QString what = timedOut
+                                     ? QStringLiteral(
+                                           "O servidor de aplicação %1 não respondeu a %2 no tempo "
+                                           "limite e a conexão foi encerrada.")
+                                     : QStringLiteral(
+                                           "A conexão com o servidor de aplicação %1 foi perdida "
+                                           "durante %2.");
             netError(what.arg(c.endpoint(), method) +
                          QStringLiteral(" A operação pode ter sido concluída no servidor ou não: "
                                         "confira o resultado antes de repeti-la. A próxima "
@@ -415,11 +417,10 @@ TServerResult TServerDispatch::Call(const QString& method, const std::vector<TSe
     if (result.kind == proto::CallResult::Kind::Error) {
         if (c.ThrowException) {
             throw EServerError(
-                vlm::withDetail(
-                    QStringLiteral("O servidor de aplicação não pôde executar %1:\n%2")
-                        .arg(method, QString::fromStdString(result.text)),
-                    QStringLiteral("application server error in %1: %2")
-                        .arg(method, QString::fromStdString(result.text)))
+                vlm::withDetail(QStringLiteral("O servidor de aplicação não pôde executar %1:\n%2")
+                                    .arg(method, QString::fromStdString(result.text)),
+                                QStringLiteral("application server error in %1: %2")
+                                    .arg(method, QString::fromStdString(result.text)))
                     .toStdString());
         }
         return TServerResult::ofError(QString::fromStdString(result.text));

@@ -400,8 +400,9 @@ TEST_P(ConsolidationEngine, LinksAreStoredInKeyOrder) {
     arg(all, 9) = date(2024, 12, 31);
     const std::string number = run(all);
     ASSERT_FALSE(number.empty());
-    const std::string key = "CDFILSOLI || '/' || CDFILLANCA || '/' || NRSOLICMP || '/' || "
-                            "CAST(NRITEM AS VARCHAR(10))";
+    const std::string key =
+        "CDFILSOLI || '/' || CDFILLANCA || '/' || NRSOLICMP || '/' || "
+        "CAST(NRITEM AS VARCHAR(10))";
     const bool pg = GetParam() == DbKind::Postgres;
     auto keys = [&](const std::string& order) {
         const std::string sql =

@@ -169,7 +169,8 @@ TEST_F(Suite, BothScreensAreInTheMenuAndTheConsultationOpensOnANumber) {
     // The first screen has no such entry: the host says so and opens nothing.
     EXPECT_FALSE(h.window.openScreen("RQC04100", "1"));
     EXPECT_EQ(h.dialogs.texts(vlm::ShownDialog::Error).size(), 2);
-    EXPECT_TRUE(h.dialogs.texts(vlm::ShownDialog::Error).last().contains("não se abre em um número"));
+    EXPECT_TRUE(
+        h.dialogs.texts(vlm::ShownDialog::Error).last().contains("não se abre em um número"));
 }
 
 TEST_F(Suite, ModuleFailuresAreShownClearly) {

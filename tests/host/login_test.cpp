@@ -82,7 +82,8 @@ TEST_F(HostLogin, TheQtDialogTakesCodeAndPasswordOnEnterAndGivesUpOnEsc) {
             QTest::keyClicks(pw, "rqc04100");
             QTest::keyClick(pw, k.key);
         });
-        const bool ok = vlm::standardDialogs().login(code, password, "Operador ou senha inválidos.");
+        const bool ok =
+            vlm::standardDialogs().login(code, password, "Operador ou senha inválidos.");
         EXPECT_EQ(ok, k.accepted);
         if (k.accepted) {
             EXPECT_EQ(code, "COMP001");

@@ -177,8 +177,8 @@ TEST(ProtocolResult, WorkedExampleOfTheDocumentIsExact) {
 }
 
 TEST(ProtocolLogin, WorkedExampleOfTheDocumentIsExactAndStrict) {
-    const auto expected = bytes({0x52, 0x51, 0x02, 0x03,                    // magic, version 2, login
-                                 0x03, 0x00, 0x00, 0x00, 'a', 'n', 'a',     // operator code
+    const auto expected = bytes({0x52, 0x51, 0x02, 0x03,                 // magic, version 2, login
+                                 0x03, 0x00, 0x00, 0x00, 'a', 'n', 'a',  // operator code
                                  0x04, 0x00, 0x00, 0x00, 's', '3', 'c', '!'});  // password
     EXPECT_EQ(encodeLogin({"ana", "s3c!"}), expected);
     const LoginRequest back = decodeLogin(expected);

@@ -26,8 +26,8 @@
 #include "temp_dir.h"
 #include "vlm/dialogs.h"
 #include "vlm/dtm_db_geral.h"
-#include "vlm/host_config.h"
 #include "vlm/helpers.h"
+#include "vlm/host_config.h"
 #include "vlm/messages.h"
 
 namespace {
@@ -134,7 +134,8 @@ TEST_F(ConsultaConsolida, ListsThePeriodOfTheCentralBranchAndDetailsTheSelection
 
     select(QStringLiteral("0000000077"));
     EXPECT_EQ(column(form->grdItens, 0), QStringList({QStringLiteral("P1"), QStringLiteral("P2")}));
-    EXPECT_EQ(column(form->grdItens, 8), QStringList({QStringLiteral("0"), QStringLiteral("0,25")}));
+    EXPECT_EQ(column(form->grdItens, 8),
+              QStringList({QStringLiteral("0"), QStringLiteral("0,25")}));
     EXPECT_EQ(column(form->grdOrigem, 3), QStringList({QStringLiteral("0000000002")}));
     EXPECT_EQ(column(form->grdOrigem, 4), QStringList({QStringLiteral("4")}));
     form->grdItens->setCurrentCell(1, 0);
@@ -158,12 +159,14 @@ TEST_F(ConsultaConsolida, ReversalAsksNamingWhatItFreesAndRunsOnlyOnYes) {
         select(QStringLiteral("0000000077"));
         press(form->sbtEstorna);
         const QStringList messages = dialogs.texts(vlm::ShownDialog::Message);
-        ASSERT_FALSE(messages.isEmpty()) << dialogs.texts(vlm::ShownDialog::Error).join(QLatin1Char('\n')).toStdString();
-        EXPECT_EQ(messages.front(),
-                  QStringLiteral("Estornar a consolidação 0000000077?\n\nSerão liberadas 2 "
-                                 "linha(s) de solicitação de 2 produto(s) para nova consolidação."));
-        const int row = static_cast<int>(
-            column(form->grdConsSoli, 0).indexOf(QStringLiteral("0000000077")));
+        ASSERT_FALSE(messages.isEmpty())
+            << dialogs.texts(vlm::ShownDialog::Error).join(QLatin1Char('\n')).toStdString();
+        EXPECT_EQ(
+            messages.front(),
+            QStringLiteral("Estornar a consolidação 0000000077?\n\nSerão liberadas 2 "
+                           "linha(s) de solicitação de 2 produto(s) para nova consolidação."));
+        const int row =
+            static_cast<int>(column(form->grdConsSoli, 0).indexOf(QStringLiteral("0000000077")));
         EXPECT_EQ(form->grdConsSoli->item(row, 8)->text(), QString::fromUtf8(c.situation))
             << dialogs.texts(vlm::ShownDialog::Error).join(QLatin1Char('\n')).toStdString();
     }
@@ -199,7 +202,8 @@ TEST_F(ConsultaConsolida, ExportsTheShownProductLinesThroughTheFileDialog) {
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(),
               QByteArray("\xEF\xBB\xBF"
-                         "Produto;C\xC3\xB3" "digo;Descri\xC3\xA7\xC3\xA3o;Solicitada;Limite seg.;"
+                         "Produto;C\xC3\xB3"
+                         "digo;Descri\xC3\xA7\xC3\xA3o;Solicitada;Limite seg.;"
                          "Estoque;AF abertas;Cons. abertas;Arredond.;Consolidada;Linhas\r\n"
                          "P1;0101;Produto 1;6;0;0;0;0;0;6;1\r\n"
                          "P2;0102;Produto 2;2;0;0;0;0;0,25;2;1\r\n"));

@@ -29,10 +29,13 @@ TEST(TableExport, CellsReadAsABrazilianUserWritesThem) {
         const char* cell;
         const char* shown;
     } cases[] = {
-        {ColumnKind::Number, "12.5", "12,5"},         {ColumnKind::Number, "-0.25", "-0,25"},
-        {ColumnKind::Number, "7", "7"},               {ColumnKind::Date, "2026-03-09", "09/03/2026"},
+        {ColumnKind::Number, "12.5", "12,5"},
+        {ColumnKind::Number, "-0.25", "-0,25"},
+        {ColumnKind::Number, "7", "7"},
+        {ColumnKind::Date, "2026-03-09", "09/03/2026"},
         {ColumnKind::Date, "2026-03-09 10:11:12", "09/03/2026 10:11:12"},
-        {ColumnKind::Date, "", ""},                   {ColumnKind::Text, "1.5", "1.5"},
+        {ColumnKind::Date, "", ""},
+        {ColumnKind::Text, "1.5", "1.5"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(displayText(c.kind, QString::fromUtf8(c.cell)), QString::fromUtf8(c.shown))

@@ -201,8 +201,8 @@ TEST_F(RqcSuitedbTool, OperatorCommandsManagePasswordsAndPermissions) {
         return run("RQC_PASSWORD=" + shellQuoted(pw) + " " + tool() + " " + args);
     };
     auto typed = [](const std::string& pw, const std::string& args) {
-        return run("sh -c " + shellQuoted("printf '%s\\n' " + shellQuoted(pw) + " | " + tool() +
-                                          " " + args));
+        return run("sh -c " +
+                   shellQuoted("printf '%s\\n' " + shellQuoted(pw) + " | " + tool() + " " + args));
     };
     struct Case {
         const char* name;
@@ -219,11 +219,12 @@ TEST_F(RqcSuitedbTool, OperatorCommandsManagePasswordsAndPermissions) {
          "at least 8 characters"},
         {"bad code", withPassword("senha-longa", "operator add --db " + db + " 'A B'"), false,
          "only letters"},
-        {"passwd typed on stdin", typed("senha-nova-ze", "operator passwd --db " + db + " ZE"), true,
-         "password of ZE changed"},
-        {"passwd of nobody", withPassword("senha-longa", "operator passwd --db " + db + " NADA"), false,
-         "has no password yet"},
-        {"grant", suitedb("operator grant --db " + db + " ZE " + obj), true, "granted: ZE may call"},
+        {"passwd typed on stdin", typed("senha-nova-ze", "operator passwd --db " + db + " ZE"),
+         true, "password of ZE changed"},
+        {"passwd of nobody", withPassword("senha-longa", "operator passwd --db " + db + " NADA"),
+         false, "has no password yet"},
+        {"grant", suitedb("operator grant --db " + db + " ZE " + obj), true,
+         "granted: ZE may call"},
         {"grant again", suitedb("operator grant --db " + db + " ZE " + obj), true, "unchanged:"},
         {"grant a bad name", suitedb("operator grant --db " + db + " ZE 'x;drop'"), false,
          "object name"},

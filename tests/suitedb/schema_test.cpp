@@ -74,8 +74,7 @@ TEST_P(SchemaTest, NewerDatabaseIsRefusedAndLeftAlone) {
     } catch (const DbError& e) {
         const std::string expected = "schema version " + std::to_string(kSchemaVersion + 1) +
                                      ", newer than version " + std::to_string(kSchemaVersion);
-        EXPECT_NE(std::string(e.what()).find(expected), std::string::npos)
-            << e.what();
+        EXPECT_NE(std::string(e.what()).find(expected), std::string::npos) << e.what();
     }
     EXPECT_EQ(schemaVersion(db()), kSchemaVersion + 1);
     EXPECT_EQ(count("SELECT COUNT(*) FROM SCHEMA_VERSION"), kSchemaVersion + 1);

@@ -53,8 +53,8 @@ void ensureTestLogin(const std::string& db) {
 }
 
 std::vector<std::byte> testLoginFrame() {
-    const auto body = rqc::protocol::encodeLogin(
-        {rqc::suitedb::kDemoOperator, rqc::suitedb::kDemoPassword});
+    const auto body =
+        rqc::protocol::encodeLogin({rqc::suitedb::kDemoOperator, rqc::suitedb::kDemoPassword});
     std::vector<std::byte> frame;
     rqc::protocol::appendFrameHeader(frame, static_cast<std::uint32_t>(body.size()));
     frame.insert(frame.end(), body.begin(), body.end());
@@ -85,8 +85,9 @@ std::string ServerProcess::log() const {
 void ServerProcess::start() {
     ensureTestLogin(m_opt.db);
     ::unlink(m_portFile.c_str());
-    std::vector<std::string> args = {binary("rqc-appserver"), "--db",        m_opt.db,  "--listen",
-                                     m_opt.listen,            "--port-file", m_portFile};
+    std::vector<std::string> args = {
+        binary("rqc-appserver"), "--db",    m_opt.db, "--listen", m_opt.listen,
+        "--port-file",           m_portFile};
     args.insert(args.end(), m_opt.extraArgs.begin(), m_opt.extraArgs.end());
     std::vector<char*> argv;
     for (auto& a : args)

@@ -239,15 +239,15 @@ TfrmConsultaConsolida::TfrmConsultaConsolida(QWidget* parent) : TfrmRotiGeral(pa
     sbtConfirma->SetHint(QStringLiteral("Pesquisar as consolidações"));
     sbtConfirma->setIcon(style()->standardIcon(QStyle::SP_BrowserReload));
     panBotoes->setGeometry(8, 8, 39, 165);
-    sbtEstorna = barButton(panBotoes, QStringLiteral("sbtEstorna"),
-                           QStringLiteral("Estornar a consolidação"),
-                           QStyle::SP_DialogDiscardButton, 45);
+    sbtEstorna =
+        barButton(panBotoes, QStringLiteral("sbtEstorna"),
+                  QStringLiteral("Estornar a consolidação"), QStyle::SP_DialogDiscardButton, 45);
     sbtExportaCsv = barButton(panBotoes, QStringLiteral("sbtExportaCsv"),
                               QStringLiteral("Exportar os produtos para planilha (CSV)"),
                               QStyle::SP_FileDialogDetailedView, 85);
-    sbtExportaPdf = barButton(panBotoes, QStringLiteral("sbtExportaPdf"),
-                              QStringLiteral("Exportar os produtos para PDF"),
-                              QStyle::SP_FileIcon, 125);
+    sbtExportaPdf =
+        barButton(panBotoes, QStringLiteral("sbtExportaPdf"),
+                  QStringLiteral("Exportar os produtos para PDF"), QStyle::SP_FileIcon, 125);
     sbtConfirma->OnClick = [this](QObject* s) { sbtConfirmaClick(s); };
     sbtEstorna->OnClick = [this](QObject* s) { sbtEstornaClick(s); };
     sbtExportaCsv->OnClick = [this](QObject* s) { sbtExportaCsvClick(s); };
@@ -315,7 +315,8 @@ TServerResult TfrmConsultaConsolida::call(const QString& method,
     ActiveShowAvi(vlm::mainForm(), kShowAviSearch, waitText);
     TServerResult result;
     try {
-        result = CheckResultServ(netConsultaConsolida->AppServer().Call(method, args), true, expected);
+        result =
+            CheckResultServ(netConsultaConsolida->AppServer().Call(method, args), true, expected);
     } catch (...) {
         DeactiveShowAvi();
         throw;
@@ -344,12 +345,12 @@ void TfrmConsultaConsolida::fetchList() {
         depDataIni->setFocus();
         MensErro(QStringLiteral("A data inicial é posterior à data final."), true);
     }
-    const TServerResult result = call(
-        QStringLiteral("GetConsSoliLista"),
-        {TServerArg::Value(central), TServerArg::Date(vlm::toDateTime(depDataIni->date())),
-         TServerArg::Date(vlm::toDateTime(depDataFin->date())),
-         TServerArg::Value(chbSoAbertas->isChecked() ? QStringLiteral("T") : QString())},
-        QStringLiteral("Buscando as consolidações..."));
+    const TServerResult result =
+        call(QStringLiteral("GetConsSoliLista"),
+             {TServerArg::Value(central), TServerArg::Date(vlm::toDateTime(depDataIni->date())),
+              TServerArg::Date(vlm::toDateTime(depDataFin->date())),
+              TServerArg::Value(chbSoAbertas->isChecked() ? QStringLiteral("T") : QString())},
+             QStringLiteral("Buscando as consolidações..."));
     cdsConsSoli->SetData(result);
 }
 
@@ -409,9 +410,8 @@ void TfrmConsultaConsolida::SelecionaConsolidacao(int row) {
 }
 
 void TfrmConsultaConsolida::SelecionaProduto(int row) {
-    const QString product = row < 0 || grdItens->item(row, 0) == nullptr
-                                ? QString()
-                                : grdItens->item(row, 0)->text();
+    const QString product =
+        row < 0 || grdItens->item(row, 0) == nullptr ? QString() : grdItens->item(row, 0)->text();
     fillGrid(grdOrigem, *cdsOrigem, rqc04200::originColumns(), [&](int r) {
         return !product.isEmpty() && cell(*cdsOrigem, r, QStringLiteral("CDPRODUTO")) == product;
     });
@@ -428,17 +428,16 @@ void TfrmConsultaConsolida::sbtEstornaClick(QObject*) {
                      .arg(number, cell(*cdsConsSoli, row, QStringLiteral("DSSITUACAO"))),
                  true);
     }
-    const QString question =
-        QStringLiteral("Estornar a consolidação %1?\n\nSerão liberadas %2 linha(s) de "
-                       "solicitação de %3 produto(s) para nova consolidação.")
-            .arg(number, cell(*cdsConsSoli, row, QStringLiteral("NRLINHAS")),
-                 cell(*cdsConsSoli, row, QStringLiteral("NRPRODUTOS")));
+    const QString question = QStringLiteral(
+                                 "Estornar a consolidação %1?\n\nSerão liberadas %2 linha(s) de "
+                                 "solicitação de %3 produto(s) para nova consolidação.")
+                                 .arg(number, cell(*cdsConsSoli, row, QStringLiteral("NRLINHAS")),
+                                      cell(*cdsConsSoli, row, QStringLiteral("NRPRODUTOS")));
     if (MessageDlg(question, mtConfirmation, {mbYes, mbNo}, 0) != mrYes)
         return;
-    const TServerResult result = call(QStringLiteral("EstornaConsSoli"),
-                                      {TServerArg::Value(number)},
-                                      QStringLiteral("Estornando a consolidação %1...").arg(number),
-                                      kTextResult);
+    const TServerResult result =
+        call(QStringLiteral("EstornaConsSoli"), {TServerArg::Value(number)},
+             QStringLiteral("Estornando a consolidação %1...").arg(number), kTextResult);
     const QString changed = result.AsString();
     Pesquisa();
     MessageDlg(QStringLiteral("Consolidação %1 estornada: %2 linha(s) de solicitação liberada(s).")

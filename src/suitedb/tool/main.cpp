@@ -11,13 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "protocol/secret_prompt.h"
 #include "suitedb/connection.h"
 #include "suitedb/demo_data.h"
 #include "suitedb/firebird.h"
 #include "suitedb/operators.h"
 #include "suitedb/redact.h"
 #include "suitedb/schema.h"
-#include "protocol/secret_prompt.h"
 
 namespace sdb = rqc::suitedb;
 namespace fs = std::filesystem;
@@ -220,8 +220,7 @@ int migrate(const std::string& db) {
                          "' has no suite schema; create it with rqc-suitedb init");
     sdb::applySchema(*c);
     if (before == sdb::kSchemaVersion)
-        std::printf("schema already at version %d in %s\n", before,
-                    sdb::redactTarget(db).c_str());
+        std::printf("schema already at version %d in %s\n", before, sdb::redactTarget(db).c_str());
     else
         std::printf("schema upgraded from version %d to %d in %s\n", before, sdb::kSchemaVersion,
                     sdb::redactTarget(db).c_str());
@@ -277,8 +276,8 @@ int operatorCommand(const std::string& action, const OperatorOptions& o) {
                     o.object.c_str());
     } else if (action == "revoke") {
         const bool removed = sdb::revokeObject(*c, o.code, o.object);
-        std::printf("%s %s may not call %s\n", removed ? "revoked:" : "unchanged:",
-                    o.code.c_str(), o.object.c_str());
+        std::printf("%s %s may not call %s\n", removed ? "revoked:" : "unchanged:", o.code.c_str(),
+                    o.object.c_str());
     } else {
         for (const auto& op : sdb::listOperators(*c)) {
             std::string objects;
@@ -329,9 +328,10 @@ int main(int argc, char** argv) {
         ->required();
 
     OperatorOptions oo;
-    auto* opCmd = app.add_subcommand(
-        "operator", "Manage who may log in to the application server (password from "
-                    "RQC_PASSWORD or typed at a prompt, never on the command line)");
+    auto* opCmd =
+        app.add_subcommand("operator",
+                           "Manage who may log in to the application server (password from "
+                           "RQC_PASSWORD or typed at a prompt, never on the command line)");
     opCmd->require_subcommand(1);
     std::string opAction;
     auto* opAdd = opCmd->add_subcommand("add", "Create an operator with a password");
@@ -343,7 +343,8 @@ int main(int argc, char** argv) {
     auto* opRevoke = opCmd->add_subcommand("revoke", "Take that permission away");
     for (auto* sub : {opGrant, opRevoke}) {
         sub->add_option("CODE", oo.code, "operator code")->required();
-        sub->add_option("OBJECT", oo.object, "registered object, e.g. Rqc04100.rdmConsolidaSolicita")
+        sub->add_option("OBJECT", oo.object,
+                        "registered object, e.g. Rqc04100.rdmConsolidaSolicita")
             ->required();
     }
     auto* opList = opCmd->add_subcommand("list", "Operators with a password and their objects");
