@@ -13,6 +13,8 @@ bool isCodeChar(char c) {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 
+}  // namespace
+
 std::string_view trimBlanks(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
         s.remove_prefix(1);
@@ -20,8 +22,6 @@ std::string_view trimBlanks(std::string_view s) {
         s.remove_suffix(1);
     return s;
 }
-
-}  // namespace
 
 std::vector<std::string> parseCodeList(std::string_view text, std::string_view what,
                                        std::size_t maxLength, bool exactLength) {

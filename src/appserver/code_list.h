@@ -13,6 +13,9 @@ namespace rqc::appserver {
 
 inline constexpr std::size_t kMaxListItems = 100000;
 
+// `s` without the blanks and tabs at either end.
+std::string_view trimBlanks(std::string_view s);
+
 // Parses a list strictly; duplicates are dropped, order of first appearance kept.
 // `what` names the argument in the error message. With exactLength, every item must have
 // exactly maxLength characters. Throws ArgumentError on any fault.

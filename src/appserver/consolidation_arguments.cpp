@@ -54,14 +54,6 @@ bool isCodeChar(char c) {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 
-std::string_view trimBlanks(std::string_view s) {
-    while (!s.empty() && isBlank(s.front()))
-        s.remove_prefix(1);
-    while (!s.empty() && isBlank(s.back()))
-        s.remove_suffix(1);
-    return s;
-}
-
 // Number of characters of a valid UTF-8 text without control characters; -1 otherwise.
 long utf8Length(std::string_view s) {
     long count = 0;

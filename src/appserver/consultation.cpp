@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "argument_error.h"
+#include "code_list.h"
 #include "consolidation_arguments.h"
 #include "consolidation_engine.h"
 #include "protocol/numbers.h"
@@ -22,14 +23,6 @@ using protocol::FieldType;
 using suitedb::Engine;
 
 constexpr std::size_t kNumberDigits = 10;
-
-std::string_view trimBlanks(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
-        s.remove_suffix(1);
-    return s;
-}
 
 // The packet's form of a float: the shortest fixed text that reads back as the same double.
 DataPacket::Cell number(const suitedb::Cursor& c, int col) {

@@ -26,14 +26,6 @@ using protocol::FieldType;
 constexpr std::size_t kBranchWidth = 4;
 constexpr std::size_t kRequestWidth = 10;
 
-std::string_view trimBlanks(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
-        s.remove_suffix(1);
-    return s;
-}
-
 // Whole day of a date argument as "YYYY-MM-DD"; `offset` days are added after truncation.
 std::string dayOf(double date, std::string_view what, int offset = 0) {
     static const double first = protocol::dateFromYmd(1900, 1, 1);
