@@ -2,23 +2,20 @@
 
 #include <cstdio>
 #include <ctime>
-#include <optional>
 
-#include "code_list.h"
-#include "consolidation_arguments.h"
+#include "method_arguments.h"
+#include "suitedb/dialect.h"
 
 namespace rqc::appserver {
 
 namespace {
 
-using suitedb::Engine;
+using suitedb::Dialect;
 using suitedb::Param;
 
 constexpr int kNumberDigits = 10;
 constexpr std::int64_t kLastNumber = 9999999999;
 constexpr std::size_t kUserNameLength = 40;
-// First key of the PostgreSQL advisory lock that serialises "T" runs of one central branch.
-constexpr int kAdvisoryLockClass = kBranchLockClass;
 
 // SQL text and its bound values, built in the order the placeholders appear.
 struct Statement {
@@ -35,55 +32,14 @@ struct Statement {
     }
 };
 
-class Dialect {
-  public:
-    explicit Dialect(Engine e) : m_pg(e == Engine::Postgres) {}
-    bool pg() const { return m_pg; }
-
-    // A one-column row source of the list items, fed by one bound parameter.
-    std::string listSource() const {
-        return m_pg ? "SELECT string_to_table(CAST(? AS TEXT), ',')"
-                    : "SELECT value FROM json_each(?)";
-    }
-    // The three key columns of each 18-character request key of a bound list.
-    std::string requestKeySource() const {
-        return m_pg ? "SELECT rtrim(substr(k, 1, 4)), rtrim(substr(k, 5, 4)), "
-                      "rtrim(substr(k, 9, 10)) FROM string_to_table(CAST(? AS TEXT), ',') AS k"
-                    : "SELECT rtrim(substr(value, 1, 4)), rtrim(substr(value, 5, 4)), "
-                      "rtrim(substr(value, 9, 10)) FROM json_each(?)";
-    }
-    // Items were validated (letters, digits, blanks), so neither form needs escaping.
-    Param listParam(const std::vector<std::string>& items) const {
-        if (m_pg)
-            return joinCodeList(items);
-        std::string json = "[";
-        for (const auto& i : items) {
-            if (json.size() > 1)
-                json += ',';
-            json += '"';
-            json += i;
-            json += '"';
-        }
-        json += ']';
-        return json;
-    }
-    // Smallest integer not below x, for x > 0 (SQLite may lack ceil()).
-    std::string ceilPositive(const std::string& x) const {
-        return m_pg ? "CEIL(" + x + ")"
-                    : "(CAST(" + x + " AS INTEGER) + (" + x + " > CAST(" + x + " AS INTEGER)))";
-    }
-    std::string quantityType() const { return m_pg ? "NUMERIC(15,3)" : "REAL"; }
-
-  private:
-    bool m_pg;
-};
+// The parts of a request key: CDFILSOLI, CDFILLANCA, NRSOLICMP.
+constexpr int kRequestKeyParts[] = {kBranchCodeLength, kBranchCodeLength, kRequestNumberLength};
 
 const char* const kNet = "(QTSOLICITADA + QTLIMITESEG - QTESTOQUE - QTAF - QTCONSABERTA)";
 
-void clearWorkTables(suitedb::Connection& db) {
-    db.exec(
-        "DELETE FROM temp.RQC_CONS_SEL; DELETE FROM temp.RQC_CONS_AGG;"
-        " DELETE FROM temp.RQC_CONS_PROD");
+void clearWorkTables(suitedb::Connection& db, const Dialect& d) {
+    db.exec("DELETE FROM " + d.tempTable("RQC_CONS_SEL") + "; DELETE FROM " +
+            d.tempTable("RQC_CONS_AGG") + "; DELETE FROM " + d.tempTable("RQC_CONS_PROD"));
 }
 
 // Work tables of one run. RQC_CONS_SEL keeps each line's physical address (SQLite rowid,
@@ -92,8 +48,7 @@ void clearWorkTables(suitedb::Connection& db) {
 // consolidated under (a small keyed table beats a PRODUTO lookup per line).
 void createWorkTables(suitedb::Connection& db, const Dialect& d) {
     std::string q = d.quantityType();
-    std::string sel = std::string("RQC_CONS_SEL (RID ") + (d.pg() ? "TID" : "INTEGER") +
-                      " NOT NULL, " +
+    std::string sel = "RQC_CONS_SEL (RID " + d.rowAddressType() + " NOT NULL, " +
                       "CDFILSOLI VARCHAR(4) NOT NULL, CDFILLANCA VARCHAR(4) NOT NULL, "
                       "NRSOLICMP VARCHAR(10) NOT NULL, NRITEM INTEGER NOT NULL, "
                       "CDPRODUTO VARCHAR(10) NOT NULL, QTSOLICITADA " +
@@ -101,16 +56,15 @@ void createWorkTables(suitedb::Connection& db, const Dialect& d) {
     std::string agg = "RQC_CONS_AGG (CDPRODUTO VARCHAR(10) PRIMARY KEY, QTSOLICITADA " + q +
                       ", QTLIMITESEG " + q + ", QTESTOQUE " + q + ", QTAF " + q +
                       ", QTCONSABERTA " + q + ", QTARREDONDA " + q + ")";
-    if (d.pg()) {
-        db.exec("CREATE TEMP TABLE " + sel + " ON COMMIT DROP; CREATE TEMP TABLE " + agg +
-                " ON COMMIT DROP");
-    } else {
-        db.exec("CREATE TEMP TABLE IF NOT EXISTS " + sel + "; CREATE TEMP TABLE IF NOT EXISTS " +
-                agg +
-                "; CREATE TEMP TABLE IF NOT EXISTS RQC_CONS_PROD (CDPRODUTO TEXT PRIMARY KEY,"
-                " CDCONS TEXT NOT NULL) WITHOUT ROWID;");
-        clearWorkTables(db);
+    std::string script = d.createWorkTable(sel) + "; " + d.createWorkTable(agg);
+    if (!d.hashJoins()) {
+        script += "; " + d.createWorkTable(
+                             "RQC_CONS_PROD (CDPRODUTO TEXT PRIMARY KEY, CDCONS TEXT NOT NULL)"
+                             " WITHOUT ROWID");
     }
+    db.exec(script);
+    if (d.keepsWorkTables())
+        clearWorkTables(db, d);
 }
 
 // The products a line may have: tree code in range and buyer listed.
@@ -124,7 +78,7 @@ void productFilter(Statement& s, const ConsSoliArguments& a, const Dialect& d) {
 }
 
 const char* consolidatedProduct(const ConsSoliArguments& a) {
-    return a.prodOrig() ? "COALESCE(p.CDPRODORIG, p.CDPRODUTO)" : "p.CDPRODUTO";
+    return a.prodOrig ? "COALESCE(p.CDPRODORIG, p.CDPRODUTO)" : "p.CDPRODUTO";
 }
 
 Statement selectProducts(const ConsSoliArguments& a, const Dialect& d) {
@@ -139,20 +93,19 @@ Statement selectLines(const ConsSoliArguments& a, const Dialect& d, bool lockLin
     Statement s;
     s << "INSERT INTO RQC_CONS_SEL (RID, CDFILSOLI, CDFILLANCA, NRSOLICMP, NRITEM, CDPRODUTO,"
          " QTSOLICITADA) SELECT "
-      << (d.pg() ? "it.ctid, " : "it.rowid, ")
-      << "it.CDFILSOLI, it.CDFILLANCA, it.NRSOLICMP, it.NRITEM, "
-      << (d.pg() ? consolidatedProduct(a) : "p.CDCONS")
+      << d.rowAddress("it") << ", it.CDFILSOLI, it.CDFILLANCA, it.NRSOLICMP, it.NRITEM, "
+      << (d.hashJoins() ? consolidatedProduct(a) : "p.CDCONS")
       << ", it.QTSOLICITADA FROM ITSOLICMP it"
          " JOIN SOLICMP s ON s.CDFILSOLI = it.CDFILSOLI AND s.CDFILLANCA = it.CDFILLANCA"
          " AND s.NRSOLICMP = it.NRSOLICMP"
          " JOIN FILIAL f ON f.CDFILIAL = it.CDFILSOLI"
-      << (d.pg() ? " JOIN PRODUTO p" : " JOIN temp.RQC_CONS_PROD p")
+      << (d.hashJoins() ? " JOIN PRODUTO p" : " JOIN " + d.tempTable("RQC_CONS_PROD") + " p")
       << " ON p.CDPRODUTO = it.CDPRODUTO WHERE (f.CDFILCENTCMP = ?"
          " OR (f.CDFILCENTCMP IS NULL AND f.CDFILIAL = ?))";
     s.bind(a.cdFilCentCmp).bind(a.cdFilCentCmp);
     s << " AND s.DTENTREGA >= ? AND s.DTENTREGA <= ?";
     s.bind(a.dtEntregaIni).bind(a.dtEntregaFin);
-    if (d.pg()) {
+    if (d.hashJoins()) {
         s << " AND ";
         productFilter(s, a, d);
     }
@@ -162,12 +115,13 @@ Statement selectLines(const ConsSoliArguments& a, const Dialect& d, bool lockLin
         s << " AND it.CDFILSOLI IN (" << d.listSource() << ")";
         s.bind(d.listParam(a.filiais));
     }
-    if (!a.allRequests()) {
-        s << " AND (it.CDFILSOLI, it.CDFILLANCA, it.NRSOLICMP) IN (" << d.requestKeySource() << ")";
+    if (!a.allRequests) {
+        s << " AND (it.CDFILSOLI, it.CDFILLANCA, it.NRSOLICMP) IN ("
+          << d.keyPartsSource(kRequestKeyParts) << ")";
         s.bind(d.listParam(a.solicitacoes));
     }
-    if (d.pg() && lockLines)
-        s << (a.onlyNeverTaken() ? " FOR UPDATE OF it SKIP LOCKED" : " FOR UPDATE OF it");
+    if (lockLines)
+        s << d.forUpdate("it", a.onlyNeverTaken());
     return s;
 }
 
@@ -175,14 +129,14 @@ Statement aggregate(const ConsSoliArguments& a) {
     Statement s;
     s << "INSERT INTO RQC_CONS_AGG (CDPRODUTO, QTSOLICITADA, QTLIMITESEG, QTESTOQUE, QTAF, "
          "QTCONSABERTA, QTARREDONDA) SELECT g.CDPRODUTO, g.QT, ";
-    if (a.limiteSeg()) {
+    if (a.limiteSeg) {
         s << "COALESCE((SELECT l.QTLIMITESEG FROM LIMSEGFIL l WHERE l.CDFILIAL = ?"
              " AND l.CDPRODUTO = g.CDPRODUTO), 0), ";
         s.bind(a.cdFilCentCmp);
     } else {
         s << "0, ";
     }
-    if (a.consEstoque()) {
+    if (a.consEstoque) {
         s << "COALESCE((SELECT e.QTESTOQUE FROM ESTOQUE e WHERE e.CDFILIAL = ?"
              " AND e.CDPRODUTO = g.CDPRODUTO AND e.DTESTOQUE <= ?"
              " ORDER BY e.DTESTOQUE DESC LIMIT 1), 0), ";
@@ -190,18 +144,18 @@ Statement aggregate(const ConsSoliArguments& a) {
     } else {
         s << "0, ";
     }
-    s << (a.consAf() ? "COALESCE(af.QT, 0), " : "0, ");
-    s << (a.consSoliAberta() ? "COALESCE(ca.QT, 0), " : "0, ");
+    s << (a.consAf ? "COALESCE(af.QT, 0), " : "0, ");
+    s << (a.consSoliAberta ? "COALESCE(ca.QT, 0), " : "0, ");
     s << "0 FROM (SELECT CDPRODUTO, SUM(QTSOLICITADA) AS QT FROM RQC_CONS_SEL"
          " GROUP BY CDPRODUTO) g";
-    if (a.consAf()) {
+    if (a.consAf) {
         s << " LEFT JOIN (SELECT x.CDPRODUTO, SUM(CASE WHEN x.QTAUTORIZADA - "
              "COALESCE(x.QTRECEBIDA, 0) > 0 THEN x.QTAUTORIZADA - COALESCE(x.QTRECEBIDA, 0)"
              " ELSE 0 END) AS QT FROM AUTFORN x WHERE x.CDFILIAL = ? AND x.IDSITUACAO = 'A'"
              " GROUP BY x.CDPRODUTO) af ON af.CDPRODUTO = g.CDPRODUTO";
         s.bind(a.cdFilCentCmp);
     }
-    if (a.consSoliAberta()) {
+    if (a.consSoliAberta) {
         s << " LEFT JOIN (SELECT ic.CDPRODUTO, SUM(ic.QTCONSOLIDADA) AS QT FROM ITCONSSOLI ic"
              " JOIN CONSSOLI c ON c.NRCONSSOLI = ic.NRCONSSOLI WHERE c.CDFILCENTCMP = ?"
              " AND c.IDSITUACAO = 'A' GROUP BY ic.CDPRODUTO) ca ON ca.CDPRODUTO = g.CDPRODUTO";
@@ -249,6 +203,8 @@ std::string formatNumber(std::int64_t n) {
     return buf;
 }
 
+}  // namespace
+
 std::string localTimestamp() {
     std::time_t t = std::time(nullptr);
     std::tm tm{};
@@ -258,14 +214,20 @@ std::string localTimestamp() {
     return buf;
 }
 
-std::string truncateUtf8(const std::string& s, std::size_t chars) {
+std::string recordedUser(const std::string& user) {
     std::size_t count = 0;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        if ((static_cast<unsigned char>(s[i]) & 0xC0) != 0x80 && count++ == chars) {
-            return s.substr(0, i);
-        }
+    for (std::size_t i = 0; i < user.size(); ++i) {
+        if ((static_cast<unsigned char>(user[i]) & 0xC0) != 0x80 && count++ == kUserNameLength)
+            return user.substr(0, i);
     }
-    return s;
+    return user;
+}
+
+namespace {
+
+// The letter an option is stored as, as the client sent it.
+Param letter(OptionLetters letters, bool value) {
+    return std::string(letters.letter(value));
 }
 
 Param textOrNull(const std::string& s) {
@@ -300,62 +262,21 @@ void insertHeader(suitedb::Connection& db, const ConsSoliArguments& a, const std
          joinCodeList(a.compradores),
          joinCodeList(a.filiais),
          requests,
-         a.idConsEstoque,
-         a.idConsSoli,
-         a.idProdOrig,
-         a.idTodasSoli,
-         a.idConsSoliAberta,
-         a.idConsAf,
-         a.idLimiteSeg,
-         a.idParamOl,
+         letter(kSimNao, a.consEstoque),
+         letter(kTodasNao, a.everyLine),
+         letter(kSimNao, a.prodOrig),
+         letter(kTodasOuVazio, a.allRequests),
+         letter(kSimNao, a.consSoliAberta),
+         letter(kSimNao, a.consAf),
+         letter(kSimNao, a.limiteSeg),
+         letter(kSimNao, a.paramOl),
          localTimestamp(),
-         truncateUtf8(user, kUserNameLength)});
+         recordedUser(user)});
 }
 
-// SQLite settings of one run, restored when it ends: the work tables go to the temporary file
-// store, whose page cache is bounded, even on a connection that keeps temporary data in
-// memory; the main page cache is sized for the run's writes (the table and index pages the
+// SQLite: the main page cache of a run, sized for its writes (the table and index pages the
 // links, lines and marks touch stay cached until commit instead of being read again).
-class SqliteRunSettings {
-  public:
-    explicit SqliteRunSettings(suitedb::Connection& db) : m_db(db) {
-        if (db.engine() != Engine::Sqlite)
-            return;
-        m_inMemory = pragma("temp_store") == kTempStoreMemory;
-        if (m_inMemory)
-            db.exec("PRAGMA temp_store = FILE");
-        std::int64_t cache = pragma("main.cache_size");
-        std::int64_t bytes = cache >= 0 ? cache * pragma("main.page_size") : -cache * 1024;
-        if (bytes < kRunCacheBytes) {
-            db.exec("PRAGMA main.cache_size = " + std::to_string(-(kRunCacheBytes >> 10)));
-            m_cacheSize = cache;
-        }
-    }
-    ~SqliteRunSettings() {
-        try {
-            if (m_inMemory)
-                m_db.exec("PRAGMA temp_store = MEMORY");
-            if (m_cacheSize)
-                m_db.exec("PRAGMA main.cache_size = " + std::to_string(*m_cacheSize));
-        } catch (...) {
-            // The connection keeps the run's settings; only speed and memory differ.
-        }
-    }
-    SqliteRunSettings(const SqliteRunSettings&) = delete;
-    SqliteRunSettings& operator=(const SqliteRunSettings&) = delete;
-
-  private:
-    std::int64_t pragma(const std::string& name) {
-        auto c = m_db.query("PRAGMA " + name);
-        return c->next() ? c->int64(0) : 0;
-    }
-
-    static constexpr std::int64_t kTempStoreMemory = 2;
-    static constexpr std::int64_t kRunCacheBytes = std::int64_t{64} << 20;
-    suitedb::Connection& m_db;
-    bool m_inMemory = false;
-    std::optional<std::int64_t> m_cacheSize;  // the setting to restore
-};
+constexpr std::int64_t kRunCacheBytes = std::int64_t{64} << 20;
 
 // PostgreSQL: memory of one run's sorts and hashes (the links are sorted, the lines summed),
 // and of the connection's temporary tables, so that the work tables of a large run stay in
@@ -364,29 +285,16 @@ class SqliteRunSettings {
 constexpr std::string_view kRunWorkMem = "64MB";
 constexpr std::string_view kRunTempBuffers = "64MB";
 
-void sizePostgresTempBuffers(suitedb::Connection& db) {
-    try {
-        db.exec("SET temp_buffers = '" + std::string(kRunTempBuffers) + "'");
-    } catch (const suitedb::DbError&) {
-        // Already fixed for this connection; only speed differs.
-    }
-}
-
 std::string consolidate(suitedb::Connection& db, const ConsSoliArguments& a,
                         const std::string& user) {
-    Dialect d(db.engine());
-    SqliteRunSettings settings(db);
-    if (d.pg())
-        sizePostgresTempBuffers(db);
+    const Dialect d(db);
+    suitedb::SqliteWorkSettings settings(db, kRunCacheBytes);
+    d.sizeTempBuffers(db, kRunTempBuffers);
     suitedb::Transaction tx(db);
-    if (d.pg())
-        db.exec("SET LOCAL work_mem = '" + std::string(kRunWorkMem) + "'");
-    if (d.pg() && !a.onlyNeverTaken()) {
-        db.query("SELECT pg_advisory_xact_lock(" + std::to_string(kAdvisoryLockClass) +
-                     ", hashtext(CAST(? AS TEXT)))",
-                 {a.cdFilCentCmp})
-            ->next();
-    }
+    d.sizeSortMemory(db, kRunWorkMem);
+    // "T" runs of one central branch take their turns ("N" runs skip each other's lines).
+    if (!a.onlyNeverTaken())
+        d.lockKey(db, kBranchLockClass, a.cdFilCentCmp);
     if (!stageConsolidation(db, a, true))
         return "";
 
@@ -404,18 +312,16 @@ std::string consolidate(suitedb::Connection& db, const ConsSoliArguments& a,
         " NRSOLICMP, NRITEM, CDPRODUTO, QTSOLICITADA FROM RQC_CONS_SEL"
         " ORDER BY CDFILSOLI, CDFILLANCA, NRSOLICMP, NRITEM",
         {number});
-    std::int64_t marked = db.execute(
-        d.pg() ? "UPDATE ITSOLICMP SET NRCONSSOLI = ? WHERE ctid = ANY (ARRAY(SELECT RID FROM"
-                 " RQC_CONS_SEL))"
-               : "UPDATE ITSOLICMP SET NRCONSSOLI = ? WHERE rowid IN (SELECT RID FROM"
-                 " temp.RQC_CONS_SEL)",
-        {number});
+    std::int64_t marked =
+        db.execute("UPDATE ITSOLICMP SET NRCONSSOLI = ? WHERE " +
+                       d.rowAddressIn("SELECT RID FROM " + d.tempTable("RQC_CONS_SEL")),
+                   {number});
     if (marked != linked) {
         throw suitedb::DbError("consolidation " + number + " linked " + std::to_string(linked) +
                                " request lines but marked " + std::to_string(marked));
     }
-    if (!d.pg())
-        clearWorkTables(db);
+    if (d.keepsWorkTables())
+        clearWorkTables(db, d);
     tx.commit();
     return number;
 }
@@ -423,10 +329,10 @@ std::string consolidate(suitedb::Connection& db, const ConsSoliArguments& a,
 }  // namespace
 
 bool stageConsolidation(suitedb::Connection& db, const ConsSoliArguments& a, bool lockLines) {
-    Dialect d(db.engine());
+    const Dialect d(db);
     createWorkTables(db, d);
 
-    if (!d.pg()) {
+    if (!d.hashJoins()) {
         Statement products = selectProducts(a, d);
         if (db.execute(products.sql, products.params) == 0)
             return false;
@@ -445,7 +351,7 @@ bool stageConsolidation(suitedb::Connection& db, const ConsSoliArguments& a, boo
         db.execute(
             "DELETE FROM RQC_CONS_SEL WHERE CDPRODUTO NOT IN (SELECT CDPRODUTO FROM RQC_CONS_AGG)");
     }
-    if (a.paramOl()) {
+    if (a.paramOl) {
         Statement r = roundToOl(a, d);
         db.execute(r.sql, r.params);
     }
@@ -461,8 +367,12 @@ std::string storedTerms() {
 
 std::string runGetConsSoli(suitedb::Connection& db, const std::vector<protocol::Argument>& args,
                            const std::string& user) {
-    ConsSoliArguments a = parseConsSoliArguments(args);
-    if (!a.allRequests() && a.solicitacoes.empty())
+    return runGetConsSoli(db, parseConsSoliArguments(args), user);
+}
+
+std::string runGetConsSoli(suitedb::Connection& db, const ConsSoliArguments& a,
+                           const std::string& user) {
+    if (!a.allRequests && a.solicitacoes.empty())
         return "";
     return consolidate(db, a, user);
 }

@@ -22,6 +22,9 @@ inline constexpr int kBranchLockClass = 4100;
 // (the transaction is rolled back).
 std::string runGetConsSoli(suitedb::Connection& db, const std::vector<protocol::Argument>& args,
                            const std::string& user);
+// The same for arguments already parsed by parseConsSoliArguments.
+std::string runGetConsSoli(suitedb::Connection& db, const ConsSoliArguments& a,
+                           const std::string& user);
 
 // The selection and aggregation of a run, inside the caller's transaction: fills the work
 // tables RQC_CONS_SEL (the lines taken: CDFILSOLI, CDFILLANCA, NRSOLICMP, NRITEM, CDPRODUTO
@@ -29,6 +32,12 @@ std::string runGetConsSoli(suitedb::Connection& db, const std::vector<protocol::
 // after the drop-outs and the OL rounding. False when nothing remains. lockLines: take the
 // row locks a run takes (PostgreSQL); without them nothing is locked.
 bool stageConsolidation(suitedb::Connection& db, const ConsSoliArguments& a, bool lockLines);
+
+// The operator as a consolidation records who made or reversed it: at most its first 40
+// characters (NMUSUARIO, NMUSUESTORNO).
+std::string recordedUser(const std::string& user);
+// The local time as recorded with it, "YYYY-MM-DD HH:MM:SS".
+std::string localTimestamp();
 
 // Select list of ITCONSSOLI's terms from RQC_CONS_AGG, QTSOLICITADA .. QTCONSOLIDADA, exactly
 // as a run stores them.

@@ -1,15 +1,12 @@
 #include "consultation.h"
 
 #include <algorithm>
-#include <charconv>
-#include <cmath>
 
-#include "argument_error.h"
-#include "code_list.h"
-#include "consolidation_arguments.h"
 #include "consolidation_engine.h"
+#include "method_arguments.h"
 #include "protocol/numbers.h"
 #include "reversal.h"
+#include "suitedb/dialect.h"
 #include "worker_connection.h"
 
 namespace rqc::appserver {
@@ -20,9 +17,6 @@ using protocol::Argument;
 using protocol::DataPacket;
 using protocol::FieldDef;
 using protocol::FieldType;
-using suitedb::Engine;
-
-constexpr std::size_t kNumberDigits = 10;
 
 // The packet's form of a float: the shortest fixed text that reads back as the same double.
 DataPacket::Cell number(const suitedb::Cursor& c, int col) {
@@ -53,16 +47,6 @@ std::string spacedList(std::string_view list) {
             out += ' ';
     }
     return out;
-}
-
-// The day of a date argument as "YYYY-MM-DD", `offset` days added after dropping the time.
-std::string day(const Argument& a, std::string_view what, int offset = 0) {
-    static const double first = protocol::dateFromYmd(1900, 1, 1);
-    static const double pastLast = protocol::dateFromYmd(3000, 1, 1);
-    if (!(a.date >= first && a.date < pastLast))
-        throw ArgumentError(std::string(what) +
-                            ": a data não é um número ou está fora dos anos 1900 a 2999.");
-    return protocol::dateToIso(std::floor(a.date) + offset);
 }
 
 FieldDef quantity(const char* name, const char* origin) {
@@ -98,47 +82,11 @@ void appendProductRows(DataPacket& packet, suitedb::Cursor& c, int counts) {
     }
 }
 
-// SQLite: keeps the work tables in the temporary file store for the call, as a run does.
-class TempStoreOnFile {
-  public:
-    explicit TempStoreOnFile(suitedb::Connection& db) : m_db(db) {
-        if (db.engine() != Engine::Sqlite)
-            return;
-        {
-            auto c = db.query("PRAGMA temp_store");
-            m_inMemory = c->next() && c->int64(0) == kMemory;
-        }
-        if (m_inMemory)
-            db.exec("PRAGMA temp_store = FILE");
-    }
-    ~TempStoreOnFile() {
-        if (!m_inMemory)
-            return;
-        try {
-            m_db.exec("PRAGMA temp_store = MEMORY");
-        } catch (...) {
-            // Only speed differs.
-        }
-    }
-    TempStoreOnFile(const TempStoreOnFile&) = delete;
-    TempStoreOnFile& operator=(const TempStoreOnFile&) = delete;
-
-  private:
-    static constexpr std::int64_t kMemory = 2;
-    suitedb::Connection& m_db;
-    bool m_inMemory = false;
-};
-
-// A transaction that is always rolled back. On SQLite it is deferred: only temporary tables
-// are written, so it never takes the database's write lock.
+// A transaction that is always rolled back. It writes only temporary tables, so on SQLite it
+// never takes the database's write lock.
 class RolledBack {
   public:
-    explicit RolledBack(suitedb::Connection& db) : m_db(db) {
-        if (db.engine() == Engine::Sqlite)
-            db.exec("BEGIN DEFERRED");
-        else
-            db.begin();
-    }
+    explicit RolledBack(suitedb::Connection& db) : m_db(db) { suitedb::Dialect(db).beginLocal(db); }
     ~RolledBack() { m_db.rollback(); }
     RolledBack(const RolledBack&) = delete;
     RolledBack& operator=(const RolledBack&) = delete;
@@ -158,19 +106,6 @@ std::string situation(std::string_view id) {
 }
 
 }  // namespace
-
-std::string parseConsolidationNumber(std::string_view text) {
-    std::string_view s = trimBlanks(text);
-    bool digits = !s.empty() && s.size() <= kNumberDigits;
-    for (char ch : s)
-        digits = digits && ch >= '0' && ch <= '9';
-    if (!digits) {
-        throw ArgumentError(
-            "Argumento 1 (número da consolidação): informe de 1 a 10 algarismos, sem outros "
-            "caracteres");
-    }
-    return std::string(kNumberDigits - s.size(), '0') + std::string(s);
-}
 
 std::string describeFilter(const ConsSoliFilter& f) {
     std::string out = "Entrega " + brDate(f.dtEntregaIni) + " a " + brDate(f.dtEntregaFin);
@@ -212,11 +147,12 @@ DataPacket getConsSoliPrevia(suitedb::Connection& db, const std::vector<Argument
     DataPacket packet;
     packet.fields = productFields();
     packet.fields.push_back(FieldDef{"NRLINHASCONS", FieldType::Integer, 0, ""});
-    if (!a.allRequests() && a.solicitacoes.empty())
+    if (!a.allRequests && a.solicitacoes.empty())
         return packet;
 
-    const bool pg = db.engine() == Engine::Postgres;
-    TempStoreOnFile tempStore(db);
+    const suitedb::Dialect d(db);
+    // The work tables go to the temporary file store for the call, as a run's do.
+    suitedb::SqliteWorkSettings settings(db);
     RolledBack tx(db);
     if (!stageConsolidation(db, a, false))
         return packet;
@@ -225,9 +161,9 @@ DataPacket getConsSoliPrevia(suitedb::Connection& db, const std::vector<Argument
         ", n.NL, n.NC FROM RQC_CONS_AGG LEFT JOIN PRODUTO p ON p.CDPRODUTO ="
         " RQC_CONS_AGG.CDPRODUTO JOIN (SELECT s.CDPRODUTO, COUNT(*) AS NL, SUM(CASE WHEN"
         " it.NRCONSSOLI IS NULL THEN 0 ELSE 1 END) AS NC FROM RQC_CONS_SEL s JOIN ITSOLICMP it" +
-        (pg ? " ON it.CDFILSOLI = s.CDFILSOLI AND it.CDFILLANCA = s.CDFILLANCA"
-              " AND it.NRSOLICMP = s.NRSOLICMP AND it.NRITEM = s.NRITEM"
-            : " ON it.rowid = s.RID") +
+        (d.hashJoins() ? " ON it.CDFILSOLI = s.CDFILSOLI AND it.CDFILLANCA = s.CDFILLANCA"
+                         " AND it.NRSOLICMP = s.NRSOLICMP AND it.NRITEM = s.NRITEM"
+                       : " ON " + d.rowAddress("it") + " = s.RID") +
         " GROUP BY s.CDPRODUTO) n ON n.CDPRODUTO = RQC_CONS_AGG.CDPRODUTO"
         " ORDER BY RQC_CONS_AGG.CDPRODUTO");
     appendProductRows(packet, *c, 2);
@@ -235,20 +171,11 @@ DataPacket getConsSoliPrevia(suitedb::Connection& db, const std::vector<Argument
 }
 
 DataPacket getConsSoliLista(suitedb::Connection& db, const std::vector<Argument>& args) {
-    std::string_view central = trimBlanks(args.at(0).text);
-    bool valid = !central.empty() && central.size() <= kBranchCodeLength;
-    for (char ch : central)
-        valid = valid &&
-                ((ch >= '0' && ch <= '9') || (ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z'));
-    if (!valid) {
-        throw ArgumentError(
-            "Argumento 1 (filial central): informe um código de 1 a 4 letras ou algarismos");
-    }
-    const std::string from = day(args.at(1), "Argumento 2 (data inicial de geração)");
-    const std::string pastTo = day(args.at(2), "Argumento 3 (data final de geração)", 1);
-    const std::string_view onlyOpen = trimBlanks(args.at(3).text);
-    if (!onlyOpen.empty() && onlyOpen != "T")
-        throw ArgumentError("Argumento 4 (somente abertas): informe \"T\" ou deixe vazio");
+    const MethodArguments in(methods::kGetConsSoliLista, args);
+    const std::string central = in.plainCode(0, kBranchCodeLength);
+    const std::string from = in.day(1);
+    const std::string pastTo = in.day(2, 1);
+    const bool onlyOpen = in.option(3, kTodasOuVazio, true, "informe \"T\" ou deixe vazio");
 
     DataPacket packet;
     packet.fields = {
@@ -266,8 +193,7 @@ DataPacket getConsSoliLista(suitedb::Connection& db, const std::vector<Argument>
         FieldDef{"DTESTORNO", FieldType::Text, 19, "CONSSOLI.DTESTORNO"},
         FieldDef{"NMUSUESTORNO", FieldType::Text, 40, "CONSSOLI.NMUSUESTORNO"},
     };
-    const bool pg = db.engine() == Engine::Postgres;
-    const std::string ts = pg ? "CAST(? AS TIMESTAMP)" : "?";
+    const std::string ts = suitedb::Dialect(db).timestampParam();
     auto c = db.query(
         "SELECT c.NRCONSSOLI, c.DTGERACAO, c.NMUSUARIO, c.CDFILIAL, c.CDFILCENTCMP, c.CDFILEST,"
         " (SELECT COUNT(*) FROM ITCONSSOLI i WHERE i.NRCONSSOLI = c.NRCONSSOLI),"
@@ -277,9 +203,9 @@ DataPacket getConsSoliLista(suitedb::Connection& db, const std::vector<Argument>
         " c.DTPROCESTOQUE, c.IDCONSESTOQUE, c.IDCONSSOLI, c.IDPRODORIG, c.IDTODASSOLI,"
         " c.IDCONSSOLIABERTA, c.IDCONSAF, c.IDLIMITESEG, c.IDPARAMOL"
         " FROM CONSSOLI c WHERE c.CDFILCENTCMP = ? AND c.DTGERACAO >= " +
-            ts + " AND c.DTGERACAO < " + ts + (onlyOpen == "T" ? " AND c.IDSITUACAO = 'A'" : "") +
+            ts + " AND c.DTGERACAO < " + ts + (onlyOpen ? " AND c.IDSITUACAO = 'A'" : "") +
             " ORDER BY c.NRCONSSOLI DESC",
-        {std::string(central), from, pastTo});
+        {central, from, pastTo});
     while (c->next()) {
         auto t = [&c](int col) { return std::string(c->text(col)); };
         ConsSoliFilter f{t(11), t(12), t(13), t(14), t(15), t(16), t(17), t(5), t(18),
@@ -298,7 +224,7 @@ DataPacket getConsSoliLista(suitedb::Connection& db, const std::vector<Argument>
 }
 
 DataPacket getConsSoliItens(suitedb::Connection& db, const std::vector<Argument>& args) {
-    const std::string nr = parseConsolidationNumber(args.at(0).text);
+    const std::string nr = MethodArguments(methods::kGetConsSoliItens, args).consolidationNumber(0);
     DataPacket packet;
     packet.fields = productFields();
     auto c = db.query(
@@ -314,7 +240,8 @@ DataPacket getConsSoliItens(suitedb::Connection& db, const std::vector<Argument>
 }
 
 DataPacket getConsSoliOrigem(suitedb::Connection& db, const std::vector<Argument>& args) {
-    const std::string nr = parseConsolidationNumber(args.at(0).text);
+    const std::string nr =
+        MethodArguments(methods::kGetConsSoliOrigem, args).consolidationNumber(0);
     DataPacket packet;
     packet.fields = {
         FieldDef{"CDPRODUTO", FieldType::Text, 10, "ITCONSSOLIORIG.CDPRODUTO"},
@@ -342,25 +269,21 @@ DataPacket getConsSoliOrigem(suitedb::Connection& db, const std::vector<Argument
 }
 
 void addConsultationMethods(RemoteObject& rdm) {
-    constexpr std::uint8_t V = protocol::kTextByValue;
-    constexpr std::uint8_t R = protocol::kTextByRef;
-    constexpr std::uint8_t D = protocol::kDate;
-    rdm.addMethod("GetConsSoliPrevia", {V, R, R, R, V, V, V, D, D, R, R, R, D, R, R, R, R, R, R},
-                  [](CallContext& ctx, std::vector<Argument>& a) {
-                      return protocol::CallResult::ofPacket(getConsSoliPrevia(ctx.db.get(), a));
-                  });
-    rdm.addMethod("GetConsSoliLista", {V, D, D, V}, [](CallContext& ctx, std::vector<Argument>& a) {
+    rdm.addMethod(methods::kGetConsSoliPrevia, [](CallContext& ctx, std::vector<Argument>& a) {
+        return protocol::CallResult::ofPacket(getConsSoliPrevia(ctx.db.get(), a));
+    });
+    rdm.addMethod(methods::kGetConsSoliLista, [](CallContext& ctx, std::vector<Argument>& a) {
         return protocol::CallResult::ofPacket(getConsSoliLista(ctx.db.get(), a));
     });
-    rdm.addMethod("GetConsSoliItens", {V}, [](CallContext& ctx, std::vector<Argument>& a) {
+    rdm.addMethod(methods::kGetConsSoliItens, [](CallContext& ctx, std::vector<Argument>& a) {
         return protocol::CallResult::ofPacket(getConsSoliItens(ctx.db.get(), a));
     });
-    rdm.addMethod("GetConsSoliOrigem", {V}, [](CallContext& ctx, std::vector<Argument>& a) {
+    rdm.addMethod(methods::kGetConsSoliOrigem, [](CallContext& ctx, std::vector<Argument>& a) {
         return protocol::CallResult::ofPacket(getConsSoliOrigem(ctx.db.get(), a));
     });
     // The operator recorded is the one the connection logged in as, as for GetConsSoli.
-    rdm.addMethod("EstornaConsSoli", {V}, [](CallContext& ctx, std::vector<Argument>& a) {
-        ctx.number = parseConsolidationNumber(a.at(0).text);
+    rdm.addMethod(methods::kEstornaConsSoli, [](CallContext& ctx, std::vector<Argument>& a) {
+        ctx.number = MethodArguments(methods::kEstornaConsSoli, a).consolidationNumber(0);
         return protocol::CallResult::ofText(
             runEstornaConsSoli(ctx.db.get(), ctx.number, std::string(ctx.operatorCode)));
     });

@@ -18,10 +18,6 @@ namespace rqc::appserver {
 // EstornaConsSoli to the remote object.
 void addConsultationMethods(RemoteObject& rdm);
 
-// A consolidation number argument: 1 to 10 digits, blanks around allowed; returned with 10
-// digits ("42" -> "0000000042"). Throws ArgumentError (Portuguese) otherwise.
-std::string parseConsolidationNumber(std::string_view text);
-
 // GetConsSoliPrevia: the product lines GetConsSoli would write now for the same 19 arguments,
 // with NRLINHAS and NRLINHASCONS; writes nothing, draws no number, leaves no lock.
 protocol::DataPacket getConsSoliPrevia(suitedb::Connection& db,

@@ -6,6 +6,7 @@
 #include <random>
 
 #include "protocol/protocol.h"
+#include "protocol/utf8.h"
 
 namespace rqc::appserver {
 
@@ -28,35 +29,8 @@ bool isControl(unsigned char c) {
 std::size_t utf8CharLength(std::string_view s, std::size_t pos) {
     if (pos >= s.size())
         return 0;
-    const auto c = static_cast<unsigned char>(s[pos]);
-    if (c < 0x80)
-        return 1;
-    std::size_t n;
-    std::uint32_t cp;
-    if (c >= 0xC2 && c <= 0xDF) {
-        n = 2;
-        cp = c & 0x1F;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-        n = 3;
-        cp = c & 0x0F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        n = 4;
-        cp = c & 0x07;
-    } else {
-        return 1;
-    }
-    if (pos + n > s.size())
-        return 1;
-    for (std::size_t k = 1; k < n; ++k) {
-        const auto cc = static_cast<unsigned char>(s[pos + k]);
-        if ((cc & 0xC0) != 0x80)
-            return 1;
-        cp = (cp << 6) | (cc & 0x3F);
-    }
-    const bool overlong = (n == 3 && cp < 0x800) || (n == 4 && cp < 0x10000);
-    if (overlong || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-        return 1;
-    return n;
+    const std::size_t n = protocol::wire::utf8SequenceLength(s, pos);
+    return n == 0 ? 1 : n;
 }
 
 std::string quoteExcerpt(std::string_view value, std::size_t maxChars) {

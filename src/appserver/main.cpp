@@ -18,11 +18,11 @@
 #include <string>
 #include <vector>
 
-#include "dispatcher.h"
-#include "object_registry.h"
-#include "rdm_consolida_solicita.h"
-#include "server.h"
-#include "server_config.h"
+#include "appserver/dispatcher.h"
+#include "appserver/object_registry.h"
+#include "appserver/rdm_consolida_solicita.h"
+#include "appserver/server.h"
+#include "appserver/server_config.h"
 #include "suitedb/connection.h"
 #include "suitedb/demo_data.h"
 #include "suitedb/redact.h"
@@ -47,18 +47,7 @@ void prepareDatabase(const ServerConfig& config) {
             throw std::runtime_error("database file '" + config.db +
                                      "' does not exist (create it with rqc-suitedb init)");
         }
-        fs::create_directories(fs::path(config.db).parent_path());
-        try {
-            auto db = Connection::open(config.db);
-            rqc::suitedb::applySchema(*db);
-            rqc::suitedb::loadDemo(*db, rqc::suitedb::localToday());
-        } catch (...) {
-            for (const char* suffix : {"", "-wal", "-shm"}) {
-                std::error_code ec;
-                fs::remove(config.db + suffix, ec);
-            }
-            throw;
-        }
+        rqc::suitedb::createDemoDatabase(config.db, rqc::suitedb::localToday());
         spdlog::info("created {} with the schema and the demo data", config.db);
     }
     auto db = Connection::open(config.db);

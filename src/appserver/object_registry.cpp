@@ -12,6 +12,10 @@ void RemoteObject::addMethod(std::string name, std::vector<std::uint8_t> argumen
     m_methods.push_back({std::move(name), std::move(argumentKinds), std::move(run)});
 }
 
+void RemoteObject::addMethod(const MethodSignature& method, MethodHandler run) {
+    addMethod(std::string(method.name), method.kinds(), std::move(run));
+}
+
 const RemoteMethod* RemoteObject::findMethod(std::string_view name) const {
     for (const auto& m : m_methods) {
         if (m.name == name)

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "method_table.h"
 #include "protocol/protocol.h"
 
 namespace rqc::appserver {
@@ -45,6 +46,8 @@ class RemoteObject {
     const std::string& name() const { return m_name; }
     // Throws std::invalid_argument when the name is already taken.
     void addMethod(std::string name, std::vector<std::uint8_t> argumentKinds, MethodHandler run);
+    // A method of the method table, with its name and kinds from there.
+    void addMethod(const MethodSignature& method, MethodHandler run);
     const RemoteMethod* findMethod(std::string_view name) const;  // nullptr when absent
 
   private:

@@ -1,16 +1,12 @@
 #include "rdm_consolida_solicita.h"
 
 #include <algorithm>
-#include <cmath>
-#include <cstdio>
 #include <string>
 
-#include "argument_error.h"
-#include "code_list.h"
-#include "consolidation_arguments.h"
 #include "consolidation_engine.h"
 #include "consultation.h"
-#include "error_text.h"
+#include "method_arguments.h"
+#include "suitedb/dialect.h"
 #include "worker_connection.h"
 #include "write_queue.h"
 
@@ -23,80 +19,20 @@ using protocol::DataPacket;
 using protocol::FieldDef;
 using protocol::FieldType;
 
-constexpr std::size_t kBranchWidth = 4;
-constexpr std::size_t kRequestWidth = 10;
-
-// Whole day of a date argument as "YYYY-MM-DD"; `offset` days are added after truncation.
-std::string dayOf(double date, std::string_view what, int offset = 0) {
-    static const double first = protocol::dateFromYmd(1900, 1, 1);
-    static const double pastLast = protocol::dateFromYmd(3000, 1, 1);
-    if (!(date >= first && date < pastLast)) {
-        throw ArgumentError(std::string(what) +
-                            ": a data não é um número ou está fora dos anos 1900 a 2999.");
-    }
-    return protocol::dateToIso(std::floor(date) + offset);
-}
-
 void appendPadded(std::string& out, std::string_view code, std::size_t width) {
     out += code;
     if (code.size() < width)
         out.append(width - code.size(), ' ');
 }
 
-// Branch list as a JSON array for SQLite's json_each; items are letters and digits only.
-std::string jsonArray(const std::vector<std::string>& items) {
-    std::string out = "[";
-    for (const auto& i : items) {
-        if (out.size() > 1)
-            out += ',';
-        out += '"';
-        out += i;
-        out += '"';
-    }
-    out += ']';
-    return out;
-}
-
-const char* const kSolicitacaoSqlite =
-    "SELECT CDFILSOLI, CDFILLANCA, NRSOLICMP FROM SOLICMP"
-    " WHERE DTENTREGA >= ? AND DTENTREGA < ?";
-const char* const kSolicitacaoListSqlite =
-    "SELECT CDFILSOLI, CDFILLANCA, NRSOLICMP FROM SOLICMP"
-    " WHERE DTENTREGA >= ? AND DTENTREGA < ?"
-    " AND CDFILSOLI IN (SELECT value FROM json_each(?))";
-const char* const kSolicitacaoPostgres =
-    "SELECT CDFILSOLI, CDFILLANCA, NRSOLICMP FROM SOLICMP"
-    " WHERE DTENTREGA >= CAST(? AS DATE) AND DTENTREGA < CAST(? AS DATE)";
-const char* const kSolicitacaoListPostgres =
-    "SELECT CDFILSOLI, CDFILLANCA, NRSOLICMP FROM SOLICMP"
-    " WHERE DTENTREGA >= CAST(? AS DATE) AND DTENTREGA < CAST(? AS DATE)"
-    " AND CDFILSOLI = ANY(string_to_array(CAST(? AS TEXT), ','))";
-
-const std::vector<std::uint8_t> kParaCmpSupKinds = {protocol::kTextByRef};
-const std::vector<std::uint8_t> kSolicitacaoKinds = {protocol::kDate, protocol::kDate,
-                                                     protocol::kTextByRef, protocol::kTextByRef};
-constexpr std::uint8_t V = protocol::kTextByValue;
-constexpr std::uint8_t R = protocol::kTextByRef;
-constexpr std::uint8_t D = protocol::kDate;
-const std::vector<std::uint8_t> kConsSoliKinds = {V, R, R, R, V, V, V, D, D, R,
-                                                  R, R, D, R, R, R, R, R, R};
-
 }  // namespace
 
 DataPacket getParaCmpSup(suitedb::Connection& db, const std::vector<Argument>& args) {
-    std::string_view branch = trimBlanks(args.at(0).text);
-    if (branch.empty())
-        throw ArgumentError("Argumento 1 (filial): o código da filial não foi informado.");
-    // A single code follows the list rules: letters and digits, at most 4.
-    std::vector<std::string> code = parseCodeList(branch, "Argumento 1 (filial)", kBranchWidth);
-    if (code.size() != 1) {
-        throw ArgumentError("Argumento 1 (filial): informe um só código de filial, não " +
-                            quoteExcerpt(branch) + ".");
-    }
+    const std::string branch = MethodArguments(methods::kGetParaCmpSup, args).branchCode(0);
 
     DataPacket packet;
     packet.fields = {FieldDef{"IDUTPRODPREF", FieldType::Text, 1, "PARCMPSUP.IDUTPRODPREF"}};
-    auto rows = db.query("SELECT IDUTPRODPREF FROM PARCMPSUP WHERE CDFILIAL = ?", {code[0]});
+    auto rows = db.query("SELECT IDUTPRODPREF FROM PARCMPSUP WHERE CDFILIAL = ?", {branch});
     while (rows->next()) {
         packet.append(rows->isNull(0) ? DataPacket::Cell{}
                                       : DataPacket::Cell{std::string(rows->text(0))});
@@ -105,15 +41,11 @@ DataPacket getParaCmpSup(suitedb::Connection& db, const std::vector<Argument>& a
 }
 
 DataPacket getSolicitacao(suitedb::Connection& db, const std::vector<Argument>& args) {
-    const std::string from = dayOf(args.at(0).date, "Argumento 1 (data de entrega inicial)");
-    const std::string pastTo = dayOf(args.at(1).date, "Argumento 2 (data de entrega final)", 1);
-    const std::vector<std::string> branches =
-        parseCodeList(args.at(2).text, "Argumento 3 (filiais solicitantes)", kBranchWidth);
-    const std::string_view all = trimBlanks(args.at(3).text);
-    if (!all.empty() && all != "T") {
-        throw ArgumentError("Argumento 4 (todas as filiais): " + quoteExcerpt(all, 20) +
-                            " não é um valor válido; o esperado é \"T\" ou vazio.");
-    }
+    const MethodArguments in(methods::kGetSolicitacao, args);
+    const std::string from = in.day(0);
+    const std::string pastTo = in.day(1, 1);
+    const std::vector<std::string> branches = in.codeList(2, kBranchCodeLength);
+    const bool allBranches = in.option(3, kTodasOuVazio, true);
 
     DataPacket packet;
     packet.fields = {
@@ -123,17 +55,19 @@ DataPacket getSolicitacao(suitedb::Connection& db, const std::vector<Argument>& 
         FieldDef{"CDFILLANCA", FieldType::Text, 4, "SOLICMP.CDFILLANCA"},
         FieldDef{"NRSOLICMP", FieldType::Text, 10, "SOLICMP.NRSOLICMP"},
     };
-    if (all.empty() && branches.empty())
+    if (!allBranches && branches.empty())
         return packet;
 
-    const bool pg = db.engine() == suitedb::Engine::Postgres;
-    std::unique_ptr<suitedb::Cursor> rows;
-    if (all == "T") {
-        rows = db.query(pg ? kSolicitacaoPostgres : kSolicitacaoSqlite, {from, pastTo});
-    } else {
-        rows = db.query(pg ? kSolicitacaoListPostgres : kSolicitacaoListSqlite,
-                        {from, pastTo, pg ? joinCodeList(branches) : jsonArray(branches)});
+    const suitedb::Dialect d(db);
+    std::string sql =
+        "SELECT CDFILSOLI, CDFILLANCA, NRSOLICMP FROM SOLICMP WHERE DTENTREGA >= " + d.dateParam() +
+        " AND DTENTREGA < " + d.dateParam();
+    std::vector<suitedb::Param> params = {from, pastTo};
+    if (!allBranches) {
+        sql += " AND CDFILSOLI IN (" + d.listSource() + ")";
+        params.push_back(d.listParam(branches));
     }
+    std::unique_ptr<suitedb::Cursor> rows = db.query(sql, params);
     // Rows are gathered in one buffer and ordered here, by the bytes of CHAVE: cheaper than a
     // sort in the database, and independent of the database's collation.
     struct Row {
@@ -148,9 +82,9 @@ DataPacket getSolicitacao(suitedb::Connection& db, const std::vector<Argument>& 
         const std::string_view nr = rows->text(2);
         Row row{text.size(), 0, static_cast<std::uint32_t>(soli.size()),
                 static_cast<std::uint32_t>(lanca.size()), static_cast<std::uint32_t>(nr.size())};
-        appendPadded(text, soli, kBranchWidth);
-        appendPadded(text, lanca, kBranchWidth);
-        appendPadded(text, nr, kRequestWidth);
+        appendPadded(text, soli, kBranchCodeLength);
+        appendPadded(text, lanca, kBranchCodeLength);
+        appendPadded(text, nr, kRequestNumberLength);
         row.key = static_cast<std::uint32_t>(text.size() - row.at);
         text += soli;
         text += lanca;
@@ -177,19 +111,17 @@ DataPacket getSolicitacao(suitedb::Connection& db, const std::vector<Argument>& 
 
 void registerRdmConsolidaSolicita(ObjectRegistry& registry) {
     RemoteObject& rdm = registry.add(std::string(kRdmConsolidaSolicita));
-    rdm.addMethod("GetParaCmpSup", kParaCmpSupKinds,
-                  [](CallContext& ctx, std::vector<Argument>& a) {
-                      return protocol::CallResult::ofPacket(getParaCmpSup(ctx.db.get(), a));
-                  });
-    rdm.addMethod("GetSolicitacao", kSolicitacaoKinds,
-                  [](CallContext& ctx, std::vector<Argument>& a) {
-                      return protocol::CallResult::ofPacket(getSolicitacao(ctx.db.get(), a));
-                  });
-    rdm.addMethod("GetConsSoli", kConsSoliKinds, [](CallContext& ctx, std::vector<Argument>& a) {
+    rdm.addMethod(methods::kGetParaCmpSup, [](CallContext& ctx, std::vector<Argument>& a) {
+        return protocol::CallResult::ofPacket(getParaCmpSup(ctx.db.get(), a));
+    });
+    rdm.addMethod(methods::kGetSolicitacao, [](CallContext& ctx, std::vector<Argument>& a) {
+        return protocol::CallResult::ofPacket(getSolicitacao(ctx.db.get(), a));
+    });
+    rdm.addMethod(methods::kGetConsSoli, [](CallContext& ctx, std::vector<Argument>& a) {
         // Refused arguments are reported at once, without waiting for a turn to write.
-        parseConsSoliArguments(a);
+        const ConsSoliArguments parsed = parseConsSoliArguments(a);
         WriteTurn turn(ctx.db);
-        ctx.number = runGetConsSoli(ctx.db.get(), a, std::string(ctx.operatorCode));
+        ctx.number = runGetConsSoli(ctx.db.get(), parsed, std::string(ctx.operatorCode));
         return protocol::CallResult::ofText(ctx.number);
     });
     addConsultationMethods(rdm);

@@ -1,20 +1,17 @@
 #include "reversal.h"
 
-#include <ctime>
 #include <optional>
 
 #include "argument_error.h"
 #include "consolidation_engine.h"
-#include "consultation.h"
+#include "method_arguments.h"
+#include "suitedb/dialect.h"
 
 namespace rqc::appserver {
 
 namespace {
 
-using suitedb::Engine;
-
-constexpr std::size_t kUserNameLength = 40;
-constexpr const char* kLockNotAvailable = "55P03";
+using suitedb::Dialect;
 
 struct Header {
     bool found = false;
@@ -25,7 +22,7 @@ struct Header {
 Header readHeader(suitedb::Connection& db, const std::string& nr, bool lock) {
     auto c = db.query(std::string("SELECT CDFILCENTCMP, COALESCE(IDSITUACAO, 'A') FROM CONSSOLI"
                                   " WHERE NRCONSSOLI = ?") +
-                          (lock ? " FOR UPDATE" : ""),
+                          (lock ? Dialect(db).forUpdate("", false) : ""),
                       {nr});
     Header h;
     if (c->next())
@@ -50,24 +47,6 @@ void refuseUnlessOpen(const Header& h, const std::string& nr) {
                         " em andamento; tente o estorno novamente em instantes.");
 }
 
-std::string localTimestamp() {
-    std::time_t t = std::time(nullptr);
-    std::tm tm{};
-    localtime_r(&t, &tm);
-    char buf[32];
-    std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
-    return buf;
-}
-
-std::string truncateUtf8(const std::string& s, std::size_t chars) {
-    std::size_t count = 0;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        if ((static_cast<unsigned char>(s[i]) & 0xC0) != 0x80 && count++ == chars)
-            return s.substr(0, i);
-    }
-    return s;
-}
-
 // The marks go back to the latest earlier consolidation of each line that is not reversed;
 // the caller holds the lines. They are reached through the consolidation's links (the lines
 // have no index on their mark). Returns how many lines changed.
@@ -84,51 +63,23 @@ std::int64_t reverse(suitedb::Connection& db, const std::string& nr, const std::
     db.execute(
         "UPDATE CONSSOLI SET IDSITUACAO = 'E', DTESTORNO = ?, NMUSUESTORNO = ?"
         " WHERE NRCONSSOLI = ?",
-        {localTimestamp(), truncateUtf8(user, kUserNameLength), nr});
+        {localTimestamp(), recordedUser(user), nr});
     return changed;
 }
 
-bool isLockedSqlite(const suitedb::DbError& e) {
-    std::string_view m = e.what();
-    return m.find("database is locked") != std::string_view::npos ||
-           m.find("database table is locked") != std::string_view::npos;
-}
-
-// SQLite: bounds how long the connection waits for the write lock; restores the setting.
-class BusyTimeout {
-  public:
-    BusyTimeout(suitedb::Connection& db, int ms) : m_db(db) {
-        auto c = db.query("PRAGMA busy_timeout");
-        m_before = c->next() ? c->int64(0) : 0;
-        c.reset();
-        db.exec("PRAGMA busy_timeout = " + std::to_string(ms));
-    }
-    ~BusyTimeout() {
-        try {
-            m_db.exec("PRAGMA busy_timeout = " + std::to_string(m_before));
-        } catch (...) {
-            // The connection keeps the shorter wait; only how long it waits differs.
-        }
-    }
-    BusyTimeout(const BusyTimeout&) = delete;
-    BusyTimeout& operator=(const BusyTimeout&) = delete;
-
-  private:
-    suitedb::Connection& m_db;
-    std::int64_t m_before = 0;
-};
-
-std::int64_t reverseSqlite(suitedb::Connection& db, const std::string& nr,
-                           const std::string& user) {
+// One writer per database (SQLite): the transaction's write lock serialises it with every
+// run and reversal; only the wait for that lock is bounded.
+std::int64_t reverseUnderWriteLock(suitedb::Connection& db, const std::string& nr,
+                                   const std::string& user) {
     Header h = readHeader(db, nr, false);
     refuseUnlessOpen(h, nr);
     std::optional<suitedb::Transaction> tx;
     {
-        BusyTimeout wait(db, kReversalLockWaitMs);
+        suitedb::BusyTimeout wait(db, kReversalLockWaitMs);
         try {
             tx.emplace(db);
         } catch (const suitedb::DbError& e) {
-            if (isLockedSqlite(e))
+            if (Dialect(db).isLockTimeout(e))
                 refuseBusy(h);
             throw;
         }
@@ -141,25 +92,23 @@ std::int64_t reverseSqlite(suitedb::Connection& db, const std::string& nr,
     return changed;
 }
 
-// PostgreSQL: the branch's advisory lock queues it with "T" runs and other reversals of the
-// branch ("N" runs never hold a marked line); every wait is bounded by lock_timeout.
-std::int64_t reversePostgres(suitedb::Connection& db, const std::string& nr,
-                             const std::string& user) {
+// Row locks (PostgreSQL): the branch's key lock queues it with "T" runs and other reversals
+// of the branch ("N" runs never hold a marked line); every wait is bounded.
+std::int64_t reverseWithRowLocks(suitedb::Connection& db, const std::string& nr,
+                                 const std::string& user) {
+    const Dialect d(db);
     suitedb::Transaction tx(db);
-    db.exec("SET LOCAL lock_timeout = " + std::to_string(kReversalLockWaitMs));
+    d.boundLockWaits(db, kReversalLockWaitMs);
     Header h = readHeader(db, nr, false);
     refuseUnlessOpen(h, nr);
     std::int64_t changed = 0;
     try {
-        db.query("SELECT pg_advisory_xact_lock(" + std::to_string(kBranchLockClass) +
-                     ", hashtext(CAST(? AS TEXT)))",
-                 {h.central})
-            ->next();
+        d.lockKey(db, kBranchLockClass, h.central);
         h = readHeader(db, nr, true);
         refuseUnlessOpen(h, nr);
         changed = reverse(db, nr, user);
     } catch (const suitedb::DbError& e) {
-        if (e.sqlState() == kLockNotAvailable)
+        if (d.isLockTimeout(e))
             refuseBusy(h);
         throw;
     }
@@ -172,8 +121,8 @@ std::int64_t reversePostgres(suitedb::Connection& db, const std::string& nr,
 std::string runEstornaConsSoli(suitedb::Connection& db, std::string_view number,
                                const std::string& user) {
     const std::string nr = parseConsolidationNumber(number);
-    std::int64_t changed = db.engine() == Engine::Postgres ? reversePostgres(db, nr, user)
-                                                           : reverseSqlite(db, nr, user);
+    std::int64_t changed = Dialect(db).rowLocks() ? reverseWithRowLocks(db, nr, user)
+                                                  : reverseUnderWriteLock(db, nr, user);
     return std::to_string(changed);
 }
 

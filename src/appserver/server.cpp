@@ -26,8 +26,6 @@ namespace rqc::appserver {
 
 namespace {
 
-thread_local WorkerConnection* t_connection = nullptr;
-
 using WorkGuard = asio::executor_work_guard<asio::io_context::executor_type>;
 
 // After the stop deadline has closed every connection, worker threads get this long to end.
@@ -59,35 +57,52 @@ std::unique_ptr<asio::ssl::context> makeTlsContext(const ServerConfig& c) {
     return ctx;
 }
 
+// One worker thread runs the io_context of its worker and uses its database connection: a
+// connection is served by the one worker it was accepted onto, so a call never changes
+// threads between reading, running and answering, and its session hands the calls that
+// worker's database connection.
+struct Worker {
+    explicit Worker(const std::string& db) : connection(db) {}
+    WorkerConnection connection;  // used on the worker's thread only; outlives its sessions
+    asio::io_context io{1};
+};
+
 }  // namespace
 
-// One io_context per worker thread: a connection is served by the one thread that owns it,
-// so a call never changes threads between reading, running and answering. Accepting and
-// signals have their own io_context on the calling thread, so that they are never held up by
-// a call.
+// Accepting and signals have their own io_context on the thread that runs the server, so
+// that they are never held up by a call.
 struct Server::Impl {
     Impl(const ServerConfig& c, const Dispatcher& d)
         : config(c),
           dispatcher(d),
-          contexts(makeContexts(c.threads)),
+          workers(makeWorkers(c)),
           tls(makeTlsContext(c)),
           limits{c.maxFrame, c.idleTimeout, c.readTimeout, c.writeTimeout},
-          handler([this](std::span<const std::byte> body, ConnectionState& state) {
-              return dispatcher.handleFrame(body, *t_connection, state);
-          }),
+          handler(
+              [this](std::span<const std::byte> body, WorkerConnection& db,
+                     ConnectionState& state) { return dispatcher.handleFrame(body, db, state); }),
           listener(
               control, endpoint(c),
-              [this]() -> asio::io_context& { return *contexts[next++ % contexts.size()]; },
+              [this]() -> asio::io_context& { return workers[next++ % workers.size()]->io; },
               [this](asio::ip::tcp::socket socket) { admit(std::move(socket)); }) {
-        for (auto& io : contexts)
-            guards.emplace_back(io->get_executor());
+        for (auto& w : workers)
+            guards.emplace_back(w->io.get_executor());
     }
 
-    static std::vector<std::unique_ptr<asio::io_context>> makeContexts(unsigned n) {
-        std::vector<std::unique_ptr<asio::io_context>> out;
-        for (unsigned i = 0; i < n; ++i)
-            out.push_back(std::make_unique<asio::io_context>(1));
+    static std::vector<std::unique_ptr<Worker>> makeWorkers(const ServerConfig& c) {
+        std::vector<std::unique_ptr<Worker>> out;
+        for (unsigned i = 0; i < c.threads; ++i)
+            out.push_back(std::make_unique<Worker>(c.db));
         return out;
+    }
+
+    // The worker whose io_context the listener created the socket on.
+    Worker& workerOf(asio::ip::tcp::socket& socket) {
+        for (auto& w : workers) {
+            if (socket.get_executor() == asio::any_io_executor(w->io.get_executor()))
+                return *w;
+        }
+        throw std::logic_error("a connection was accepted onto no worker's io_context");
     }
 
     static asio::ip::tcp::endpoint endpoint(const ServerConfig& c) {
@@ -96,8 +111,9 @@ struct Server::Impl {
 
     // Serves the connection, or refuses it with an error result when a cap is reached.
     void admit(asio::ip::tcp::socket socket) {
+        WorkerConnection& db = workerOf(socket).connection;
         auto session =
-            std::make_shared<Session>(std::move(socket), tls.get(), handler, limits, sessions);
+            std::make_shared<Session>(std::move(socket), tls.get(), handler, db, limits, sessions);
         const std::string refusal =
             sessions.admit(session->address(), config.maxConnections, config.maxPerPeer);
         if (refusal.empty()) {
@@ -113,15 +129,14 @@ struct Server::Impl {
         }
     }
 
-    void work(asio::io_context& io) {
-        WorkerConnection connection(config.db);
-        t_connection = &connection;
+    void work(Worker& worker) {
         try {
-            io.run();
+            worker.io.run();
         } catch (const std::exception& e) {
             spdlog::critical("worker thread stopped by an unexpected error: {}", e.what());
         }
-        t_connection = nullptr;
+        // The connection closes on the thread that used it, as the worker ends.
+        worker.connection.discard();
         std::lock_guard lock(doneMutex);
         ++finished;
         doneChanged.notify_all();
@@ -130,13 +145,13 @@ struct Server::Impl {
     // Waits until every worker thread has ended or `limit` has passed.
     bool waitForWorkers(std::chrono::steady_clock::duration limit) {
         std::unique_lock lock(doneMutex);
-        return doneChanged.wait_for(lock, limit, [this] { return finished == contexts.size(); });
+        return doneChanged.wait_for(lock, limit, [this] { return finished == workers.size(); });
     }
 
     ServerConfig config;
     const Dispatcher& dispatcher;
     asio::io_context control{1};
-    std::vector<std::unique_ptr<asio::io_context>> contexts;
+    std::vector<std::unique_ptr<Worker>> workers;
     std::vector<WorkGuard> guards;
     std::size_t next = 0;  // used on the listener's strand only
     std::unique_ptr<asio::ssl::context> tls;
@@ -182,8 +197,8 @@ bool Server::run() {
     });
     s.listener.start();
     std::vector<std::thread> threads;
-    for (auto& io : s.contexts) {
-        threads.emplace_back([&s, &io] { s.work(*io); });
+    for (auto& w : s.workers) {
+        threads.emplace_back([&s, &w] { s.work(*w); });
     }
     s.control.run();
     // control.run() returns once stop() has closed the listener.

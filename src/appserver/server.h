@@ -1,7 +1,7 @@
 #pragma once
-// The network side of rqc-appserver: a listener, its sessions, and a pool of worker threads
-// running one io_context. Each call runs on the thread that read it, with that thread's own
-// database connection.
+// The network side of rqc-appserver: a listener on its own thread, its sessions, and a pool of
+// worker threads, each running its own io_context with its own database connection. Every
+// connection is assigned to one worker in turn; its calls are read, run and answered there.
 
 #include <cstdint>
 #include <memory>

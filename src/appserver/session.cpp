@@ -25,10 +25,11 @@ constexpr std::size_t kMaxDrained = 1024 * 1024;
 }  // namespace
 
 Session::Session(asio::ip::tcp::socket socket, asio::ssl::context* tls, const FrameHandler& handler,
-                 const SessionLimits& limits, SessionSet& sessions)
+                 WorkerConnection& db, const SessionLimits& limits, SessionSet& sessions)
     : m_socket(socket.get_executor()),
       m_timer(socket.get_executor()),
       m_handler(handler),
+      m_db(db),
       m_limits(limits),
       m_sessions(sessions) {
     std::error_code ec;
@@ -133,7 +134,7 @@ void Session::processBuffered() {
             std::vector<std::byte> answer =
                 m_handler(std::span<const std::byte>(
                               m_in.data() + m_begin + protocol::kFrameHeaderSize, length),
-                          m_state);
+                          m_db, m_state);
             m_begin += need;
             if (m_begin == m_end)
                 m_begin = m_end = 0;

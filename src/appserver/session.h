@@ -1,7 +1,8 @@
 #pragma once
 // One client connection. A session only moves bytes: it reads length-prefixed frames, hands
-// each body to the frame handler on the thread that read it, and writes the answer back.
-// All of a session's work runs on its socket's strand.
+// each body to the frame handler with the database connection of the worker it runs on, and
+// writes the answer back. All of a session's work runs on that worker's thread, the one
+// thread running its socket's io_context, so its handlers never run at the same time.
 //
 // Bounded by construction: the read buffer grows with the bytes that arrived, never with a
 // length a header announces; an idle connection, a request that does not complete and an
@@ -29,11 +30,12 @@
 namespace rqc::appserver {
 
 class SessionSet;
+class WorkerConnection;
 
-// Answers one frame body with the encoded result body; may update the connection's state (a
-// login); must not throw.
-using FrameHandler =
-    std::function<std::vector<std::byte>(std::span<const std::byte> body, ConnectionState& state)>;
+// Answers one frame body with the encoded result body, using the worker's database
+// connection; may update the connection's state (a login); must not throw.
+using FrameHandler = std::function<std::vector<std::byte>(
+    std::span<const std::byte> body, WorkerConnection& db, ConnectionState& state)>;
 
 struct SessionLimits {
     std::uint32_t maxFrame = 64u * 1024u * 1024u;  // request and answer bodies
@@ -44,10 +46,11 @@ struct SessionLimits {
 
 class Session : public std::enable_shared_from_this<Session> {
   public:
-    // The socket's executor must be a strand. With `tls` the connection starts with a TLS
+    // The socket's io_context must be run by one thread only, the one that may use `db`
+    // (both must outlive the session). With `tls` the connection starts with a TLS
     // handshake (the context must outlive the session).
     Session(asio::ip::tcp::socket socket, asio::ssl::context* tls, const FrameHandler& handler,
-            const SessionLimits& limits, SessionSet& sessions);
+            WorkerConnection& db, const SessionLimits& limits, SessionSet& sessions);
     ~Session();
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
@@ -86,6 +89,7 @@ class Session : public std::enable_shared_from_this<Session> {
     std::unique_ptr<TlsStream> m_tls;  // TLS connections (owns the socket)
     asio::steady_timer m_timer;
     const FrameHandler& m_handler;
+    WorkerConnection& m_db;
     const SessionLimits m_limits;
     SessionSet& m_sessions;
     ConnectionState m_state;

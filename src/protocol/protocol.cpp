@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "dates/dates.h"
 #include "numbers.h"
 #include "wire.h"
 
@@ -13,51 +14,12 @@ namespace rqc::protocol {
 
 namespace {
 
-// Days from 1970-01-01 of a proleptic Gregorian date, and back.
-constexpr long long daysFromCivil(long long y, unsigned m, unsigned d) {
-    y -= m <= 2;
-    const long long era = (y >= 0 ? y : y - 399) / 400;
-    const unsigned yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<long long>(doe) - 719468;
-}
+// The calendar dates a serial date may stand for.
+constexpr dates::Day kFirstDay{std::chrono::year{1} / 1 / 1};
+constexpr dates::Day kLastDay{std::chrono::year{9999} / 12 / 31};
 
-struct Ymd {
-    long long y;
-    unsigned m;
-    unsigned d;
-};
-
-constexpr Ymd civilFromDays(long long z) {
-    z += 719468;
-    const long long era = (z >= 0 ? z : z - 146096) / 146097;
-    const unsigned doe = static_cast<unsigned>(z - era * 146097);
-    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const long long y = static_cast<long long>(yoe) + era * 400;
-    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const unsigned mp = (5 * doy + 2) / 153;
-    const unsigned d = doy - (153 * mp + 2) / 5 + 1;
-    const unsigned m = mp < 10 ? mp + 3 : mp - 9;
-    return {y + (m <= 2), m, d};
-}
-
-constexpr long long kEpochOffset = -daysFromCivil(1899, 12, 30);  // 25569
-constexpr long long kFirstDay = daysFromCivil(1, 1, 1) + kEpochOffset;
-constexpr long long kLastDay = daysFromCivil(9999, 12, 31) + kEpochOffset;
-static_assert(kEpochOffset == 25569);
-
-bool isLeap(int y) {
-    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-}
-
-int daysInMonth(int y, int m) {
-    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return m == 2 && isLeap(y) ? 29 : kDays[m - 1];
-}
-
-bool validYmd(int y, int m, int d) {
-    return y >= 1 && y <= 9999 && m >= 1 && m <= 12 && d >= 1 && d <= daysInMonth(y, m);
+bool inRange(dates::Day d) {
+    return d >= kFirstDay && d <= kLastDay;
 }
 
 const char* typeName(std::uint8_t code) {
@@ -87,57 +49,34 @@ constexpr std::size_t kReserveCap = 4096;
 }  // namespace
 
 double dateFromYmd(int year, int month, int day) {
-    if (!validYmd(year, month, day)) {
+    const bool fields =
+        year >= 1 && year <= 9999 && month >= 1 && month <= 12 && day >= 1 && day <= 31;
+    const std::chrono::year_month_day ymd{std::chrono::year{fields ? year : 1},
+                                          std::chrono::month{static_cast<unsigned>(month)},
+                                          std::chrono::day{static_cast<unsigned>(day)}};
+    if (!fields || !ymd.ok()) {
         throw std::out_of_range(
             "not a calendar date between years 1 and 9999: " + std::to_string(year) + "-" +
             std::to_string(month) + "-" + std::to_string(day));
     }
-    return static_cast<double>(
-        daysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) +
-        kEpochOffset);
+    return dates::serialOf(dates::Day{ymd});
 }
 
 std::string dateToIso(double days) {
     if (!std::isfinite(days))
         throw std::out_of_range("date is not a finite number");
     const double whole = std::trunc(days);
-    if (whole < static_cast<double>(kFirstDay) || whole > static_cast<double>(kLastDay)) {
+    if (whole < dates::serialOf(kFirstDay) || whole > dates::serialOf(kLastDay)) {
         throw std::out_of_range("date " + std::to_string(days) + " lies outside years 1 to 9999");
     }
-    const Ymd c = civilFromDays(static_cast<long long>(whole) - kEpochOffset);
-    char buf[11];
-    const unsigned y = static_cast<unsigned>(c.y);
-    buf[0] = static_cast<char>('0' + y / 1000);
-    buf[1] = static_cast<char>('0' + y / 100 % 10);
-    buf[2] = static_cast<char>('0' + y / 10 % 10);
-    buf[3] = static_cast<char>('0' + y % 10);
-    buf[4] = '-';
-    buf[5] = static_cast<char>('0' + c.m / 10);
-    buf[6] = static_cast<char>('0' + c.m % 10);
-    buf[7] = '-';
-    buf[8] = static_cast<char>('0' + c.d / 10);
-    buf[9] = static_cast<char>('0' + c.d % 10);
-    return std::string(buf, 10);
+    return dates::isoDate(dates::dayOfSerial(whole));
 }
 
 std::optional<double> dateFromIso(std::string_view iso) {
-    if (iso.size() != 10 || iso[4] != '-' || iso[7] != '-')
+    const std::optional<dates::Day> d = dates::tryParseIsoDate(iso);
+    if (!d || !inRange(*d))
         return std::nullopt;
-    auto digits = [&](std::size_t pos, std::size_t n) -> int {
-        int v = 0;
-        for (std::size_t i = pos; i < pos + n; ++i) {
-            if (iso[i] < '0' || iso[i] > '9')
-                return -1;
-            v = v * 10 + (iso[i] - '0');
-        }
-        return v;
-    };
-    const int y = digits(0, 4);
-    const int m = digits(5, 2);
-    const int d = digits(8, 2);
-    if (y < 0 || m < 0 || d < 0 || !validYmd(y, m, d))
-        return std::nullopt;
-    return dateFromYmd(y, m, d);
+    return dates::serialOf(*d);
 }
 
 CallDescriptor CallDescriptor::forArguments(std::string method, const std::vector<Argument>& args) {

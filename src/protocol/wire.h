@@ -1,16 +1,19 @@
 #pragma once
 // Internal: little-endian writer and bounds-checked reader of message bodies.
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <span>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "protocol.h"
+#include "protocol/utf8.h"
 
 namespace rqc::protocol::wire {
 
@@ -22,46 +25,72 @@ inline constexpr std::uint32_t kNullCell = 0xFFFFFFFFu;
 enum class MessageType : std::uint8_t { Call = 1, Result = 2, Login = 3 };
 
 std::string hex(std::uint8_t v);
-bool isUtf8(std::string_view s);
 
-// Writes into a buffer sized up front by the caller's exact size computation.
+// Appends to a buffer. `expected` is the size the caller means to write: the buffer is sized
+// for it up front, so a right guess costs no reallocation; every write checks the room left
+// and grows the buffer when it is short, so no guess can make a write overrun it. A text
+// longer than a 32-bit length can say throws std::length_error.
 class Writer {
   public:
-    Writer(std::vector<std::byte>& out, std::size_t size) : m_out(out) {
-        m_out.resize(size);
+    Writer(std::vector<std::byte>& out, std::size_t expected) : m_out(out) {
+        m_out.resize(expected);
         m_p = m_out.data();
+        m_end = m_p + m_out.size();
     }
     void header(MessageType type, std::uint8_t version = kProtocolVersion) {
-        *m_p++ = kMagic0;
-        *m_p++ = kMagic1;
-        u8(version);
-        u8(static_cast<std::uint8_t>(type));
+        std::byte* p = room(4);
+        p[0] = kMagic0;
+        p[1] = kMagic1;
+        p[2] = static_cast<std::byte>(version);
+        p[3] = static_cast<std::byte>(type);
     }
-    void u8(std::uint8_t v) { *m_p++ = static_cast<std::byte>(v); }
-    void u32(std::uint32_t v) {
-        m_p[0] = static_cast<std::byte>(v);
-        m_p[1] = static_cast<std::byte>(v >> 8);
-        m_p[2] = static_cast<std::byte>(v >> 16);
-        m_p[3] = static_cast<std::byte>(v >> 24);
-        m_p += 4;
-    }
+    void u8(std::uint8_t v) { *room(1) = static_cast<std::byte>(v); }
+    void u32(std::uint32_t v) { put32(room(4), v); }
     void f64(double v) {
         const auto bits = std::bit_cast<std::uint64_t>(v);
+        std::byte* p = room(8);
         for (int i = 0; i < 8; ++i)
-            *m_p++ = static_cast<std::byte>(bits >> (8 * i));
+            p[i] = static_cast<std::byte>(bits >> (8 * i));
     }
     void text(std::string_view s) {
-        u32(static_cast<std::uint32_t>(s.size()));
+        if (s.size() > 0xFFFFFFFEu)
+            throw std::length_error("text of " + std::to_string(s.size()) + " bytes on the wire");
+        std::byte* p = room(4 + s.size());
+        put32(p, static_cast<std::uint32_t>(s.size()));
         if (!s.empty())
-            std::memcpy(m_p, s.data(), s.size());
-        m_p += s.size();
+            std::memcpy(p + 4, s.data(), s.size());
     }
-    // Trims the buffer to what was written (equal to the computed size when it was exact).
-    void finish() { m_out.resize(static_cast<std::size_t>(m_p - m_out.data())); }
+    // Trims the buffer to what was written.
+    void finish() { m_out.resize(written()); }
+    std::size_t written() const { return static_cast<std::size_t>(m_p - m_out.data()); }
 
   private:
+    // The next n bytes of the buffer, which grows to hold them when it is short.
+    std::byte* room(std::size_t n) {
+        std::byte* p = m_p;
+        if (static_cast<std::size_t>(m_end - p) < n) [[unlikely]] {
+            grow(n);
+            p = m_p;
+        }
+        m_p = p + n;
+        return p;
+    }
+    [[gnu::noinline]] void grow(std::size_t n) {
+        const std::size_t used = written();
+        m_out.resize(std::max(used + n, 2 * m_out.size()));
+        m_p = m_out.data() + used;
+        m_end = m_out.data() + m_out.size();
+    }
+    static void put32(std::byte* p, std::uint32_t v) {
+        p[0] = static_cast<std::byte>(v);
+        p[1] = static_cast<std::byte>(v >> 8);
+        p[2] = static_cast<std::byte>(v >> 16);
+        p[3] = static_cast<std::byte>(v >> 24);
+    }
+
     std::vector<std::byte>& m_out;
-    std::byte* m_p = nullptr;
+    std::byte* m_p = nullptr;    // next byte to write
+    std::byte* m_end = nullptr;  // end of the buffer
 };
 
 // Reads a body; every failure throws DecodeError naming the message, the byte offset and

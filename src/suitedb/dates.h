@@ -1,18 +1,15 @@
 #pragma once
-// Calendar dates as the database stores them ("YYYY-MM-DD").
+// Calendar dates as the database stores them ("YYYY-MM-DD"): the shared calendar-day module
+// under the names the database library's callers use.
 
-#include <chrono>
-#include <string>
-#include <string_view>
+#include "dates/dates.h"
 
 namespace rqc::suitedb {
 
-using Date = std::chrono::sys_days;
+using Date = dates::Day;
 
-std::string isoDate(Date d);
-// Parses "YYYY-MM-DD"; throws std::invalid_argument naming the text when it is not a valid
-// calendar date in that form.
-Date parseIsoDate(std::string_view text);
-Date localToday();
+using dates::isoDate;
+using dates::localToday;
+using dates::parseIsoDate;
 
 }  // namespace rqc::suitedb

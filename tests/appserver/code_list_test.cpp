@@ -1,4 +1,4 @@
-#include "appserver/code_list.h"
+#include "appserver/method_arguments.h"
 
 #include <gtest/gtest.h>
 

@@ -14,6 +14,7 @@
 #include "appserver/worker_connection.h"
 #include "protocol/client.h"
 #include "protocol/protocol.h"
+#include "protocol/utf8.h"
 #include "suitedb/demo_data.h"
 #include "suitedb/schema.h"
 #include "support/pg_database.h"
@@ -68,15 +69,7 @@ CallRequest consSoliWith(std::size_t n, std::string text) {
     return makeCall("GetConsSoli", a);
 }
 
-bool isUtf8(std::string_view s) {
-    for (std::size_t i = 0; i < s.size();) {
-        const std::size_t n = appserver::utf8CharLength(s, i);
-        if (n == 1 && static_cast<unsigned char>(s[i]) >= 0x80)
-            return false;
-        i += n;
-    }
-    return true;
-}
+using protocol::wire::isUtf8;
 
 class ErrorAnswers : public ::testing::Test {
   protected:

@@ -5,25 +5,11 @@
 #include <string>
 
 #include "appserver/argument_error.h"
-#include "appserver/code_list.h"
-#include "appserver/consolidation_arguments.h"
-
-namespace {
+#include "appserver/method_arguments.h"
+#include "protocol/utf8.h"
 
 using namespace rqc::appserver;
-
-// True when every byte of s belongs to a well-formed UTF-8 character.
-bool isUtf8(std::string_view s) {
-    for (std::size_t i = 0; i < s.size();) {
-        const std::size_t n = utf8CharLength(s, i);
-        if (n == 1 && static_cast<unsigned char>(s[i]) >= 0x80)
-            return false;
-        i += n;
-    }
-    return true;
-}
-
-}  // namespace
+using rqc::protocol::wire::isUtf8;
 
 TEST(ErrorText, ExcerptsAreShortEscapedAndCutOnCharacterBoundaries) {
     struct Case {

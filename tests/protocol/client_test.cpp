@@ -4,7 +4,7 @@
 
 #include <asio.hpp>
 
-#include "protocol/recording_peer.h"
+#include "support/recording_peer.h"
 
 using namespace rqc::protocol;
 using rqc::test::RecordingPeer;

@@ -1,0 +1,180 @@
+#include "suitedb/dialect.h"
+
+namespace rqc::suitedb {
+
+namespace {
+
+constexpr const char* kLockNotAvailable = "55P03";
+constexpr std::int64_t kTempStoreMemory = 2;
+
+}  // namespace
+
+std::string Dialect::listSource() const {
+    return m_pg ? "SELECT string_to_table(CAST(? AS TEXT), ',')" : "SELECT value FROM json_each(?)";
+}
+
+std::string Dialect::keyPartsSource(std::span<const int> widths) const {
+    const char* item = m_pg ? "k" : "value";
+    std::string out = "SELECT ";
+    int at = 1;
+    for (std::size_t i = 0; i < widths.size(); ++i) {
+        if (i > 0)
+            out += ", ";
+        out += "rtrim(substr(" + std::string(item) + ", " + std::to_string(at) + ", " +
+               std::to_string(widths[i]) + "))";
+        at += widths[i];
+    }
+    out += m_pg ? " FROM string_to_table(CAST(? AS TEXT), ',') AS k" : " FROM json_each(?)";
+    return out;
+}
+
+Param Dialect::listParam(const std::vector<std::string>& items) const {
+    // Neither form needs escaping: no item holds a comma, a quote or a backslash.
+    std::string out = m_pg ? "" : "[";
+    for (const auto& i : items) {
+        if (out.size() > (m_pg ? 0u : 1u))
+            out += ',';
+        if (m_pg) {
+            out += i;
+        } else {
+            out += '"';
+            out += i;
+            out += '"';
+        }
+    }
+    if (!m_pg)
+        out += ']';
+    return out;
+}
+
+std::string Dialect::ceilPositive(const std::string& x) const {
+    return m_pg ? "CEIL(" + x + ")"
+                : "(CAST(" + x + " AS INTEGER) + (" + x + " > CAST(" + x + " AS INTEGER)))";
+}
+
+std::string Dialect::rowAddress(std::string_view alias) const {
+    return std::string(alias) + (m_pg ? ".ctid" : ".rowid");
+}
+
+std::string Dialect::rowAddressIn(std::string_view select) const {
+    return m_pg ? "ctid = ANY (ARRAY(" + std::string(select) + "))"
+                : "rowid IN (" + std::string(select) + ")";
+}
+
+std::string Dialect::tempTable(std::string_view name) const {
+    return m_pg ? std::string(name) : "temp." + std::string(name);
+}
+
+std::string Dialect::createWorkTable(std::string_view definition) const {
+    return m_pg ? "CREATE TEMP TABLE " + std::string(definition) + " ON COMMIT DROP"
+                : "CREATE TEMP TABLE IF NOT EXISTS " + std::string(definition);
+}
+
+std::string Dialect::forUpdate(std::string_view alias, bool skipLocked) const {
+    if (!m_pg)
+        return {};
+    std::string out = " FOR UPDATE";
+    if (!alias.empty())
+        out += " OF " + std::string(alias);
+    if (skipLocked)
+        out += " SKIP LOCKED";
+    return out;
+}
+
+void Dialect::lockKey(Connection& db, int lockClass, const std::string& key) const {
+    if (!m_pg)
+        return;
+    db.query("SELECT pg_advisory_xact_lock(" + std::to_string(lockClass) +
+                 ", hashtext(CAST(? AS TEXT)))",
+             {key})
+        ->next();
+}
+
+void Dialect::boundLockWaits(Connection& db, int ms) const {
+    if (m_pg)
+        db.exec("SET LOCAL lock_timeout = " + std::to_string(ms));
+}
+
+bool Dialect::isLockTimeout(const DbError& e) const {
+    if (m_pg)
+        return e.sqlState() == kLockNotAvailable;
+    const std::string_view m = e.what();
+    return m.find("database is locked") != std::string_view::npos ||
+           m.find("database table is locked") != std::string_view::npos;
+}
+
+void Dialect::sizeTempBuffers(Connection& db, std::string_view size) const {
+    if (!m_pg)
+        return;
+    try {
+        db.exec("SET temp_buffers = '" + std::string(size) + "'");
+    } catch (const DbError&) {
+        // Already fixed for this connection; only speed differs.
+    }
+}
+
+void Dialect::sizeSortMemory(Connection& db, std::string_view size) const {
+    if (m_pg)
+        db.exec("SET LOCAL work_mem = '" + std::string(size) + "'");
+}
+
+void Dialect::beginLocal(Connection& db) const {
+    if (m_pg)
+        db.begin();
+    else
+        db.exec("BEGIN DEFERRED");
+}
+
+SqliteWorkSettings::SqliteWorkSettings(Connection& db, std::int64_t cacheBytes) : m_db(db) {
+    if (db.engine() != Engine::Sqlite)
+        return;
+    m_inMemory = pragma("temp_store") == kTempStoreMemory;
+    if (m_inMemory)
+        db.exec("PRAGMA temp_store = FILE");
+    if (cacheBytes <= 0)
+        return;
+    const std::int64_t cache = pragma("main.cache_size");
+    const std::int64_t bytes = cache >= 0 ? cache * pragma("main.page_size") : -cache * 1024;
+    if (bytes < cacheBytes) {
+        db.exec("PRAGMA main.cache_size = " + std::to_string(-(cacheBytes >> 10)));
+        m_cacheSize = cache;
+    }
+}
+
+SqliteWorkSettings::~SqliteWorkSettings() {
+    try {
+        if (m_inMemory)
+            m_db.exec("PRAGMA temp_store = MEMORY");
+        if (m_cacheSize)
+            m_db.exec("PRAGMA main.cache_size = " + std::to_string(*m_cacheSize));
+    } catch (...) {
+        // The connection keeps the settings of the work; only speed and memory differ.
+    }
+}
+
+std::int64_t SqliteWorkSettings::pragma(const std::string& name) {
+    auto c = m_db.query("PRAGMA " + name);
+    return c->next() ? c->int64(0) : 0;
+}
+
+BusyTimeout::BusyTimeout(Connection& db, int ms) : m_db(db) {
+    if (db.engine() != Engine::Sqlite)
+        return;
+    {
+        auto c = db.query("PRAGMA busy_timeout");
+        m_before = c->next() ? c->int64(0) : 0;
+    }
+    db.exec("PRAGMA busy_timeout = " + std::to_string(ms));
+}
+
+BusyTimeout::~BusyTimeout() {
+    if (!m_before)
+        return;
+    try {
+        m_db.exec("PRAGMA busy_timeout = " + std::to_string(*m_before));
+    } catch (...) {
+        // The connection keeps the shorter wait; only how long it waits differs.
+    }
+}
+
+}  // namespace rqc::suitedb

@@ -1,0 +1,119 @@
+#pragma once
+// What differs between the engines' SQL, written once: statements are built from these pieces
+// for either engine, and lists are bound in the form these pieces read. Callers choose their
+// plan by the engine's capabilities (rowLocks) instead of by its name.
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "suitedb/connection.h"
+
+namespace rqc::suitedb {
+
+class Dialect {
+  public:
+    explicit Dialect(Engine engine) : m_pg(engine == Engine::Postgres) {}
+    explicit Dialect(const Connection& db) : Dialect(db.engine()) {}
+
+    // PostgreSQL: writers lock rows (FOR UPDATE, SKIP LOCKED, transaction-scoped key locks)
+    // and wait for each other's rows. SQLite: one writer per database file at a time, which
+    // holds the whole file; nothing is locked row by row.
+    bool rowLocks() const { return m_pg; }
+    // PostgreSQL's planner hash-joins large inputs; SQLite joins by a lookup per row, so a
+    // small keyed table or a rowid beats a join on a large table's key.
+    bool hashJoins() const { return m_pg; }
+    // SQLite keeps a work table (createWorkTable) for the connection's life, PostgreSQL drops
+    // it at the end of the transaction.
+    bool keepsWorkTables() const { return !m_pg; }
+
+    // A one-column row source of the items of a list bound as listParam(items).
+    std::string listSource() const;
+    // A row source of fixed-width keys bound as listParam(keys): one column per width, each
+    // part without its trailing blanks.
+    std::string keyPartsSource(std::span<const int> widths) const;
+    // The bound form of a list whose items are letters, digits and blanks only.
+    Param listParam(const std::vector<std::string>& items) const;
+
+    // A bound "YYYY-MM-DD" date or ISO timestamp compared with a column of that type.
+    std::string dateParam() const { return m_pg ? "CAST(? AS DATE)" : "?"; }
+    std::string timestampParam() const { return m_pg ? "CAST(? AS TIMESTAMP)" : "?"; }
+    // Smallest integer not below x, for x > 0 (SQLite may lack ceil()).
+    std::string ceilPositive(const std::string& x) const;
+    // Column type of quantities with three decimals.
+    std::string quantityType() const { return m_pg ? "NUMERIC(15,3)" : "REAL"; }
+
+    // A row's physical address (stable while the transaction holds the row), as a column of
+    // `alias`, its type in a work table, and the rows of a table whose address `select`
+    // returns.
+    std::string rowAddress(std::string_view alias) const;
+    std::string rowAddressType() const { return m_pg ? "TID" : "INTEGER"; }
+    std::string rowAddressIn(std::string_view select) const;
+
+    // A temporary table's name as a statement reaches it.
+    std::string tempTable(std::string_view name) const;
+    // "CREATE TEMP TABLE" of `definition` ("NAME (columns...)"): on PostgreSQL dropped at the
+    // end of the transaction; on SQLite kept by the connection (callers empty it).
+    std::string createWorkTable(std::string_view definition) const;
+    // The locking clause of a SELECT of the rows of `alias`; empty without row locks.
+    std::string forUpdate(std::string_view alias, bool skipLocked) const;
+
+    // Inside a transaction: takes the exclusive lock on (lockClass, key) held until it ends.
+    // Without row locks it does nothing: the transaction's write lock already excludes
+    // every other writer.
+    void lockKey(Connection& db, int lockClass, const std::string& key) const;
+    // Inside a transaction: bounds every later wait for a lock to `ms` (PostgreSQL). SQLite
+    // waits only to begin a transaction; see BusyTimeout.
+    void boundLockWaits(Connection& db, int ms) const;
+    // The failure of a lock wait that was bounded.
+    bool isLockTimeout(const DbError& e) const;
+    // PostgreSQL memory of one large unit of work: the connection's temporary tables
+    // (before it first uses one; afterwards the setting stays as it is), and, inside a
+    // transaction, its sorts and hashes. Nothing on SQLite (see SqliteWorkSettings).
+    void sizeTempBuffers(Connection& db, std::string_view size) const;
+    void sizeSortMemory(Connection& db, std::string_view size) const;
+    // Begins a transaction that reads and writes only temporary tables: on SQLite it never
+    // takes the database's write lock.
+    void beginLocal(Connection& db) const;
+
+  private:
+    bool m_pg;
+};
+
+// SQLite settings for the scope of one large unit of work, restored when it ends (only speed
+// and memory differ when a restore fails); nothing on PostgreSQL. Temporary tables go to the
+// temporary file store, whose page cache is bounded, even on a connection that keeps them in
+// memory; with cacheBytes, the main page cache holds at least that many bytes.
+class SqliteWorkSettings {
+  public:
+    explicit SqliteWorkSettings(Connection& db, std::int64_t cacheBytes = 0);
+    ~SqliteWorkSettings();
+    SqliteWorkSettings(const SqliteWorkSettings&) = delete;
+    SqliteWorkSettings& operator=(const SqliteWorkSettings&) = delete;
+
+  private:
+    std::int64_t pragma(const std::string& name);
+
+    Connection& m_db;
+    bool m_inMemory = false;
+    std::optional<std::int64_t> m_cacheSize;  // the setting to restore
+};
+
+// SQLite: for its scope the connection waits at most `ms` for the database's write lock,
+// then restores its setting; nothing on PostgreSQL.
+class BusyTimeout {
+  public:
+    BusyTimeout(Connection& db, int ms);
+    ~BusyTimeout();
+    BusyTimeout(const BusyTimeout&) = delete;
+    BusyTimeout& operator=(const BusyTimeout&) = delete;
+
+  private:
+    Connection& m_db;
+    std::optional<std::int64_t> m_before;
+};
+
+}  // namespace rqc::suitedb
