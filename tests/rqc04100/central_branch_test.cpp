@@ -7,11 +7,11 @@
 
 #include "pg_database.h"
 #include "screen/components.h"
-#include "screen_fixture.h"
 #include "suitedb/connection.h"
 #include "suitedb/demo_data.h"
 #include "suitedb/firebird.h"
 #include "suitedb/schema.h"
+#include "support/qt_fixture.h"
 #include "temp_dir.h"
 
 using namespace rqc04100;
@@ -71,7 +71,7 @@ void expectCentralBranches(TdtmDBGeral& module, const rqc::suitedb::MasterData& 
 
 class CentralBranch : public ::testing::Test {
   protected:
-    void SetUp() override { rqc04100::test::application(); }
+    void SetUp() override { rqc::test::application(); }
     rqc::suitedb::Date today = rqc::suitedb::localToday();
     rqc::suitedb::MasterData demo = rqc::suitedb::demoMasterData(today);
 };

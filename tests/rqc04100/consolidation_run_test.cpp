@@ -5,17 +5,23 @@
 #include <gtest/gtest.h>
 
 #include <QLabel>
+#include <QLocale>
 #include <QMetaObject>
+#include <QPushButton>
+#include <QRegularExpression>
 #include <QSet>
 #include <QSqlQuery>
+#include <QTableWidget>
 #include <QTest>
 #include <QTimer>
 #include <functional>
 #include <optional>
 
-#include "protocol/recording_peer.h"
+#include "filter_state.h"
+#include "screen/preview_window.h"
 #include "screen_driver.h"
 #include "suitedb/connection.h"
+#include "support/recording_peer.h"
 
 using namespace rqc04100::test;
 namespace proto = rqc::protocol;
@@ -215,7 +221,7 @@ TEST_F(PeerScreen, PickedRequestListIsSentWithAnEmptyAllFlag) {
     ASSERT_EQ(lookups.size(), 1u);
     EXPECT_EQ(lookups[0].args[2].text, "");
     EXPECT_EQ(lookups[0].args[3].text, "T") << "Todas at the start sends T";
-    EXPECT_EQ(form->filterState().stListaSolicit, "000300010000000007");
+    EXPECT_EQ(filterState(*form).stListaSolicit, "000300010000000007");
 
     const auto args = runArgs();
     EXPECT_EQ(args[13].text, "");
@@ -226,7 +232,7 @@ TEST_F(PeerScreen, FailedRequestLookupClosesTheAnimationAndKeepsTheList) {
     form->rbtListaSolicit->SetChecked(true);
     screen->host->dialogs().queueListPick(std::vector<int>{0});
     form->sbtSolicitacao->click();
-    ASSERT_EQ(form->filterState().stListaSolicit, "000200020000000001");
+    ASSERT_EQ(filterState(*form).stListaSolicit, "000200020000000001");
 
     lookup = proto::CallResult::error("requests unavailable");
     screen->host->dialogs().clear();
@@ -235,7 +241,7 @@ TEST_F(PeerScreen, FailedRequestLookupClosesTheAnimationAndKeepsTheList) {
     ASSERT_EQ(screen->errors().size(), 1);
     EXPECT_TRUE(screen->errors().front().contains("requests unavailable"));
     EXPECT_TRUE(screen->host->dialogs().texts(vlm::ShownDialog::PickList).isEmpty());
-    EXPECT_EQ(form->filterState().stListaSolicit, "000200020000000001");
+    EXPECT_EQ(filterState(*form).stListaSolicit, "000200020000000001");
 }
 
 TEST_F(PeerScreen, PickedBranchAndBuyerListsAreSentAsPicked) {
@@ -253,7 +259,7 @@ TEST_F(PeerScreen, PickedBranchAndBuyerListsAreSentAsPicked) {
 TEST_F(PeerScreen, ByReferenceFieldsHoldWhatTheServerWroteBack) {
     consolidation.byRef = {{1, "COMP009"}, {2, "0011"}, {3, "0005"}, {14, "K"}, {9, "X"}};
     runArgs();
-    const rqc04100::FilterState state = form->filterState();
+    const rqc04100::test::FilterState state = filterState(*form);
     EXPECT_EQ(state.stListaComp, "COMP009");
     EXPECT_EQ(state.stCdFilCentCmp, "0011");
     EXPECT_EQ(state.stListaFili, "0005");
@@ -490,3 +496,134 @@ TEST_F(RealRun, TheWaitingWindowLivesWhileTheServerHoldsTheCall) {
 }
 
 }  // namespace
+
+// The preview window as the user sees it when it opens, answered with one of its buttons.
+struct SeenPreview {
+    bool shown = false;
+    QStringList products;      // CDPRODUTO column
+    QStringList consolidated;  // "= Consolidada" column as shown
+    QString totals;
+    QString before;
+    bool canConsolidate = false;
+};
+
+SeenPreview pressPreview(TfrmConsolidaSolicita& form, bool consolidate) {
+    SeenPreview seen;
+    QTimer poll;
+    poll.setInterval(20);
+    int ticks = 0;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* w = qobject_cast<TfrmPreviaConsolida*>(QApplication::activeModalWidget());
+        if (w == nullptr) {
+            if (++ticks > 500)
+                poll.stop();
+            return;
+        }
+        poll.stop();
+        seen.shown = true;
+        for (int r = 0; r < w->grdPrevia->rowCount(); ++r) {
+            seen.products << w->grdPrevia->item(r, 0)->text();
+            seen.consolidated << w->grdPrevia->item(r, 9)->text();
+        }
+        seen.totals = w->lblTotais->text();
+        seen.before = w->lblJaConsolidadas->text();
+        seen.canConsolidate = w->btnConsolidar->isEnabled();
+        (consolidate ? w->btnConsolidar : w->btnFechar)->click();
+    });
+    poll.start();
+    form.sbtSimula->click();
+    settle();
+    return seen;
+}
+
+TEST_F(RealRun, PreviewShowsWhatTheRunWritesAndItsConsolidarRunsIt) {
+    const auto snapshot = [this] {
+        return linesOf(
+            "SELECT 'CONSSOLI', COUNT(*), '', '' FROM CONSSOLI WHERE ? = 'x' "
+            "UNION ALL SELECT 'ITCONSSOLI', COUNT(*), '', '' FROM ITCONSSOLI "
+            "UNION ALL SELECT 'MARKS', COUNT(NRCONSSOLI), MAX(NRCONSSOLI), '' "
+            "FROM ITSOLICMP",
+            "x");
+    };
+    const auto before = snapshot();
+    const SeenPreview first = pressPreview(*form, false);
+    ASSERT_TRUE(first.shown) << screen->errors().join(" | ").toStdString();
+    ASSERT_FALSE(first.products.isEmpty());
+    EXPECT_TRUE(first.canConsolidate);
+    EXPECT_TRUE(first.before.contains("Linhas já consolidadas antes: 0."))
+        << first.before.toStdString();
+    EXPECT_EQ(snapshot(), before) << "Fechar leaves the database as it was";
+    EXPECT_TRUE(screen->messages().isEmpty());
+
+    // "Consolidar" presses the confirm button: the run writes the rows the preview showed.
+    const SeenPreview second = pressPreview(*form, true);
+    ASSERT_TRUE(second.shown);
+    EXPECT_EQ(second.products, first.products);
+    const QString number = lastNumber();
+    ASSERT_FALSE(number.isEmpty()) << screen->messages().join(" | ").toStdString();
+    QSqlQuery q(screen->host->database().Database());
+    q.prepare(
+        "SELECT CDPRODUTO, QTCONSOLIDADA FROM ITCONSSOLI WHERE NRCONSSOLI = ? "
+        "ORDER BY CDPRODUTO");
+    q.addBindValue(number);
+    ASSERT_TRUE(q.exec());
+    QStringList written;
+    QStringList quantities;
+    while (q.next()) {
+        written << q.value(0).toString();
+        quantities << QLocale(QLocale::Portuguese, QLocale::Brazil)
+                          .toString(q.value(1).toDouble(), 'f', 3)
+                          .remove(QRegularExpression("0+$"))
+                          .remove(QRegularExpression(",$"));
+    }
+    EXPECT_EQ(written, first.products);
+    EXPECT_EQ(quantities, first.consolidated);
+
+    // Now everything is consolidated: "Não Consolidadas" has nothing left, "Todas" warns that
+    // the same lines would be taken again.
+    const SeenPreview empty = pressPreview(*form, false);
+    ASSERT_TRUE(empty.shown);
+    EXPECT_TRUE(empty.products.isEmpty());
+    EXPECT_FALSE(empty.canConsolidate);
+    form->rdgConsSoli->SetItemIndex(0);
+    const SeenPreview again = pressPreview(*form, false);
+    ASSERT_TRUE(again.shown);
+    EXPECT_EQ(again.products, first.products);
+    EXPECT_FALSE(again.before.contains("antes: 0.")) << again.before.toStdString();
+    EXPECT_TRUE(again.before.contains("de novo")) << again.before.toStdString();
+}
+
+TEST_F(RealRun, PreviewStopsAtTheConfirmButtonsChecksInTheirOrder) {
+    struct Case {
+        const char* what;
+        std::function<void(TfrmConsolidaSolicita&)> spoil;
+    };
+    const Case cases[] = {
+        {"no first product", [](auto& f) { f.medCdProdIni->SetText(""); }},
+        {"unknown stock branch",
+         [](auto& f) {
+             f.chbConsEsto->SetChecked(true);
+             f.medCdFilEst->SetText("9999");
+         }},
+        {"delivery dates reversed",
+         [](auto& f) {
+             f.depDataIni->SetDate(dayOffset(5));
+             f.depDataFin->SetDate(dayOffset(-5));
+         }},
+        {"branch list chosen but empty", [](auto& f) { f.rbtListaFili->SetChecked(true); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fillValidFilter(*form);
+        form->rbtTodosFili->SetChecked(true);
+        form->chbConsEsto->SetChecked(false);
+        c.spoil(*form);
+        const int errorsBefore = static_cast<int>(screen->errors().size());
+        pressConfirm(*form);
+        const QStringList afterConfirm = screen->errors().mid(errorsBefore);
+        ASSERT_EQ(afterConfirm.size(), 1) << afterConfirm.join(" | ").toStdString();
+        const SeenPreview seen = pressPreview(*form, false);
+        EXPECT_FALSE(seen.shown);
+        EXPECT_EQ(screen->errors().mid(errorsBefore + 1), afterConfirm);
+    }
+}

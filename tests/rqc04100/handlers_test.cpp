@@ -9,6 +9,7 @@
 #include <QTest>
 #include <functional>
 
+#include "filter_state.h"
 #include "screen_driver.h"
 
 using namespace rqc04100::test;
@@ -65,7 +66,7 @@ TEST_F(Handlers, FirstActivationNamesTheProcessingBranchAndCopiesItAsStockBranch
     EXPECT_EQ(s.form->qryProdutoCDARVPROD->EditMask, DBPict(0));
     EXPECT_EQ(s.form->edtDataIni->Text(), NomeSemana(s.form->depDataIni->GetDate()));
     EXPECT_FALSE(s.form->edtDataIni->Text().isEmpty());
-    EXPECT_FALSE(s.form->filterState().boPrimAtiva);
+    EXPECT_FALSE(filterState(*s.form).boPrimAtiva);
 
     // A later activation leaves the filter as the user left it.
     s.form->medCdFilEst->SetText("0003");
@@ -85,13 +86,13 @@ TEST_F(Handlers, InvalidProcessingBranchIsReportedAtEveryActivation) {
         ASSERT_NE(s.form, nullptr);
         const QString text = s.form->msgPadrao->Msg(c.key);
         EXPECT_EQ(s.errors(), QStringList{text});
-        EXPECT_TRUE(s.form->filterState().boPrimAtiva);
+        EXPECT_TRUE(filterState(*s.form).boPrimAtiva);
         EXPECT_EQ(s.form->medCdFilEst->Text(), "") << "not copied after a failure";
         EXPECT_FALSE(s.host->dialogs().waitingVisible());
 
         vlm::dispatch([&] { s.form->FormActivate(s.form); });
         EXPECT_EQ(s.errors(), QStringList({text, text}));
-        EXPECT_TRUE(s.form->filterState().boPrimAtiva);
+        EXPECT_TRUE(filterState(*s.form).boPrimAtiva);
     }
 }
 
@@ -295,17 +296,17 @@ TEST_F(Handlers, AllAndListRadiosMoveTheGroupBetweenItsStates) {
     EXPECT_TRUE(s.form->sbtFilial->isEnabled());
     s.host->dialogs().queueListPick(std::vector<int>{0, 2});
     s.form->sbtFilial->click();
-    EXPECT_EQ(s.form->filterState().stListaFili, "0001,0003");
+    EXPECT_EQ(filterState(*s.form).stListaFili, "0001,0003");
     EXPECT_EQ(s.host->dialogs().texts(vlm::ShownDialog::PickList).last(), "Filial");
 
     s.form->rbtTodosFili->SetChecked(true);
-    EXPECT_EQ(s.form->filterState().stListaFili, "");
-    EXPECT_EQ(s.form->filterState().stTodasFili, "T");
+    EXPECT_EQ(filterState(*s.form).stListaFili, "");
+    EXPECT_EQ(filterState(*s.form).stTodasFili, "T");
     EXPECT_FALSE(s.form->sbtFilial->isEnabled());
     s.form->rbtListaFili->SetChecked(true);
     EXPECT_TRUE(s.form->sbtFilial->isEnabled());
-    EXPECT_EQ(s.form->filterState().stTodasFili, "");
-    EXPECT_EQ(s.form->filterState().stListaFili, "");
+    EXPECT_EQ(filterState(*s.form).stTodasFili, "");
+    EXPECT_EQ(filterState(*s.form).stListaFili, "");
 }
 
 TEST_F(Handlers, F9OpensTheGroupPickerFromTheListRadioOnly) {

@@ -11,21 +11,25 @@
 #include <QTest>
 #include <cstring>
 
+#include "filter_state.h"
 #include "module/module.h"
+#include "screen/components.h"
 #include "screen/frm_consolida_solicita.h"
 #include "screen/layout.h"
-#include "screen_fixture.h"
+#include "screen/layout_builder.h"
+#include "support/qt_fixture.h"
 
-using rqc04100::test::DemoSuite;
-using rqc04100::test::HostWindow;
-using rqc04100::test::settle;
+using rqc::test::DemoSuite;
+using rqc::test::HostWindow;
+using rqc::test::settle;
+using rqc04100::test::filterState;
 
 namespace {
 
 class FreshScreen : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        rqc04100::test::application();
+        rqc::test::application();
         suite = new DemoSuite();
     }
     static void TearDownTestSuite() {
@@ -47,6 +51,43 @@ class FreshScreen : public ::testing::Test {
 };
 
 DemoSuite* FreshScreen::suite = nullptr;
+
+// Whether the control's slot of `event` holds a handler.
+bool hasHandler(QWidget* w, rqc04100::Event event) {
+    using rqc04100::Event;
+    auto* events = dynamic_cast<TControlEvents*>(w);
+    switch (event) {
+        case Event::OnChange:
+            if (auto* m = qobject_cast<TMaskEdit*>(w))
+                return m->OnChange != nullptr;
+            return false;
+        case Event::OnExit:
+            return events != nullptr && events->OnExit != nullptr;
+        case Event::OnKeyDown:
+            return events != nullptr && events->OnKeyDown != nullptr;
+        case Event::OnClick:
+            if (auto* r = qobject_cast<TRadioButton*>(w))
+                return r->OnClick != nullptr;
+            if (auto* c = qobject_cast<TCheckBox*>(w))
+                return c->OnClick != nullptr;
+            if (auto* b = qobject_cast<TButtonFlat*>(w))
+                return b->OnClick != nullptr;
+            return false;
+        case Event::OnDateChange:
+            if (auto* d = qobject_cast<TDateEditPlus*>(w))
+                return d->OnDateChange != nullptr;
+            return false;
+        case Event::OnBeforePesq:
+            if (auto* b = qobject_cast<TBtnPesquisa*>(w))
+                return b->OnBeforePesq != nullptr;
+            return false;
+        case Event::OnAfterPesq:
+            if (auto* b = qobject_cast<TBtnPesquisa*>(w))
+                return b->OnAfterPesq != nullptr;
+            return false;
+    }
+    return false;
+}
 
 bool isChecked(QWidget* w) {
     if (auto* b = qobject_cast<QAbstractButton*>(w))
@@ -98,7 +139,7 @@ TEST_F(FreshScreen, ControlsStartInTheirStartStates) {
 }
 
 TEST_F(FreshScreen, FilterFieldsStartEmptyAlthoughTodasIsChecked) {
-    const rqc04100::FilterState state = form->filterState();
+    const rqc04100::test::FilterState state = filterState(*form);
     EXPECT_FALSE(state.boPrimAtiva) << "the first activation has run";
     EXPECT_EQ(state.stListaComp, "");
     EXPECT_EQ(state.stListaFili, "");
@@ -183,7 +224,14 @@ TEST_F(FreshScreen, EveryRowIsBuiltUnderItsParentInItsBox) {
     EXPECT_EQ(form->lblCodTela->text(), "RQC04100");
     EXPECT_EQ(form->grbDadosRel->size(), QSize(480, 350));
     EXPECT_EQ(form->panMenu->x(), 480);
-    EXPECT_EQ(form->panHelp->pos(), QPoint(8, 59));
+    // The button bar holds confirm and preview, one below the other; the help below it.
+    EXPECT_EQ(form->panBotoes->geometry(), QRect(8, 8, 39, 82));
+    EXPECT_EQ(form->sbtSimula->parentWidget(), form->panBotoes);
+    EXPECT_GE(form->sbtSimula->y(), form->sbtConfirma->y() + form->sbtConfirma->height());
+    EXPECT_EQ(form->sbtSimula->toolTip(),
+              QString::fromUtf8("Simular Consolidação, sem gravar (F6)"));
+    EXPECT_FALSE(form->sbtSimula->icon().isNull());
+    EXPECT_EQ(form->panHelp->pos(), QPoint(8, 96));
     EXPECT_EQ(form->sbtHelp->pos(), QPoint(2, 7));
     EXPECT_EQ(form->sbtConfirma->toolTip(), QString::fromUtf8("Consolidar Solicitações"));
     EXPECT_FALSE(form->sbtConfirma->icon().isNull());
@@ -247,27 +295,105 @@ TEST_F(FreshScreen, LookFollowsTheFontAndColourRules) {
 }
 
 TEST_F(FreshScreen, EventsAreWiredByHandlerName) {
-    QSet<QString> known;
-    for (const char* h : rqc04100::handlerNames())
-        known.insert(QString::fromUtf8(h));
-    int tableEvents = 0;
-    for (const rqc04100::ControlSpec& row : rqc04100::layoutTable()) {
-        for (const rqc04100::EventWire& e : row.events) {
-            ++tableEvents;
-            EXPECT_TRUE(known.contains(QString::fromUtf8(e.handler))) << e.handler;
+    using namespace rqc04100;
+    using Form = TfrmConsolidaSolicita;
+    struct Wire {
+        const char* control;
+        EventWire wire;
+    };
+    // Every event of the layout, in table order, with the handler it must reach.
+    const Wire expected[] = {
+        {"sbtConfirma", OnClick(&Form::sbtConfirmaClick)},
+        {"sbtSimula", OnClick(&Form::sbtSimulaClick)},
+        {"medCdFilial", OnChange(&Form::medCdFilialChange)},
+        {"medCdFilial", OnExit(&Form::medCdFilialExit)},
+        {"btpFilial", OnBeforePesq(&Form::btpFilialBeforePesq)},
+        {"btpFilial", OnAfterPesq(&Form::btpFilialAfterPesq)},
+        {"rbtTodosFili", OnClick(&Form::rbtTodosFiliClick)},
+        {"rbtListaFili", OnClick(&Form::rbtListaFiliClick)},
+        {"rbtListaFili", OnKeyDown(&Form::rbtListaFiliKeyDown)},
+        {"sbtFilial", OnClick(&Form::sbtFilialClick)},
+        {"sbtTodosComp", OnClick(&Form::sbtTodosCompClick)},
+        {"rbtListaComp", OnClick(&Form::rbtListaCompClick)},
+        {"rbtListaComp", OnKeyDown(&Form::rbtListaCompKeyDown)},
+        {"sbtComprador", OnClick(&Form::sbtCompradorClick)},
+        {"depDataIni", OnDateChange(&Form::depDataIniDateChange)},
+        {"depDataIni", OnExit(&Form::depDataIniExit)},
+        {"depDataFin", OnDateChange(&Form::depDataFinDateChange)},
+        {"depDataFin", OnExit(&Form::depDataFinExit)},
+        {"medCdProdIni", OnChange(&Form::medCdProdIniChange)},
+        {"medCdProdIni", OnExit(&Form::medCdProdIniExit)},
+        {"medCdProdfin", OnChange(&Form::medCdProdfinChange)},
+        {"medCdProdfin", OnExit(&Form::medCdProdfinExit)},
+        {"BtnPesquisa3", OnBeforePesq(&Form::BtnPesquisa3BeforePesq)},
+        {"BtnPesquisa3", OnAfterPesq(&Form::BtnPesquisa3AfterPesq)},
+        {"BtnPesquisa4", OnBeforePesq(&Form::BtnPesquisa4BeforePesq)},
+        {"BtnPesquisa4", OnAfterPesq(&Form::BtnPesquisa4AfterPesq)},
+        {"chbConsEsto", OnClick(&Form::chbConsEstoClick)},
+        {"medCdFilEst", OnChange(&Form::medCdFilEstChange)},
+        {"medCdFilEst", OnExit(&Form::medCdFilEstExit)},
+        {"btpFilEst", OnBeforePesq(&Form::btpFilEstBeforePesq)},
+        {"btpFilEst", OnAfterPesq(&Form::btpFilEstAfterPesq)},
+        {"rbtTodosSolicit", OnClick(&Form::rbtTodosSolicitClick)},
+        {"rbtListaSolicit", OnClick(&Form::rbtListaSolicitClick)},
+        {"rbtListaSolicit", OnKeyDown(&Form::rbtListaSolicitKeyDown)},
+        {"sbtSolicitacao", OnClick(&Form::sbtSolicitacaoClick)},
+    };
+    std::size_t n = 0;
+    for (const ControlSpec& row : layoutTable()) {
+        QWidget* w = form->control(row.name);
+        ASSERT_NE(w, nullptr) << row.name;
+        for (const EventWire& e : row.events) {
+            const int event = static_cast<int>(e.event);
+            ASSERT_LT(n, std::size(expected)) << "unexpected event " << event << " of " << row.name;
+            EXPECT_STREQ(row.name, expected[n].control);
+            EXPECT_TRUE(e == expected[n].wire) << row.name << " event " << event;
+            EXPECT_TRUE(hasHandler(w, e.event))
+                << row.name << " event " << event << " is not wired";
+            ++n;
         }
     }
-    const QStringList wired = form->wiredEvents();
-    const QStringList pending = form->pendingEvents();
-    EXPECT_TRUE(wired.contains("form.OnCreate=FormCreate"));
-    EXPECT_TRUE(wired.contains("form.OnClose=FormClose"));
-    EXPECT_TRUE(
-        wired.contains("netConsolidaSolicita.BeforeConnect=netConsolidaSolicitaBeforeConnect"));
-    EXPECT_TRUE(wired.contains("form.OnActivate=FormActivate"));
-    EXPECT_TRUE(wired.contains("medCdFilial.OnExit=medCdFilialExit"));
-    EXPECT_TRUE(wired.contains("sbtConfirma.OnClick=sbtConfirmaClick"));
-    EXPECT_EQ(wired.size(), tableEvents + 4) << "every event reaches its handler";
-    EXPECT_TRUE(pending.isEmpty()) << pending.join(", ").toStdString();
+    EXPECT_EQ(n, std::size(expected));
+    EXPECT_TRUE(netConsolidaSolicitaSpec().beforeConnect ==
+                &Form::netConsolidaSolicitaBeforeConnect);
+    EXPECT_TRUE(form->netConsolidaSolicita->BeforeConnect != nullptr);
+}
+
+TEST_F(FreshScreen, RowsTheirKindCannotTakeStopTheBuild) {
+    using namespace rqc04100;
+    const auto row = [](ControlKind kind, Details details, std::vector<EventWire> events) {
+        return ControlSpec{"bad",
+                           kind,
+                           "grbDadosRel",
+                           -1,
+                           "",
+                           {},
+                           FontKind::Parent,
+                           ColourKind::Default,
+                           "",
+                           kStartDefault,
+                           std::move(details),
+                           std::move(events)};
+    };
+    const struct {
+        const char* what;
+        ControlSpec row;
+    } cases[] = {
+        {"mask details on a label", row(ControlKind::Label, MaskEditDetails{">aaaa;0; ", 4}, {})},
+        {"OnKeyDown on a label",
+         row(ControlKind::Label, {}, {OnKeyDown(&TfrmConsolidaSolicita::rbtListaFiliKeyDown)})},
+        {"OnDateChange on an edit",
+         row(ControlKind::Edit, {}, {OnDateChange(&TfrmConsolidaSolicita::depDataIniDateChange)})},
+        {"unknown associate",
+         row(ControlKind::BtnPesquisa,
+             SearchButtonDetails{"pesquisa", "Filial", "dtsPesqFilial", "medNenhum"}, {})},
+        {"click without a handler", row(ControlKind::ButtonFlat, {}, {OnClick(nullptr)})},
+    };
+    const QHash<QString, TDataSource*> sources = {{"dtsPesqFilial", form->dtsPesqFilial}};
+    for (const auto& c : cases) {
+        LayoutBuilder builder(*form, sources);
+        EXPECT_THROW(builder.build(formSpec(), {c.row}), std::logic_error) << c.what;
+    }
 }
 
 TEST_F(FreshScreen, ScreenshotShowsATidyForm) {

@@ -9,13 +9,15 @@
 #include <QPointer>
 #include <QSqlQuery>
 
+#include "filter_state.h"
 #include "module/module.h"
 #include "screen/frm_consolida_solicita.h"
-#include "screen_fixture.h"
+#include "support/qt_fixture.h"
 
-using rqc04100::test::DemoSuite;
-using rqc04100::test::HostWindow;
-using rqc04100::test::settle;
+using rqc::test::DemoSuite;
+using rqc::test::HostWindow;
+using rqc::test::settle;
+using rqc04100::test::filterState;
 
 namespace {
 
@@ -25,7 +27,7 @@ const QString kFiliProc =
 class ScreenLifecycle : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        rqc04100::test::application();
+        rqc::test::application();
         suite = new DemoSuite();
     }
     static void TearDownTestSuite() {
@@ -53,8 +55,8 @@ TEST_F(ScreenLifecycle, OpeningConnectsToTheServerTakenFromTheHost) {
     EXPECT_EQ(net->Port, suite->serverPort());
     EXPECT_EQ(net->ServerName, "Rqc04100.rdmConsolidaSolicita");
     EXPECT_FALSE(net->ThrowException);
-    EXPECT_EQ(frmConsolidaSolicita->filterState().stCdFilCentCmp, "0001");
-    EXPECT_FALSE(frmConsolidaSolicita->filterState().boPrimAtiva) << "first activation ran";
+    EXPECT_EQ(filterState(*frmConsolidaSolicita).stCdFilCentCmp, "0001");
+    EXPECT_FALSE(filterState(*frmConsolidaSolicita).boPrimAtiva) << "first activation ran";
     EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "the busy cursor was left on";
     // The first activation's branch check shows only its waiting animation.
     EXPECT_TRUE(host.dialogs().texts(vlm::ShownDialog::Error).isEmpty());
@@ -66,7 +68,7 @@ TEST_F(ScreenLifecycle, TwoIniProcCallsMakeOneScreenAndRepeatTheLookUp) {
     IniProc();
     TfrmConsolidaSolicita* first = frmConsolidaSolicita;
     ASSERT_NE(first, nullptr);
-    EXPECT_EQ(first->filterState().stCdFilCentCmp, "0001");
+    EXPECT_EQ(filterState(*first).stCdFilCentCmp, "0001");
 
     // The second call must look the central branch up again and restore a minimised screen.
     QSqlQuery move(host.database().Database());
@@ -78,7 +80,7 @@ TEST_F(ScreenLifecycle, TwoIniProcCallsMakeOneScreenAndRepeatTheLookUp) {
 
     EXPECT_EQ(frmConsolidaSolicita, first);
     EXPECT_EQ(host.screenCount(), 1);
-    EXPECT_EQ(first->filterState().stCdFilCentCmp, "0011");
+    EXPECT_EQ(filterState(*first).stCdFilCentCmp, "0011");
     EXPECT_FALSE(first->subWindow()->isMinimized());
     EXPECT_EQ(host.mdiArea()->activeSubWindow(), first->subWindow());
     ASSERT_TRUE(move.exec("UPDATE FILIAL SET CDFILCENTCMP = '0001' WHERE CDFILIAL = '0003'"));
@@ -89,7 +91,7 @@ TEST_F(ScreenLifecycle, BranchWithEmptyCentralIsItsOwnCentral) {
         HostWindow host(suite->config(branch));
         IniProc();
         ASSERT_NE(frmConsolidaSolicita, nullptr) << branch;
-        EXPECT_EQ(frmConsolidaSolicita->filterState().stCdFilCentCmp, branch);
+        EXPECT_EQ(filterState(*frmConsolidaSolicita).stCdFilCentCmp, branch);
     }
 }
 
@@ -121,7 +123,7 @@ TEST_F(ScreenLifecycle, ProcessingBranchWithoutCentralIsRefusedAndALaterOpeningS
         IniProc();
         ASSERT_NE(frmConsolidaSolicita, nullptr);
         EXPECT_TRUE(boIdCriado);
-        EXPECT_EQ(frmConsolidaSolicita->filterState().stCdFilCentCmp, "0001");
+        EXPECT_EQ(filterState(*frmConsolidaSolicita).stCdFilCentCmp, "0001");
         EXPECT_EQ(host.screenCount(), 1);
         EXPECT_EQ(host.dialogs().texts(vlm::ShownDialog::Error).size(), errors.size());
     }

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "protocol/recording_peer.h"
 #include "screen_driver.h"
+#include "support/recording_peer.h"
 
 namespace rqc04100::test {
 

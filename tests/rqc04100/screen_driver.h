@@ -10,9 +10,15 @@
 
 #include "module/module.h"
 #include "screen/frm_consolida_solicita.h"
-#include "screen_fixture.h"
+#include "support/qt_fixture.h"
 
 namespace rqc04100::test {
+
+// The shared Qt fixture, under the names the screen's tests use.
+using rqc::test::application;
+using rqc::test::DemoSuite;
+using rqc::test::HostWindow;
+using rqc::test::settle;
 
 inline TDateTime dayOffset(int days) {
     return vlm::toDateTime(QDate::currentDate().addDays(days));

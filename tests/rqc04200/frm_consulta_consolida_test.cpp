@@ -11,11 +11,7 @@
 #include <QDateEdit>
 #include <QFile>
 #include <QLineEdit>
-#include <QMainWindow>
-#include <QMdiArea>
-#include <QMdiSubWindow>
 #include <QTableWidget>
-#include <cstdlib>
 #include <memory>
 
 #include "appserver/consolidation_test_support.h"
@@ -23,8 +19,8 @@
 #include "server_process.h"
 #include "suitedb/connection.h"
 #include "suitedb/schema.h"
+#include "support/qt_fixture.h"
 #include "temp_dir.h"
-#include "vlm/dialogs.h"
 #include "vlm/dtm_db_geral.h"
 #include "vlm/helpers.h"
 #include "vlm/host_config.h"
@@ -32,22 +28,7 @@
 
 namespace {
 
-QApplication& application() {
-    static int argc = 1;
-    static char name[] = "rqc04200-test";
-    static char* argv[] = {name, nullptr};
-    if (std::getenv("QT_QPA_PLATFORM") == nullptr)
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    static QApplication* app = new QApplication(argc, argv);
-    return *app;
-}
-
-void settle() {
-    for (int i = 0; i < 5; ++i) {
-        QCoreApplication::processEvents();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
-}
+using rqc::test::settle;
 
 QStringList column(const QTableWidget* grid, int c) {
     QStringList out;
@@ -61,7 +42,6 @@ QStringList column(const QTableWidget* grid, int c) {
 class ConsultaConsolida : public ::testing::Test {
   protected:
     void SetUp() override {
-        application();
         const std::string db = m_dir.file("suite.db");
         {
             auto c = rqc::suitedb::Connection::open(db);
@@ -84,12 +64,7 @@ class ConsultaConsolida : public ::testing::Test {
         config.serverPort = m_server->port();
         config.engine = vlm::DbEngine::Sqlite;
         config.dbPath = QString::fromStdString(db);
-        vlm::setHostConfig(config);
-        m_database.Open(config);
-        m_window = std::make_unique<QMainWindow>();
-        m_window->setCentralWidget(new QMdiArea(m_window.get()));
-        vlm::setMainForm(m_window.get());
-        m_window->show();
+        m_host = std::make_unique<rqc::test::HostWindow>(config);
 
         IniProc();
         settle();
@@ -99,12 +74,8 @@ class ConsultaConsolida : public ::testing::Test {
         form->depDataFin->setDate(QDate(2024, 3, 31));
         press(form->sbtConfirma);
     }
-    void TearDown() override {
-        if (frmConsultaConsolida != nullptr)
-            frmConsultaConsolida->Close();
-        settle();
-        vlm::setMainForm(nullptr);
-    }
+    void TearDown() override { m_host.reset(); }
+    vlm::ScriptedDialogs& dialogs() { return m_host->dialogs(); }
     void press(TButtonFlat* button) {
         button->click();
         settle();
@@ -118,10 +89,7 @@ class ConsultaConsolida : public ::testing::Test {
 
     rqc::test::TempDir m_dir;
     std::unique_ptr<rqc::test::ServerProcess> m_server;
-    TdtmDBGeral m_database;
-    std::unique_ptr<QMainWindow> m_window;
-    vlm::ScriptedDialogs dialogs;
-    vlm::ScopedDialogs scoped{dialogs};
+    std::unique_ptr<rqc::test::HostWindow> m_host;
     TfrmConsultaConsolida* form = nullptr;
 };
 
@@ -130,7 +98,7 @@ TEST_F(ConsultaConsolida, ListsThePeriodOfTheCentralBranchAndDetailsTheSelection
     EXPECT_EQ(column(form->grdConsSoli, 0),
               QStringList({QStringLiteral("0000000078"), QStringLiteral("0000000077")}));
     EXPECT_EQ(form->grdConsSoli->item(0, 1)->text(), QStringLiteral("05/03/2024 10:11:12"));
-    EXPECT_TRUE(dialogs.texts(vlm::ShownDialog::Error).isEmpty());
+    EXPECT_TRUE(dialogs().texts(vlm::ShownDialog::Error).isEmpty());
 
     select(QStringLiteral("0000000077"));
     EXPECT_EQ(column(form->grdItens, 0), QStringList({QStringLiteral("P1"), QStringLiteral("P2")}));
@@ -154,13 +122,13 @@ TEST_F(ConsultaConsolida, ReversalAsksNamingWhatItFreesAndRunsOnlyOnYes) {
         const char* situation;
     } cases[] = {{mrNo, "Aberta"}, {mrYes, "Estornada"}};
     for (const auto& c : cases) {
-        dialogs.clear();
-        dialogs.queueMessageAnswer(c.answer);
+        dialogs().clear();
+        dialogs().queueMessageAnswer(c.answer);
         select(QStringLiteral("0000000077"));
         press(form->sbtEstorna);
-        const QStringList messages = dialogs.texts(vlm::ShownDialog::Message);
+        const QStringList messages = dialogs().texts(vlm::ShownDialog::Message);
         ASSERT_FALSE(messages.isEmpty())
-            << dialogs.texts(vlm::ShownDialog::Error).join(QLatin1Char('\n')).toStdString();
+            << dialogs().texts(vlm::ShownDialog::Error).join(QLatin1Char('\n')).toStdString();
         EXPECT_EQ(
             messages.front(),
             QStringLiteral("Estornar a consolidação 0000000077?\n\nSerão liberadas 2 "
@@ -168,19 +136,19 @@ TEST_F(ConsultaConsolida, ReversalAsksNamingWhatItFreesAndRunsOnlyOnYes) {
         const int row =
             static_cast<int>(column(form->grdConsSoli, 0).indexOf(QStringLiteral("0000000077")));
         EXPECT_EQ(form->grdConsSoli->item(row, 8)->text(), QString::fromUtf8(c.situation))
-            << dialogs.texts(vlm::ShownDialog::Error).join(QLatin1Char('\n')).toStdString();
+            << dialogs().texts(vlm::ShownDialog::Error).join(QLatin1Char('\n')).toStdString();
     }
-    EXPECT_EQ(dialogs.texts(vlm::ShownDialog::Message).back(),
+    EXPECT_EQ(dialogs().texts(vlm::ShownDialog::Message).back(),
               QStringLiteral("Consolidação 0000000077 estornada: 2 linha(s) de solicitação "
                              "liberada(s)."));
 
     // A reversed or closed consolidation is refused before any question.
     for (const char* number : {"0000000077", "0000000078"}) {
-        dialogs.clear();
+        dialogs().clear();
         select(QString::fromLatin1(number));
         press(form->sbtEstorna);
-        EXPECT_TRUE(dialogs.texts(vlm::ShownDialog::Message).isEmpty()) << number;
-        ASSERT_EQ(dialogs.texts(vlm::ShownDialog::Error).size(), 1) << number;
+        EXPECT_TRUE(dialogs().texts(vlm::ShownDialog::Message).isEmpty()) << number;
+        ASSERT_EQ(dialogs().texts(vlm::ShownDialog::Error).size(), 1) << number;
     }
 }
 
@@ -188,15 +156,15 @@ TEST_F(ConsultaConsolida, ExportsTheShownProductLinesThroughTheFileDialog) {
     select(QStringLiteral("0000000077"));
     const QString csv = QString::fromStdString(m_dir.file("itens.csv"));
     const QString pdf = QString::fromStdString(m_dir.file("itens.pdf"));
-    dialogs.queueSaveFile(csv);
+    dialogs().queueSaveFile(csv);
     press(form->sbtExportaCsv);
-    dialogs.queueSaveFile(pdf);
+    dialogs().queueSaveFile(pdf);
     press(form->sbtExportaPdf);
     press(form->sbtExportaCsv);  // the dialog given up: nothing written, nothing said
-    EXPECT_EQ(dialogs.saveTitles, QStringList({QStringLiteral("Exportar para planilha"),
-                                               QStringLiteral("Exportar para PDF"),
-                                               QStringLiteral("Exportar para planilha")}));
-    EXPECT_TRUE(dialogs.texts(vlm::ShownDialog::Error).isEmpty());
+    EXPECT_EQ(dialogs().saveTitles, QStringList({QStringLiteral("Exportar para planilha"),
+                                                 QStringLiteral("Exportar para PDF"),
+                                                 QStringLiteral("Exportar para planilha")}));
+    EXPECT_TRUE(dialogs().texts(vlm::ShownDialog::Error).isEmpty());
 
     QFile file(csv);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
@@ -218,7 +186,7 @@ TEST_F(ConsultaConsolida, OpensOnANumberOrNamesTheUnknownOne) {
     EXPECT_EQ(form->NumeroSelecionado(), QStringLiteral("0000000077"));
     EXPECT_EQ(form->grdItens->rowCount(), 2);
     for (const char* bad : {"9999", "12a"}) {
-        dialogs.clear();
+        dialogs().clear();
         EXPECT_THROW(AbreConsSoli(bad), std::exception) << bad;
     }
 }

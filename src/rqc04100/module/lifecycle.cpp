@@ -1,4 +1,4 @@
-#include "module/module.h"
+#include "module/single_instance.h"
 #include "screen/frm_consolida_solicita.h"
 
 namespace {
@@ -20,6 +20,16 @@ void TfrmConsolidaSolicita::FormClose(QObject* Sender, TCloseAction& Action) {
     for (int i = 0; i < kMaxDisconnectAttempts && netConsolidaSolicita->Connected(); ++i) {
         netConsolidaSolicita->SetConnected(false);
     }
-    boIdCriado = false;
+    rqc04100::screenClosing();
     TfrmRotiGeral::FormClose(Sender, Action);
+}
+
+bool TfrmConsolidaSolicita::locateCentralBranch() {
+    qryCentComp->Close();
+    qryCentComp->ParamByName(QStringLiteral("P_CDFILIAL"))->SetAsString(FiliProc());
+    qryCentComp->Open();
+    if (qryCentComp->IsEmpty())
+        return false;
+    stCdFilCentCmp = qryCentCompCDFILCENTCMP->AsString();
+    return true;
 }

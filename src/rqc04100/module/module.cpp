@@ -1,5 +1,6 @@
 #include "module/module.h"
 
+#include "module/single_instance.h"
 #include "screen/frm_consolida_solicita.h"
 
 using namespace rqc04100;
@@ -35,21 +36,28 @@ void IniProc() {
 void CriaConsolidaSolicita() {
     BusyCursor cursor;
     if (!boIdCriado) {
-        frmConsolidaSolicita = vlm::createForm<TfrmConsolidaSolicita>();
+        TfrmConsolidaSolicita* created = vlm::createForm<TfrmConsolidaSolicita>();
+        // A screen destroyed while a newer one is open leaves the newer one registered.
+        QObject::connect(created, &QObject::destroyed, [created] {
+            if (frmConsolidaSolicita == created) {
+                frmConsolidaSolicita = nullptr;
+                boIdCriado = false;
+            }
+        });
+        frmConsolidaSolicita = created;
         boIdCriado = true;
     }
     TfrmConsolidaSolicita* form = frmConsolidaSolicita;
     ShowNormalInFront(form);
     cursor.release();
 
-    form->qryCentComp->Close();
-    form->qryCentComp->ParamByName(QStringLiteral("P_CDFILIAL"))->SetAsString(FiliProc());
-    form->qryCentComp->Open();
-    if (form->qryCentComp->IsEmpty()) {
+    if (!form->locateCentralBranch()) {
         boIdCriado = false;
         MensErro(form->msgPadrao->Msg(QStringLiteral("FILI_PROC")), false);
         form->Close();
-    } else {
-        form->stCdFilCentCmp = form->qryCentCompCDFILCENTCMP->AsString();
     }
+}
+
+void rqc04100::screenClosing() {
+    boIdCriado = false;
 }

@@ -6,7 +6,7 @@
 // boIdCriado is true while a screen exists and false at load, after a refused opening and
 // after closing.
 
-#include "module/rqc04100_export.h"
+#include "rqc04100_export.h"
 
 class TfrmConsolidaSolicita;
 

@@ -3,7 +3,7 @@
 
 #include <QStringList>
 
-#include "module/rqc04100_export.h"
+#include "rqc04100_export.h"
 
 namespace rqc04100 {
 

@@ -1,5 +1,7 @@
 #include "screen/components.h"
 
+#include "screen/frm_consolida_solicita.h"
+
 namespace rqc04100 {
 
 namespace {
@@ -31,7 +33,6 @@ QuerySpec makeCentComp() {
     q.sqlIb = q.sql;
     q.sqlIb[3] = QStringLiteral("FROM");
     q.sqlIb[5] = QStringLiteral("  FILIAL");
-    q.params = {QStringLiteral("P_CDFILIAL")};
     q.fields = {
         {QStringLiteral("CDFILCENTCMP"), 4, QStringLiteral("Código"), 8, false, true, {}},
         {QStringLiteral("NMFILIAL_CENTRAL"), 30, QStringLiteral("Nome"), 0, false, true, {}},
@@ -57,7 +58,6 @@ QuerySpec makePesqFilial() {
         QStringLiteral("   CDFILIAL"),
         QStringLiteral(" "),
     };
-    q.params = {QStringLiteral("P_CDFILIAL"), QStringLiteral("P_TCDFILIAL")};
     q.fields = {
         {QStringLiteral("CDFILIAL"), 4, QStringLiteral("Código"), 8, true, true, {}},
         {QStringLiteral("NMFILIAL"), 30, QStringLiteral("Nome"), 0, false, true, {}},
@@ -82,7 +82,6 @@ QuerySpec makeProduto() {
         QStringLiteral("   (CDARVPROD = :P_CDARVPROD OR :P_TCDARVPROD = 'T')"),
         QStringLiteral("ORDER BY CDARVPROD"),
     };
-    q.params = {QStringLiteral("P_CDARVPROD"), QStringLiteral("P_TCDARVPROD")};
     q.fields = {
         {QStringLiteral("CDPRODUTO"), 10, {}, 0, true, false, {}},
         {QStringLiteral("CDARVPROD"), 20, QStringLiteral("Código"), 0, false, true, {}},
@@ -185,7 +184,7 @@ const std::vector<DataSourceSpec>& dataSourceSpecs() {
 const ConnectionSpec& netConsolidaSolicitaSpec() {
     static const ConnectionSpec def = {QStringLiteral("netConsolidaSolicita"),
                                        QStringLiteral("Rqc04100.rdmConsolidaSolicita"), false,
-                                       QStringLiteral("netConsolidaSolicitaBeforeConnect")};
+                                       &TfrmConsolidaSolicita::netConsolidaSolicitaBeforeConnect};
     return def;
 }
 

@@ -6,7 +6,8 @@
 #include <QStringList>
 #include <vector>
 
-#include "module/rqc04100_export.h"
+#include "rqc04100_export.h"
+#include "screen/event_wire.h"
 
 namespace rqc04100 {
 
@@ -29,7 +30,6 @@ struct QuerySpec {
     QStringList sqlOracle;
     QStringList sqlMssql;
     QStringList sqlIb;
-    QStringList params;
     std::vector<FieldSpec> fields;
 };
 
@@ -60,7 +60,7 @@ struct ConnectionSpec {
     QString name;
     QString serverName;
     bool throwException = false;
-    QString beforeConnect;  // handler of BeforeConnect
+    NotifyHandler beforeConnect = nullptr;  // handler of BeforeConnect
 };
 
 RQC04100_EXPORT const ConnectionSpec& netConsolidaSolicitaSpec();

@@ -1,7 +1,7 @@
 #include "screen/frm_consolida_solicita.h"
 
 #include <QMdiSubWindow>
-#include <map>
+#include <QShortcut>
 #include <stdexcept>
 
 #include "screen/catalogue.h"
@@ -12,73 +12,6 @@
 using namespace rqc04100;
 
 namespace {
-
-using NotifyHandler = void (TfrmConsolidaSolicita::*)(QObject*);
-using KeyHandler = void (TfrmConsolidaSolicita::*)(QObject*, quint16&, TShiftState);
-using BeforePesqHandler = void (TfrmConsolidaSolicita::*)(QObject*, bool&);
-
-// The handlers the form has, by the names the layout wires them with. The base form calls
-// FormCreate and FormClose itself (they override its handlers).
-const std::map<QString, NotifyHandler>& notifyHandlers() {
-    static const std::map<QString, NotifyHandler> handlers = {
-        {QStringLiteral("FormCreate"), &TfrmConsolidaSolicita::FormCreate},
-        {QStringLiteral("netConsolidaSolicitaBeforeConnect"),
-         &TfrmConsolidaSolicita::netConsolidaSolicitaBeforeConnect},
-        {QStringLiteral("FormActivate"), &TfrmConsolidaSolicita::FormActivate},
-        {QStringLiteral("medCdFilialChange"), &TfrmConsolidaSolicita::medCdFilialChange},
-        {QStringLiteral("medCdFilialExit"), &TfrmConsolidaSolicita::medCdFilialExit},
-        {QStringLiteral("medCdFilEstChange"), &TfrmConsolidaSolicita::medCdFilEstChange},
-        {QStringLiteral("medCdFilEstExit"), &TfrmConsolidaSolicita::medCdFilEstExit},
-        {QStringLiteral("btpFilialAfterPesq"), &TfrmConsolidaSolicita::btpFilialAfterPesq},
-        {QStringLiteral("btpFilEstAfterPesq"), &TfrmConsolidaSolicita::btpFilEstAfterPesq},
-        {QStringLiteral("chbConsEstoClick"), &TfrmConsolidaSolicita::chbConsEstoClick},
-        {QStringLiteral("medCdProdIniChange"), &TfrmConsolidaSolicita::medCdProdIniChange},
-        {QStringLiteral("medCdProdfinChange"), &TfrmConsolidaSolicita::medCdProdfinChange},
-        {QStringLiteral("medCdProdIniExit"), &TfrmConsolidaSolicita::medCdProdIniExit},
-        {QStringLiteral("medCdProdfinExit"), &TfrmConsolidaSolicita::medCdProdfinExit},
-        {QStringLiteral("BtnPesquisa3AfterPesq"), &TfrmConsolidaSolicita::BtnPesquisa3AfterPesq},
-        {QStringLiteral("BtnPesquisa4AfterPesq"), &TfrmConsolidaSolicita::BtnPesquisa4AfterPesq},
-        {QStringLiteral("depDataIniExit"), &TfrmConsolidaSolicita::depDataIniExit},
-        {QStringLiteral("depDataFinExit"), &TfrmConsolidaSolicita::depDataFinExit},
-        {QStringLiteral("depDataIniDateChange"), &TfrmConsolidaSolicita::depDataIniDateChange},
-        {QStringLiteral("depDataFinDateChange"), &TfrmConsolidaSolicita::depDataFinDateChange},
-        {QStringLiteral("rbtTodosFiliClick"), &TfrmConsolidaSolicita::rbtTodosFiliClick},
-        {QStringLiteral("sbtTodosCompClick"), &TfrmConsolidaSolicita::sbtTodosCompClick},
-        {QStringLiteral("rbtTodosSolicitClick"), &TfrmConsolidaSolicita::rbtTodosSolicitClick},
-        {QStringLiteral("rbtListaFiliClick"), &TfrmConsolidaSolicita::rbtListaFiliClick},
-        {QStringLiteral("rbtListaCompClick"), &TfrmConsolidaSolicita::rbtListaCompClick},
-        {QStringLiteral("rbtListaSolicitClick"), &TfrmConsolidaSolicita::rbtListaSolicitClick},
-        {QStringLiteral("sbtFilialClick"), &TfrmConsolidaSolicita::sbtFilialClick},
-        {QStringLiteral("sbtCompradorClick"), &TfrmConsolidaSolicita::sbtCompradorClick},
-        {QStringLiteral("sbtSolicitacaoClick"), &TfrmConsolidaSolicita::sbtSolicitacaoClick},
-        {QStringLiteral("sbtConfirmaClick"), &TfrmConsolidaSolicita::sbtConfirmaClick},
-    };
-    return handlers;
-}
-
-const std::map<QString, KeyHandler>& keyHandlers() {
-    static const std::map<QString, KeyHandler> handlers = {
-        {QStringLiteral("rbtListaFiliKeyDown"), &TfrmConsolidaSolicita::rbtListaFiliKeyDown},
-        {QStringLiteral("rbtListaCompKeyDown"), &TfrmConsolidaSolicita::rbtListaCompKeyDown},
-        {QStringLiteral("rbtListaSolicitKeyDown"), &TfrmConsolidaSolicita::rbtListaSolicitKeyDown},
-    };
-    return handlers;
-}
-
-const std::map<QString, BeforePesqHandler>& beforePesqHandlers() {
-    static const std::map<QString, BeforePesqHandler> handlers = {
-        {QStringLiteral("btpFilialBeforePesq"), &TfrmConsolidaSolicita::btpFilialBeforePesq},
-        {QStringLiteral("btpFilEstBeforePesq"), &TfrmConsolidaSolicita::btpFilEstBeforePesq},
-        {QStringLiteral("BtnPesquisa3BeforePesq"), &TfrmConsolidaSolicita::BtnPesquisa3BeforePesq},
-        {QStringLiteral("BtnPesquisa4BeforePesq"), &TfrmConsolidaSolicita::BtnPesquisa4BeforePesq},
-    };
-    return handlers;
-}
-
-const QStringList& closeHandlers() {
-    static const QStringList names = {QStringLiteral("FormClose")};
-    return names;
-}
 
 template <class Field>
 Field* addField(TDataSet* dataSet, const FieldSpec& def) {
@@ -119,59 +52,16 @@ TfrmConsolidaSolicita::TfrmConsolidaSolicita(QWidget* parent) : TfrmRotiGeral(pa
     SubstituteDesignFonts();
     createComponents();
 
-    HandlerLookup lookup;
-    lookup.notify = [this](const QString& name) -> TNotifyEvent {
-        auto it = notifyHandlers().find(name);
-        if (it == notifyHandlers().end())
-            return {};
-        NotifyHandler h = it->second;
-        return [this, h](QObject* sender) { (this->*h)(sender); };
-    };
-    lookup.key = [this](const QString& name) -> TKeyEvent {
-        auto it = keyHandlers().find(name);
-        if (it == keyHandlers().end())
-            return {};
-        KeyHandler h = it->second;
-        return [this, h](QObject* sender, quint16& key, TShiftState shift) {
-            (this->*h)(sender, key, shift);
-        };
-    };
-    lookup.beforePesq = [this](const QString& name) -> TBeforePesqEvent {
-        auto it = beforePesqHandlers().find(name);
-        if (it == beforePesqHandlers().end())
-            return {};
-        BeforePesqHandler h = it->second;
-        return [this, h](QObject* sender, bool& go) { (this->*h)(sender, go); };
-    };
-
     const QHash<QString, TDataSource*> sources = {
         {QStringLiteral("dtsPesqFilial"), dtsPesqFilial},
         {QStringLiteral("dtsComprador"), dtsComprador},
         {QStringLiteral("dtsProduto"), dtsProduto},
         {QStringLiteral("dtsSolicitacao"), dtsSolicitacao},
     };
-    LayoutBuilder builder(*this, lookup, sources);
+    LayoutBuilder builder(*this, sources);
     BuiltLayout layout = builder.build(formSpec(), layoutTable());
     m_controls = layout.controls;
     m_tabStops = layout.tabOrder;
-    m_wired = layout.wired;
-    m_pending = layout.pending;
-
-    // The form's own events reach its virtual handlers through the base form.
-    for (const EventWire& e : formSpec().events) {
-        const QString handler = QString::fromUtf8(e.handler);
-        const bool exists =
-            notifyHandlers().count(handler) != 0 || closeHandlers().contains(handler);
-        (exists ? m_wired : m_pending)
-            .append(QStringLiteral("form.") + e.event + QLatin1Char('=') + handler);
-    }
-    const ConnectionSpec& net = netConsolidaSolicitaSpec();
-    if (TNotifyEvent h = lookup.notify(net.beforeConnect)) {
-        netConsolidaSolicita->BeforeConnect = std::move(h);
-        m_wired.append(net.name + QStringLiteral(".BeforeConnect=") + net.beforeConnect);
-    } else {
-        m_pending.append(net.name + QStringLiteral(".BeforeConnect=") + net.beforeConnect);
-    }
 
     medCdFilial = built<TMaskEdit>("medCdFilial");
     edtNmFilial = built<TEdit>("edtNmFilial");
@@ -216,12 +106,21 @@ TfrmConsolidaSolicita::TfrmConsolidaSolicita(QWidget* parent) : TfrmRotiGeral(pa
     rbtTodosSolicit = built<TRadioButton>("rbtTodosSolicit");
     rbtListaSolicit = built<TRadioButton>("rbtListaSolicit");
     sbtSolicitacao = built<TButtonFlat>("sbtSolicitacao");
+    sbtSimula = built<TButtonFlat>("sbtSimula");
     chkSolicitacao = built<TCheckBox>("chkSolicitacao");
     chkAF = built<TCheckBox>("chkAF");
     PanCalculando = built<TPanel>("PanCalculando");
     Panel4 = built<TPanel>("Panel4");
     lblMostraCalculo = built<TLabel>("lblMostraCalculo");
     anmCalculando = built<TAnimate>("anmCalculando");
+
+    // F6 presses the preview button, as a click does.
+    auto* preview = new QShortcut(QKeySequence(Qt::Key_F6), this);
+    preview->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(preview, &QShortcut::activated, this, [this] {
+        if (sbtSimula->isEnabled() && sbtSimula->isVisibleTo(this))
+            sbtSimula->click();
+    });
 
     ShowAsMdiChild(this);
     if (QWidget* first = m_controls.value(QString::fromUtf8(formSpec().activeControl))) {
@@ -233,10 +132,6 @@ TfrmConsolidaSolicita::~TfrmConsolidaSolicita() {
     // The MDI frame goes with the form, also when creation failed before any close.
     if (QMdiSubWindow* sub = subWindow())
         sub->deleteLater();
-    if (frmConsolidaSolicita == this) {
-        frmConsolidaSolicita = nullptr;
-        boIdCriado = false;
-    }
 }
 
 template <class T>
@@ -305,8 +200,7 @@ void TfrmConsolidaSolicita::createComponents() {
     netConsolidaSolicita->setObjectName(net.name);
     netConsolidaSolicita->ServerName = net.serverName;
     netConsolidaSolicita->ThrowException = net.throwException;
-}
-
-FilterState TfrmConsolidaSolicita::filterState() const {
-    return {boPrimAtiva, stListaComp, stListaFili, stTodasFili, stListaSolicit, stCdFilCentCmp};
+    netConsolidaSolicita->BeforeConnect = [this, h = net.beforeConnect](QObject* sender) {
+        (this->*h)(sender);
+    };
 }

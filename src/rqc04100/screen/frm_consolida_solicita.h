@@ -1,14 +1,12 @@
 #pragma once
 // The screen "Consolidação de Solicitação": the form, its controls (built from the layout
-// table), its non-visual components and its filter state.
+// table), its non-visual components and its filter state (six private fields).
 
 #include <QHash>
 #include <QString>
 #include <QStringList>
 
-#include "module/module.h"
-#include "module/rqc04100_export.h"
-#include "screen/filter_state.h"
+#include "rqc04100_export.h"
 #include "shared/vlm_view.h"
 
 class RQC04100_EXPORT TfrmConsolidaSolicita : public TfrmRotiGeral {
@@ -17,7 +15,6 @@ class RQC04100_EXPORT TfrmConsolidaSolicita : public TfrmRotiGeral {
     // Builds the whole layout and the components, places the form as an MDI child of the
     // main form and shows it. FormCreate runs afterwards (vlm::createForm).
     explicit TfrmConsolidaSolicita(QWidget* parent = nullptr);
-    // Leaves frmConsolidaSolicita null (and boIdCriado false) when it pointed here.
     ~TfrmConsolidaSolicita() override;
 
     // Controls of grbDadosRel.
@@ -73,6 +70,8 @@ class RQC04100_EXPORT TfrmConsolidaSolicita : public TfrmRotiGeral {
     // GroupBox1
     TCheckBox* chkSolicitacao;
     TCheckBox* chkAF;
+    // The preview button of the button bar, below the confirm button.
+    TButtonFlat* sbtSimula;
     // The progress panel.
     TPanel* PanCalculando;
     TPanel* Panel4;
@@ -117,6 +116,9 @@ class RQC04100_EXPORT TfrmConsolidaSolicita : public TfrmRotiGeral {
     void FormClose(QObject* Sender, TCloseAction& Action) override;
     void FormActivate(QObject* Sender) override;
     void netConsolidaSolicitaBeforeConnect(QObject* Sender);
+    // Looks up the central purchasing branch of the processing branch (qryCentComp) into
+    // stCdFilCentCmp; false, leaving stCdFilCentCmp as it was, when the query yields no row.
+    bool locateCentralBranch();
 
     // Validation routines: each reports its first failing check through the catalogue (the
     // abort of MensErro), moves the focus back to the control in question and re-raises.
@@ -164,29 +166,26 @@ class RQC04100_EXPORT TfrmConsolidaSolicita : public TfrmRotiGeral {
     // Server operations: the request lookup and the consolidation run.
     void sbtSolicitacaoClick(QObject* Sender);
     void sbtConfirmaClick(QObject* Sender);
+    // The preview: the confirm button's checks, then GetConsSoliPrevia with the same 19
+    // arguments, shown in a read-only window whose "Consolidar" presses the confirm button.
+    void sbtSimulaClick(QObject* Sender);
     // True while a consolidation run is under way (a press dispatched inside it is ignored).
     bool consolidationRunning() const { return m_runInProgress; }
 
     // Every control of the layout by name, inherited ones included.
     QWidget* control(const QString& name) const { return m_controls.value(name); }
-    // Event wirings as "control.Event=handler": made, and waiting for a handler to exist.
-    const QStringList& wiredEvents() const { return m_wired; }
-    const QStringList& pendingEvents() const { return m_pending; }
     // The tab stops of the filter group box in layout order.
     const QList<QWidget*>& tabStops() const { return m_tabStops; }
-    // A copy of the six filter fields.
-    rqc04100::FilterState filterState() const;
 
   private:
-    friend void ::CriaConsolidaSolicita();
-
     void createComponents();
+    // The confirm button's checks, in its order, then the 19 arguments of the run (of
+    // GetConsSoli and GetConsSoliPrevia alike).
+    std::vector<TServerArg> checkedRunArguments();
     template <class T>
     T* built(const char* name) const;
 
     QHash<QString, QWidget*> m_controls;
-    QStringList m_wired;
-    QStringList m_pending;
     QList<QWidget*> m_tabStops;
     bool m_runInProgress = false;
 
@@ -197,4 +196,13 @@ class RQC04100_EXPORT TfrmConsolidaSolicita : public TfrmRotiGeral {
     QString stTodasFili;
     QString stListaSolicit;
     QString stCdFilCentCmp;
+    // The option letters of the last run or preview (sent by reference, written back).
+    QString stConsEsto;
+    QString stConsSoli;
+    QString stProdOrig;
+    QString stTodasSolicit;
+    QString stConsSolicitacao;
+    QString stConsAF;
+    QString stLimiteSeg;
+    QString stParamOL;
 };

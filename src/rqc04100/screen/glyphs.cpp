@@ -58,6 +58,25 @@ QPixmap drawConfirma(bool enabled) {
     return pm;
 }
 
+// An eye: look at the result before it is written.
+QPixmap drawSimula(bool enabled) {
+    QPixmap pm(16, 16);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    QPainterPath eye;
+    eye.moveTo(1, 8);
+    eye.quadTo(8, 1, 15, 8);
+    eye.quadTo(8, 15, 1, 8);
+    p.setPen(QPen(enabled ? QColor(30, 60, 140) : QColor(160, 160, 160), 1.4));
+    p.setBrush(enabled ? QColor(255, 255, 255) : QColor(235, 235, 235));
+    p.drawPath(eye);
+    p.setPen(Qt::NoPen);
+    p.setBrush(enabled ? QColor(30, 110, 60) : QColor(170, 170, 170));
+    p.drawEllipse(QPointF(8, 8), 2.8, 2.8);
+    return pm;
+}
+
 }  // namespace
 
 QIcon glyph(const QString& name) {
@@ -68,6 +87,8 @@ QIcon glyph(const QString& name) {
         draw = drawLista;
     } else if (name == QLatin1String("confirma")) {
         draw = drawConfirma;
+    } else if (name == QLatin1String("simula")) {
+        draw = drawSimula;
     } else {
         throw std::invalid_argument("unknown glyph \"" + name.toStdString() + "\"");
     }

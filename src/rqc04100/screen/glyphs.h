@@ -6,7 +6,8 @@
 
 namespace rqc04100 {
 
-// "pesquisa" (single search), "lista" (list search) or "confirma" (confirm). Throws
+// "pesquisa" (single search), "lista" (list search), "confirma" (confirm) or "simula"
+// (preview). Throws
 // std::invalid_argument for another name.
 QIcon glyph(const QString& name);
 

@@ -1,5 +1,7 @@
 #include "screen/layout.h"
 
+#include "screen/frm_consolida_solicita.h"
+
 namespace rqc04100 {
 
 namespace {
@@ -7,9 +9,12 @@ namespace {
 using K = ControlKind;
 using F = FontKind;
 using C = ColourKind;
+using Form = TfrmConsolidaSolicita;
 
 constexpr const char* kPesquisar = "Pesquisar";
 constexpr const char* kSemFilial = "Não há filial cadastrada.";
+constexpr std::array<const char*, 7> kNomeSemana = {"Domingo", "Segunda", "Terça", "Quarta",
+                                                    "Quinta",  "Sexta",   "Sábado"};
 
 }  // namespace
 
@@ -24,9 +29,6 @@ const FormSpec& formSpec() {
         .helpFile = "SupHelp.hlp",
         .helpContext = 12800100,
         .activeControl = "medCdFilial",
-        .events = {{"OnCreate", "FormCreate"},
-                   {"OnClose", "FormClose"},
-                   {"OnActivate", "FormActivate"}},
     };
     return form;
 }
@@ -40,16 +42,21 @@ const std::vector<ControlSpec>& layoutTable() {
     {"lblCodTela", K::Inherited, "", -1, "RQC04100", {-1, -1, 52, -1}, F::Parent, C::Default, "", kStartDefault, {}, {}},
     {"grbDadosRel", K::Inherited, "", -1, nullptr, {-1, -1, 480, 350}, F::Parent, C::Default, "", kStartDefault, {}, {}},
     {"panMenu", K::Inherited, "", -1, nullptr, {480, -1, -1, 350}, F::Parent, C::Default, "", kStartDefault, {}, {}},
-    {"panHelp", K::Inherited, "panMenu", -1, nullptr, {8, 59, -1, -1}, F::Parent, C::Default, "", kStartDefault, {}, {}},
+    // The button bar holds the preview below the confirm button; the help moves down.
+    {"panBotoes", K::Inherited, "panMenu", -1, nullptr, {-1, -1, -1, 82}, F::Parent, C::Default, "", kStartDefault, {}, {}},
+    {"panHelp", K::Inherited, "panMenu", -1, nullptr, {8, 96, -1, -1}, F::Parent, C::Default, "", kStartDefault, {}, {}},
     {"sbtHelp", K::Inherited, "panHelp", -1, nullptr, {2, 7, -1, -1}, F::Parent, C::Default, "", kStartDefault, {}, {}},
     {"sbtConfirma", K::Inherited, "panBotoes", -1, nullptr, {}, F::Parent, C::Default, "Consolidar Solicitações", kStartDefault,
-        {{"Glyph", "confirma"}},
-        {{"OnClick", "sbtConfirmaClick"}}},
+        ButtonDetails{"confirma"},
+        {OnClick(&Form::sbtConfirmaClick)}},
+    {"sbtSimula", K::ButtonFlat, "panBotoes", -1, "", {2, 42, 35, 35}, F::Parent, C::Default, "Simular Consolidação, sem gravar (F6)", kStartDefault,
+        ButtonDetails{"simula"},
+        {OnClick(&Form::sbtSimulaClick)}},
 
     // Children of grbDadosRel.
-    {"medCdFilial", K::MaskEdit, "grbDadosRel", 0, "", {49, 11, 52, 21}, F::Form, C::InfoBk, "", kFollowsModuFili,
-        {{"EditMask", ">aaaa;0; "}, {"MaxLength", "4"}},
-        {{"OnChange", "medCdFilialChange"}, {"OnExit", "medCdFilialExit"}}},
+    {"medCdFilial", K::MaskEdit, "grbDadosRel", 0, "", {49, 11, 52, 21}, F::Form, C::InfoBk, "", kStartDefault,
+        MaskEditDetails{">aaaa;0; ", 4},
+        {OnChange(&Form::medCdFilialChange), OnExit(&Form::medCdFilialExit)}},
     {"edtNmFilial", K::Edit, "grbDadosRel", 2, "", {127, 11, 348, 21}, F::Form, C::BtnFace, "", kDisabled | kNoTabStop, {}, {}},
     {"grbFili", K::GroupBox, "grbDadosRel", 3, "Filial Solicitante", {4, 36, 111, 69}, F::BoldSans11, C::WindowText, "", kStartDefault, {}, {}},
     {"grbComp", K::GroupBox, "grbDadosRel", 4, "Comprador", {113, 36, 96, 69}, F::BoldSans11, C::WindowText, "", kStartDefault, {}, {}},
@@ -57,86 +64,86 @@ const std::vector<ControlSpec>& layoutTable() {
     {"grbProduto", K::GroupBox, "grbDadosRel", 6, "Produto", {4, 105, 472, 69}, F::BoldSans11, C::WindowText, "", kStartDefault, {}, {}},
     {"grbConsEst", K::GroupBox, "grbDadosRel", 7, "", {4, 174, 472, 108}, F::BoldSans11, C::WindowText, "", kStartDefault, {}, {}},
     {"rdgConsSoli", K::RadioGroup, "grbDadosRel", 8, "Consolida Solicitações", {4, 285, 197, 57}, F::BoldSans11, C::WindowText, "", kStartDefault,
-        {{"Items", "Todas\nNão Consolidadas"}, {"ItemIndex", "0"}}, {}},
+        RadioGroupDetails{{"Todas", "Não Consolidadas"}, 0}, {}},
     {"grbSolicit", K::GroupBox, "grbDadosRel", 9, "Solicitação", {199, 285, 99, 57}, F::BoldSans11, C::WindowText, "", kStartDefault, {}, {}},
     {"GroupBox1", K::GroupBox, "grbDadosRel", 10, "Considerar", {296, 285, 180, 57}, F::BoldSans11, C::WindowText, "", kStartDefault, {}, {}},
     {"lblFilial", K::Label, "grbDadosRel", -1, "Filial", {6, 14, 41, 13}, F::BoldSans11, C::WindowText, "", kStartDefault, {}, {}},
-    {"btpFilial", K::BtnPesquisa, "grbDadosRel", -1, "", {102, 11, 21, 21}, F::Parent, C::Default, kPesquisar, kFollowsModuFili,
-        {{"Glyph", "pesquisa"}, {"Title", "Filial"}, {"DataSource", "dtsPesqFilial"}, {"Associate", "medCdFilial"}, {"EmptyError", kSemFilial}},
-        {{"OnBeforePesq", "btpFilialBeforePesq"}, {"OnAfterPesq", "btpFilialAfterPesq"}}},
+    {"btpFilial", K::BtnPesquisa, "grbDadosRel", -1, "", {102, 11, 21, 21}, F::Parent, C::Default, kPesquisar, kStartDefault,
+        SearchButtonDetails{"pesquisa", "Filial", "dtsPesqFilial", "medCdFilial", kSemFilial},
+        {OnBeforePesq(&Form::btpFilialBeforePesq), OnAfterPesq(&Form::btpFilialAfterPesq)}},
 
     // grbFili, "Filial Solicitante".
     {"rbtTodosFili", K::RadioButton, "grbFili", 0, "Todas", {6, 18, 56, 17}, F::Parent, C::Default, "", kChecked, {},
-        {{"OnClick", "rbtTodosFiliClick"}}},
+        {OnClick(&Form::rbtTodosFiliClick)}},
     {"rbtListaFili", K::RadioButton, "grbFili", 1, "Lista", {6, 43, 50, 17}, F::Parent, C::Default, "", kStartDefault, {},
-        {{"OnClick", "rbtListaFiliClick"}, {"OnKeyDown", "rbtListaFiliKeyDown"}}},
+        {OnClick(&Form::rbtListaFiliClick), OnKeyDown(&Form::rbtListaFiliKeyDown)}},
     {"sbtFilial", K::ButtonFlat, "grbFili", -1, "", {67, 40, 21, 21}, F::Parent, C::Default, kPesquisar, kDisabled,
-        {{"Glyph", "lista"}, {"Flat", "true"}, {"ShowHint", "true"}},
-        {{"OnClick", "sbtFilialClick"}}},
+        ButtonDetails{.glyph = "lista", .flat = true, .showHint = true},
+        {OnClick(&Form::sbtFilialClick)}},
 
     // grbComp, "Comprador".
     {"sbtTodosComp", K::RadioButton, "grbComp", 0, "Todos", {6, 18, 56, 17}, F::Parent, C::Default, "", kChecked, {},
-        {{"OnClick", "sbtTodosCompClick"}}},
+        {OnClick(&Form::sbtTodosCompClick)}},
     {"rbtListaComp", K::RadioButton, "grbComp", 1, "Lista", {6, 43, 50, 17}, F::Parent, C::Default, "", kStartDefault, {},
-        {{"OnClick", "rbtListaCompClick"}, {"OnKeyDown", "rbtListaCompKeyDown"}}},
+        {OnClick(&Form::rbtListaCompClick), OnKeyDown(&Form::rbtListaCompKeyDown)}},
     {"sbtComprador", K::ButtonFlat, "grbComp", -1, "", {66, 42, 21, 21}, F::Parent, C::Default, kPesquisar, kDisabled,
-        {{"Glyph", "lista"}, {"Flat", "true"}, {"ShowHint", "true"}},
-        {{"OnClick", "sbtCompradorClick"}}},
+        ButtonDetails{.glyph = "lista", .flat = true, .showHint = true},
+        {OnClick(&Form::sbtCompradorClick)}},
 
     // grbDataEntr, "Data de Entrega".
     {"depDataIni", K::DateEditPlus, "grbDataEntr", 0, "", {58, 15, 100, 21}, F::RegularSans12, C::InfoBk, "", kStartDefault,
-        {{"ValidDateColor", "blue"}, {"SaveTime", "false"}, {"NomeSemana", "Domingo\nSegunda\nTerça\nQuarta\nQuinta\nSexta\nSábado"}},
-        {{"OnDateChange", "depDataIniDateChange"}, {"OnExit", "depDataIniExit"}}},
+        DateEditDetails{Qt::blue, false, kNomeSemana},
+        {OnDateChange(&Form::depDataIniDateChange), OnExit(&Form::depDataIniExit)}},
     {"depDataFin", K::DateEditPlus, "grbDataEntr", 1, "", {58, 40, 100, 21}, F::RegularSans12, C::InfoBk, "", kStartDefault,
-        {{"ValidDateColor", "blue"}, {"SaveTime", "false"}, {"NomeSemana", "Domingo\nSegunda\nTerça\nQuarta\nQuinta\nSexta\nSábado"}},
-        {{"OnDateChange", "depDataFinDateChange"}, {"OnExit", "depDataFinExit"}}},
+        DateEditDetails{Qt::blue, false, kNomeSemana},
+        {OnDateChange(&Form::depDataFinDateChange), OnExit(&Form::depDataFinExit)}},
     {"edtDataFin", K::Edit, "grbDataEntr", 2, "", {162, 40, 102, 21}, F::RegularSans12, C::BtnFace, "", kDisabled | kNoTabStop, {}, {}},
     {"edtDataIni", K::Edit, "grbDataEntr", 3, "", {162, 15, 102, 21}, F::RegularSans12, C::BtnFace, "", kDisabled | kNoTabStop, {}, {}},
     {"lblDataInic", K::Label, "grbDataEntr", -1, "Inicial", {9, 18, 39, 13}, F::BoldSans11, C::WindowText, "", kStartDefault,
-        {{"FocusControl", "depDataIni"}}, {}},
+        LabelDetails{.focusControl = "depDataIni"}, {}},
     {"lblDataFina", K::Label, "grbDataEntr", -1, "Final", {9, 43, 39, 13}, F::BoldSans11, C::WindowText, "", kStartDefault,
-        {{"FocusControl", "depDataFin"}}, {}},
+        LabelDetails{.focusControl = "depDataFin"}, {}},
 
     // grbProduto, "Produto".
     {"medCdProdIni", K::MaskEdit, "grbProduto", 0, "", {58, 15, 100, 21}, F::RegularSans11, C::InfoBk, "", kStartDefault, {},
-        {{"OnChange", "medCdProdIniChange"}, {"OnExit", "medCdProdIniExit"}}},
+        {OnChange(&Form::medCdProdIniChange), OnExit(&Form::medCdProdIniExit)}},
     {"medCdProdfin", K::MaskEdit, "grbProduto", 1, "", {58, 40, 100, 21}, F::RegularSans11, C::InfoBk, "", kStartDefault, {},
-        {{"OnChange", "medCdProdfinChange"}, {"OnExit", "medCdProdfinExit"}}},
+        {OnChange(&Form::medCdProdfinChange), OnExit(&Form::medCdProdfinExit)}},
     {"edtNmProdIni", K::Edit, "grbProduto", 2, "", {189, 15, 278, 21}, F::RegularSans11, C::BtnFace, "", kDisabled, {}, {}},
     {"edtNmProdFin", K::Edit, "grbProduto", 3, "", {189, 40, 278, 21}, F::RegularSans11, C::BtnFace, "", kDisabled, {}, {}},
     {"lblCdProdIni", K::Label, "grbProduto", -1, "Inicial", {6, 18, 49, 13}, F::BoldSans11, C::WindowText, "", kStartDefault, {}, {}},
     {"lblCdProdFin", K::Label, "grbProduto", -1, "Final", {6, 43, 49, 13}, F::BoldSans11, C::WindowText, "", kStartDefault, {}, {}},
     {"BtnPesquisa3", K::BtnPesquisa, "grbProduto", -1, "", {163, 15, 21, 21}, F::Parent, C::Default, kPesquisar, kStartDefault,
-        {{"Glyph", "lista"}, {"Title", "Produto Inicial"}, {"DataSource", "dtsProduto"}, {"Associate", "medCdProdIni"}, {"PesqChave", "true"}},
-        {{"OnBeforePesq", "BtnPesquisa3BeforePesq"}, {"OnAfterPesq", "BtnPesquisa3AfterPesq"}}},
+        SearchButtonDetails{.glyph = "lista", .title = "Produto Inicial", .dataSource = "dtsProduto", .associate = "medCdProdIni", .pesqChave = true},
+        {OnBeforePesq(&Form::BtnPesquisa3BeforePesq), OnAfterPesq(&Form::BtnPesquisa3AfterPesq)}},
     {"BtnPesquisa4", K::BtnPesquisa, "grbProduto", -1, "", {163, 40, 21, 21}, F::Parent, C::Default, kPesquisar, kStartDefault,
-        {{"Glyph", "lista"}, {"Title", "Produto Final"}, {"DataSource", "dtsProduto"}, {"Associate", "medCdProdfin"}, {"PesqChave", "true"}},
-        {{"OnBeforePesq", "BtnPesquisa4BeforePesq"}, {"OnAfterPesq", "BtnPesquisa4AfterPesq"}}},
+        SearchButtonDetails{.glyph = "lista", .title = "Produto Final", .dataSource = "dtsProduto", .associate = "medCdProdfin", .pesqChave = true},
+        {OnBeforePesq(&Form::BtnPesquisa4BeforePesq), OnAfterPesq(&Form::BtnPesquisa4AfterPesq)}},
 
     // grbConsEst, no caption.
     {"chbConsEsto", K::CheckBox, "grbConsEst", 0, "Considera Estoque da Filial", {6, 18, 176, 17}, F::BoldSans11, C::WindowText, "", kStartDefault, {},
-        {{"OnClick", "chbConsEstoClick"}}},
+        {OnClick(&Form::chbConsEstoClick)}},
     {"medCdFilEst", K::MaskEdit, "grbConsEst", 1, "", {183, 15, 52, 21}, F::Form, C::InfoBk, "", kDisabled,
-        {{"EditMask", ">aaaa;0; "}, {"MaxLength", "4"}},
-        {{"OnChange", "medCdFilEstChange"}, {"OnExit", "medCdFilEstExit"}}},
+        MaskEditDetails{">aaaa;0; ", 4},
+        {OnChange(&Form::medCdFilEstChange), OnExit(&Form::medCdFilEstExit)}},
     {"edtNmFilEst", K::Edit, "grbConsEst", 3, "", {260, 15, 207, 21}, F::Form, C::BtnFace, "", kDisabled | kNoTabStop, {}, {}},
     {"chbProdOrig", K::CheckBox, "grbConsEst", 4, "Considera Produto Origem", {6, 51, 176, 17}, F::BoldSans11, C::WindowText, "", kStartDefault, {}, {}},
     {"chbLimiteSeg", K::CheckBox, "grbConsEst", 5, "Considera limite de segurança da filial centralizadora", {6, 69, 459, 17}, F::BoldSans11, C::WindowText, "", kStartDefault, {}, {}},
     {"chbParamOL", K::CheckBox, "grbConsEst", 6, "Considera Parametrização OL", {6, 87, 459, 17}, F::BoldSans11, C::WindowText, "", kStartDefault, {}, {}},
     {"btpFilEst", K::BtnPesquisa, "grbConsEst", -1, "", {236, 15, 21, 21}, F::Parent, C::Default, kPesquisar, kDisabled,
-        {{"Glyph", "pesquisa"}, {"Title", "Filial"}, {"DataSource", "dtsPesqFilial"}, {"Associate", "medCdFilEst"}, {"EmptyError", kSemFilial}},
-        {{"OnBeforePesq", "btpFilEstBeforePesq"}, {"OnAfterPesq", "btpFilEstAfterPesq"}}},
+        SearchButtonDetails{"pesquisa", "Filial", "dtsPesqFilial", "medCdFilEst", kSemFilial},
+        {OnBeforePesq(&Form::btpFilEstBeforePesq), OnAfterPesq(&Form::btpFilEstAfterPesq)}},
     {"Bevel1", K::Bevel, "grbConsEst", -1, "", {2, 15, 468, 29}, F::Parent, C::Default, "", kStartDefault,
-        {{"Align", "alTop"}, {"Shape", "bsBottomLine"}}, {}},
+        BevelDetails{TBevel::bsBottomLine}, {}},
 
     // grbSolicit, "Solicitação".
     {"rbtTodosSolicit", K::RadioButton, "grbSolicit", 0, "Todas", {6, 15, 56, 17}, F::Parent, C::Default, "", kChecked, {},
-        {{"OnClick", "rbtTodosSolicitClick"}}},
+        {OnClick(&Form::rbtTodosSolicitClick)}},
     {"rbtListaSolicit", K::RadioButton, "grbSolicit", 1, "Lista", {6, 35, 50, 17}, F::Parent, C::Default, "", kStartDefault, {},
-        {{"OnClick", "rbtListaSolicitClick"}, {"OnKeyDown", "rbtListaSolicitKeyDown"}}},
+        {OnClick(&Form::rbtListaSolicitClick), OnKeyDown(&Form::rbtListaSolicitKeyDown)}},
     {"sbtSolicitacao", K::ButtonFlat, "grbSolicit", -1, "", {71, 32, 21, 21}, F::Parent, C::Default, kPesquisar, kDisabled,
-        {{"Glyph", "lista"}, {"Flat", "true"}, {"ShowHint", "true"}},
-        {{"OnClick", "sbtSolicitacaoClick"}}},
+        ButtonDetails{.glyph = "lista", .flat = true, .showHint = true},
+        {OnClick(&Form::sbtSolicitacaoClick)}},
 
     // GroupBox1, "Considerar".
     {"chkSolicitacao", K::CheckBox, "GroupBox1", 0, "Solicitação", {6, 23, 94, 17}, F::Parent, C::Default, "", kStartDefault, {}, {}},
@@ -144,60 +151,16 @@ const std::vector<ControlSpec>& layoutTable() {
 
     // The progress panel, on the form above the filter group box.
     {"PanCalculando", K::Panel, "", -1, "", {102, 88, 300, 100}, F::Parent, C::Default, "", kHidden,
-        {{"BevelInner", "bvLowered"}, {"BorderWidth", "3"}}, {}},
+        PanelDetails{TPanel::bvLowered, 3}, {}},
     {"Panel4", K::Panel, "PanCalculando", -1, "", {5, 5, 290, 90}, F::Parent, C::Default, "", kStartDefault,
-        {{"Align", "alClient"}}, {}},
+        {}, {}},
     {"lblMostraCalculo", K::Label, "Panel4", -1, "Processando Consolidação de Solicitações", {1, 1, 288, 88}, F::BoldSans12, C::WindowText, "", kStartDefault,
-        {{"Align", "alClient"}, {"Alignment", "taCenter"}, {"WordWrap", "true"}}, {}},
+        LabelDetails{.alignment = Qt::AlignCenter, .wordWrap = true}, {}},
     {"anmCalculando", K::Animate, "Panel4", -1, "", {121, 27, 48, 50}, F::Parent, C::Default, "", kStartDefault,
-        {{"CommonAVI", "aviFindFile"}, {"StopFrame", "23"}, {"Active", "false"}}, {}},
+        AnimateDetails{aviFindFile, 23, false}, {}},
     };
     // clang-format on
     return table;
-}
-
-const std::vector<const char*>& handlerNames() {
-    static const std::vector<const char*> names = {
-        "FormCreate",
-        "FormClose",
-        "FormActivate",
-        "rbtTodosFiliClick",
-        "rbtListaFiliClick",
-        "rbtListaFiliKeyDown",
-        "sbtFilialClick",
-        "sbtTodosCompClick",
-        "rbtListaCompClick",
-        "rbtListaCompKeyDown",
-        "sbtCompradorClick",
-        "rbtTodosSolicitClick",
-        "rbtListaSolicitClick",
-        "rbtListaSolicitKeyDown",
-        "medCdFilialChange",
-        "medCdFilialExit",
-        "btpFilialBeforePesq",
-        "btpFilialAfterPesq",
-        "chbConsEstoClick",
-        "medCdFilEstChange",
-        "medCdFilEstExit",
-        "btpFilEstBeforePesq",
-        "btpFilEstAfterPesq",
-        "depDataIniDateChange",
-        "depDataIniExit",
-        "depDataFinDateChange",
-        "depDataFinExit",
-        "medCdProdIniChange",
-        "medCdProdIniExit",
-        "medCdProdfinChange",
-        "medCdProdfinExit",
-        "BtnPesquisa3BeforePesq",
-        "BtnPesquisa3AfterPesq",
-        "BtnPesquisa4BeforePesq",
-        "BtnPesquisa4AfterPesq",
-        "netConsolidaSolicitaBeforeConnect",
-        "sbtSolicitacaoClick",
-        "sbtConfirmaClick",
-    };
-    return names;
 }
 
 }  // namespace rqc04100

@@ -1,11 +1,15 @@
 #pragma once
 // The screen's layout as data: one row per control (name, kind, parent, tab position,
-// caption, box, font, colour, hint, start state, kind-specific details, event wiring by
-// handler name). LayoutBuilder (layout_builder.h) turns the rows into widgets.
+// caption, box, font, colour, hint, start state, the details of its kind, and the form's
+// handler each of its events reaches). LayoutBuilder (layout_builder.h) turns the rows into
+// widgets.
 
+#include <array>
+#include <variant>
 #include <vector>
 
-#include "module/rqc04100_export.h"
+#include "rqc04100_export.h"
+#include "screen/event_wire.h"
 
 namespace rqc04100 {
 
@@ -44,10 +48,10 @@ enum StartFlag : unsigned {
     kHidden = 1u << 1,
     kChecked = 1u << 2,
     kNoTabStop = 1u << 3,
-    kFollowsModuFili = 1u << 4,  // disabled at creation when ModuFili says the branch is fixed
 };
 
-// left, top, width, height; for inherited controls -1 keeps the base form's value.
+// left, top, width, height; for inherited controls -1 keeps the base form's value. A control
+// aligned to its parent (alTop, alClient) has the aligned geometry as its box.
 struct Box {
     int left = -1;
     int top = -1;
@@ -55,15 +59,59 @@ struct Box {
     int height = -1;
 };
 
-struct Detail {
-    const char* property;
-    const char* value;  // UTF-8
+// The details of each kind, typed. A detail left out keeps the control's default. Names in
+// them (data source, associate, focus control) are of rows built earlier.
+struct MaskEditDetails {
+    const char* editMask = "";  // original mask syntax (">aaaa;0; ")
+    int maxLength = 0;          // 0: no limit
+};
+struct RadioGroupDetails {
+    std::vector<const char*> items;
+    int itemIndex = -1;
+};
+// TButtonFlat rows and the inherited sbtConfirma.
+struct ButtonDetails {
+    const char* glyph;  // a name of glyph() (glyphs.h)
+    bool flat = true;
+    bool showHint = true;
+};
+struct SearchButtonDetails {
+    const char* glyph;
+    const char* title;
+    const char* dataSource;
+    const char* associate;
+    const char* emptyError = "";
+    bool pesqChave = false;
+};
+struct DateEditDetails {
+    Qt::GlobalColor validDateColor = Qt::blue;
+    bool saveTime = false;
+    std::array<const char*, 7> nomeSemana;  // Sunday first
+};
+struct LabelDetails {
+    const char* focusControl = nullptr;
+    Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignVCenter;
+    bool wordWrap = false;
+};
+struct BevelDetails {
+    TBevel::TBevelShape shape = TBevel::bsBox;
+};
+struct PanelDetails {
+    TPanel::TBevelCut bevelInner = TPanel::bvNone;
+    int borderWidth = 0;
+};
+enum CommonAvi : int { aviFindFile = 1 };
+struct AnimateDetails {
+    CommonAvi commonAvi = aviFindFile;
+    int stopFrame = 0;
+    bool active = false;
 };
 
-struct EventWire {
-    const char* event;    // OnChange, OnExit, OnClick, OnKeyDown, OnDateChange, ...
-    const char* handler;  // name of the form's method
-};
+// A row without details holds std::monostate; details that do not suit the row's kind stop
+// the build of the layout (LayoutBuilder throws).
+using Details = std::variant<std::monostate, MaskEditDetails, RadioGroupDetails, ButtonDetails,
+                             SearchButtonDetails, DateEditDetails, LabelDetails, BevelDetails,
+                             PanelDetails, AnimateDetails>;
 
 struct ControlSpec {
     const char* name;
@@ -76,11 +124,12 @@ struct ControlSpec {
     ColourKind colour;
     const char* hint;
     unsigned start;
-    std::vector<Detail> details;
+    Details details;
     std::vector<EventWire> events;
 };
 
-// The form's own properties.
+// The form's own properties. Its own events (OnCreate, OnClose, OnActivate) reach FormCreate,
+// FormClose and FormActivate, which override the base form's.
 struct FormSpec {
     const char* caption;
     FontKind font;  // the form's font, which its controls inherit
@@ -91,15 +140,11 @@ struct FormSpec {
     const char* helpFile;
     int helpContext;
     const char* activeControl;
-    std::vector<EventWire> events;
 };
 
 RQC04100_EXPORT const FormSpec& formSpec();
 // Rows in creation order: overrides of inherited controls first, then each parent before its
 // children, each parent's children by tab position, non-tab controls last.
 RQC04100_EXPORT const std::vector<ControlSpec>& layoutTable();
-
-// Every handler name the layout may wire, whether built yet or not.
-RQC04100_EXPORT const std::vector<const char*>& handlerNames();
 
 }  // namespace rqc04100

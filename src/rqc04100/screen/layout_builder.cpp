@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <map>
 #include <stdexcept>
+#include <variant>
 
+#include "screen/frm_consolida_solicita.h"
 #include "screen/glyphs.h"
 
 namespace rqc04100 {
@@ -17,24 +19,78 @@ QString utf8(const char* s) {
     return s == nullptr ? QString() : QString::fromUtf8(s);
 }
 
-bool toBool(const ControlSpec& row, const Detail& d) {
-    const QString v = utf8(d.value);
-    if (v == QLatin1String("true"))
-        return true;
-    if (v == QLatin1String("false"))
-        return false;
-    throw std::logic_error(std::string("layout row ") + row.name + ": " + d.property +
-                           " must be true or false, not \"" + d.value + "\"");
+template <class... Fs>
+struct Overloaded : Fs... {
+    using Fs::operator()...;
+};
+
+// The row's widget as the class its details are for.
+template <class T>
+T* detailsTarget(const ControlSpec& row, QWidget* w) {
+    T* t = qobject_cast<T*>(w);
+    if (t == nullptr) {
+        throw std::logic_error(std::string("layout row ") + row.name +
+                               ": its details do not suit its kind");
+    }
+    return t;
 }
 
-int toInt(const ControlSpec& row, const Detail& d) {
-    bool ok = false;
-    const int n = utf8(d.value).toInt(&ok);
-    if (!ok) {
-        throw std::logic_error(std::string("layout row ") + row.name + ": " + d.property +
-                               " must be a number, not \"" + d.value + "\"");
+const char* eventName(Event event) {
+    switch (event) {
+        case Event::OnChange:
+            return "OnChange";
+        case Event::OnExit:
+            return "OnExit";
+        case Event::OnClick:
+            return "OnClick";
+        case Event::OnKeyDown:
+            return "OnKeyDown";
+        case Event::OnDateChange:
+            return "OnDateChange";
+        case Event::OnBeforePesq:
+            return "OnBeforePesq";
+        case Event::OnAfterPesq:
+            return "OnAfterPesq";
     }
-    return n;
+    return "?";
+}
+
+// The control's slot of a notify event, or nullptr when its kind has no such event.
+TNotifyEvent* notifySlot(QWidget* w, Event event) {
+    switch (event) {
+        case Event::OnChange:
+            if (auto* m = qobject_cast<TMaskEdit*>(w))
+                return &m->OnChange;
+            if (auto* t = qobject_cast<TEdit*>(w))
+                return &t->OnChange;
+            break;
+        case Event::OnExit:
+            if (auto* c = dynamic_cast<TControlEvents*>(w))
+                return &c->OnExit;
+            break;
+        case Event::OnClick:
+            if (auto* r = qobject_cast<TRadioButton*>(w))
+                return &r->OnClick;
+            if (auto* c = qobject_cast<TCheckBox*>(w))
+                return &c->OnClick;
+            if (auto* g = qobject_cast<TRadioGroup*>(w))
+                return &g->OnClick;
+            if (auto* b = qobject_cast<TButtonFlat*>(w))
+                return &b->OnClick;
+            break;
+        case Event::OnDateChange:
+            if (auto* d = qobject_cast<TDateEditPlus*>(w))
+                return &d->OnDateChange;
+            break;
+        case Event::OnAfterPesq:
+            if (auto* b = qobject_cast<TBtnPesquisa*>(w))
+                return &b->OnAfterPesq;
+            break;
+        case Event::OnKeyDown:
+        case Event::OnBeforePesq:
+            break;
+    }
+    return nullptr;
 }
 
 // Every property of the returned font is set, so that nothing is inherited from the parent.
@@ -64,9 +120,8 @@ void setBaseColour(QWidget* w, const QColor& c) {
 
 }  // namespace
 
-LayoutBuilder::LayoutBuilder(TfrmRotiGeral& form, HandlerLookup handlers,
-                             QHash<QString, TDataSource*> dataSources)
-    : m_form(form), m_handlers(std::move(handlers)), m_dataSources(std::move(dataSources)) {}
+LayoutBuilder::LayoutBuilder(TfrmConsolidaSolicita& form, QHash<QString, TDataSource*> dataSources)
+    : m_form(form), m_dataSources(std::move(dataSources)) {}
 
 void LayoutBuilder::fail(const ControlSpec& row, const QString& what) const {
     throw std::logic_error("layout row " + std::string(row.name) + ": " + what.toStdString());
@@ -102,8 +157,7 @@ BuiltLayout LayoutBuilder::build(const FormSpec& form, const std::vector<Control
         }
         m_built.controls.insert(utf8(row.name), w);
         applyCommon(row, w);
-        for (const Detail& d : row.details)
-            applyDetail(row, w, d);
+        applyDetails(row, w);
         for (const EventWire& e : row.events)
             wire(row, w, e);
     }
@@ -236,203 +290,116 @@ void LayoutBuilder::applyCommon(const ControlSpec& row, QWidget* w) {
         w->raise();
 }
 
-void LayoutBuilder::applyDetail(const ControlSpec& row, QWidget* w, const Detail& d) {
-    const QString prop = utf8(d.property);
-    const QString value = utf8(d.value);
-    auto unknown = [&] { fail(row, "detail " + prop + " does not apply to this kind"); };
+QWidget* LayoutBuilder::builtControl(const ControlSpec& row, const char* name,
+                                     const char* what) const {
+    QWidget* w = m_built.controls.value(utf8(name));
+    if (w == nullptr)
+        fail(row, QStringLiteral("unknown %1 %2").arg(QLatin1String(what), utf8(name)));
+    return w;
+}
 
-    if (prop == QLatin1String("Glyph")) {
-        auto* b = qobject_cast<QAbstractButton*>(w);
-        if (b == nullptr)
-            unknown();
-        b->setIcon(glyph(value));
+void LayoutBuilder::applyDetails(const ControlSpec& row, QWidget* w) {
+    const auto setGlyph = [](QAbstractButton* b, const char* name) {
+        b->setIcon(glyph(utf8(name)));
         b->setIconSize(QSize(16, 16));
-    } else if (prop == QLatin1String("EditMask")) {
-        auto* m = qobject_cast<TMaskEdit*>(w);
-        if (m == nullptr)
-            unknown();
-        m->SetEditMask(value);
-    } else if (prop == QLatin1String("MaxLength")) {
-        auto* m = qobject_cast<TMaskEdit*>(w);
-        if (m == nullptr)
-            unknown();
-        m->SetMaxLength(toInt(row, d));
-    } else if (prop == QLatin1String("Items")) {
-        auto* g = qobject_cast<TRadioGroup*>(w);
-        if (g == nullptr)
-            unknown();
-        g->SetItems(value.split(QLatin1Char('\n')));
-        // The items share the box's small height under its caption.
-        if (QLayout* items = g->layout()) {
-            items->setContentsMargins(6, 0, 6, 2);
-            items->setSpacing(2);
-        }
-    } else if (prop == QLatin1String("ItemIndex")) {
-        auto* g = qobject_cast<TRadioGroup*>(w);
-        if (g == nullptr)
-            unknown();
-        g->SetItemIndex(toInt(row, d));
-    } else if (prop == QLatin1String("Title") || prop == QLatin1String("DataSource") ||
-               prop == QLatin1String("Associate") || prop == QLatin1String("EmptyError") ||
-               prop == QLatin1String("PesqChave")) {
-        auto* b = qobject_cast<TBtnPesquisa*>(w);
-        if (b == nullptr)
-            unknown();
-        if (prop == QLatin1String("Title")) {
-            b->Title = value;
-        } else if (prop == QLatin1String("DataSource")) {
-            b->DataSource = m_dataSources.value(value);
-            if (b->DataSource == nullptr)
-                fail(row, "unknown data source " + value);
-        } else if (prop == QLatin1String("Associate")) {
-            b->Associate = m_built.controls.value(value);
-            if (b->Associate == nullptr)
-                fail(row, "unknown associate " + value);
-        } else if (prop == QLatin1String("EmptyError")) {
-            b->EmptyError = value;
-        } else {
-            b->PesqChave = toBool(row, d);
-        }
-    } else if (prop == QLatin1String("Flat")) {
-        auto* b = qobject_cast<QToolButton*>(w);
-        if (b == nullptr)
-            unknown();
-        b->setAutoRaise(toBool(row, d));
-    } else if (prop == QLatin1String("ShowHint")) {
-        auto* b = qobject_cast<TButtonFlat*>(w);
-        if (b == nullptr)
-            unknown();
-        b->SetShowHint(toBool(row, d));
-    } else if (prop == QLatin1String("ValidDateColor") || prop == QLatin1String("SaveTime") ||
-               prop == QLatin1String("NomeSemana")) {
-        auto* e = qobject_cast<TDateEditPlus*>(w);
-        if (e == nullptr)
-            unknown();
-        if (prop == QLatin1String("ValidDateColor")) {
-            e->ValidDateColor = QColor(value);
-            if (!e->ValidDateColor.isValid())
-                fail(row, "invalid colour " + value);
-        } else if (prop == QLatin1String("SaveTime")) {
-            e->SaveTime = toBool(row, d);
-        } else {
-            e->NomeSemana = value.split(QLatin1Char('\n'));
-            if (e->NomeSemana.size() != 7)
-                fail(row, QStringLiteral("NomeSemana needs 7 names"));
-        }
-    } else if (prop == QLatin1String("FocusControl")) {
-        auto* l = qobject_cast<QLabel*>(w);
-        QWidget* buddy = m_built.controls.value(value);
-        if (l == nullptr)
-            unknown();
-        if (buddy == nullptr)
-            fail(row, "unknown focus control " + value);
-        l->setBuddy(buddy);
-    } else if (prop == QLatin1String("Alignment")) {
-        auto* l = qobject_cast<QLabel*>(w);
-        if (l == nullptr || value != QLatin1String("taCenter"))
-            unknown();
-        l->setAlignment(Qt::AlignCenter);
-    } else if (prop == QLatin1String("WordWrap")) {
-        auto* l = qobject_cast<QLabel*>(w);
-        if (l == nullptr)
-            unknown();
-        l->setWordWrap(toBool(row, d));
-    } else if (prop == QLatin1String("Align")) {
-        // The box already holds the aligned geometry; the alignment is checked, not applied.
-        static const QStringList aligns = {QStringLiteral("alTop"), QStringLiteral("alClient")};
-        if (!aligns.contains(value))
-            fail(row, "unknown alignment " + value);
-    } else if (prop == QLatin1String("Shape")) {
-        auto* b = qobject_cast<TBevel*>(w);
-        if (b == nullptr || value != QLatin1String("bsBottomLine"))
-            unknown();
-        b->SetShape(TBevel::bsBottomLine);
-    } else if (prop == QLatin1String("BevelInner")) {
-        auto* p = qobject_cast<TPanel*>(w);
-        if (p == nullptr || value != QLatin1String("bvLowered"))
-            unknown();
-        p->SetBevelInner(TPanel::bvLowered);
-    } else if (prop == QLatin1String("BorderWidth")) {
-        auto* p = qobject_cast<TPanel*>(w);
-        if (p == nullptr)
-            unknown();
-        p->SetBorderWidth(toInt(row, d));
-    } else if (prop == QLatin1String("CommonAVI") || prop == QLatin1String("StopFrame") ||
-               prop == QLatin1String("Active")) {
-        auto* a = qobject_cast<TAnimate*>(w);
-        if (a == nullptr)
-            unknown();
-        if (prop == QLatin1String("CommonAVI")) {
-            if (value != QLatin1String("aviFindFile"))
-                fail(row, "unknown animation " + value);
-            a->CommonAVI = 1;
-        } else if (prop == QLatin1String("StopFrame")) {
-            a->StopFrame = toInt(row, d);
-        } else {
-            a->SetActive(toBool(row, d));
-        }
-    } else {
-        unknown();
-    }
+    };
+    std::visit(Overloaded{
+                   [](std::monostate) {},
+                   [&](const MaskEditDetails& d) {
+                       auto* m = detailsTarget<TMaskEdit>(row, w);
+                       m->SetEditMask(utf8(d.editMask));
+                       m->SetMaxLength(d.maxLength);
+                   },
+                   [&](const RadioGroupDetails& d) {
+                       auto* g = detailsTarget<TRadioGroup>(row, w);
+                       QStringList items;
+                       for (const char* item : d.items)
+                           items << utf8(item);
+                       g->SetItems(items);
+                       // The items share the box's small height under its caption.
+                       if (QLayout* box = g->layout()) {
+                           box->setContentsMargins(6, 0, 6, 2);
+                           box->setSpacing(2);
+                       }
+                       g->SetItemIndex(d.itemIndex);
+                   },
+                   [&](const ButtonDetails& d) {
+                       auto* b = detailsTarget<TButtonFlat>(row, w);
+                       setGlyph(b, d.glyph);
+                       b->setAutoRaise(d.flat);
+                       b->SetShowHint(d.showHint);
+                   },
+                   [&](const SearchButtonDetails& d) {
+                       auto* b = detailsTarget<TBtnPesquisa>(row, w);
+                       setGlyph(b, d.glyph);
+                       b->Title = utf8(d.title);
+                       b->DataSource = m_dataSources.value(utf8(d.dataSource));
+                       if (b->DataSource == nullptr)
+                           fail(row, "unknown data source " + utf8(d.dataSource));
+                       b->Associate = builtControl(row, d.associate, "associate");
+                       b->EmptyError = utf8(d.emptyError);
+                       b->PesqChave = d.pesqChave;
+                   },
+                   [&](const DateEditDetails& d) {
+                       auto* e = detailsTarget<TDateEditPlus>(row, w);
+                       e->ValidDateColor = QColor(d.validDateColor);
+                       e->SaveTime = d.saveTime;
+                       e->NomeSemana.clear();
+                       for (const char* day : d.nomeSemana)
+                           e->NomeSemana << utf8(day);
+                   },
+                   [&](const LabelDetails& d) {
+                       auto* l = detailsTarget<QLabel>(row, w);
+                       if (d.focusControl != nullptr)
+                           l->setBuddy(builtControl(row, d.focusControl, "focus control"));
+                       l->setAlignment(d.alignment);
+                       l->setWordWrap(d.wordWrap);
+                   },
+                   [&](const BevelDetails& d) { detailsTarget<TBevel>(row, w)->SetShape(d.shape); },
+                   [&](const PanelDetails& d) {
+                       auto* p = detailsTarget<TPanel>(row, w);
+                       p->SetBevelInner(d.bevelInner);
+                       p->SetBorderWidth(d.borderWidth);
+                   },
+                   [&](const AnimateDetails& d) {
+                       auto* a = detailsTarget<TAnimate>(row, w);
+                       a->CommonAVI = d.commonAvi;
+                       a->StopFrame = d.stopFrame;
+                       a->SetActive(d.active);
+                   },
+               },
+               row.details);
 }
 
 void LayoutBuilder::wire(const ControlSpec& row, QWidget* w, const EventWire& e) {
-    const QString event = utf8(e.event);
-    const QString handler = utf8(e.handler);
-    const QString entry = utf8(row.name) + "." + event + "=" + handler;
-    bool built = false;
-
-    if (event == QLatin1String("OnKeyDown")) {
+    TfrmConsolidaSolicita* form = &m_form;
+    const QString event = QString::fromLatin1(eventName(e.event));
+    if (e.event == Event::OnKeyDown) {
         auto* c = dynamic_cast<TControlEvents*>(w);
         if (c == nullptr)
             fail(row, "no OnKeyDown on this kind");
-        if (TKeyEvent h = m_handlers.key(handler)) {
-            c->OnKeyDown = std::move(h);
-            built = true;
-        }
-    } else if (event == QLatin1String("OnBeforePesq")) {
+        if (e.key == nullptr)
+            fail(row, "no handler for OnKeyDown");
+        c->OnKeyDown = [form, h = e.key](QObject* sender, quint16& key, TShiftState shift) {
+            (form->*h)(sender, key, shift);
+        };
+    } else if (e.event == Event::OnBeforePesq) {
         auto* b = qobject_cast<TBtnPesquisa*>(w);
         if (b == nullptr)
             fail(row, "no OnBeforePesq on this kind");
-        if (TBeforePesqEvent h = m_handlers.beforePesq(handler)) {
-            b->OnBeforePesq = std::move(h);
-            built = true;
-        }
+        if (e.beforePesq == nullptr)
+            fail(row, "no handler for OnBeforePesq");
+        b->OnBeforePesq = [form, h = e.beforePesq](QObject* sender, bool& go) {
+            (form->*h)(sender, go);
+        };
     } else {
-        TNotifyEvent* slot = nullptr;
-        if (event == QLatin1String("OnChange")) {
-            if (auto* m = qobject_cast<TMaskEdit*>(w))
-                slot = &m->OnChange;
-            if (auto* t = qobject_cast<TEdit*>(w))
-                slot = &t->OnChange;
-        } else if (event == QLatin1String("OnExit") || event == QLatin1String("OnEnter")) {
-            if (auto* c = dynamic_cast<TControlEvents*>(w)) {
-                slot = event == QLatin1String("OnExit") ? &c->OnExit : &c->OnEnter;
-            }
-        } else if (event == QLatin1String("OnClick")) {
-            if (auto* r = qobject_cast<TRadioButton*>(w))
-                slot = &r->OnClick;
-            if (auto* c = qobject_cast<TCheckBox*>(w))
-                slot = &c->OnClick;
-            if (auto* g = qobject_cast<TRadioGroup*>(w))
-                slot = &g->OnClick;
-            if (auto* b = qobject_cast<TButtonFlat*>(w))
-                slot = &b->OnClick;
-        } else if (event == QLatin1String("OnDateChange")) {
-            if (auto* d = qobject_cast<TDateEditPlus*>(w))
-                slot = &d->OnDateChange;
-        } else if (event == QLatin1String("OnAfterPesq")) {
-            if (auto* b = qobject_cast<TBtnPesquisa*>(w))
-                slot = &b->OnAfterPesq;
-        }
+        TNotifyEvent* slot = notifySlot(w, e.event);
         if (slot == nullptr)
             fail(row, "no " + event + " on this kind");
-        if (TNotifyEvent h = m_handlers.notify(handler)) {
-            *slot = std::move(h);
-            built = true;
-        }
+        if (e.notify == nullptr)
+            fail(row, "no handler for " + event);
+        *slot = [form, h = e.notify](QObject* sender) { (form->*h)(sender); };
     }
-    (built ? m_built.wired : m_built.pending).append(entry);
 }
 
 void LayoutBuilder::buildTabOrder(const std::vector<ControlSpec>& rows) {

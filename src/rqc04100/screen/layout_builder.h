@@ -1,54 +1,44 @@
 #pragma once
 // Turns the layout table into the form's widgets: creates each control under its parent,
-// sets caption, box, font, colour, hint, start state and details, builds the tab order, and
-// wires each event to the form's handler of that name when the form has it.
+// sets caption, box, font, colour, hint, start state and the details of its kind, builds the
+// tab order, and wires each event to the form's handler the row names.
 
 #include <QHash>
+#include <QList>
 #include <QString>
-#include <QStringList>
-#include <functional>
 #include <vector>
 
+#include "rqc04100_export.h"
 #include "screen/layout.h"
 #include "shared/vlm_view.h"
 
 namespace rqc04100 {
 
-// The form's handlers by name, one lookup per event signature; a lookup returns an empty
-// function for a name the form does not (yet) have.
-struct HandlerLookup {
-    std::function<TNotifyEvent(const QString&)> notify;
-    std::function<TKeyEvent(const QString&)> key;
-    std::function<TBeforePesqEvent(const QString&)> beforePesq;
-};
-
 struct BuiltLayout {
     QHash<QString, QWidget*> controls;  // every row's widget by name, inherited ones included
-    QStringList wired;                  // "control.Event=handler" of the events wired
-    QStringList pending;                // the same for events whose handler does not exist yet
     QList<QWidget*> tabOrder;           // the tab stops in the order built
 };
 
-class LayoutBuilder {
+class RQC04100_EXPORT LayoutBuilder {
   public:
-    LayoutBuilder(TfrmRotiGeral& form, HandlerLookup handlers,
-                  QHash<QString, TDataSource*> dataSources);
+    LayoutBuilder(TfrmConsolidaSolicita& form, QHash<QString, TDataSource*> dataSources);
 
     // Applies the form's properties and every row in order. A row naming an unknown parent,
-    // control, data source, detail or event throws std::logic_error naming the row.
+    // control or data source, with details or an event its kind does not have, throws
+    // std::logic_error naming the row.
     BuiltLayout build(const FormSpec& form, const std::vector<ControlSpec>& rows);
 
   private:
     QWidget* create(const ControlSpec& row, QWidget* parent);
     QWidget* inherited(const ControlSpec& row) const;
     void applyCommon(const ControlSpec& row, QWidget* w);
-    void applyDetail(const ControlSpec& row, QWidget* w, const Detail& d);
+    void applyDetails(const ControlSpec& row, QWidget* w);
     void wire(const ControlSpec& row, QWidget* w, const EventWire& e);
     void buildTabOrder(const std::vector<ControlSpec>& rows);
+    QWidget* builtControl(const ControlSpec& row, const char* name, const char* what) const;
     [[noreturn]] void fail(const ControlSpec& row, const QString& what) const;
 
-    TfrmRotiGeral& m_form;
-    HandlerLookup m_handlers;
+    TfrmConsolidaSolicita& m_form;
     QHash<QString, TDataSource*> m_dataSources;
     BuiltLayout m_built;
 };

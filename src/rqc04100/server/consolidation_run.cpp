@@ -1,8 +1,11 @@
-// The consolidation run: the whole filter checked again, the options gathered, GetConsSoli
-// called with its 19 arguments, and the generated number (or that there was none) reported.
+// The screen's side of the calls to the application server, the consolidation run: the
+// whole filter checked again, the options gathered, GetConsSoli called with its 19 arguments,
+// and the generated number (or that there was none) reported; and its preview,
+// GetConsSoliPrevia with the same arguments shown before anything is written.
 #include <QCoreApplication>
 
 #include "screen/frm_consolida_solicita.h"
+#include "screen/preview_window.h"
 
 namespace {
 
@@ -43,32 +46,20 @@ class PanelCleanup {
 
 }  // namespace
 
-// A press dispatched by the message loop while a run is under way (steps 9 and 11) is
-// ignored: one run at a time. When the call or its result check fails, the waiting
-// animation is closed before the failure goes on to the host's error display.
-void TfrmConsolidaSolicita::sbtConfirmaClick(QObject*) {
-    if (m_runInProgress)
-        return;
-    RunGuard guard(m_runInProgress);
-
+// The confirm button's checks in their order, the working panel while the options are read,
+// and the 19 arguments. A failed check raises (its message shown, the focus in its field).
+std::vector<TServerArg> TfrmConsolidaSolicita::checkedRunArguments() {
     depDataIni->CheckValidDate();
     depDataFin->CheckValidDate();
     vd_Filial(true, medCdFilial);
     vd_Filial(true, medCdFilEst);
     Vd_Lista();
     vd_Entrega();
-    QString stParamOL = yesNo(chbParamOL->Checked());
+    stParamOL = yesNo(chbParamOL->Checked());
     Vd_CdProduto(medCdProdIni, true);
     Vd_CdProduto(medCdProdfin, true);
     Vd_OL();
 
-    QString stConsEsto;
-    QString stConsSoli;
-    QString stProdOrig;
-    QString stTodasSolicit;
-    QString stConsSolicitacao;
-    QString stConsAF;
-    QString stLimiteSeg;
     {
         PanelCleanup cleanup(anmCalculando, PanCalculando);
         QCoreApplication::processEvents();
@@ -85,32 +76,43 @@ void TfrmConsolidaSolicita::sbtConfirmaClick(QObject*) {
         stLimiteSeg = yesNo(chbLimiteSeg->Checked());
     }
 
+    const QString lastProduct = medCdProdfin->Text();
+    return {
+        TServerArg::Value(medCdFilial->Text()),
+        TServerArg::Ref(stListaComp),
+        TServerArg::Ref(stCdFilCentCmp),
+        TServerArg::Ref(stListaFili),
+        TServerArg::Value(medCdFilEst->Text()),
+        TServerArg::Value(medCdProdIni->Text()),
+        TServerArg::Value(lastProduct +
+                          Replicate(QStringLiteral("Z"), kProductCodeWidth - lastProduct.size())),
+        TServerArg::Date(depDataIni->GetDate()),
+        TServerArg::Date(depDataFin->GetDate()),
+        TServerArg::Ref(stConsEsto),
+        TServerArg::Ref(stConsSoli),
+        TServerArg::Ref(stProdOrig),
+        TServerArg::Date(DataProc(medCdFilEst->Text())),
+        TServerArg::Ref(stTodasSolicit),
+        TServerArg::Ref(stListaSolicit),
+        TServerArg::Ref(stConsSolicitacao),
+        TServerArg::Ref(stConsAF),
+        TServerArg::Ref(stLimiteSeg),
+        TServerArg::Ref(stParamOL),
+    };
+}
+
+// A press dispatched by the message loop while a run is under way (steps 9 and 11) is
+// ignored: one run at a time. When the call or its result check fails, the waiting
+// animation is closed before the failure goes on to the host's error display.
+void TfrmConsolidaSolicita::sbtConfirmaClick(QObject*) {
+    if (m_runInProgress)
+        return;
+    RunGuard guard(m_runInProgress);
+
+    const std::vector<TServerArg> args = checkedRunArguments();
     ActiveShowAvi(vlm::mainForm(), kShowAviSearch, msgPadrao->Msg(QStringLiteral("Consoli_Dad")));
     QString number;
     try {
-        const QString lastProduct = medCdProdfin->Text();
-        const std::vector<TServerArg> args = {
-            TServerArg::Value(medCdFilial->Text()),
-            TServerArg::Ref(stListaComp),
-            TServerArg::Ref(stCdFilCentCmp),
-            TServerArg::Ref(stListaFili),
-            TServerArg::Value(medCdFilEst->Text()),
-            TServerArg::Value(medCdProdIni->Text()),
-            TServerArg::Value(lastProduct + Replicate(QStringLiteral("Z"),
-                                                      kProductCodeWidth - lastProduct.size())),
-            TServerArg::Date(depDataIni->GetDate()),
-            TServerArg::Date(depDataFin->GetDate()),
-            TServerArg::Ref(stConsEsto),
-            TServerArg::Ref(stConsSoli),
-            TServerArg::Ref(stProdOrig),
-            TServerArg::Date(DataProc(medCdFilEst->Text())),
-            TServerArg::Ref(stTodasSolicit),
-            TServerArg::Ref(stListaSolicit),
-            TServerArg::Ref(stConsSolicitacao),
-            TServerArg::Ref(stConsAF),
-            TServerArg::Ref(stLimiteSeg),
-            TServerArg::Ref(stParamOL),
-        };
         const TServerResult result =
             netConsolidaSolicita->AppServer().Call(QStringLiteral("GetConsSoli"), args);
         number = CheckResultServ(result, true, 10).AsString();
@@ -127,4 +129,24 @@ void TfrmConsolidaSolicita::sbtConfirmaClick(QObject*) {
                    mtConfirmation, {mbOK}, 0);
     }
     repaint();
+}
+
+// The preview writes nothing; its "Consolidar" presses the confirm button once the window is
+// closed, so the run checks the filter again and reads it as it is then.
+void TfrmConsolidaSolicita::sbtSimulaClick(QObject*) {
+    if (m_runInProgress)
+        return;
+    bool consolidate = false;
+    {
+        RunGuard guard(m_runInProgress);
+        const std::vector<TServerArg> args = checkedRunArguments();
+        const TServerResult result =
+            netConsolidaSolicita->AppServer().Call(QStringLiteral("GetConsSoliPrevia"), args);
+        TClientDataSet rows;
+        rows.SetData(CheckResultServ(result, true, 0));
+        TfrmPreviaConsolida preview(rows, stConsSoli == QLatin1String("T"), this);
+        consolidate = preview.exec() == QDialog::Accepted;
+    }
+    if (consolidate && sbtConfirma->isEnabled())
+        sbtConfirma->click();
 }

@@ -1,5 +1,6 @@
-// The request lookup: the requests of the delivery period and requesting branches, fetched
-// from the application server and offered in the list picker.
+// The screen's side of the calls to the application server, the request lookup: the requests
+// of the delivery period and requesting branches, fetched from the server and offered in the
+// list picker.
 #include "screen/focus_back.h"
 #include "screen/frm_consolida_solicita.h"
 

@@ -5,7 +5,7 @@
 #include "screen/frm_consulta_consolida.h"
 
 TfrmConsultaConsolida* frmConsultaConsolida = nullptr;
-bool boIdCriado = false;
+bool boIdCriado = false;  // written in this file only
 
 namespace {
 
@@ -28,7 +28,15 @@ void CriaConsultaConsolida() {
     {
         BusyCursor cursor;
         if (!boIdCriado) {
-            frmConsultaConsolida = vlm::createForm<TfrmConsultaConsolida>();
+            TfrmConsultaConsolida* created = vlm::createForm<TfrmConsultaConsolida>();
+            // A screen destroyed while a newer one is open leaves the newer one registered.
+            QObject::connect(created, &QObject::destroyed, [created] {
+                if (frmConsultaConsolida == created) {
+                    frmConsultaConsolida = nullptr;
+                    boIdCriado = false;
+                }
+            });
+            frmConsultaConsolida = created;
             boIdCriado = true;
         }
         rqc04200::showInFront(frmConsultaConsolida);

@@ -5,7 +5,7 @@
 // it on one consolidation number (the host's --number). frmConsultaConsolida is the one screen
 // (nullptr once it is destroyed); boIdCriado is true while a screen exists.
 
-#include "module/rqc04200_export.h"
+#include "rqc04200_export.h"
 
 class TfrmConsultaConsolida;
 

@@ -14,7 +14,6 @@
 #include <QVBoxLayout>
 #include <stdexcept>
 
-#include "module/module.h"
 #include "vlm/adoib_query.h"
 #include "vlm/check_result_serv.h"
 #include "vlm/dialogs.h"
@@ -280,12 +279,7 @@ TfrmConsultaConsolida::TfrmConsultaConsolida(QWidget* parent) : TfrmRotiGeral(pa
     });
 }
 
-TfrmConsultaConsolida::~TfrmConsultaConsolida() {
-    if (frmConsultaConsolida == this) {
-        frmConsultaConsolida = nullptr;
-        boIdCriado = false;
-    }
-}
+TfrmConsultaConsolida::~TfrmConsultaConsolida() = default;
 
 void TfrmConsultaConsolida::FormCreate(QObject* Sender) {
     TfrmRotiGeral::FormCreate(Sender);
@@ -305,7 +299,6 @@ void TfrmConsultaConsolida::FormCreate(QObject* Sender) {
 
 void TfrmConsultaConsolida::FormClose(QObject* Sender, TCloseAction& Action) {
     netConsultaConsolida->SetConnected(false);
-    boIdCriado = false;
     TfrmRotiGeral::FormClose(Sender, Action);
 }
 

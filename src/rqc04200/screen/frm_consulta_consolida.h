@@ -6,7 +6,7 @@
 #include <QString>
 #include <QVector>
 
-#include "module/rqc04200_export.h"
+#include "rqc04200_export.h"
 #include "screen/table_export.h"
 #include "vlm/client_data_set.h"
 #include "vlm/frm_roti_geral.h"

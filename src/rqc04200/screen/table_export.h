@@ -7,7 +7,7 @@
 #include <QStringList>
 #include <QVector>
 
-#include "module/rqc04200_export.h"
+#include "rqc04200_export.h"
 
 namespace rqc04200 {
 

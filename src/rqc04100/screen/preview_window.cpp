@@ -1,0 +1,173 @@
+#include "screen/preview_window.h"
+
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLocale>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QVBoxLayout>
+#include <stdexcept>
+
+#include "vlm/data_set.h"
+
+namespace {
+
+enum class Kind { Text, Quantity, Count };
+
+struct Column {
+    const char* field;
+    const char* header;  // UTF-8
+    Kind kind;
+};
+
+// The terms in the order of the sum: solicited + safety limit - stock - open purchase orders
+// - open consolidations + rounding = consolidated.
+const Column kColumns[] = {
+    {"CDPRODUTO", "Produto", Kind::Text},
+    {"CDARVPROD", "Código", Kind::Text},
+    {"NMPRODUTO", "Nome", Kind::Text},
+    {"QTSOLICITADA", "Solicitada", Kind::Quantity},
+    {"QTLIMITESEG", "+ Limite\nseg.", Kind::Quantity},
+    {"QTESTOQUE", "−\nEstoque", Kind::Quantity},
+    {"QTAF", "− AF\nabertas", Kind::Quantity},
+    {"QTCONSABERTA", "− Cons.\nabertas", Kind::Quantity},
+    {"QTARREDONDA", "+ Arre-\ndond.", Kind::Quantity},
+    {"QTCONSOLIDADA", "=\nConsolidada", Kind::Quantity},
+    {"NRLINHAS", "Linhas", Kind::Count},
+    {"NRLINHASCONS", "Já conso-\nlidadas", Kind::Count},
+};
+
+QString cellOf(const TDataSet& rows, int row, const char* field) {
+    return rows.value(row, rows.FieldByName(QString::fromLatin1(field))->index())
+        .value_or(QString());
+}
+
+double number(const QString& text, const char* field) {
+    bool ok = false;
+    const double v = text.trimmed().toDouble(&ok);
+    if (!ok) {
+        throw std::runtime_error(QStringLiteral("A prévia trouxe um valor inválido em %1: \"%2\".")
+                                     .arg(QString::fromLatin1(field), text.left(24))
+                                     .toStdString());
+    }
+    return v;
+}
+
+QString quantityText(double v) {
+    const QLocale br(QLocale::Portuguese, QLocale::Brazil);
+    QString s = br.toString(v, 'f', 3);
+    // 12,500 -> 12,5; 7,000 -> 7
+    while (s.endsWith(QLatin1Char('0')))
+        s.chop(1);
+    if (s.endsWith(br.decimalPoint()))
+        s.chop(1);
+    return s;
+}
+
+QString countText(long long v) {
+    return QLocale(QLocale::Portuguese, QLocale::Brazil).toString(v);
+}
+
+}  // namespace
+
+namespace rqc04100 {
+
+PreviewTotals previewTotals(const TDataSet& rows) {
+    PreviewTotals t;
+    t.products = rows.RecordCount();
+    for (int r = 0; r < rows.RecordCount(); ++r) {
+        t.quantity += number(cellOf(rows, r, "QTCONSOLIDADA"), "QTCONSOLIDADA");
+        t.lines += static_cast<long long>(number(cellOf(rows, r, "NRLINHAS"), "NRLINHAS"));
+        t.consolidatedBefore +=
+            static_cast<long long>(number(cellOf(rows, r, "NRLINHASCONS"), "NRLINHASCONS"));
+    }
+    return t;
+}
+
+}  // namespace rqc04100
+
+TfrmPreviaConsolida::TfrmPreviaConsolida(const TDataSet& rows, bool takesConsolidated,
+                                         QWidget* parent)
+    : QDialog(parent) {
+    setObjectName(QStringLiteral("frmPreviaConsolida"));
+    setWindowTitle(QStringLiteral("Simulação da Consolidação"));
+    setModal(true);
+    const rqc04100::PreviewTotals totals = rqc04100::previewTotals(rows);
+
+    grdPrevia = new QTableWidget(this);
+    grdPrevia->setObjectName(QStringLiteral("grdPrevia"));
+    grdPrevia->setColumnCount(static_cast<int>(std::size(kColumns)));
+    QStringList headers;
+    for (const Column& c : kColumns)
+        headers.append(QString::fromUtf8(c.header));
+    grdPrevia->setHorizontalHeaderLabels(headers);
+    grdPrevia->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    grdPrevia->setSelectionBehavior(QAbstractItemView::SelectRows);
+    grdPrevia->verticalHeader()->setVisible(false);
+    grdPrevia->verticalHeader()->setDefaultSectionSize(20);
+    grdPrevia->setRowCount(rows.RecordCount());
+    for (int r = 0; r < rows.RecordCount(); ++r) {
+        for (int c = 0; c < grdPrevia->columnCount(); ++c) {
+            const Column& col = kColumns[c];
+            const QString raw = cellOf(rows, r, col.field);
+            QString shown = raw;
+            if (col.kind == Kind::Quantity)
+                shown = quantityText(number(raw, col.field));
+            else if (col.kind == Kind::Count)
+                shown = countText(static_cast<long long>(number(raw, col.field)));
+            auto* item = new QTableWidgetItem(shown);
+            if (col.kind != Kind::Text)
+                item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            grdPrevia->setItem(r, c, item);
+        }
+    }
+    grdPrevia->resizeColumnsToContents();
+    constexpr int kNameColumn = 2;
+    constexpr int kNameWidth = 190;
+    if (grdPrevia->columnWidth(kNameColumn) > kNameWidth)
+        grdPrevia->setColumnWidth(kNameColumn, kNameWidth);
+
+    lblTotais = new QLabel(this);
+    lblTotais->setObjectName(QStringLiteral("lblTotais"));
+    if (totals.products == 0) {
+        lblTotais->setText(QStringLiteral("Nenhuma solicitação seria consolidada com este filtro."));
+    } else {
+        lblTotais->setText(QStringLiteral("%1 produto(s), %2 linha(s) de solicitação; quantidade "
+                                          "consolidada total %3.")
+                               .arg(countText(totals.products), countText(totals.lines),
+                                    quantityText(totals.quantity)));
+    }
+    lblJaConsolidadas = new QLabel(this);
+    lblJaConsolidadas->setObjectName(QStringLiteral("lblJaConsolidadas"));
+    lblJaConsolidadas->setWordWrap(true);
+    QString before = QStringLiteral("Linhas já consolidadas antes: %1.")
+                         .arg(countText(totals.consolidatedBefore));
+    if (totals.consolidatedBefore > 0 && takesConsolidated) {
+        before += QStringLiteral(" Com \"Todas\" elas serão consolidadas de novo; escolha \"Não "
+                                 "Consolidadas\" para deixá-las de fora.");
+        lblJaConsolidadas->setStyleSheet(QStringLiteral("color: #a00000; font-weight: bold;"));
+    }
+    lblJaConsolidadas->setText(before);
+
+    btnConsolidar = new QPushButton(QStringLiteral("&Consolidar"), this);
+    btnConsolidar->setObjectName(QStringLiteral("btnConsolidar"));
+    btnConsolidar->setEnabled(totals.products > 0);
+    btnFechar = new QPushButton(QStringLiteral("&Fechar"), this);
+    btnFechar->setObjectName(QStringLiteral("btnFechar"));
+    btnFechar->setDefault(true);
+    connect(btnConsolidar, &QPushButton::clicked, this, &QDialog::accept);
+    connect(btnFechar, &QPushButton::clicked, this, &QDialog::reject);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(btnConsolidar);
+    buttons->addWidget(btnFechar);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(grdPrevia, 1);
+    layout->addWidget(lblTotais);
+    layout->addWidget(lblJaConsolidadas);
+    layout->addLayout(buttons);
+    resize(1000, 460);
+    btnFechar->setFocus();
+}

@@ -1,0 +1,44 @@
+#pragma once
+// The preview of a consolidation: what the run would write now for the filter on the screen,
+// one row per product with every term of its sum, the totals, and how many of the source lines
+// were consolidated before. Read-only. "Consolidar" closes it with Accepted (the screen then
+// presses its confirm button), "Fechar" and Esc close it with Rejected.
+
+#include <QDialog>
+
+#include "rqc04100_export.h"
+
+class QLabel;
+class QPushButton;
+class QTableWidget;
+class TDataSet;
+
+namespace rqc04100 {
+
+// Sums of a preview's rows.
+struct PreviewTotals {
+    int products = 0;
+    double quantity = 0;               // of QTCONSOLIDADA
+    long long lines = 0;               // NRLINHAS
+    long long consolidatedBefore = 0;  // NRLINHASCONS
+};
+
+// The totals of the rows of a GetConsSoliPrevia packet. Throws std::runtime_error (Portuguese)
+// when a quantity or a count is not a number.
+RQC04100_EXPORT PreviewTotals previewTotals(const TDataSet& rows);
+
+}  // namespace rqc04100
+
+class RQC04100_EXPORT TfrmPreviaConsolida : public QDialog {
+    Q_OBJECT
+  public:
+    // `rows`: the packet of GetConsSoliPrevia; `takesConsolidated`: the filter takes lines that
+    // were consolidated before ("Todas" in "Consolida Solicitações").
+    TfrmPreviaConsolida(const TDataSet& rows, bool takesConsolidated, QWidget* parent = nullptr);
+
+    QTableWidget* grdPrevia;
+    QLabel* lblTotais;
+    QLabel* lblJaConsolidadas;
+    QPushButton* btnConsolidar;
+    QPushButton* btnFechar;
+};
