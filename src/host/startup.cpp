@@ -6,11 +6,6 @@
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
-#include <filesystem>
-
-#include "suitedb/connection.h"
-#include "suitedb/demo_data.h"
-#include "suitedb/schema.h"
 
 namespace host {
 
@@ -27,32 +22,13 @@ vlm::HostConfig resolveConfig(const QString& explicitPath) {
     return config;
 }
 
-bool prepareEmbeddedDatabase(const vlm::HostConfig& config) {
-    namespace fs = std::filesystem;
-    if (config.engine != vlm::DbEngine::Sqlite)
-        return false;
-    const fs::path file = config.dbPath.toStdString();
-    if (fs::exists(file))
-        return false;
-    const fs::path defaultFile =
-        QDir::current().absoluteFilePath(QString::fromLatin1(kDefaultSqlite)).toStdString();
-    if (file != defaultFile) {
-        throw StartupError("O banco de dados " + file.string() + " não existe.");
-    }
-    try {
-        fs::create_directories(file.parent_path());
-        auto db = rqc::suitedb::Connection::open(file.string());
-        rqc::suitedb::applySchema(*db);
-        rqc::suitedb::loadDemo(*db, rqc::suitedb::localToday());
-    } catch (const std::exception& e) {
-        for (const char* suffix : {"", "-wal", "-shm"}) {
-            std::error_code ec;
-            fs::remove(file.string() + suffix, ec);
-        }
-        throw StartupError("Não foi possível criar o banco de dados " + file.string() + ": " +
-                           e.what());
-    }
-    return true;
+void requireEmbeddedDatabase(const vlm::HostConfig& config) {
+    if (config.engine != vlm::DbEngine::Sqlite || QFileInfo(config.dbPath).isFile())
+        return;
+    throw StartupError(QStringLiteral("O banco de dados da suíte não existe: %1\n"
+                                      "Crie-o com: rqc-suitedb init --db %1 --demo")
+                           .arg(config.dbPath)
+                           .toStdString());
 }
 
 bool installTranslations(QCoreApplication& app) {

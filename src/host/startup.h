@@ -1,6 +1,6 @@
 #pragma once
 // What the host does before its window opens: find and read the configuration, and make sure
-// the embedded database exists.
+// the embedded database is there (rqc-suitedb creates it; the host never does).
 
 #include <QString>
 #include <stdexcept>
@@ -26,10 +26,9 @@ inline constexpr const char* kDefaultSqlite = "var/rqc.db";
 // bad file.
 vlm::HostConfig resolveConfig(const QString& explicitPath);
 
-// For SQLite: creates the file with the schema and the demo data when it is the default file
-// and does not exist yet (returns true then); a configured file must exist. Other engines:
-// nothing. Throws StartupError saying what failed; a half-made file is removed.
-bool prepareEmbeddedDatabase(const vlm::HostConfig& config);
+// For SQLite: the configured file must exist; otherwise throws StartupError naming the file and
+// the command that creates it. Other engines: nothing.
+void requireEmbeddedDatabase(const vlm::HostConfig& config);
 
 // Makes Qt's own texts (standard buttons, calendar, editors) Brazilian Portuguese: the
 // default locale becomes pt_BR and Qt's qtbase_pt_BR translation is installed on `app`.

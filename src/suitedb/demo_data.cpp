@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <filesystem>
 
 #include "suitedb/operators.h"
 #include "suitedb/schema.h"
@@ -509,6 +510,30 @@ LoadSummary loadDemo(Connection& c, Date today) {
     summary.tables.emplace_back("PERMISSAO", std::ssize(kDemoOperators) - 1);
     tx.commit();
     return summary;
+}
+
+LoadSummary createDemoDatabase(Connection& c, Date today) {
+    applySchema(c);
+    return loadDemo(c, today);
+}
+
+LoadSummary createDemoDatabase(const std::string& path, Date today) {
+    namespace fs = std::filesystem;
+    if (fs::exists(path))
+        throw DbError("cannot create the demo database '" + path + "': the file already exists");
+    const fs::path folder = fs::path(path).parent_path();
+    if (!folder.empty())
+        fs::create_directories(folder);
+    try {
+        auto c = Connection::open(path);
+        return createDemoDatabase(*c, today);
+    } catch (...) {
+        for (const char* suffix : {"", "-wal", "-shm"}) {
+            std::error_code ec;
+            fs::remove(path + suffix, ec);
+        }
+        throw;
+    }
 }
 
 LoadSummary generateLarge(Connection& c, std::int64_t lines, Date today) {

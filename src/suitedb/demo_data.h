@@ -57,6 +57,15 @@ inline constexpr const char* kDemoObject = "Rqc04100.rdmConsolidaSolicita";
 // otherwise throws DbError and writes nothing.
 LoadSummary loadDemo(Connection& c, Date today);
 
+// The one way a demo database is made (rqc-suitedb init --demo, the server's first start):
+// the current schema, then the demo set for `today`. The database must hold no data; DbError
+// otherwise, nothing loaded.
+LoadSummary createDemoDatabase(Connection& c, Date today);
+// The same into a new SQLite file `path`, its folder made when missing. An existing file is
+// refused with DbError and left alone; any other failure removes what was made of the file
+// (with its -wal and -shm companions) and rethrows.
+LoadSummary createDemoDatabase(const std::string& path, Date today);
+
 inline constexpr std::int64_t kDefaultLargeLines = 1'000'000;
 
 // Generates exactly `lines` request lines (at least 1) with products, branches, stock, AF,

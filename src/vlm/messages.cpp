@@ -15,10 +15,6 @@ TMsgDlgButtons TMsgDlgButtons::fromMask(unsigned m) {
     return b;
 }
 
-const char* EAbort::what() const noexcept {
-    return "Operation aborted";
-}
-
 int MessageDlg(const QString& text, TMsgDlgType type, TMsgDlgButtons buttons, int helpContext) {
     return vlm::dialogs().messageDialog(text, type, buttons, helpContext);
 }
@@ -44,10 +40,6 @@ void showCurrentException() noexcept {
     } catch (...) {
         // The error dialog itself failed: nothing more can be shown.
     }
-}
-
-QString withDetail(const QString& text, const QString& detail) {
-    return detail.isEmpty() ? text : text + QStringLiteral("\n\nDetalhe técnico: ") + detail;
 }
 
 void dispatch(const std::function<void()>& handler) noexcept {

@@ -10,6 +10,7 @@
 #include <functional>
 #include <initializer_list>
 
+#include "vlm/abort.h"
 #include "vlm_export.h"
 
 enum TMsgDlgType {
@@ -35,12 +36,6 @@ struct VLM_EXPORT TMsgDlgButtons {
 // The button a dialog was closed with.
 enum TModalResult { mrNone = 0, mrOk = 1, mrCancel = 2, mrYes = 6, mrNo = 7 };
 
-// The silent abort: ends the running event handler without any message of its own.
-class VLM_EXPORT EAbort : public std::exception {
-  public:
-    const char* what() const noexcept override;
-};
-
 // Shows `text` in a message dialog of the given type and buttons; returns the button pressed.
 VLM_EXPORT int MessageDlg(const QString& text, TMsgDlgType type, TMsgDlgButtons buttons,
                           int helpContext);
@@ -58,9 +53,6 @@ VLM_EXPORT void dispatch(const std::function<void()>& handler) noexcept;
 // Shows the exception currently being handled in the standard error dialog (EAbort: nothing).
 // Call only inside a catch block.
 VLM_EXPORT void showCurrentException() noexcept;
-
-// A message for the user followed, below a blank line, by its technical detail.
-VLM_EXPORT QString withDetail(const QString& text, const QString& detail);
 
 }  // namespace vlm
 

@@ -1,7 +1,5 @@
 #include "net_connection.h"
 
-#include "host_config.h"
-
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <netinet/in.h>
@@ -18,7 +16,7 @@
 #include <set>
 #include <thread>
 
-#include "messages.h"
+#include "abort.h"
 #include "protocol/client.h"
 #include "protocol/protocol.h"
 
@@ -237,6 +235,11 @@ std::pair<QString, QString>& sessionLogin() {
     return login;
 }
 
+std::pair<QString, QString>& defaultTls() {
+    static std::pair<QString, QString> tls;
+    return tls;
+}
+
 }  // namespace
 
 void TNetConnection::SetLogin(const QString& operatorCode, const QString& password) {
@@ -250,6 +253,10 @@ void TNetConnection::SetSessionLogin(const QString& operatorCode, const QString&
 
 QString TNetConnection::SessionOperator() {
     return sessionLogin().first;
+}
+
+void TNetConnection::SetDefaultTls(const QString& caFile, const QString& serverName) {
+    defaultTls() = {caFile, serverName};
 }
 
 bool TNetConnection::Connected() const {
@@ -291,8 +298,8 @@ void TNetConnection::openClient() {
     }
     {
         const bool own = !TlsCaFile.isEmpty();
-        const QString ca = own ? TlsCaFile : vlm::hostConfig().serverCaFile;
-        const QString name = own ? TlsServerName : vlm::hostConfig().serverCertName;
+        const QString ca = own ? TlsCaFile : defaultTls().first;
+        const QString name = own ? TlsServerName : defaultTls().second;
         m_client->setTls({ca.toStdString(), name.toStdString()});
     }
     const std::set<int> before = socketsToPort(Port);

@@ -125,8 +125,8 @@ class VLM_EXPORT TNetConnection : public QObject {
     QString Host = QStringLiteral("127.0.0.1");
     int Port = 0;
     // TLS: the CA file to trust and the name the server's certificate must carry (empty: Host).
-    // An empty TlsCaFile takes the host configuration's ([Servidor] CertificadoCA); when that
-    // is empty too, the connection is plain TCP.
+    // An empty TlsCaFile takes SetDefaultTls's (the host configuration's [Servidor]
+    // CertificadoCA); when that is empty too, the connection is plain TCP.
     QString TlsCaFile;
     QString TlsServerName;
     // true: a server error raises EServerError from Call; false: Call returns it as an Error
@@ -153,6 +153,9 @@ class VLM_EXPORT TNetConnection : public QObject {
     void SetLogin(const QString& operatorCode, const QString& password);
     static void SetSessionLogin(const QString& operatorCode, const QString& password);
     static QString SessionOperator();
+    // The CA file and certificate name of connections without a TlsCaFile of their own;
+    // vlm::setHostConfig sets them from [Servidor] CertificadoCA and NomeCertificado.
+    static void SetDefaultTls(const QString& caFile, const QString& serverName);
 
     // Sent with every call; the operating-system user unless set.
     QString UserName() const { return m_userName; }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <regex>
 
 #include "engine_fixture.h"
@@ -169,6 +170,24 @@ TEST(DemoData, IsTheSameOnEveryLoad) {
         fingerprint[i] = std::string(cur->text(0)) + "|" + std::string(cur->text(1));
     }
     EXPECT_EQ(fingerprint[0], fingerprint[1]);
+}
+
+TEST(DemoData, CreateDemoDatabaseMakesOnlyNewFilesAndLeavesNothingOfAFailedOne) {
+    namespace fs = std::filesystem;
+    rqc::test::TempDir dir;
+    const std::string made = dir.file("var/suite.db");
+    EXPECT_GT(createDemoDatabase(made, kToday).rows("FILIAL"), 0);
+    EXPECT_EQ(schemaVersion(*Connection::open(made)), kSchemaVersion);
+
+    const auto size = fs::file_size(made);
+    EXPECT_THROW(createDemoDatabase(made, kToday), DbError);
+    EXPECT_EQ(fs::file_size(made), size);
+
+    // SQLite cannot make its write-ahead log where a folder of that name stands.
+    const std::string failed = dir.file("failed.db");
+    fs::create_directories(failed + "-wal/keep");
+    EXPECT_ANY_THROW(createDemoDatabase(failed, kToday));
+    EXPECT_FALSE(fs::exists(failed));
 }
 
 TEST(DemoData, NeedsTheSchemaFirst) {

@@ -100,6 +100,12 @@ int init(const InitOptions& o) {
     if (o.db.starts_with(kFirebirdPrefix))
         return initFirebird(o, today);
 
+    if (!sdb::Connection::isPostgresTarget(o.db)) {
+        // A new SQLite file may name a folder that does not exist yet (var/rqc.db).
+        const fs::path folder = fs::path(o.db).parent_path();
+        if (!folder.empty())
+            fs::create_directories(folder);
+    }
     auto c = sdb::Connection::open(o.db);
     int before = sdb::applySchema(*c);
     if (before < sdb::kSchemaVersion) {
@@ -122,7 +128,7 @@ int init(const InitOptions& o) {
     }
     auto started = std::chrono::steady_clock::now();
     sdb::LoadSummary s =
-        o.demo ? sdb::loadDemo(*c, today) : sdb::generateLarge(*c, o.generate, today);
+        o.demo ? sdb::createDemoDatabase(*c, today) : sdb::generateLarge(*c, o.generate, today);
     double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     std::printf("loaded %s data (today %s) in %.1f s:\n", o.demo ? "the demo" : "generated",
                 sdb::isoDate(today).c_str(), secs);
