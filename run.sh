@@ -159,5 +159,5 @@ else
     QT_QPA_PLATFORM=offscreen build/bin/suite --config var/suite.ini --open RQC04100 \
         --screenshot "$shot"
     echo "No display: the screen ran offscreen; screenshot saved to $shot"
-    QT_QPA_PLATFORM=offscreen build/bin/suite --config var/suite.ini --demo-run "$PWD/var"
+    QT_QPA_PLATFORM=offscreen build/bin/rqc-demo-run --config var/suite.ini "$PWD/var"
 fi

@@ -17,7 +17,7 @@
 #include <sstream>
 #include <thread>
 
-#include "appserver_process.h"
+#include "bench_support.h"
 #include "haproxy_process.h"
 #include "protocol/client.h"
 #include "server_process.h"
@@ -151,7 +151,7 @@ int main(int argc, char** argv) {
         std::printf("bench_cluster needs RQC_BENCH_PG_URL and haproxy; skipped\n");
         return 0;
     }
-    ::setenv("RQC_BIN_DIR", bench::binDir().c_str(), 0);
+    bench::useBuiltPrograms();
     const std::int64_t lines = std::stoll(env("RQC_BENCH_LINES", "1000000"));
     auto adminDb = suitedb::Connection::open(admin);
     const std::string tpl = "rqcbench_cluster_tpl_" + std::to_string(lines);

@@ -7,14 +7,14 @@
 
 #include <QApplication>
 #include <chrono>
-#include <filesystem>
 #include <regex>
 #include <string>
 #include <thread>
 
+#include "bench_support.h"
 #include "module/module.h"
 #include "screen/frm_consolida_solicita.h"
-#include "screen_fixture.h"
+#include "support/qt_fixture.h"
 
 namespace {
 
@@ -31,11 +31,11 @@ std::pair<double, int> serverConsolidationMs(const std::string& log) {
 }
 
 void BM_ConfirmToReport(benchmark::State& state) {
-    rqc04100::test::application();
-    rqc04100::test::DemoSuite suite;
-    rqc04100::test::HostWindow host(suite.config("0002"));
+    rqc::test::application();
+    rqc::test::DemoSuite suite;
+    rqc::test::HostWindow host(suite.config("0002"));
     IniProc();
-    rqc04100::test::settle();
+    rqc::test::settle();
     TfrmConsolidaSolicita* form = frmConsolidaSolicita;
     if (form == nullptr) {
         state.SkipWithError("the screen did not open");
@@ -85,11 +85,7 @@ BENCHMARK(BM_ConfirmToReport)->Unit(benchmark::kMillisecond)->Iterations(20);
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (std::getenv("RQC_BIN_DIR") == nullptr) {
-        const auto bin =
-            std::filesystem::canonical("/proc/self/exe").parent_path().parent_path() / "bin";
-        setenv("RQC_BIN_DIR", bin.c_str(), 1);
-    }
+    rqc::bench::useBuiltPrograms();
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "appserver/consolidation_engine.h"
+#include "bench_support.h"
 #include "protocol/client.h"
 #include "server_process.h"
 #include "suitedb/connection.h"
@@ -304,12 +305,8 @@ std::string bareConsolidation(sdb::Connection& db, const Window& w) {
     return nr;
 }
 
-std::string binDir() {
-    return env("RQC_BIN_DIR", RQC_DEFAULT_BIN_DIR);
-}
-
 bool serverAvailable() {
-    return fs::exists(fs::path(binDir()) / "rqc-appserver");
+    return fs::exists(rqc::test::ServerProcess::binary("rqc-appserver"));
 }
 
 enum class Method { Engine, Bare, Server };
@@ -417,7 +414,7 @@ void printSummary(const std::vector<std::string>& engines, const std::int64_t (&
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    ::setenv("RQC_BIN_DIR", binDir().c_str(), 0);
+    rqc::bench::useBuiltPrograms();
     fs::create_directories(dataDir() / "server");
     // Per engine: the current schema, then version 1 (built with step 1 only, then loaded).
     std::vector<std::pair<std::unique_ptr<DataSet>, std::unique_ptr<DataSet>>> sets;

@@ -10,10 +10,12 @@
 
 #include "appserver/rdm_consolida_solicita.h"
 #include "appserver/worker_connection.h"
-#include "appserver_process.h"
-#include "client_data_set.h"
+#include "bench_support.h"
 #include "protocol/client.h"
+#include "suitedb/connection.h"
 #include "suitedb/schema.h"
+#include "support/server_process.h"
+#include "vlm/client_data_set.h"
 
 namespace {
 
@@ -81,6 +83,7 @@ double ms(double us) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    bench::useBuiltPrograms();
     int requests = 100000, repeat = 15;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (!std::strcmp(argv[i], "--requests"))
@@ -112,7 +115,8 @@ int main(int argc, char** argv) {
     sqlite3_exec(raw, appserver::kSqliteWorkerPragmas, nullptr, nullptr, nullptr);
     appserver::WorkerConnection worker(path);
     suitedb::Connection* db = &worker.get();
-    bench::AppServer server(path, dir);
+    test::ServerProcess server({path, dir.string(), {}});
+    server.start();
     protocol::Client client;
     client.connect("127.0.0.1", server.port());
     protocol::CallRequest call;
@@ -169,7 +173,7 @@ int main(int argc, char** argv) {
         endToEnd.push_back(t);
     }
     sqlite3_close(raw);
-    server.stop();
+    server.terminate();
     floorCpu /= repeat;
     clientCpu /= repeat;
     serverCpu /= repeat;

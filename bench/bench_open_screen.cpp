@@ -6,32 +6,37 @@
 
 #include <QApplication>
 #include <QEvent>
-#include <filesystem>
 #include <memory>
 
+#include "bench_support.h"
 #include "module/module.h"
 #include "screen/frm_consolida_solicita.h"
-#include "screen_fixture.h"
+#include "support/qt_fixture.h"
 
 namespace {
 
-// Notes when the screen's form has been painted.
+// Notes when the screen has been painted: its form or any control on it (the controls may
+// cover the whole form, which then gets no paint event of its own).
 class PaintProbe : public QObject {
   public:
     bool painted = false;
 
   protected:
     bool eventFilter(QObject* watched, QEvent* e) override {
-        if (e->type() == QEvent::Paint && watched == frmConsolidaSolicita)
+        if (e->type() != QEvent::Paint || frmConsolidaSolicita == nullptr ||
+            !watched->isWidgetType())
+            return false;
+        auto* w = static_cast<QWidget*>(watched);
+        if (w == frmConsolidaSolicita || frmConsolidaSolicita->isAncestorOf(w))
             painted = true;
         return false;
     }
 };
 
 void BM_OpenScreen(benchmark::State& state) {
-    rqc04100::test::application();
-    rqc04100::test::DemoSuite suite;
-    rqc04100::test::HostWindow host(suite.config("0002"));
+    rqc::test::application();
+    rqc::test::DemoSuite suite;
+    rqc::test::HostWindow host(suite.config("0002"));
     PaintProbe probe;
     qApp->installEventFilter(&probe);
 
@@ -46,7 +51,7 @@ void BM_OpenScreen(benchmark::State& state) {
         }
         state.PauseTiming();
         frmConsolidaSolicita->Close();
-        rqc04100::test::settle();
+        rqc::test::settle();
         state.ResumeTiming();
     }
     qApp->removeEventFilter(&probe);
@@ -57,12 +62,7 @@ BENCHMARK(BM_OpenScreen)->Unit(benchmark::kMillisecond)->Iterations(30);
 }  // namespace
 
 int main(int argc, char** argv) {
-    // The server binary lives beside this program's build: <build>/bench -> <build>/bin.
-    if (std::getenv("RQC_BIN_DIR") == nullptr) {
-        const auto bin =
-            std::filesystem::canonical("/proc/self/exe").parent_path().parent_path() / "bin";
-        setenv("RQC_BIN_DIR", bin.c_str(), 1);
-    }
+    rqc::bench::useBuiltPrograms();
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -5,17 +5,21 @@
 
 #include <asio.hpp>
 
+#include <signal.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 
 #include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <thread>
 
-#include "appserver_process.h"
+#include "bench_support.h"
 #include "protocol/client.h"
+#include "suitedb/connection.h"
 #include "suitedb/demo_data.h"
 #include "suitedb/schema.h"
+#include "support/server_process.h"
 
 namespace {
 
@@ -226,6 +230,7 @@ struct RawServerClient {
 }  // namespace
 
 int main(int argc, char** argv) {
+    bench::useBuiltPrograms();
     int calls = 20000, clients = 32;
     double seconds = 3;
     std::string serverThreads;
@@ -272,7 +277,8 @@ int main(int argc, char** argv) {
         std::vector<std::string> extra = {"--log-level", level};
         if (!serverThreads.empty())
             extra.insert(extra.end(), {"--threads", serverThreads});
-        bench::AppServer server(db, dir, extra);
+        test::ServerProcess server({db, dir.string(), extra});
+        server.start();
         ServerClient one(server.port());
         const bench::Spread s = latency(one, calls);
         const Rate rate = throughput([&] { return std::make_unique<ServerClient>(server.port()); },

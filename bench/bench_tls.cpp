@@ -9,8 +9,12 @@
 #include <memory>
 #include <thread>
 
-#include "appserver_process.h"
+#include "bench_support.h"
 #include "protocol/client.h"
+#include "suitedb/connection.h"
+#include "suitedb/demo_data.h"
+#include "suitedb/schema.h"
+#include "support/server_process.h"
 
 namespace {
 
@@ -104,6 +108,7 @@ int run(const std::string& command) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    bench::useBuiltPrograms();
     int calls = 10000, clients = 32, connects = 200;
     double seconds = 3;
     for (int i = 1; i + 1 < argc; i += 2) {
@@ -139,10 +144,13 @@ int main(int argc, char** argv) {
     }
     std::filesystem::create_directories(dir / "plain");
     std::filesystem::create_directories(dir / "tls");
-    bench::AppServer plainServer(db, dir / "plain", {"--log-level", "warn"});
-    bench::AppServer tlsServer(
-        db, dir / "tls",
-        {"--log-level", "warn", "--tls-cert", file("server.pem"), "--tls-key", file("server.key")});
+    test::ServerProcess plainServer({db, (dir / "plain").string(), {"--log-level", "warn"}});
+    test::ServerProcess tlsServer({db,
+                                   (dir / "tls").string(),
+                                   {"--log-level", "warn", "--tls-cert", file("server.pem"),
+                                    "--tls-key", file("server.key")}});
+    plainServer.start();
+    tlsServer.start();
     const Target plain{plainServer.port(), {}};
     const Target tls{tlsServer.port(), {file("ca.pem"), "localhost"}};
 

@@ -10,12 +10,12 @@
 #include <QElapsedTimer>
 #include <QScreen>
 #include <QTimer>
-#include <filesystem>
 
+#include "bench_support.h"
 #include "module/module.h"
 #include "screen/frm_consolida_solicita.h"
-#include "screen_fixture.h"
 #include "suitedb/connection.h"
+#include "support/qt_fixture.h"
 
 namespace {
 
@@ -87,7 +87,7 @@ struct ScreenPaints : QObject {
 
 // One consolidation press with the write lock held for `holdMs`; false when it did not end
 // with one report.
-bool heldRun(rqc04100::test::DemoSuite& suite, TfrmConsolidaSolicita* form, TimedWaiting& dialogs,
+bool heldRun(rqc::test::DemoSuite& suite, TfrmConsolidaSolicita* form, TimedWaiting& dialogs,
              int holdMs) {
     dialogs.clear();
     auto lock = rqc::suitedb::Connection::open(suite.dbPath());
@@ -108,7 +108,7 @@ bool heldRun(rqc04100::test::DemoSuite& suite, TfrmConsolidaSolicita* form, Time
 struct Screen {
     Screen() : host(suite.config("0002")) {
         IniProc();
-        rqc04100::test::settle();
+        rqc::test::settle();
         form = frmConsolidaSolicita;
         if (form == nullptr)
             return;
@@ -118,13 +118,13 @@ struct Screen {
         form->medCdProdIni->SetText(QStringLiteral("01"));
         form->medCdProdfin->SetText(QStringLiteral("10"));
     }
-    rqc04100::test::DemoSuite suite;
-    rqc04100::test::HostWindow host;
+    rqc::test::DemoSuite suite;
+    rqc::test::HostWindow host;
     TfrmConsolidaSolicita* form = nullptr;
 };
 
 void BM_CallStartToWaitingWindowPainted(benchmark::State& state) {
-    rqc04100::test::application();
+    rqc::test::application();
     Screen s;
     if (s.form == nullptr) {
         state.SkipWithError("the screen did not open");
@@ -151,7 +151,7 @@ void BM_CallStartToWaitingWindowPainted(benchmark::State& state) {
 }
 
 void BM_ScreenFramesDuringAFiveSecondCall(benchmark::State& state) {
-    rqc04100::test::application();
+    rqc::test::application();
     Screen s;
     if (s.form == nullptr) {
         state.SkipWithError("the screen did not open");
@@ -193,11 +193,7 @@ BENCHMARK(BM_ScreenFramesDuringAFiveSecondCall)->Unit(benchmark::kMillisecond)->
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (std::getenv("RQC_BIN_DIR") == nullptr) {
-        const auto bin =
-            std::filesystem::canonical("/proc/self/exe").parent_path().parent_path() / "bin";
-        setenv("RQC_BIN_DIR", bin.c_str(), 1);
-    }
+    rqc::bench::useBuiltPrograms();
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

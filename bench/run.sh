@@ -6,7 +6,7 @@
 set -uo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install_deps.sh
-bash scripts/build.sh build -- -DRQC_BUILD_BENCH=ON >/dev/null || exit 1
+bash scripts/build.sh build benchmarks -- -DRQC_BUILD_BENCH=ON >/dev/null || exit 1
 
 pg_dir=$(mktemp -d /tmp/rqc-benchpg-XXXXXX)
 for attempt in 1 2 3 4 5; do

@@ -8,7 +8,7 @@
 #include <QMessageBox>
 #include <iostream>
 
-#include "main_window.h"
+#include "host/main_window.h"
 #include "vlm/vlm.h"
 
 namespace host {
@@ -85,7 +85,7 @@ T* control(QWidget* form, const char* name) {
 int runDemo(MainWindow& window, const QString& dir) {
     QDir out(dir);
     if (!out.mkpath(QStringLiteral("."))) {
-        std::cerr << "suite: cannot create " << dir.toStdString() << std::endl;
+        std::cerr << "rqc-demo-run: cannot create " << dir.toStdString() << std::endl;
         return 1;
     }
     DemoDialogs dialogs(out, vlm::dialogs());
@@ -116,7 +116,7 @@ int runDemo(MainWindow& window, const QString& dir) {
     for (const QString& m : dialogs.messages)
         std::cout << m.toStdString() << std::endl;
     for (const QString& e : dialogs.errors)
-        std::cerr << "suite: " << e.toStdString() << std::endl;
+        std::cerr << "rqc-demo-run: " << e.toStdString() << std::endl;
     const QString prefix = QStringLiteral("Solicitação consolidada foi gerada com o número ");
     const bool generated =
         !dialogs.messages.isEmpty() && dialogs.messages.last().startsWith(prefix);

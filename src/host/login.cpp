@@ -38,4 +38,21 @@ bool askLogin(const vlm::HostConfig& config, vlm::Dialogs& dialogs, QString oper
     }
 }
 
+QString loginFromEnvironment(const vlm::HostConfig& config, const QString& defaultCode,
+                             const QString& defaultPassword) {
+    QString code = qEnvironmentVariable("RQC_OPERATOR");
+    QString password = qEnvironmentVariable("RQC_PASSWORD");
+    if (code.isEmpty()) {
+        code = defaultCode;
+        password = defaultPassword;
+    }
+    const QString refusal = tryLogin(config, code, password);
+    if (refusal.isEmpty())
+        return {};
+    return QStringLiteral(
+               "Login do operador \"%1\" recusado: %2 (sem janela, o login vem de RQC_OPERATOR e "
+               "RQC_PASSWORD)")
+        .arg(code, refusal);
+}
+
 }  // namespace host

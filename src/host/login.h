@@ -21,4 +21,10 @@ QString tryLogin(const vlm::HostConfig& config, const QString& operatorCode,
 // refusal is shown with the next question.
 bool askLogin(const vlm::HostConfig& config, vlm::Dialogs& dialogs, QString operatorCode = {});
 
+// The login of a run without a window: RQC_OPERATOR with RQC_PASSWORD, or `defaultCode` with
+// `defaultPassword` when RQC_OPERATOR is not set. Returns "" on success, else the text to print
+// (the operator, the refusal and where the login comes from).
+QString loginFromEnvironment(const vlm::HostConfig& config, const QString& defaultCode = {},
+                             const QString& defaultPassword = {});
+
 }  // namespace host

@@ -9,12 +9,10 @@
 #include <iostream>
 #include <memory>
 
-#include "demo_run.h"
-#include "login.h"
-#include "main_window.h"
-#include "module_loader.h"
-#include "startup.h"
-#include "suitedb/demo_data.h"
+#include "host/login.h"
+#include "host/main_window.h"
+#include "host/module_loader.h"
+#include "host/startup.h"
 #include "vlm/dialogs.h"
 #include "vlm/dtm_db_geral.h"
 #include "vlm/helpers.h"
@@ -55,18 +53,12 @@ int main(int argc, char** argv) {
         ->needs("--open");
     cli.add_option("--screenshot", screenshot,
                    "after opening, save a picture of the main window to this file and exit");
-    std::string demoRun;
-    cli.add_option("--demo-run", demoRun,
-                   "run one consolidation through the screen, print its report and save "
-                   "pictures of the screen, the request picker and the result in this folder")
-        ->excludes("--open")
-        ->excludes("--screenshot");
     try {
         cli.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         return cli.exit(e);
     }
-    const bool interactive = screenshot.empty() && demoRun.empty();
+    const bool interactive = screenshot.empty();
     for (const std::string& code : open) {
         if (host::findScreenModule(QString::fromStdString(code)) == nullptr) {
             return fail(QStringLiteral("Tela desconhecida: %1.").arg(QString::fromStdString(code)),
@@ -79,50 +71,27 @@ int main(int argc, char** argv) {
     try {
         config = host::resolveConfig(QString::fromStdString(configPath));
         vlm::setHostConfig(config);
-        host::prepareEmbeddedDatabase(config);
+        host::requireEmbeddedDatabase(config);
         database.Open(config);
     } catch (const std::exception& e) {
         return fail(QString::fromUtf8(e.what()), interactive);
     }
 
     // The operator logs in before any screen opens: at the dialog when interactive; a run
-    // without a window that opens a screen takes RQC_OPERATOR and RQC_PASSWORD (the demo run
-    // falls back on the demo operator).
-    const QString envOperator = qEnvironmentVariable("RQC_OPERATOR");
+    // without a window that opens a screen takes RQC_OPERATOR and RQC_PASSWORD.
     if (interactive) {
-        if (!host::askLogin(config, vlm::dialogs(), envOperator))
+        if (!host::askLogin(config, vlm::dialogs(), qEnvironmentVariable("RQC_OPERATOR")))
             return 0;
-    } else if (!open.empty() || !demoRun.empty()) {
-        QString code = envOperator;
-        QString password = qEnvironmentVariable("RQC_PASSWORD");
-        if (code.isEmpty() && !demoRun.empty()) {
-            code = QString::fromLatin1(rqc::suitedb::kDemoOperator);
-            password = QString::fromLatin1(rqc::suitedb::kDemoPassword);
-        }
-        const QString refusal = host::tryLogin(config, code, password);
-        if (!refusal.isEmpty()) {
-            return fail(QStringLiteral("Login do operador \"%1\" recusado: %2 (sem janela, o "
-                                       "login vem de RQC_OPERATOR e RQC_PASSWORD)")
-                            .arg(code, refusal),
-                        false);
-        }
+    } else if (!open.empty()) {
+        const QString refusal = host::loginFromEnvironment(config);
+        if (!refusal.isEmpty())
+            return fail(refusal, false);
     }
 
     host::ModuleLoader loader(QCoreApplication::applicationDirPath());
     host::MainWindow window(config.processingBranch, loader);
     vlm::setMainForm(&window);
     window.show();
-
-    if (!demoRun.empty()) {
-        int rc = 1;
-        QTimer::singleShot(0, &window, [&] {
-            rc = host::runDemo(window, QString::fromStdString(demoRun));
-            QApplication::exit(rc);
-        });
-        QApplication::exec();
-        vlm::setMainForm(nullptr);
-        return rc;
-    }
 
     bool opened = true;
     QTimer::singleShot(0, &window, [&] {

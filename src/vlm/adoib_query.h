@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "data_set.h"
+#include "vlm/data_set.h"
 #include "vlm_export.h"
 
 class TdtmDBGeral;

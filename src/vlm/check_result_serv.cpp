@@ -1,6 +1,6 @@
 #include "check_result_serv.h"
 
-#include "messages.h"
+#include "abort.h"
 
 TServerResult CheckResultServ(const TServerResult& result, bool flag, int number) {
     TServerResult::Kind expected;

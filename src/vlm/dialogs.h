@@ -1,15 +1,11 @@
 #pragma once
 // The one door through which the package shows dialogs: messages and errors, the list picker,
 // the single-pick search, the waiting animation and help pages. The real implementation uses
-// Qt dialogs (the pickers are PickListDialog and PickOneDialog of pick_dialogs.h); tests of
-// logic install ScriptedDialogs, which records every dialog and answers from queues.
+// Qt dialogs (the pickers are PickListDialog and PickOneDialog of pick_dialogs.h); another
+// implementation can be installed in its place (setDialogs, ScopedDialogs).
 
 #include <QString>
 #include <QStringList>
-#include <deque>
-#include <optional>
-#include <utility>
-#include <vector>
 
 #include "messages.h"
 #include "vlm_export.h"
@@ -72,72 +68,6 @@ VLM_EXPORT void setWaitingSilenceNoticeMs(int ms);
 VLM_EXPORT QString listText(const QStringList& values);
 // The values of a list text (split on ",", trimmed, empty items dropped).
 VLM_EXPORT QStringList listValues(const QString& list);
-
-// One dialog as ScriptedDialogs saw it.
-struct VLM_EXPORT ShownDialog {
-    enum Kind { Message, Error, PickList, PickOne, WaitingShown, WaitingHidden, Help, Login };
-    Kind kind = Message;
-    QString text;  // message, error or waiting text; picker title; help file; login refusal
-    TMsgDlgType type = mtInformation;
-    TMsgDlgButtons buttons;
-    int helpContext = 0;  // also the animation kind of WaitingShown
-    int result = 0;       // the modal result (Message) or 1 OK / 0 Cancel (pickers)
-};
-
-// Scripted dialogs for tests: records every dialog in `shown` and answers from queues.
-// An empty message queue answers mrOk when OK is offered, else mrYes; an empty pick queue
-// answers Cancel.
-class VLM_EXPORT ScriptedDialogs : public Dialogs {
-  public:
-    std::vector<ShownDialog> shown;
-
-    void queueMessageAnswer(int modalResult) { m_messageAnswers.push_back(modalResult); }
-    // Ticks these rows (0-based) and presses OK; nullopt presses Cancel.
-    void queueListPick(std::optional<std::vector<int>> rows) { m_listPicks.push_back(rows); }
-    // Picks this row (0-based) and presses OK; -1 presses Cancel.
-    void queuePick(int row) { m_picks.push_back(row); }
-    // Answers the next login with this code and password; an empty queue gives up (Esc).
-    void queueLogin(QString code, QString password) {
-        m_logins.emplace_back(std::move(code), std::move(password));
-    }
-
-    bool waitingVisible() const { return m_waiting; }
-    QString waitingText() const { return m_waitingText; }
-    // Texts of the shown dialogs of one kind, in order.
-    QStringList texts(ShownDialog::Kind kind) const;
-    void clear() { shown.clear(); }
-
-    int messageDialog(const QString& text, TMsgDlgType type, TMsgDlgButtons buttons,
-                      int helpContext) override;
-    void error(const QString& text) override;
-    bool pickList(TDataSet& data, const QString& keyField, const QString& title, bool tickAll,
-                  QString& list) override;
-    bool pickOne(TDataSet& data, const QString& title) override;
-    void showWaiting(QWidget* owner, int kind, const QString& text) override;
-    void hideWaiting() override;
-    void showHelp(const QString& htmlFile, int context) override;
-    bool login(QString& operatorCode, QString& password, const QString& refusal) override;
-    // Answers the next file dialogs in order; an empty queue gives up ("").
-    void queueSaveFile(QString path) { m_saveFiles.push_back(std::move(path)); }
-    QStringList saveTitles;  // titles of the file dialogs asked, in order
-    QString saveFileName(const QString& title, const QString&, const QString&) override {
-        saveTitles.append(title);
-        if (m_saveFiles.empty())
-            return {};
-        QString path = m_saveFiles.front();
-        m_saveFiles.pop_front();
-        return path;
-    }
-
-  private:
-    std::deque<QString> m_saveFiles;
-    std::deque<int> m_messageAnswers;
-    std::deque<std::optional<std::vector<int>>> m_listPicks;
-    std::deque<int> m_picks;
-    std::deque<std::pair<QString, QString>> m_logins;
-    bool m_waiting = false;
-    QString m_waitingText;
-};
 
 // Installs a Dialogs for the life of the object and restores the previous one after.
 class VLM_EXPORT ScopedDialogs {

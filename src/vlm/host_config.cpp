@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "helpers.h"
+#include "net_connection.h"
 
 namespace vlm {
 
@@ -364,6 +365,7 @@ const HostConfig& hostConfig() {
 }
 void setHostConfig(const HostConfig& config) {
     current() = config;
+    TNetConnection::SetDefaultTls(config.serverCaFile, config.serverCertName);
 }
 
 }  // namespace vlm

@@ -4,7 +4,6 @@
 #include "adoib_query.h"
 #include "btn_pesquisa.h"
 #include "controls.h"
-#include "data_set.h"
 #include "date_edit_plus.h"
 #include "dialogs.h"
 #include "dtm_db_geral.h"
@@ -13,3 +12,4 @@
 #include "host_config.h"
 #include "messages.h"
 #include "pick_dialogs.h"
+#include "vlm/data_set.h"

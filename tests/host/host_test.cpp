@@ -17,32 +17,17 @@
 #include <QSettings>
 #include <QTemporaryDir>
 
-#include "main_window.h"
-#include "module_loader.h"
-#include "server_process.h"
-#include "startup.h"
+#include "host/main_window.h"
+#include "host/module_loader.h"
+#include "host/startup.h"
 #include "suitedb/connection.h"
-#include "suitedb/demo_data.h"
-#include "suitedb/schema.h"
-#include "temp_dir.h"
+#include "support/qt_fixture.h"
 #include "vlm/vlm.h"
 
 namespace {
 
-QApplication& application() {
-    static int argc = 1;
-    static char name[] = "host-test";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = new QApplication(argc, argv);
-    return *app;
-}
-
-void settle() {
-    for (int i = 0; i < 5; ++i) {
-        QCoreApplication::processEvents();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
-}
+using rqc::test::application;
+using rqc::test::settle;
 
 QString binDir() {
     return QString::fromLocal8Bit(qgetenv("RQC_BIN_DIR"));
@@ -51,32 +36,17 @@ QString binDir() {
 // A demo database and a real server on it, shared by the tests of this file.
 class Suite : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() {
-        application();
-        dir = new rqc::test::TempDir();
-        {
-            auto db = rqc::suitedb::Connection::open(dir->file("suite.db"));
-            rqc::suitedb::applySchema(*db);
-            rqc::suitedb::loadDemo(*db, rqc::suitedb::localToday());
-        }
-        server = new rqc::test::ServerProcess({dir->file("suite.db"), dir->path().string(), {}});
-        server->start();
-    }
+    static void SetUpTestSuite() { suite = new rqc::test::DemoSuite(); }
     static void TearDownTestSuite() {
-        delete server;
-        delete dir;
+        delete suite;
+        suite = nullptr;
     }
 
-    static vlm::HostConfig config(const QString& branch) {
-        vlm::HostConfig c;
-        c.processingBranch = branch;
-        c.serverPort = server->port();
-        c.dbPath = QString::fromStdString(dir->file("suite.db"));
-        return c;
-    }
+    static vlm::HostConfig config(const QString& branch) { return suite->config(branch); }
+    static std::string file(const std::string& name) { return suite->dir().file(name); }
     // Writes an INI for `c` and returns its path.
     static QString writeIni(const vlm::HostConfig& c, const QString& name) {
-        const QString path = QString::fromStdString(dir->file(name.toStdString()));
+        const QString path = QString::fromStdString(file(name.toStdString()));
         c.save(path);
         return path;
     }
@@ -85,32 +55,33 @@ class Suite : public ::testing::Test {
         int exitCode = -1;
         QString out;
     };
-    // Runs build/bin/suite with `args` in `cwd`; at most a minute.
-    static Run runSuite(const QStringList& args, const QString& cwd) {
+    // Runs build/bin/`program` with `args` in `cwd`; at most a minute.
+    static Run run(const QString& program, const QStringList& args, const QString& cwd) {
         QProcess p;
         p.setWorkingDirectory(cwd);
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("QT_QPA_PLATFORM", "offscreen");
         p.setProcessEnvironment(env);
         p.setProcessChannelMode(QProcess::MergedChannels);
-        p.start(binDir() + "/suite", args);
+        p.start(binDir() + "/" + program, args);
         if (!p.waitForStarted(10000))
             return {};
         if (!p.waitForFinished(60000)) {
             p.kill();
             p.waitForFinished(5000);
-            return {-1, "suite did not finish: " + QString::fromUtf8(p.readAll())};
+            return {-1, program + " did not finish: " + QString::fromUtf8(p.readAll())};
         }
         return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
                 QString::fromUtf8(p.readAll())};
     }
+    static Run runSuite(const QStringList& args, const QString& cwd) {
+        return run(QStringLiteral("suite"), args, cwd);
+    }
 
-    static rqc::test::TempDir* dir;
-    static rqc::test::ServerProcess* server;
+    static rqc::test::DemoSuite* suite;
 };
 
-rqc::test::TempDir* Suite::dir = nullptr;
-rqc::test::ServerProcess* Suite::server = nullptr;
+rqc::test::DemoSuite* Suite::suite = nullptr;
 
 // The host's window with scripted dialogs, as the suite program builds it.
 struct HostUnderTest {
@@ -228,7 +199,7 @@ TEST_F(Suite, ExceptionFromIniProcGoesToTheStandardErrorDialog) {
 
 TEST_F(Suite, ProgramOpensTheScreenAtStartAndSavesAScreenshot) {
     const QString ini = writeIni(config("0002"), "suite.ini");
-    const QString png = QString::fromStdString(dir->file("suite.png"));
+    const QString png = QString::fromStdString(file("suite.png"));
     const Run run =
         runSuite({"--config", ini, "--open", "RQC04100", "--screenshot", png}, QDir::tempPath());
     ASSERT_EQ(run.exitCode, 0) << run.out.toStdString();
@@ -244,9 +215,18 @@ TEST_F(Suite, ProgramOpensTheScreenAtStartAndSavesAScreenshot) {
 
 TEST_F(Suite, ProgramWithoutConfigurationCreatesTheEmbeddedDatabase) {
     QTemporaryDir cwd;
-    const Run run = runSuite({"--screenshot", cwd.filePath("empty.png")}, cwd.path());
-    ASSERT_EQ(run.exitCode, 0) << run.out.toStdString();
-    EXPECT_TRUE(QFileInfo::exists(cwd.filePath("var/rqc.db")));
+    // The host never makes the file: it names it and the command that does, and opens nothing.
+    const Run refused = runSuite({"--screenshot", cwd.filePath("empty.png")}, cwd.path());
+    EXPECT_NE(refused.exitCode, 0);
+    EXPECT_TRUE(refused.out.contains("var/rqc.db")) << refused.out.toStdString();
+    EXPECT_TRUE(refused.out.contains("rqc-suitedb init --db")) << refused.out.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(cwd.filePath("var/rqc.db")));
+    EXPECT_FALSE(QFileInfo::exists(cwd.filePath("empty.png")));
+
+    const Run init = run("rqc-suitedb", {"init", "--db", "var/rqc.db", "--demo"}, cwd.path());
+    ASSERT_EQ(init.exitCode, 0) << init.out.toStdString();
+    const Run started = runSuite({"--screenshot", cwd.filePath("empty.png")}, cwd.path());
+    ASSERT_EQ(started.exitCode, 0) << started.out.toStdString();
     auto db = rqc::suitedb::Connection::open(cwd.filePath("var/rqc.db").toStdString());
     auto rows = db->query("SELECT COUNT(*) FROM FILIAL");
     ASSERT_TRUE(rows->next());
@@ -256,13 +236,13 @@ TEST_F(Suite, ProgramWithoutConfigurationCreatesTheEmbeddedDatabase) {
 TEST_F(Suite, ProgramRefusesBadStartsWithAClearMessage) {
     vlm::HostConfig badPort = config("0002");
     const QString good = writeIni(badPort, "good.ini");
-    QFile::copy(good, QString::fromStdString(dir->file("bad-engine.ini")));
+    QFile::copy(good, QString::fromStdString(file("bad-engine.ini")));
     {
-        QSettings s(QString::fromStdString(dir->file("bad-engine.ini")), QSettings::IniFormat);
+        QSettings s(QString::fromStdString(file("bad-engine.ini")), QSettings::IniFormat);
         s.setValue("Banco/Engine", "oracle");
     }
     vlm::HostConfig missingDb = config("0002");
-    missingDb.dbPath = QString::fromStdString(dir->file("nothere.db"));
+    missingDb.dbPath = QString::fromStdString(file("nothere.db"));
     const QString missing = writeIni(missingDb, "missing-db.ini");
 
     struct Case {
@@ -270,18 +250,33 @@ TEST_F(Suite, ProgramRefusesBadStartsWithAClearMessage) {
         const char* mustMention;
     };
     const Case cases[] = {
-        {{"--config", QString::fromStdString(dir->file("bad-engine.ini"))}, "oracle"},
+        {{"--config", QString::fromStdString(file("bad-engine.ini"))}, "oracle"},
         {{"--config", missing}, "nothere.db"},
         {{"--config", good, "--open", "XYZ12345"}, "Tela desconhecida: XYZ12345"},
-        {{"--config", QString::fromStdString(dir->file("absent.ini"))}, "absent.ini"},
+        {{"--config", QString::fromStdString(file("absent.ini"))}, "absent.ini"},
     };
     for (const Case& c : cases) {
-        const Run run = runSuite(
-            c.args + QStringList{"--screenshot", QString::fromStdString(dir->file("x.png"))},
-            QDir::tempPath());
+        const Run run =
+            runSuite(c.args + QStringList{"--screenshot", QString::fromStdString(file("x.png"))},
+                     QDir::tempPath());
         EXPECT_NE(run.exitCode, 0) << c.mustMention;
         EXPECT_TRUE(run.out.contains(c.mustMention)) << run.out.toStdString();
     }
+}
+
+// Last of the file: the run consolidates requests of the shared demo database.
+TEST_F(Suite, DemoRunConsolidatesThroughTheScreenAndSavesItsPictures) {
+    const QString ini = writeIni(config("0001"), "demo.ini");
+    const QString out = QString::fromStdString(file("demo"));
+    const Run demo = run(QStringLiteral("rqc-demo-run"), {"--config", ini, out}, QDir::tempPath());
+    ASSERT_EQ(demo.exitCode, 0) << demo.out.toStdString();
+    EXPECT_TRUE(
+        demo.out.contains(QString::fromUtf8("Solicitação consolidada foi gerada com o número ")))
+        << demo.out.toStdString();
+    for (const char* picture : {"demo-screen.png", "demo-picker.png", "demo-result.png"})
+        EXPECT_FALSE(QImage(QDir(out).filePath(picture)).isNull()) << picture;
+    // The script is not part of the suite program.
+    EXPECT_NE(runSuite({"--config", ini, "--demo-run", out}, QDir::tempPath()).exitCode, 0);
 }
 
 }  // namespace

@@ -11,58 +11,31 @@
 #include <QTimer>
 #include <cstdlib>
 
-#include "login.h"
-#include "server_process.h"
-#include "suitedb/connection.h"
-#include "suitedb/demo_data.h"
-#include "suitedb/schema.h"
-#include "temp_dir.h"
+#include "host/login.h"
+#include "support/qt_fixture.h"
 #include "vlm/dialogs.h"
 #include "vlm/login_dialog.h"
 #include "vlm/net_connection.h"
 
 namespace {
 
-QApplication& application() {
-    static int argc = 1;
-    static char name[] = "login-test";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = new QApplication(argc, argv);
-    return *app;
-}
-
 class HostLogin : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        application();
-        dir = new rqc::test::TempDir();
-        {
-            auto db = rqc::suitedb::Connection::open(dir->file("suite.db"));
-            rqc::suitedb::applySchema(*db);
-            rqc::suitedb::loadDemo(*db, rqc::suitedb::localToday());
-        }
-        server = new rqc::test::ServerProcess({dir->file("suite.db"), dir->path().string(), {}});
-        server->start();
+        suite = new rqc::test::DemoSuite();
         // Only what the host's login sets may log the connections in.
         ::unsetenv("RQC_OPERATOR");
         ::unsetenv("RQC_PASSWORD");
     }
     static void TearDownTestSuite() {
-        delete server;
-        delete dir;
+        delete suite;
+        suite = nullptr;
     }
-    static vlm::HostConfig config() {
-        vlm::HostConfig c;
-        c.serverPort = server->port();
-        c.dbPath = QString::fromStdString(dir->file("suite.db"));
-        return c;
-    }
-    static rqc::test::TempDir* dir;
-    static rqc::test::ServerProcess* server;
+    static vlm::HostConfig config() { return suite->config(QStringLiteral("0001")); }
+    static rqc::test::DemoSuite* suite;
 };
 
-rqc::test::TempDir* HostLogin::dir = nullptr;
-rqc::test::ServerProcess* HostLogin::server = nullptr;
+rqc::test::DemoSuite* HostLogin::suite = nullptr;
 
 TEST_F(HostLogin, TheQtDialogTakesCodeAndPasswordOnEnterAndGivesUpOnEsc) {
     struct Case {
@@ -105,7 +78,7 @@ TEST_F(HostLogin, AWrongLoginIsRefusedAndAskedAgainUntilTheServerAcceptsIt) {
     // A screen's connection logs in with the session's login.
     TNetConnection net;
     net.ServerName = "Rqc04100.rdmConsolidaSolicita";
-    net.Port = server->port();
+    net.Port = suite->serverPort();
     net.SetConnected(true);
     QString branch = "0001";
     TServerResult r = net.AppServer().Call("GetParaCmpSup", {TServerArg::Ref(branch)});
@@ -118,7 +91,7 @@ TEST_F(HostLogin, AWrongLoginIsRefusedAndAskedAgainUntilTheServerAcceptsIt) {
 }
 
 TEST_F(HostLogin, TheProgramRefusesToOpenAScreenWithABadLogin) {
-    const QString ini = QString::fromStdString(dir->file("suite.ini"));
+    const QString ini = QString::fromStdString(suite->dir().file("suite.ini"));
     vlm::HostConfig c = config();
     c.processingBranch = "0002";
     c.save(ini);
@@ -131,7 +104,7 @@ TEST_F(HostLogin, TheProgramRefusesToOpenAScreenWithABadLogin) {
     p.setProcessChannelMode(QProcess::MergedChannels);
     p.start(QString::fromLocal8Bit(qgetenv("RQC_BIN_DIR")) + "/suite",
             {"--config", ini, "--open", "RQC04100", "--screenshot",
-             QString::fromStdString(dir->file("x.png"))});
+             QString::fromStdString(suite->dir().file("x.png"))});
     ASSERT_TRUE(p.waitForFinished(60000));
     const QString out = QString::fromUtf8(p.readAll());
     EXPECT_NE(p.exitCode(), 0);

@@ -11,12 +11,12 @@
 #include <sstream>
 
 #include "protocol/protocol.h"
-#include "protocol/recording_peer.h"
 #include "server_process.h"
 #include "suitedb/connection.h"
 #include "suitedb/dates.h"
 #include "suitedb/demo_data.h"
 #include "suitedb/schema.h"
+#include "support/recording_peer.h"
 #include "temp_dir.h"
 
 using namespace rqc::protocol;

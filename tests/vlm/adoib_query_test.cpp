@@ -10,11 +10,11 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "adoib_query.h"
-#include "dtm_db_geral.h"
-#include "helpers.h"
 #include "pg_database.h"
 #include "temp_dir.h"
+#include "vlm/adoib_query.h"
+#include "vlm/dtm_db_geral.h"
+#include "vlm/helpers.h"
 
 using vlm::DbEngine;
 using vlm::HostConfig;

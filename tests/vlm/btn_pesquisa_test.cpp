@@ -7,10 +7,11 @@
 #include <QTest>
 #include <QTimer>
 
-#include "btn_pesquisa.h"
-#include "data_set.h"
-#include "dialogs.h"
-#include "helpers.h"
+#include "support/scripted_dialogs.h"
+#include "vlm/btn_pesquisa.h"
+#include "vlm/data_set.h"
+#include "vlm/dialogs.h"
+#include "vlm/helpers.h"
 
 using vlm::ScriptedDialogs;
 using vlm::ShownDialog;

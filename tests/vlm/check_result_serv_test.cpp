@@ -1,4 +1,4 @@
-#include "check_result_serv.h"
+#include "vlm/check_result_serv.h"
 
 #include <gtest/gtest.h>
 

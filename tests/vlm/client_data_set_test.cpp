@@ -1,10 +1,10 @@
-#include "client_data_set.h"
+#include "vlm/client_data_set.h"
 
 #include <gtest/gtest.h>
 
-#include "check_result_serv.h"
 #include "protocol/protocol.h"
-#include "protocol/recording_peer.h"
+#include "support/recording_peer.h"
+#include "vlm/check_result_serv.h"
 
 using namespace rqc::protocol;
 using rqc::test::RecordingPeer;

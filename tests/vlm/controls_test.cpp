@@ -7,9 +7,10 @@
 #include <QVBoxLayout>
 #include <stdexcept>
 
-#include "controls.h"
-#include "dialogs.h"
-#include "edit_mask.h"
+#include "support/scripted_dialogs.h"
+#include "vlm/controls.h"
+#include "vlm/dialogs.h"
+#include "vlm/edit_mask.h"
 
 using vlm::EditMask;
 

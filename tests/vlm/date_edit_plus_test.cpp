@@ -7,9 +7,10 @@
 #include <QTest>
 #include <QToolButton>
 
-#include "date_edit_plus.h"
-#include "dialogs.h"
-#include "frm_roti_geral.h"
+#include "support/scripted_dialogs.h"
+#include "vlm/date_edit_plus.h"
+#include "vlm/dialogs.h"
+#include "vlm/frm_roti_geral.h"
 
 namespace {
 TDateTime day(int y, int m, int d) {

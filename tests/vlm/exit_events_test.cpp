@@ -9,11 +9,12 @@
 #include <QVBoxLayout>
 #include <stdexcept>
 
-#include "controls.h"
-#include "date_edit_plus.h"
-#include "dialogs.h"
-#include "frm_roti_geral.h"
-#include "messages.h"
+#include "support/scripted_dialogs.h"
+#include "vlm/controls.h"
+#include "vlm/date_edit_plus.h"
+#include "vlm/dialogs.h"
+#include "vlm/frm_roti_geral.h"
+#include "vlm/messages.h"
 
 using vlm::ShownDialog;
 

@@ -7,9 +7,10 @@
 #include <QTest>
 #include <stdexcept>
 
-#include "dialogs.h"
-#include "frm_roti_geral.h"
-#include "helpers.h"
+#include "support/scripted_dialogs.h"
+#include "vlm/dialogs.h"
+#include "vlm/frm_roti_geral.h"
+#include "vlm/helpers.h"
 
 using vlm::ScriptedDialogs;
 using vlm::ShownDialog;

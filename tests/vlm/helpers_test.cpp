@@ -5,11 +5,11 @@
 #include <QFile>
 #include <fstream>
 
-#include "dialogs.h"
-#include "edit_mask.h"
-#include "helpers.h"
-#include "host_config.h"
 #include "temp_dir.h"
+#include "vlm/dialogs.h"
+#include "vlm/edit_mask.h"
+#include "vlm/helpers.h"
+#include "vlm/host_config.h"
 
 TEST(Helpers, EmptyStringIsTrueOnlyForBlanks) {
     struct Case {

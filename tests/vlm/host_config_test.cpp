@@ -2,8 +2,8 @@
 
 #include <fstream>
 
-#include "host_config.h"
 #include "temp_dir.h"
+#include "vlm/host_config.h"
 
 using vlm::ConfigError;
 using vlm::DbEngine;

@@ -12,13 +12,14 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "btn_pesquisa.h"
-#include "data_set.h"
-#include "dialogs.h"
-#include "frm_roti_geral.h"
-#include "helpers.h"
-#include "pick_dialogs.h"
+#include "support/scripted_dialogs.h"
 #include "support/temp_dir.h"
+#include "vlm/btn_pesquisa.h"
+#include "vlm/data_set.h"
+#include "vlm/dialogs.h"
+#include "vlm/frm_roti_geral.h"
+#include "vlm/helpers.h"
+#include "vlm/pick_dialogs.h"
 
 using vlm::ShownDialog;
 

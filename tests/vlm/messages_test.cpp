@@ -2,8 +2,9 @@
 
 #include <stdexcept>
 
-#include "dialogs.h"
-#include "messages.h"
+#include "support/scripted_dialogs.h"
+#include "vlm/dialogs.h"
+#include "vlm/messages.h"
 
 using vlm::ScriptedDialogs;
 using vlm::ShownDialog;

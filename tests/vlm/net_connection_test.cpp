@@ -1,4 +1,4 @@
-#include "net_connection.h"
+#include "vlm/net_connection.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -8,16 +8,16 @@
 #include <filesystem>
 #include <thread>
 
-#include "check_result_serv.h"
-#include "client_data_set.h"
 #include "protocol/protocol.h"
-#include "protocol/recording_peer.h"
 #include "server_process.h"
 #include "suitedb/connection.h"
 #include "suitedb/dates.h"
 #include "suitedb/demo_data.h"
 #include "suitedb/schema.h"
+#include "support/recording_peer.h"
 #include "temp_dir.h"
+#include "vlm/check_result_serv.h"
+#include "vlm/client_data_set.h"
 
 using namespace rqc::protocol;
 using rqc::test::RecordingPeer;

@@ -15,14 +15,14 @@
 #include <functional>
 #include <optional>
 
-#include "btn_pesquisa.h"
-#include "controls.h"
-#include "data_set.h"
-#include "dialogs.h"
-#include "helpers.h"
-#include "messages.h"
-#include "pick_dialogs.h"
 #include "suitedb/demo_data.h"
+#include "vlm/btn_pesquisa.h"
+#include "vlm/controls.h"
+#include "vlm/data_set.h"
+#include "vlm/dialogs.h"
+#include "vlm/helpers.h"
+#include "vlm/messages.h"
+#include "vlm/pick_dialogs.h"
 
 using vlm::PickListDialog;
 using vlm::PickOneDialog;

@@ -4,14 +4,14 @@
 
 #include <QTest>
 
-#include "adoib_query.h"
-#include "controls.h"
-#include "dtm_db_geral.h"
-#include "edit_mask.h"
-#include "helpers.h"
 #include "suitedb/demo_data.h"
 #include "suitedb/schema.h"
 #include "temp_dir.h"
+#include "vlm/adoib_query.h"
+#include "vlm/controls.h"
+#include "vlm/dtm_db_geral.h"
+#include "vlm/edit_mask.h"
+#include "vlm/helpers.h"
 
 namespace {
 

@@ -9,11 +9,11 @@
 #include <QTableView>
 #include <QTest>
 
-#include "data_set.h"
-#include "date_edit_plus.h"
-#include "helpers.h"
-#include "pick_dialogs.h"
 #include "suitedb/demo_data.h"
+#include "vlm/data_set.h"
+#include "vlm/date_edit_plus.h"
+#include "vlm/helpers.h"
+#include "vlm/pick_dialogs.h"
 
 namespace {
 

@@ -9,12 +9,12 @@
 #include <QTimer>
 #include <thread>
 
-#include "controls.h"
-#include "dialogs.h"
-#include "helpers.h"
-#include "messages.h"
-#include "net_connection.h"
-#include "protocol/recording_peer.h"
+#include "support/recording_peer.h"
+#include "vlm/controls.h"
+#include "vlm/dialogs.h"
+#include "vlm/helpers.h"
+#include "vlm/messages.h"
+#include "vlm/net_connection.h"
 
 namespace {
 
