@@ -41,10 +41,7 @@ int main(int argc, char** argv) {
     vlm::HostConfig config;
     TdtmDBGeral database;
     try {
-        config = host::resolveConfig(QString::fromStdString(configPath));
-        vlm::setHostConfig(config);
-        host::requireEmbeddedDatabase(config);
-        database.Open(config);
+        config = host::openSuiteDatabase(QString::fromStdString(configPath), database);
     } catch (const std::exception& e) {
         std::cerr << "rqc-demo-run: " << e.what() << std::endl;
         return 1;

@@ -69,10 +69,7 @@ int main(int argc, char** argv) {
     vlm::HostConfig config;
     TdtmDBGeral database;
     try {
-        config = host::resolveConfig(QString::fromStdString(configPath));
-        vlm::setHostConfig(config);
-        host::requireEmbeddedDatabase(config);
-        database.Open(config);
+        config = host::openSuiteDatabase(QString::fromStdString(configPath), database);
     } catch (const std::exception& e) {
         return fail(QString::fromUtf8(e.what()), interactive);
     }

@@ -7,6 +7,8 @@
 #include <QLocale>
 #include <QTranslator>
 
+#include "vlm/dtm_db_geral.h"
+
 namespace host {
 
 vlm::HostConfig resolveConfig(const QString& explicitPath) {
@@ -29,6 +31,14 @@ void requireEmbeddedDatabase(const vlm::HostConfig& config) {
                                       "Crie-o com: rqc-suitedb init --db %1 --demo")
                            .arg(config.dbPath)
                            .toStdString());
+}
+
+vlm::HostConfig openSuiteDatabase(const QString& explicitPath, TdtmDBGeral& database) {
+    vlm::HostConfig config = resolveConfig(explicitPath);
+    vlm::setHostConfig(config);
+    requireEmbeddedDatabase(config);
+    database.Open(config);
+    return config;
 }
 
 bool installTranslations(QCoreApplication& app) {

@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 class QCoreApplication;
+class TdtmDBGeral;
 
 #include "vlm/host_config.h"
 
@@ -29,6 +30,10 @@ vlm::HostConfig resolveConfig(const QString& explicitPath);
 // For SQLite: the configured file must exist; otherwise throws StartupError naming the file and
 // the command that creates it. Other engines: nothing.
 void requireEmbeddedDatabase(const vlm::HostConfig& config);
+
+// The host's start on its database: resolveConfig, the configuration made the package's,
+// requireEmbeddedDatabase, then `database` opened on it. Throws what those throw.
+vlm::HostConfig openSuiteDatabase(const QString& explicitPath, TdtmDBGeral& database);
 
 // Makes Qt's own texts (standard buttons, calendar, editors) Brazilian Portuguese: the
 // default locale becomes pt_BR and Qt's qtbase_pt_BR translation is installed on `app`.
