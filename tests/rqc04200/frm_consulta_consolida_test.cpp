@@ -192,3 +192,11 @@ TEST_F(ConsultaConsolida, OpensOnANumberOrNamesTheUnknownOne) {
 }
 
 }  // namespace
+
+TEST_F(ConsultaConsolida, F1FindsTheScreensHelpPage) {
+    const QString page = vlm::helpPagePath(form->HelpContext);
+    ASSERT_FALSE(page.isEmpty()) << "no help page " << form->HelpContext << ".html";
+    QFile file(page);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(QString::fromUtf8(file.readAll()).contains(QStringLiteral("RQC04200")));
+}
