@@ -131,7 +131,8 @@ TfrmPreviaConsolida::TfrmPreviaConsolida(const TDataSet& rows, bool takesConsoli
     lblTotais = new QLabel(this);
     lblTotais->setObjectName(QStringLiteral("lblTotais"));
     if (totals.products == 0) {
-        lblTotais->setText(QStringLiteral("Nenhuma solicitação seria consolidada com este filtro."));
+        lblTotais->setText(
+            QStringLiteral("Nenhuma solicitação seria consolidada com este filtro."));
     } else {
         lblTotais->setText(QStringLiteral("%1 produto(s), %2 linha(s) de solicitação; quantidade "
                                           "consolidada total %3.")
@@ -144,8 +145,9 @@ TfrmPreviaConsolida::TfrmPreviaConsolida(const TDataSet& rows, bool takesConsoli
     QString before = QStringLiteral("Linhas já consolidadas antes: %1.")
                          .arg(countText(totals.consolidatedBefore));
     if (totals.consolidatedBefore > 0 && takesConsolidated) {
-        before += QStringLiteral(" Com \"Todas\" elas serão consolidadas de novo; escolha \"Não "
-                                 "Consolidadas\" para deixá-las de fora.");
+        before += QStringLiteral(
+            " Com \"Todas\" elas serão consolidadas de novo; escolha \"Não "
+            "Consolidadas\" para deixá-las de fora.");
         lblJaConsolidadas->setStyleSheet(QStringLiteral("color: #a00000; font-weight: bold;"));
     }
     lblJaConsolidadas->setText(before);
