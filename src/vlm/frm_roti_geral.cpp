@@ -1,6 +1,7 @@
 #include "frm_roti_geral.h"
 
 #include <QCloseEvent>
+#include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QShortcut>
 #include <QStyle>
@@ -100,6 +101,20 @@ bool TfrmRotiGeral::Close() {
     if (QMdiSubWindow* sub = subWindow())
         return sub->close();
     return close();
+}
+
+void TfrmRotiGeral::ShowInFront() {
+    if (QMdiSubWindow* sub = subWindow()) {
+        show();
+        sub->showNormal();
+        sub->raise();
+        if (QMdiArea* area = sub->mdiArea())
+            area->setActiveSubWindow(sub);
+        return;
+    }
+    showNormal();
+    raise();
+    activateWindow();
 }
 
 void TfrmRotiGeral::ShowHelp() {

@@ -60,6 +60,9 @@ class VLM_EXPORT TfrmRotiGeral : public QWidget {
     // The MDI sub-window holding the form, or nullptr.
     QMdiSubWindow* subWindow() const;
     bool IsActivated() const { return m_active; }
+    // Shows the form (its MDI sub-window when it has one) in the normal window state, in front,
+    // and activates it.
+    void ShowInFront();
 
   protected:
     void closeEvent(QCloseEvent* e) override;

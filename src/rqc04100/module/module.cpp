@@ -48,7 +48,7 @@ void CriaConsolidaSolicita() {
         boIdCriado = true;
     }
     TfrmConsolidaSolicita* form = frmConsolidaSolicita;
-    ShowNormalInFront(form);
+    form->ShowInFront();
     cursor.release();
 
     if (!form->locateCentralBranch()) {

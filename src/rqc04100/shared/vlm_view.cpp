@@ -49,23 +49,6 @@ void ShowAsMdiChild(TfrmRotiGeral* form) {
 
 namespace rqc04100 {
 
-void ShowNormalInFront(TfrmRotiGeral* form) {
-    if (QMdiSubWindow* sub = form->subWindow()) {
-        sub->showNormal();
-        sub->raise();
-        if (QMdiArea* area = sub->mdiArea())
-            area->setActiveSubWindow(sub);
-        return;
-    }
-    form->showNormal();
-    form->raise();
-    form->activateWindow();
-}
-
-}  // namespace rqc04100
-
-namespace rqc04100 {
-
 void SubstituteDesignFonts() {
     const QString design = QStringLiteral("MS Sans Serif");
     if (!QFont::substitutes(design).isEmpty())

@@ -31,14 +31,6 @@ void ShowAsMdiChild(TfrmRotiGeral* form);
 
 namespace rqc04100 {
 
-// Brings `form` (its MDI sub-window when it has one) to the front in the normal window state
-// and activates it.
-void ShowNormalInFront(TfrmRotiGeral* form);
-
-}  // namespace rqc04100
-
-namespace rqc04100 {
-
 // The screen's fonts are named as designed ("MS Sans Serif"); this maps that name onto the
 // closest fonts found on Linux (metric-compatible sans faces first, then a condensed one), once.
 void SubstituteDesignFonts();

@@ -163,8 +163,7 @@ const QVector<GridColumn>& originColumns() {
 }
 
 void showInFront(TfrmRotiGeral* form) {
-    QMdiSubWindow* sub = form->subWindow();
-    if (sub == nullptr) {
+    if (form->subWindow() == nullptr) {
         QMdiArea* area = nullptr;
         if (QWidget* main = vlm::mainForm()) {
             area = qobject_cast<QMdiArea*>(main);
@@ -172,19 +171,9 @@ void showInFront(TfrmRotiGeral* form) {
                 area = main->findChild<QMdiArea*>();
         }
         if (area != nullptr)
-            sub = area->addSubWindow(form);
+            area->addSubWindow(form);
     }
-    if (sub != nullptr) {
-        form->show();
-        sub->showNormal();
-        sub->raise();
-        if (QMdiArea* area = sub->mdiArea())
-            area->setActiveSubWindow(sub);
-        return;
-    }
-    form->showNormal();
-    form->raise();
-    form->activateWindow();
+    form->ShowInFront();
 }
 
 }  // namespace rqc04200

@@ -32,7 +32,8 @@ RQC04200_EXPORT const QVector<GridColumn>& listColumns();
 RQC04200_EXPORT const QVector<GridColumn>& itemColumns();
 RQC04200_EXPORT const QVector<GridColumn>& originColumns();
 
-// Brings the form (its MDI sub-window when it has one) to the front and activates it.
+// Places the form in the main form's MDI area when it is in none yet, then brings it to the
+// front and activates it (TfrmRotiGeral::ShowInFront).
 RQC04200_EXPORT void showInFront(TfrmRotiGeral* form);
 
 }  // namespace rqc04200
