@@ -183,7 +183,7 @@ TfrmConsultaConsolida::TfrmConsultaConsolida(QWidget* parent) : TfrmRotiGeral(pa
     SetCaption(QStringLiteral("Consulta de Consolidação"));
     HelpContext = kHelpContext;
     lblCodTela->setText(QStringLiteral("RQC04200"));
-    SetClientSize(1000, 620, 945);
+    SetClientSize(960, 600, 892);  // fits the host window; the code label fits its panel
     grbDadosRel->setTitle(QStringLiteral("Consolidações"));
 
     medCdFilCentCmp = new QLineEdit(grbDadosRel);
@@ -227,6 +227,7 @@ TfrmConsultaConsolida::TfrmConsultaConsolida(QWidget* parent) : TfrmRotiGeral(pa
     sbtConfirma->SetHint(QStringLiteral("Pesquisar as consolidações"));
     sbtConfirma->setIcon(style()->standardIcon(QStyle::SP_BrowserReload));
     panBotoes->setGeometry(8, 8, 39, 165);
+    panHelp->move(8, 179);  // below the taller button bar
     sbtEstorna =
         barButton(panBotoes, QStringLiteral("sbtEstorna"),
                   QStringLiteral("Estornar a consolidação"), QStyle::SP_DialogDiscardButton, 45);
