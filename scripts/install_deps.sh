@@ -11,6 +11,7 @@ RQC_PACKAGES=(
     postgresql firebird3.0-server firebird3.0-utils firebird-dev
     sqlite3 xvfb xauth procps fonts-dejavu-core
     libsodium-dev qt6-translations-l10n haproxy openssl clang libclang-rt-14-dev ccache clang-format
+    libsystemd-dev systemd lintian debhelper dpkg-dev fakeroot poppler-utils iproute2 util-linux
 )
 
 missing=()
