@@ -5,7 +5,8 @@
 # screenshot under var/ and exits.
 #   ./run.sh            server + host
 #   ./run.sh --server   the server alone, in the foreground
-#   ./run.sh --cluster  three servers on one throwaway PostgreSQL behind haproxy on port 4100
+#   ./run.sh --cluster  three servers behind haproxy on port 4100, on a throwaway PostgreSQL
+#                       primary with a synchronous standby
 set -euo pipefail
 cd "$(dirname "$0")"
 mode=${1:-all}
@@ -29,32 +30,41 @@ echo "Demo login: operator COMP001, password rqc04100"
 export RQC_OPERATOR=${RQC_OPERATOR:-COMP001} RQC_PASSWORD=${RQC_PASSWORD:-rqc04100}
 
 if [ "$mode" = "--cluster" ]; then
-    # A throwaway PostgreSQL cluster with the demo data, servers on the next ports, haproxy in
-    # front on $port; everything is stopped by its pid on exit.
+    # A throwaway PostgreSQL primary with the demo data and its synchronous standby, servers on
+    # the next ports (health answers 10 ports above), haproxy in front on $port; everything is
+    # stopped by its pid on exit.
     mkdir -p var/cluster
     pg_dir=$(mktemp -d)
+    standby_dir=$(mktemp -d)
     pids=()
     stop_cluster() {
         for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill -TERM "${pids[i]}" 2>/dev/null || true; done
         for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+        tests/pg_cluster.sh stop "$standby_dir" >/dev/null 2>&1 || true
         tests/pg_cluster.sh stop "$pg_dir" >/dev/null 2>&1 || true
-        rm -rf "$pg_dir"
+        rm -rf "$pg_dir" "$standby_dir"
     }
     trap stop_cluster EXIT
     trap 'exit 130' INT
     trap 'exit 143' TERM
     pg_port=${RQC_PG_PORT:-$((port + 1000))}
-    pg_url=$(tests/pg_cluster.sh start "$pg_dir" "$pg_port") || { echo "PostgreSQL did not start" >&2; exit 1; }
+    standby_port=$((pg_port + 1))
+    pg_url=$(tests/pg_cluster.sh primary "$pg_dir" "$pg_port") || { echo "PostgreSQL did not start" >&2; exit 1; }
+    tests/pg_cluster.sh standby "$standby_dir" "$standby_port" "$pg_port" >/dev/null ||
+        { echo "the PostgreSQL standby did not start" >&2; exit 1; }
     build/bin/rqc-suitedb init --db "$pg_url" --demo >/dev/null
+    # The servers follow whichever of the two accepts writes.
+    pg_url="postgresql://postgres@127.0.0.1:$pg_port,127.0.0.1:$standby_port/postgres?target_session_attrs=read-write"
     backends=""
     for n in 1 2 3; do
         p=$((port + n))
         rm -f "var/cluster/appserver-$n.port"
         build/bin/rqc-appserver --db "$pg_url" --listen "127.0.0.1:$p" --threads 4 \
             --log-file "var/cluster/appserver-$n.log" --port-file "var/cluster/appserver-$n.port" \
+            --health-listen "127.0.0.1:$((p + 10))" --trusted-proxies 127.0.0.1 \
             2>>"var/cluster/appserver-$n.log" &
         pids+=($!)
-        backends+="    server s$n 127.0.0.1:$p"$'\n'
+        backends+="    server s$n 127.0.0.1:$p port $((p + 10)) send-proxy-v2"$'\n'
     done
     for n in 1 2 3; do
         for _ in $(seq 1 200); do [ -s "var/cluster/appserver-$n.port" ] && break; sleep 0.05; done
@@ -77,7 +87,10 @@ frontend rqc
     default_backend appservers
 backend appservers
     balance leastconn
-    default-server check inter 1s fall 2 rise 1
+    # Each server's health answer: "ok" while it reaches the database.
+    option tcp-check
+    tcp-check expect rstring ^ok
+    default-server check inter 500ms fall 2 rise 1
 $backends
 CFG
     PATH="$PATH:/usr/sbin:/sbin" haproxy -f var/cluster/haproxy.cfg -db > var/cluster/haproxy.log 2>&1 &
@@ -88,8 +101,10 @@ CFG
         sleep 0.1
     done
     echo "haproxy on 127.0.0.1:$port in front of rqc-appserver on ports $((port + 1))-$((port + 3))"
-    echo "PostgreSQL (demo data): $pg_url; logs and haproxy.cfg in var/cluster/"
-    echo "Try: build/bin/rqc-call --server 127.0.0.1:$port Rqc04100.rdmConsolidaSolicita GetParaCmpSup r:0001"
+    echo "PostgreSQL (demo data): primary on port $pg_port, synchronous standby on $standby_port"
+    echo "  failover: tests/pg_cluster.sh kill $pg_dir; tests/pg_cluster.sh promote $standby_dir"
+    echo "Logs and haproxy.cfg in var/cluster/"
+    echo "Try: RQC_PASSWORD=rqc04100 build/bin/rqc-call --server 127.0.0.1:$port --operator COMP001 Rqc04100.rdmConsolidaSolicita GetParaCmpSup r:0001"
     cat > var/cluster/suite.ini <<INI
 [Filial]
 Processamento=0001

@@ -84,7 +84,7 @@ Rate measure(std::uint16_t port, int clients, double seconds) {
     std::vector<std::thread> threads;
     for (int t = 0; t < clients; ++t) {
         threads.emplace_back([&] {
-            protocol::Client client;
+            test::TestClient client;
             client.connect("127.0.0.1", port);
             client.call(paraCmpSup);
             ++ready;
@@ -110,7 +110,7 @@ Rate measure(std::uint16_t port, int clients, double seconds) {
     Rate r;
     r.perSecond =
         static_cast<double>(total) / std::chrono::duration<double>(Clock::now() - start).count();
-    protocol::Client one;
+    test::TestClient one;
     one.connect("127.0.0.1", port);
     for (int i = 0; i < 200; ++i)
         one.call(paraCmpSup);
@@ -191,19 +191,34 @@ int main(int argc, char** argv) {
             const fs::path sd = dir / ("s" + std::to_string(i + 1));
             fs::create_directories(sd);
             servers.push_back(std::make_unique<test::ServerProcess>(test::ServerProcess::Options{
-                url, sd.string(), {"--threads", threads}, std::chrono::seconds(30)}));
+                url,
+                sd.string(),
+                {"--threads", threads, "--trusted-proxies", "127.0.0.1"},
+                std::chrono::seconds(30)}));
             servers.back()->start();
             ports.push_back(servers.back()->port());
         }
         test::HaproxyProcess haproxy(dir, ports);
+        haproxy.setProxyProtocol(true);
         haproxy.start();
         if (n == 1) {
-            const Rate direct = measure(ports[0], clients, seconds);
+            // The same server without the PROXY header, directly and through the balancer.
+            const fs::path pd = dir / "plain";
+            fs::create_directories(pd);
+            test::ServerProcess plain(test::ServerProcess::Options{
+                url, pd.string(), {"--threads", threads}, std::chrono::seconds(30)});
+            plain.start();
+            const Rate direct = measure(plain.port(), clients, seconds);
             std::printf("%-32s %10.0f %10.1f\n", "1 server, no balancer", direct.perSecond,
                         direct.medianUs);
+            test::HaproxyProcess plainBalancer(pd, {plain.port()});
+            plainBalancer.start();
+            const Rate bare = measure(plainBalancer.port(), clients, seconds);
+            std::printf("%-32s %10.0f %10.1f\n", "1 server, haproxy without PROXY", bare.perSecond,
+                        bare.medianUs);
         }
         const Rate through = measure(haproxy.port(), clients, seconds);
-        protocol::Client client;
+        test::TestClient client;
         client.connect("127.0.0.1", haproxy.port());
         const auto start = Clock::now();
         const protocol::CallResult r = client.call(consolidation250k());
@@ -219,7 +234,7 @@ int main(int argc, char** argv) {
             std::printf("  consolidation failed: %s\n", r.text.c_str());
         }
         std::printf("%-32s %10.0f %10.1f %12.2f %12lld\n",
-                    (std::to_string(n) + " server(s) behind haproxy").c_str(), through.perSecond,
+                    (std::to_string(n) + " server(s), haproxy PROXY v2").c_str(), through.perSecond,
                     through.medianUs, took, static_cast<long long>(taken));
         std::fflush(stdout);
         client.close();

@@ -18,9 +18,10 @@
 
 namespace {
 
-// Sum and count of the server's GetConsSoli times in its log.
+// Sum and count of the server's GetConsSoli times in its log, whose call lines read
+// "... method=GetConsSoli[ number=N] 812.004 ms ok".
 std::pair<double, int> serverConsolidationMs(const std::string& log) {
-    static const std::regex line("method=GetConsSoli ([0-9.]+) ms ok");
+    static const std::regex line("method=GetConsSoli(?: number=[0-9]+)? ([0-9.]+) ms ok");
     double sum = 0;
     int count = 0;
     for (std::sregex_iterator it(log.begin(), log.end(), line), end; it != end; ++it) {
@@ -58,21 +59,28 @@ void BM_ConfirmToReport(benchmark::State& state) {
         total += Clock::now() - start;
         ++runs;
         const QStringList reports = host.dialogs().texts(vlm::ShownDialog::Message);
-        if (reports.size() != 1 || !host.dialogs().texts(vlm::ShownDialog::Error).isEmpty()) {
-            state.SkipWithError("the run did not end with one report dialog");
+        const QStringList errors = host.dialogs().texts(vlm::ShownDialog::Error);
+        if (reports.size() != 1 || !errors.isEmpty()) {
+            const std::string shown = (reports + errors).join(" | ").toStdString();
+            state.SkipWithError(("the run did not end with one report dialog: " + shown).c_str());
             break;
         }
     }
     if (runs == 0)
         return;
-    // The server writes its log line as it answers; give it a moment to land.
+    // The server flushes its call lines within a second of the call; wait up to two.
     double serverMs = 0;
-    for (int attempt = 0; attempt < 50; ++attempt) {
+    int logged = 0;
+    for (int attempt = 0; attempt < 100 && logged < runs; ++attempt) {
+        if (attempt > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
         const auto [sum, calls] = serverConsolidationMs(suite.server().log());
         serverMs = sum - serverBefore;
-        if (calls - callsBefore >= runs)
-            break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        logged = calls - callsBefore;
+    }
+    if (logged != runs) {
+        state.SkipWithError("the server's log does not hold one GetConsSoli line per run");
+        return;
     }
     const double totalMs = std::chrono::duration<double, std::milli>(total).count() / runs;
     state.counters["total_ms"] = totalMs;

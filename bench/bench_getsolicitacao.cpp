@@ -117,7 +117,7 @@ int main(int argc, char** argv) {
     suitedb::Connection* db = &worker.get();
     test::ServerProcess server({path, dir.string(), {}});
     server.start();
-    protocol::Client client;
+    test::TestClient client;
     client.connect("127.0.0.1", server.port());
     protocol::CallRequest call;
     call.object = "Rqc04100.rdmConsolidaSolicita";

@@ -1,7 +1,11 @@
 // GetParaCmpSup round trips through rqc-appserver against the floor of a raw blocking TCP echo
 // of 32 bytes, both on loopback in the same run: median round trip on one warm connection,
 // and calls per second with concurrent clients.
+// With --held-run LINES instead: the spread of GetParaCmpSup from the clients on one SQLite
+// server while one consolidation of a quarter of LINES generated lines holds the file's write
+// turn and three more wait for it.
 //   bench_paracmpsup [--calls N] [--seconds S] [--clients C] [--server-threads T]
+//                    [--held-run LINES [--held-db FILE]]
 
 #include <asio.hpp>
 
@@ -12,6 +16,8 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <functional>
+#include <mutex>
 #include <thread>
 
 #include "bench_support.h"
@@ -184,7 +190,7 @@ struct ServerClient {
             throw std::runtime_error("unexpected answer: " + r.text);
         }
     }
-    protocol::Client client;
+    test::TestClient client;
     protocol::CallRequest call;
 };
 
@@ -227,6 +233,97 @@ struct RawServerClient {
     std::vector<std::byte> request, answer;
 };
 
+// Every line of central 0001 in the generated set, taken again ("T") by each run.
+protocol::CallRequest everyLineAgain() {
+    using protocol::Argument;
+    const auto day = [](int y, int m, int d) {
+        return Argument::ofDate(protocol::dateFromYmd(y, m, d));
+    };
+    std::vector<Argument> a = {Argument::byValue("0001"),
+                               Argument::byRef(""),
+                               Argument::byRef("0001"),
+                               Argument::byRef(""),
+                               Argument::byValue("0001"),
+                               Argument::byValue(""),
+                               Argument::byValue(std::string(20, 'Z')),
+                               day(2000, 1, 1),
+                               day(2099, 12, 31),
+                               Argument::byRef("N"),
+                               Argument::byRef("T"),
+                               Argument::byRef("N"),
+                               day(2024, 6, 1),
+                               Argument::byRef("T"),
+                               Argument::byRef(""),
+                               Argument::byRef("N"),
+                               Argument::byRef("N"),
+                               Argument::byRef("N"),
+                               Argument::byRef("N")};
+    protocol::CallRequest call;
+    call.object = "Rqc04100.rdmConsolidaSolicita";
+    call.user = "bench";
+    call.descriptor = protocol::CallDescriptor::forArguments("GetConsSoli", a);
+    call.args = std::move(a);
+    return call;
+}
+
+// `db`: the generated file, made when missing and kept (generating takes a while).
+void heldRun(long lines, int clients, const std::filesystem::path& dir, const std::string& db) {
+    if (!std::filesystem::exists(db)) {
+        auto c = suitedb::Connection::open(db);
+        suitedb::applySchema(*c);
+        suitedb::generateLarge(*c, lines, suitedb::parseIsoDate("2024-06-01"));
+    }
+    test::ServerProcess server({db, dir.string(), {"--threads", "4"}});
+    server.start();
+    std::vector<std::unique_ptr<ServerClient>> quick;
+    for (int i = 0; i < clients; ++i)
+        quick.push_back(std::make_unique<ServerClient>(server.port()));
+    auto spreadOf = [&](const std::function<bool()>& more) {
+        std::mutex mutex;
+        std::vector<double> us;
+        std::vector<std::thread> threads;
+        for (auto& q : quick) {
+            threads.emplace_back([&, q = q.get()] {
+                while (more()) {
+                    const double took = microseconds([&] { q->roundTrip(); });
+                    std::lock_guard lock(mutex);
+                    us.push_back(took);
+                }
+            });
+        }
+        for (auto& t : threads)
+            t.join();
+        return bench::spread(std::move(us));
+    };
+    const auto idleUntil = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    const bench::Spread idle =
+        spreadOf([&] { return std::chrono::steady_clock::now() < idleUntil; });
+    std::atomic<int> done{0};
+    std::vector<std::thread> runs;
+    const auto run = everyLineAgain();
+    for (int i = 0; i < 4; ++i) {
+        runs.emplace_back([&] {
+            test::TestClient c;
+            c.connect("127.0.0.1", server.port());
+            c.call(run);
+            ++done;
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    const auto started = std::chrono::steady_clock::now();
+    const bench::Spread held = spreadOf([&] { return done == 0; });
+    const double first =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    for (auto& t : runs)
+        t.join();
+    std::printf("%ld generated lines on SQLite, %d clients of GetParaCmpSup, 4 threads\n", lines,
+                clients);
+    std::printf("%-44s %9s %9s\n", "", "median us", "p99 us");
+    std::printf("%-44s %9.1f %9.1f\n", "no run under way", idle.median, idle.p99);
+    std::printf("%-44s %9.1f %9.1f   (first run %.1f s)\n",
+                "one run holds the write turn, three wait", held.median, held.p99, first);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -234,6 +331,8 @@ int main(int argc, char** argv) {
     int calls = 20000, clients = 32;
     double seconds = 3;
     std::string serverThreads;
+    long heldLines = 0;
+    std::string heldDb;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string option = argv[i];
         if (option == "--calls") {
@@ -244,7 +343,19 @@ int main(int argc, char** argv) {
             clients = std::atoi(argv[i + 1]);
         } else if (option == "--server-threads") {
             serverThreads = argv[i + 1];
+        } else if (option == "--held-run") {
+            heldLines = std::atol(argv[i + 1]);
+        } else if (option == "--held-db") {
+            heldDb = argv[i + 1];
         }
+    }
+    if (heldLines > 0) {
+        char heldTemplate[] = "/tmp/bench_paracmpsup.XXXXXX";
+        const std::filesystem::path heldDir = ::mkdtemp(heldTemplate);
+        heldRun(heldLines, clients, heldDir,
+                heldDb.empty() ? (heldDir / "held.db").string() : heldDb);
+        std::filesystem::remove_all(heldDir);
+        return 0;
     }
     EchoServer echo;  // forked before any thread exists
 

@@ -1,7 +1,9 @@
 // After the number, on the generated 1,000,000-line set (SQLite, and PostgreSQL when a cluster
 // is given): GetConsSoliPrevia of about 250,000 lines beside the GetConsSoli run it foretells,
-// and EstornaConsSoli of that run's consolidation beside the run. Every iteration starts from
-// the pristine set. Aim: the previa no slower than the run, the reversal within its time.
+// and EstornaConsSoli of that run's consolidation beside the run; and what one row change of
+// the consultation screen moves: GetConsSoliOrigem of one product of that consolidation, in
+// bytes of its answer beside the answer for every product. Every iteration starts from the
+// pristine set. Aim: the previa no slower than the run, the reversal within its time.
 //
 // Environment: RQC_BENCH_DIR (data cache, default "rqc-bench-reversal" in the system's
 // temporary directory), RQC_BENCH_PG_URL or RQC_TEST_PG_URL (PostgreSQL; without it only
@@ -21,6 +23,7 @@
 #include "appserver/consolidation_engine.h"
 #include "appserver/consultation.h"
 #include "appserver/reversal.h"
+#include "protocol/protocol.h"
 #include "suitedb/connection.h"
 #include "suitedb/dates.h"
 #include "suitedb/demo_data.h"
@@ -182,18 +185,35 @@ DataSet& dataSet(bool pg) {
     return *s;
 }
 
-enum class Step { Previa, Run, Reversal };
+enum class Step { Previa, Run, Reversal, RowChange };
+
+// Bytes of the answer frame of GetConsSoliOrigem(number, product).
+std::size_t originAnswerBytes(sdb::Connection& db, const std::string& number,
+                              const std::string& product, std::int64_t* rows = nullptr) {
+    rqc::protocol::DataPacket p = rqc::appserver::getConsSoliOrigem(
+        db, {Argument::byValue(number), Argument::byValue(product)});
+    if (rows != nullptr)
+        *rows = static_cast<std::int64_t>(p.rowCount());
+    return rqc::protocol::encodeResult(rqc::protocol::CallResult::ofPacket(std::move(p))).size();
+}
 
 // One timed step per iteration on a fresh copy; the reversal undoes a run made beforehand.
 void measure(benchmark::State& state, bool pg, Step step) {
     DataSet& set = dataSet(pg);
     std::int64_t lines = 0;
+    std::size_t bytes = 0, bytesAll = 0;
     for (auto _ : state) {
         auto db = sdb::Connection::open(set.restore());
         std::vector<Argument> a = windowArguments(*db);
         std::string number;
-        if (step == Step::Reversal)
+        if (step == Step::Reversal || step == Step::RowChange)
             number = rqc::appserver::runGetConsSoli(*db, a, "bench");
+        std::string product;
+        if (step == Step::RowChange) {
+            auto c =
+                db->query("SELECT MIN(CDPRODUTO) FROM ITCONSSOLI WHERE NRCONSSOLI = ?", {number});
+            product = c->next() ? std::string(c->text(0)) : std::string();
+        }
         auto start = std::chrono::steady_clock::now();
         switch (step) {
             case Step::Previa: {
@@ -209,6 +229,9 @@ void measure(benchmark::State& state, bool pg, Step step) {
             case Step::Reversal:
                 lines = std::stoll(rqc::appserver::runEstornaConsSoli(*db, number, "bench"));
                 break;
+            case Step::RowChange:
+                bytes = originAnswerBytes(*db, number, product, &lines);
+                break;
         }
         state.SetIterationTime(
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
@@ -217,13 +240,21 @@ void measure(benchmark::State& state, bool pg, Step step) {
                 db->query("SELECT COUNT(*) FROM ITCONSSOLIORIG WHERE NRCONSSOLI = ?", {number});
             lines = c->next() ? c->int64(0) : 0;
         }
+        if (step == Step::RowChange)
+            bytesAll = originAnswerBytes(*db, number, "");
     }
     state.counters["lines"] = static_cast<double>(lines);
+    if (step == Step::RowChange) {
+        state.counters["answer_bytes"] = static_cast<double>(bytes);
+        state.counters["answer_bytes_every_product"] = static_cast<double>(bytesAll);
+    }
 }
 
 void registerAll() {
-    const std::pair<const char*, Step> steps[] = {
-        {"Previa", Step::Previa}, {"Run", Step::Run}, {"Reversal", Step::Reversal}};
+    const std::pair<const char*, Step> steps[] = {{"Previa", Step::Previa},
+                                                  {"Run", Step::Run},
+                                                  {"Reversal", Step::Reversal},
+                                                  {"RowChangeOrigem", Step::RowChange}};
     for (bool pg : {false, true}) {
         if (pg && pgAdminUrl().empty())
             continue;

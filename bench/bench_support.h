@@ -17,7 +17,7 @@
 namespace rqc::bench {
 
 // Makes RQC_BIN_DIR, when it is not set, the bin folder beside this program's bench folder
-// (build/bin for build/bench/NAME), where rqc::test::ServerProcess finds rqc-appserver.
+// (DIR/bin for DIR/bench/NAME), where rqc::test::ServerProcess finds rqc-appserver.
 inline void useBuiltPrograms() {
     if (std::getenv("RQC_BIN_DIR") != nullptr)
         return;

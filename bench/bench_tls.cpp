@@ -34,8 +34,8 @@ struct Target {
     protocol::Client::TlsSettings tls;  // empty caFile: plain TCP
 };
 
-std::unique_ptr<protocol::Client> open(const Target& t, bool login = true) {
-    auto c = std::make_unique<protocol::Client>();
+std::unique_ptr<test::TestClient> open(const Target& t, bool login = true) {
+    auto c = std::make_unique<test::TestClient>();
     if (!login)
         c->setLogin("", "");
     c->setTls(t.tls);

@@ -1,9 +1,10 @@
 #include "consolidation_engine.h"
 
 #include <cstdio>
-#include <ctime>
 
+#include "dates/dates.h"
 #include "method_arguments.h"
+#include "protocol/utf8.h"
 #include "suitedb/dialect.h"
 
 namespace rqc::appserver {
@@ -205,22 +206,8 @@ std::string formatNumber(std::int64_t n) {
 
 }  // namespace
 
-std::string localTimestamp() {
-    std::time_t t = std::time(nullptr);
-    std::tm tm{};
-    localtime_r(&t, &tm);
-    char buf[32];
-    std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
-    return buf;
-}
-
 std::string recordedUser(const std::string& user) {
-    std::size_t count = 0;
-    for (std::size_t i = 0; i < user.size(); ++i) {
-        if ((static_cast<unsigned char>(user[i]) & 0xC0) != 0x80 && count++ == kUserNameLength)
-            return user.substr(0, i);
-    }
-    return user;
+    return std::string(protocol::wire::utf8Prefix(user, kUserNameLength));
 }
 
 namespace {
@@ -270,7 +257,7 @@ void insertHeader(suitedb::Connection& db, const ConsSoliArguments& a, const std
          letter(kSimNao, a.consAf),
          letter(kSimNao, a.limiteSeg),
          letter(kSimNao, a.paramOl),
-         localTimestamp(),
+         dates::localTimestamp(),
          recordedUser(user)});
 }
 
@@ -295,7 +282,7 @@ std::string consolidate(suitedb::Connection& db, const ConsSoliArguments& a,
     // "T" runs of one central branch take their turns ("N" runs skip each other's lines).
     if (!a.onlyNeverTaken())
         d.lockKey(db, kBranchLockClass, a.cdFilCentCmp);
-    if (!stageConsolidation(db, a, true))
+    if (stageConsolidation(db, a, true) != Staged::Products)
         return "";
 
     std::string number = formatNumber(nextNumber(db));
@@ -328,26 +315,28 @@ std::string consolidate(suitedb::Connection& db, const ConsSoliArguments& a,
 
 }  // namespace
 
-bool stageConsolidation(suitedb::Connection& db, const ConsSoliArguments& a, bool lockLines) {
+Staged stageConsolidation(suitedb::Connection& db, const ConsSoliArguments& a, bool lockLines) {
     const Dialect d(db);
     createWorkTables(db, d);
 
     if (!d.hashJoins()) {
         Statement products = selectProducts(a, d);
         if (db.execute(products.sql, products.params) == 0)
-            return false;
+            return Staged::NoLine;
     }
     Statement sel = selectLines(a, d, lockLines);
     if (db.execute(sel.sql, sel.params) == 0)
-        return false;
+        return Staged::NoLine;
 
     Statement agg = aggregate(a);
     std::int64_t products = db.execute(agg.sql, agg.params);
-    std::int64_t dropped =
-        db.execute(std::string("DELETE FROM RQC_CONS_AGG WHERE ROUND(") + kNet + ", 3) <= 0");
+    const std::string atOrBelowZero = std::string(" WHERE ROUND(") + kNet + ", 3) <= 0";
+    auto counted = db.query("SELECT COUNT(*) FROM RQC_CONS_AGG" + atOrBelowZero);
+    const std::int64_t dropped = counted->next() ? counted->int64(0) : 0;
     if (dropped == products)
-        return false;
+        return Staged::AllNetZero;
     if (dropped > 0) {
+        db.execute("DELETE FROM RQC_CONS_AGG" + atOrBelowZero);
         db.execute(
             "DELETE FROM RQC_CONS_SEL WHERE CDPRODUTO NOT IN (SELECT CDPRODUTO FROM RQC_CONS_AGG)");
     }
@@ -355,7 +344,7 @@ bool stageConsolidation(suitedb::Connection& db, const ConsSoliArguments& a, boo
         Statement r = roundToOl(a, d);
         db.execute(r.sql, r.params);
     }
-    return true;
+    return Staged::Products;
 }
 
 std::string storedTerms() {

@@ -29,15 +29,19 @@ std::string runGetConsSoli(suitedb::Connection& db, const ConsSoliArguments& a,
 // The selection and aggregation of a run, inside the caller's transaction: fills the work
 // tables RQC_CONS_SEL (the lines taken: CDFILSOLI, CDFILLANCA, NRSOLICMP, NRITEM, CDPRODUTO
 // consolidated under, QTSOLICITADA) and RQC_CONS_AGG (one row per product with every term),
-// after the drop-outs and the OL rounding. False when nothing remains. lockLines: take the
-// row locks a run takes (PostgreSQL); without them nothing is locked.
-bool stageConsolidation(suitedb::Connection& db, const ConsSoliArguments& a, bool lockLines);
+// after the drop-outs and the OL rounding. lockLines: take the row locks a run takes
+// (PostgreSQL); without them nothing is locked.
+enum class Staged {
+    NoLine,      // no request line matches
+    AllNetZero,  // lines match, but every product nets to zero or below: the work tables keep
+                 // them all, with their terms, unrounded
+    Products,    // the products that remain, ready to be written
+};
+Staged stageConsolidation(suitedb::Connection& db, const ConsSoliArguments& a, bool lockLines);
 
 // The operator as a consolidation records who made or reversed it: at most its first 40
 // characters (NMUSUARIO, NMUSUESTORNO).
 std::string recordedUser(const std::string& user);
-// The local time as recorded with it, "YYYY-MM-DD HH:MM:SS".
-std::string localTimestamp();
 
 // Select list of ITCONSSOLI's terms from RQC_CONS_AGG, QTSOLICITADA .. QTCONSOLIDADA, exactly
 // as a run stores them.

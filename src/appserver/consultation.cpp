@@ -109,10 +109,16 @@ std::string situation(std::string_view id) {
 
 std::string describeFilter(const ConsSoliFilter& f) {
     std::string out = "Entrega " + brDate(f.dtEntregaIni) + " a " + brDate(f.dtEntregaFin);
-    // The screen fills an open end of the range with "Z".
-    if (!f.cdArvProdFin.empty() && f.cdArvProdFin.find_first_not_of('Z') == std::string::npos)
+    // The screen pads the end of the range with "Z": "0010ZZZZZZ" takes the codes under 0010
+    // too, all "Z" leaves the range open.
+    const std::size_t typed = f.cdArvProdFin.find_last_not_of('Z');
+    if (!f.cdArvProdFin.empty() && typed == std::string::npos)
         out += "; produtos de " + f.cdArvProdIni + " em diante";
-    else
+    else if (typed + 1 < f.cdArvProdFin.size()) {
+        const std::string last = f.cdArvProdFin.substr(0, typed + 1);
+        out += "; produtos " + f.cdArvProdIni + " a " + last + " (e os códigos que começam com " +
+               last + ")";
+    } else
         out += "; produtos " + f.cdArvProdIni + " a " + f.cdArvProdFin;
     if (!f.compradores.empty())
         out += "; compradores " + spacedList(f.compradores);
@@ -154,7 +160,8 @@ DataPacket getConsSoliPrevia(suitedb::Connection& db, const std::vector<Argument
     // The work tables go to the temporary file store for the call, as a run's do.
     suitedb::SqliteWorkSettings settings(db);
     RolledBack tx(db);
-    if (!stageConsolidation(db, a, false))
+    // With every product at zero or below, the rows are those products (QTCONSOLIDADA <= 0).
+    if (stageConsolidation(db, a, false) == Staged::NoLine)
         return packet;
     auto c = db.query(
         "SELECT RQC_CONS_AGG.CDPRODUTO, p.CDARVPROD, p.NMPRODUTO, " + storedTerms() +
@@ -170,13 +177,11 @@ DataPacket getConsSoliPrevia(suitedb::Connection& db, const std::vector<Argument
     return packet;
 }
 
-DataPacket getConsSoliLista(suitedb::Connection& db, const std::vector<Argument>& args) {
-    const MethodArguments in(methods::kGetConsSoliLista, args);
-    const std::string central = in.plainCode(0, kBranchCodeLength);
-    const std::string from = in.day(1);
-    const std::string pastTo = in.day(2, 1);
-    const bool onlyOpen = in.option(3, kTodasOuVazio, true, "informe \"T\" ou deixe vazio");
+namespace {
 
+// The list's columns for the consolidations `where` selects (a condition on CONSSOLI c).
+DataPacket consolidationHeaders(suitedb::Connection& db, const std::string& where,
+                                const std::vector<suitedb::Param>& params) {
     DataPacket packet;
     packet.fields = {
         FieldDef{"NRCONSSOLI", FieldType::Text, 10, "CONSSOLI.NRCONSSOLI"},
@@ -193,7 +198,6 @@ DataPacket getConsSoliLista(suitedb::Connection& db, const std::vector<Argument>
         FieldDef{"DTESTORNO", FieldType::Text, 19, "CONSSOLI.DTESTORNO"},
         FieldDef{"NMUSUESTORNO", FieldType::Text, 40, "CONSSOLI.NMUSUESTORNO"},
     };
-    const std::string ts = suitedb::Dialect(db).timestampParam();
     auto c = db.query(
         "SELECT c.NRCONSSOLI, c.DTGERACAO, c.NMUSUARIO, c.CDFILIAL, c.CDFILCENTCMP, c.CDFILEST,"
         " (SELECT COUNT(*) FROM ITCONSSOLI i WHERE i.NRCONSSOLI = c.NRCONSSOLI),"
@@ -202,10 +206,9 @@ DataPacket getConsSoliLista(suitedb::Connection& db, const std::vector<Argument>
         " c.CDARVPRODINI, c.CDARVPRODFIN, c.LSTCOMPRADOR, c.LSTFILIAL, c.LSTSOLICIT,"
         " c.DTPROCESTOQUE, c.IDCONSESTOQUE, c.IDCONSSOLI, c.IDPRODORIG, c.IDTODASSOLI,"
         " c.IDCONSSOLIABERTA, c.IDCONSAF, c.IDLIMITESEG, c.IDPARAMOL"
-        " FROM CONSSOLI c WHERE c.CDFILCENTCMP = ? AND c.DTGERACAO >= " +
-            ts + " AND c.DTGERACAO < " + ts + (onlyOpen ? " AND c.IDSITUACAO = 'A'" : "") +
-            " ORDER BY c.NRCONSSOLI DESC",
-        {central, from, pastTo});
+        " FROM CONSSOLI c WHERE " +
+            where + " ORDER BY c.NRCONSSOLI DESC",
+        params);
     while (c->next()) {
         auto t = [&c](int col) { return std::string(c->text(col)); };
         ConsSoliFilter f{t(11), t(12), t(13), t(14), t(15), t(16), t(17), t(5), t(18),
@@ -221,6 +224,27 @@ DataPacket getConsSoliLista(suitedb::Connection& db, const std::vector<Argument>
         packet.append(text(*c, 10));
     }
     return packet;
+}
+
+}  // namespace
+
+DataPacket getConsSoliLista(suitedb::Connection& db, const std::vector<Argument>& args) {
+    const MethodArguments in(methods::kGetConsSoliLista, args);
+    const std::string central = in.plainCode(0, kBranchCodeLength);
+    const std::string from = in.day(1);
+    const std::string pastTo = in.day(2, 1);
+    const bool onlyOpen = in.option(3, kTodasOuVazio, true, "informe \"T\" ou deixe vazio");
+    const std::string ts = suitedb::Dialect(db).timestampParam();
+    return consolidationHeaders(db,
+                                "c.CDFILCENTCMP = ? AND c.DTGERACAO >= " + ts +
+                                    " AND c.DTGERACAO < " + ts +
+                                    (onlyOpen ? " AND c.IDSITUACAO = 'A'" : ""),
+                                {central, from, pastTo});
+}
+
+DataPacket getConsSoliCabec(suitedb::Connection& db, const std::vector<Argument>& args) {
+    const std::string nr = MethodArguments(methods::kGetConsSoliCabec, args).consolidationNumber(0);
+    return consolidationHeaders(db, "c.NRCONSSOLI = ?", {nr});
 }
 
 DataPacket getConsSoliItens(suitedb::Connection& db, const std::vector<Argument>& args) {
@@ -240,8 +264,9 @@ DataPacket getConsSoliItens(suitedb::Connection& db, const std::vector<Argument>
 }
 
 DataPacket getConsSoliOrigem(suitedb::Connection& db, const std::vector<Argument>& args) {
-    const std::string nr =
-        MethodArguments(methods::kGetConsSoliOrigem, args).consolidationNumber(0);
+    const MethodArguments in(methods::kGetConsSoliOrigem, args);
+    const std::string nr = in.consolidationNumber(0);
+    const std::string product = in.code(1, kProductCodeLength, false);
     DataPacket packet;
     packet.fields = {
         FieldDef{"CDPRODUTO", FieldType::Text, 10, "ITCONSSOLIORIG.CDPRODUTO"},
@@ -255,9 +280,11 @@ DataPacket getConsSoliOrigem(suitedb::Connection& db, const std::vector<Argument
     auto c = db.query(
         "SELECT o.CDPRODUTO, o.CDFILSOLI, o.CDFILLANCA, o.NRSOLICMP, o.NRITEM, o.QTSOLICITADA,"
         " s.DTENTREGA FROM ITCONSSOLIORIG o LEFT JOIN SOLICMP s ON s.CDFILSOLI = o.CDFILSOLI"
-        " AND s.CDFILLANCA = o.CDFILLANCA AND s.NRSOLICMP = o.NRSOLICMP WHERE o.NRCONSSOLI = ?"
-        " ORDER BY o.CDPRODUTO, o.CDFILSOLI, o.CDFILLANCA, o.NRSOLICMP, o.NRITEM",
-        {nr});
+        " AND s.CDFILLANCA = o.CDFILLANCA AND s.NRSOLICMP = o.NRSOLICMP WHERE o.NRCONSSOLI = ?" +
+            std::string(product.empty() ? "" : " AND o.CDPRODUTO = ?") +
+            " ORDER BY o.CDPRODUTO, o.CDFILSOLI, o.CDFILLANCA, o.NRSOLICMP, o.NRITEM",
+        product.empty() ? std::vector<suitedb::Param>{nr}
+                        : std::vector<suitedb::Param>{nr, product});
     while (c->next()) {
         for (int col = 0; col < 4; ++col)
             packet.append(text(*c, col));
@@ -274,6 +301,9 @@ void addConsultationMethods(RemoteObject& rdm) {
     });
     rdm.addMethod(methods::kGetConsSoliLista, [](CallContext& ctx, std::vector<Argument>& a) {
         return protocol::CallResult::ofPacket(getConsSoliLista(ctx.db.get(), a));
+    });
+    rdm.addMethod(methods::kGetConsSoliCabec, [](CallContext& ctx, std::vector<Argument>& a) {
+        return protocol::CallResult::ofPacket(getConsSoliCabec(ctx.db.get(), a));
     });
     rdm.addMethod(methods::kGetConsSoliItens, [](CallContext& ctx, std::vector<Argument>& a) {
         return protocol::CallResult::ofPacket(getConsSoliItens(ctx.db.get(), a));

@@ -14,8 +14,8 @@
 
 namespace rqc::appserver {
 
-// Adds GetConsSoliPrevia, GetConsSoliLista, GetConsSoliItens, GetConsSoliOrigem and
-// EstornaConsSoli to the remote object.
+// Adds GetConsSoliPrevia, GetConsSoliLista, GetConsSoliCabec, GetConsSoliItens,
+// GetConsSoliOrigem and EstornaConsSoli to the remote object.
 void addConsultationMethods(RemoteObject& rdm);
 
 // GetConsSoliPrevia: the product lines GetConsSoli would write now for the same 19 arguments,
@@ -28,8 +28,14 @@ protocol::DataPacket getConsSoliPrevia(suitedb::Connection& db,
 protocol::DataPacket getConsSoliLista(suitedb::Connection& db,
                                       const std::vector<protocol::Argument>& args);
 
-// GetConsSoliItens(number), GetConsSoliOrigem(number): product lines and source lines of one
-// consolidation; no rows when it does not exist.
+// GetConsSoliCabec(number): the one consolidation in the list's columns, whatever its central
+// branch and date; no row when it does not exist.
+protocol::DataPacket getConsSoliCabec(suitedb::Connection& db,
+                                      const std::vector<protocol::Argument>& args);
+
+// GetConsSoliItens(number): the product lines of one consolidation; GetConsSoliOrigem(number,
+// product): its source lines of that product, of every product when the product is blank. No
+// rows when the consolidation does not exist.
 protocol::DataPacket getConsSoliItens(suitedb::Connection& db,
                                       const std::vector<protocol::Argument>& args);
 protocol::DataPacket getConsSoliOrigem(suitedb::Connection& db,

@@ -24,12 +24,14 @@ std::string printable(std::string_view s, std::size_t maxLength = 80) {
     return cleanText(s, maxLength);
 }
 
-constexpr std::size_t kMaxTrackedKeys = 10000;
-
-// The client's address without its port: failures count per machine, not per connection.
+// The client's address without its port ("[v6]:port" for IPv6): attempts count per machine,
+// not per connection.
 std::string_view addressOf(std::string_view peer) {
     const auto colon = peer.rfind(':');
-    return colon == std::string_view::npos ? peer : peer.substr(0, colon);
+    std::string_view address = colon == std::string_view::npos ? peer : peer.substr(0, colon);
+    if (address.size() >= 2 && address.front() == '[' && address.back() == ']')
+        address = address.substr(1, address.size() - 2);
+    return address;
 }
 
 bool permitted(const ConnectionState& state, std::string_view object) {
@@ -77,6 +79,8 @@ protocol::CallResult Dispatcher::dispatch(protocol::CallRequest& call, WorkerCon
         return CallResult::error(messages::malformedCall());
     }
 
+    if (call.object == kSessionObject)
+        return sessionCall(call, db, state);
     const RemoteObject* object = m_registry.find(call.object);
     if (object == nullptr) {
         return CallResult::error(messages::unknownObject(call.object));
@@ -123,7 +127,8 @@ protocol::CallResult Dispatcher::dispatch(protocol::CallRequest& call, WorkerCon
     } catch (const UserFacingError& e) {
         return CallResult::error(cleanText(e.what()));
     } catch (const suitedb::DbError& e) {
-        return CallResult::error(messages::databaseFailure(incident("database error", e.what())));
+        return CallResult::error(
+            messages::databaseFailure(e.kind(), incident("database error", e.what())));
     } catch (const std::exception& e) {
         return CallResult::error(messages::internalFailure(incident("internal error", e.what())));
     } catch (...) {
@@ -132,38 +137,57 @@ protocol::CallResult Dispatcher::dispatch(protocol::CallRequest& call, WorkerCon
     }
 }
 
-std::chrono::milliseconds Dispatcher::waitFor(const std::string& key, int freeAttempts) const {
-    std::lock_guard lock(m_mutex);
-    auto it = m_failures.find(key);
-    if (it == m_failures.end() || it->second.count < freeAttempts)
-        return {};
-    const auto now = std::chrono::steady_clock::now();
-    if (now - it->second.last > m_policy.forget) {
-        m_failures.erase(it);
-        return {};
+protocol::CallResult Dispatcher::sessionCall(const protocol::CallRequest& call,
+                                             WorkerConnection& db,
+                                             const ConnectionState& state) const {
+    using protocol::CallResult;
+    const std::vector<std::uint8_t> kinds = {protocol::kTextByValue, protocol::kTextByValue};
+    if (call.descriptor.method != kChangePassword)
+        return CallResult::error(messages::unknownMethod(kSessionObject, call.descriptor.method));
+    if (call.descriptor.typeCodes != kinds) {
+        return CallResult::error(std::string(kSessionObject) + "." + kChangePassword +
+                                 " recebe dois textos por valor: a senha atual e a nova.");
     }
-    const int doublings = std::min(it->second.count - freeAttempts, 20);
-    const std::chrono::milliseconds wait = std::min<std::chrono::milliseconds>(
-        m_policy.firstWait * (1LL << doublings), m_policy.maxWait);
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(it->second.last + wait - now);
-    return left.count() > 0 ? left : std::chrono::milliseconds{};
-}
-
-void Dispatcher::recordFailure(const std::string& key) const {
-    std::lock_guard lock(m_mutex);
-    const auto now = std::chrono::steady_clock::now();
-    if (m_failures.size() >= kMaxTrackedKeys) {
-        std::erase_if(m_failures,
-                      [&](const auto& e) { return now - e.second.last > m_policy.forget; });
-        if (m_failures.size() >= kMaxTrackedKeys)
-            m_failures.erase(m_failures.begin());
+    const std::string& current = call.args[0].text;
+    const std::string& fresh = call.args[1].text;
+    if (fresh.size() < suitedb::kPasswordMin) {
+        return CallResult::error("A nova senha precisa ter pelo menos " +
+                                 std::to_string(suitedb::kPasswordMin) +
+                                 " caracteres; a senha não foi alterada.");
     }
-    Failures& f = m_failures[key];
-    if (now - f.last > m_policy.forget)
-        f.count = 0;
-    ++f.count;
-    f.last = now;
+    if (fresh.size() > suitedb::kPasswordMax) {
+        return CallResult::error("A nova senha pode ter no máximo " +
+                                 std::to_string(suitedb::kPasswordMax) +
+                                 " bytes; a senha não foi alterada.");
+    }
+    try {
+        // A current password is checked as a login attempt of the operator from this address.
+        const std::string_view address = addressOf(state.peer);
+        if (!m_throttle.tryAttempt(db, state.operatorCode, address)) {
+            return CallResult::error(
+                "Muitas tentativas sem sucesso; aguarde alguns minutos e tente de novo.");
+        }
+        if (!suitedb::checkLogin(db.get(), state.operatorCode, current)) {
+            m_throttle.failed(db, state.operatorCode, address);
+            spdlog::warn("password change refused operator={} peer={}: wrong current password",
+                         state.operatorCode, state.peer);
+            return CallResult::error("A senha atual não confere; a senha não foi alterada.");
+        }
+        m_throttle.succeeded(db, state.operatorCode, address);
+        if (fresh == current)
+            return CallResult::error("A nova senha é igual à atual; escolha outra.");
+        suitedb::setOperatorPassword(db.get(), state.operatorCode, fresh);
+    } catch (const std::exception& e) {
+        db.discard();
+        const std::string id = newIncidentId();
+        spdlog::error("incident {}: password change of {} from {} failed: {}", id,
+                      state.operatorCode, state.peer, printable(e.what(), 2000));
+        const auto* dbError = dynamic_cast<const suitedb::DbError*>(&e);
+        return CallResult::error(dbError != nullptr ? messages::databaseFailure(dbError->kind(), id)
+                                                    : messages::internalFailure(id));
+    }
+    spdlog::info("password changed operator={} peer={}", state.operatorCode, state.peer);
+    return CallResult{};
 }
 
 protocol::CallResult Dispatcher::login(std::span<const std::byte> body, WorkerConnection& db,
@@ -182,37 +206,57 @@ protocol::CallResult Dispatcher::login(std::span<const std::byte> body, WorkerCo
         return CallResult::error("A conexão já fez login como " + state.operatorCode +
                                  "; para outro operador, abra outra conexão.");
     }
-    const std::string addressKey = "addr:" + std::string(addressOf(state.peer));
-    const std::string operatorKey = "op:" + request.operatorCode.substr(0, 40);
-    const auto wait = std::max(waitFor(addressKey, m_policy.freeAttemptsPerAddress),
-                               waitFor(operatorKey, m_policy.freeAttempts));
-    if (wait.count() > 0) {
-        spdlog::warn("login refused operator={} peer={}: too many failures, next try in {} ms",
-                     shownCode, state.peer, wait.count());
-        return CallResult::error("Muitas tentativas de login sem sucesso; aguarde " +
-                                 std::to_string((wait.count() + 999) / 1000) +
-                                 " s e tente de novo.");
+    const std::string address(addressOf(state.peer));
+    bool allowed = false;
+    try {
+        allowed = m_throttle.tryAttempt(db, request.operatorCode, address);
+    } catch (const std::exception& e) {
+        db.discard();
+        const std::string id = newIncidentId();
+        spdlog::error("incident {}: login of {} from {} could not be counted: {}", id, shownCode,
+                      state.peer, printable(e.what(), 2000));
+        return CallResult::error(messages::databaseFailure(id));
+    }
+    if (!allowed) {
+        spdlog::warn("login refused operator={} peer={}: too many attempts", shownCode, state.peer);
+        return CallResult::error(
+            "Muitas tentativas de login sem sucesso; aguarde alguns minutos e tente de novo.");
     }
     std::optional<std::vector<std::string>> objects;
     try {
         objects = suitedb::checkLogin(db.get(), request.operatorCode, request.password);
     } catch (const std::exception& e) {
+        try {
+            m_throttle.abandoned(db, request.operatorCode, address);
+        } catch (const std::exception&) {
+            // the attempt lapses on its own
+        }
         db.discard();
         const std::string id = newIncidentId();
         spdlog::error("incident {}: login of {} from {} could not be checked: {}", id, shownCode,
                       state.peer, printable(e.what(), 2000));
-        return CallResult::error(messages::databaseFailure(id));
+        const auto* db = dynamic_cast<const suitedb::DbError*>(&e);
+        return CallResult::error(
+            messages::databaseFailure(db ? db->kind() : suitedb::DbFailure::Other, id));
     }
     if (!objects) {
-        recordFailure(addressKey);
-        recordFailure(operatorKey);
+        try {
+            m_throttle.failed(db, request.operatorCode, address);
+        } catch (const std::exception& e) {
+            db.discard();
+            spdlog::error("login of {} from {}: its failure could not be counted: {}", shownCode,
+                          state.peer, printable(e.what(), 2000));
+        }
         spdlog::warn("login refused operator={} peer={}: unknown operator or wrong password",
                      shownCode, state.peer);
         return CallResult::error(kLoginRefused);
     }
-    {
-        std::lock_guard lock(m_mutex);
-        m_failures.erase(operatorKey);
+    try {
+        m_throttle.succeeded(db, request.operatorCode, address);
+    } catch (const std::exception& e) {
+        db.discard();
+        spdlog::error("login of {} from {}: its attempt could not be given back: {}", shownCode,
+                      state.peer, printable(e.what(), 2000));
     }
     state.closeAfterAnswer = false;
     state.operatorCode = request.operatorCode;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "connection_state.h"
+#include "login_throttle.h"
 #include "object_registry.h"
 #include "protocol/protocol.h"
 
@@ -24,23 +25,16 @@ class WorkerConnection;
 // The one answer to a refused login, whether the code or the password was wrong.
 inline constexpr const char* kLoginRefused = "Operador ou senha inválidos.";
 
-// How failed logins are slowed down: after `freeAttempts` failures of one operator code (or
-// `freeAttemptsPerAddress` of one client address, which many operators may share behind a
-// proxy), that code or address is refused without a check for `firstWait`, doubling with each
-// further failure up to `maxWait`. Counts are forgotten after `forget` without a failure; a
-// successful login clears the operator's count.
-struct LoginPolicy {
-    int freeAttempts = 3;
-    int freeAttemptsPerAddress = 20;
-    std::chrono::milliseconds firstWait{1000};
-    std::chrono::milliseconds maxWait{60000};
-    std::chrono::minutes forget{15};
-};
+// The connection's own session, callable by every logged-in operator whatever its
+// permissions: AlteraSenha(current password, new password), both text by value, answers
+// "" once the new password is stored (docs/protocol.md).
+inline constexpr const char* kSessionObject = "Suite.Sessao";
+inline constexpr const char* kChangePassword = "AlteraSenha";
 
 class Dispatcher {
   public:
     explicit Dispatcher(const ObjectRegistry& registry, LoginPolicy policy = {})
-        : m_registry(registry), m_policy(policy) {}
+        : m_registry(registry), m_throttle(policy) {}
 
     // Runs a decoded call as the connection's operator. On success the result carries every
     // by-reference argument as the method left it; on failure it is an error result and
@@ -59,19 +53,11 @@ class Dispatcher {
   private:
     protocol::CallResult login(std::span<const std::byte> body, WorkerConnection& db,
                                ConnectionState& state) const;
-    // Time left before `key` may try again; zero when it may now.
-    std::chrono::milliseconds waitFor(const std::string& key, int freeAttempts) const;
-    void recordFailure(const std::string& key) const;
-
-    struct Failures {
-        int count = 0;
-        std::chrono::steady_clock::time_point last;
-    };
-
+    // A call of kSessionObject, for the operator the connection logged in as.
+    protocol::CallResult sessionCall(const protocol::CallRequest& call, WorkerConnection& db,
+                                     const ConnectionState& state) const;
     const ObjectRegistry& m_registry;
-    LoginPolicy m_policy;
-    mutable std::mutex m_mutex;
-    mutable std::map<std::string, Failures> m_failures;  // by "addr:ADDRESS" and "op:CODE"
+    mutable LoginThrottle m_throttle;
 };
 
 // Readable name of an argument type code, e.g. "text by reference (0xC8)".

@@ -109,9 +109,27 @@ std::string kindName(std::uint8_t code) {
 
 namespace messages {
 
+std::string databaseFailure(suitedb::DbFailure kind, std::string_view incident) {
+    const std::string id = "(ocorrência " + std::string(incident) + ")";
+    switch (kind) {
+        case suitedb::DbFailure::ConnectionLost:
+        case suitedb::DbFailure::ReadOnly:
+            return "A conexão com o banco de dados foi perdida " + id +
+                   " e nada desta operação foi gravado. Tente novamente em instantes; se "
+                   "persistir, informe o administrador.";
+        case suitedb::DbFailure::OutcomeUnknown:
+            return "A conexão com o banco de dados caiu ao gravar a operação " + id +
+                   " e não foi possível saber se ela foi gravada. Confira na Consulta de "
+                   "Consolidação antes de repetir; se persistir, informe o administrador.";
+        case suitedb::DbFailure::Other:
+            break;
+    }
+    return "Erro no banco de dados " + id +
+           ". Tente novamente; se persistir, informe o administrador.";
+}
+
 std::string databaseFailure(std::string_view incident) {
-    return "Erro no banco de dados (ocorrência " + std::string(incident) +
-           "). Tente novamente; se persistir, informe o administrador.";
+    return databaseFailure(suitedb::DbFailure::Other, incident);
 }
 
 std::string internalFailure(std::string_view incident) {

@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "suitedb/connection.h"
+
 namespace rqc::appserver {
 
 // Longest error text sent to a client, in bytes (cut on a character boundary).
@@ -34,6 +36,8 @@ std::string kindName(std::uint8_t code);
 
 namespace messages {
 
+// Says, by kind, whether anything of the call may have been written.
+std::string databaseFailure(suitedb::DbFailure kind, std::string_view incident);
 std::string databaseFailure(std::string_view incident);
 std::string internalFailure(std::string_view incident);
 std::string serverBusy();

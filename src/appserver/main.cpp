@@ -3,7 +3,11 @@
 #include <fcntl.h>
 #include <spdlog/sinks/base_sink.h>
 #include <spdlog/spdlog.h>
+#include <sys/stat.h>
+#include <systemd/sd-daemon.h>
 #include <unistd.h>
+
+#include <asio/ip/address.hpp>
 
 #include <cerrno>
 #include <cstring>
@@ -19,12 +23,14 @@
 #include <vector>
 
 #include "appserver/dispatcher.h"
+#include "appserver/health_listener.h"
 #include "appserver/object_registry.h"
 #include "appserver/rdm_consolida_solicita.h"
 #include "appserver/server.h"
 #include "appserver/server_config.h"
 #include "suitedb/connection.h"
 #include "suitedb/demo_data.h"
+#include "suitedb/operators.h"
 #include "suitedb/redact.h"
 #include "suitedb/schema.h"
 
@@ -38,17 +44,14 @@ std::string shownTarget(const std::string& target) {
     return rqc::suitedb::redactTarget(target);
 }
 
-// Opens the database once so that a bad target fails at start. The default SQLite file is
-// created with schema and demo data when missing; another missing file is an error.
-void prepareDatabase(const ServerConfig& config) {
+// Opens the database once so that a bad target fails at start; a missing file is an error (the
+// server never creates a database, nor operators).
+std::unique_ptr<rqc::suitedb::Connection> prepareDatabase(const ServerConfig& config) {
     using rqc::suitedb::Connection;
     if (!Connection::isPostgresTarget(config.db) && !fs::exists(config.db)) {
-        if (!config.usesDefaultDatabase()) {
-            throw std::runtime_error("database file '" + config.db +
-                                     "' does not exist (create it with rqc-suitedb init)");
-        }
-        rqc::suitedb::createDemoDatabase(config.db, rqc::suitedb::localToday());
-        spdlog::info("created {} with the schema and the demo data", config.db);
+        throw std::runtime_error("database file '" + config.db +
+                                 "' does not exist; create it with rqc-suitedb init --db " +
+                                 config.db + " --empty (or --demo for the demo data)");
     }
     auto db = Connection::open(config.db);
     const int version = rqc::suitedb::schemaVersion(*db);
@@ -70,6 +73,46 @@ void prepareDatabase(const ServerConfig& config) {
                                  ", newer than version " + needs +
                                  " this server knows; use a "
                                  "newer server");
+    }
+    return db;
+}
+
+// Who can log in: a warning when nobody can; refused (false) when the listener is reachable from
+// other machines while an operator still has the published demo password.
+bool checkOperators(const ServerConfig& config, rqc::suitedb::Connection& db) {
+    namespace sdb = rqc::suitedb;
+    if (sdb::listOperators(db).empty()) {
+        spdlog::warn("{}", sdb::firstOperatorHint(shownTarget(config.db)));
+        return true;
+    }
+    std::error_code ec;
+    if (asio::ip::make_address(config.host, ec).is_loopback() && !ec)
+        return true;
+    const std::vector<std::string> demo = sdb::operatorsWithPassword(db, sdb::kDemoPassword);
+    if (demo.empty())
+        return true;
+    std::string codes, commands;
+    for (const auto& code : demo) {
+        codes += (codes.empty() ? "" : ", ") + code;
+        commands += "\n  rqc-suitedb operator passwd --db " + shownTarget(config.db) + " " + code;
+    }
+    spdlog::critical(
+        "recusado escutar em {}: o(s) operador(es) {} ainda tem(têm) a senha de demonstração, "
+        "publicada; troque-a antes de abrir o servidor a outras máquinas:{}",
+        config.host, codes, commands);
+    return false;
+}
+
+// A TLS key anyone on the machine can read is no secret: refused with the command that fixes it.
+void checkKeyFile(const ServerConfig& config) {
+    struct stat st {};
+    if (config.tlsKey.empty() || ::stat(config.tlsKey.c_str(), &st) != 0)
+        return;  // loading the key reports a missing file
+    if ((st.st_mode & (S_IROTH | S_IWOTH)) != 0) {
+        throw std::runtime_error("a chave TLS '" + config.tlsKey +
+                                 "' pode ser lida por outros usuários desta máquina; corrija com: "
+                                 "chmod 600 " +
+                                 config.tlsKey + " (ou chmod 640 com o grupo do servidor)");
     }
 }
 
@@ -188,10 +231,18 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
 
     try {
-        prepareDatabase(config);
+        auto db = prepareDatabase(config);
+        if (!checkOperators(config, *db))
+            return 1;
     } catch (const std::exception& e) {
         spdlog::critical("cannot use database {}: {}", shownTarget(config.db), e.what());
         return 1;
+    }
+    try {
+        checkKeyFile(config);
+    } catch (const std::exception& e) {
+        spdlog::critical("{}", e.what());
+        return 2;
     }
 
     ObjectRegistry registry;
@@ -202,8 +253,19 @@ int main(int argc, char** argv) {
         spdlog::info("listening on {}:{} ({}, {} threads, database {})", config.host, server.port(),
                      config.usesTls() ? "TLS" : "plain TCP", config.threads,
                      shownTarget(config.db));
+        std::unique_ptr<HealthListener> health;
+        if (!config.healthHost.empty()) {
+            health =
+                std::make_unique<HealthListener>(config.healthHost, config.healthPort, config.db);
+            health->start();
+            spdlog::info("health checks on {}:{}", config.healthHost, health->port());
+        }
         if (!config.portFile.empty())
             writePortFile(config.portFile, server.port());
+        // systemd (Type=notify): ready once listening with the database reachable and a
+        // SIGTERM handled as a stop.
+        server.onStarted([] { sd_notify(0, "READY=1"); });
+        server.onStopping([] { sd_notify(0, "STOPPING=1"); });
         if (!server.run()) {
             // A worker is stuck in a call: leave without destroying what it uses.
             spdlog::critical("stopped with a call still running");

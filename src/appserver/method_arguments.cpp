@@ -27,15 +27,12 @@ bool isCodeChar(char c) {
 long printableLength(std::string_view s) {
     if (!protocol::wire::isUtf8(s))
         return -1;
-    long count = 0;
     for (char ch : s) {
         const auto c = static_cast<unsigned char>(ch);
         if (c < 0x20 || c == 0x7F)
             return -1;
-        if ((c & 0xC0) != 0x80)
-            ++count;
     }
-    return count;
+    return static_cast<long>(protocol::wire::utf8Length(s));
 }
 
 // Serial dates of the first day of kFirstYear and of the year after kLastYear.

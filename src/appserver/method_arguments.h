@@ -23,6 +23,7 @@ inline constexpr std::size_t kMaxListItems = 100000;
 inline constexpr std::size_t kBranchCodeLength = 4;
 inline constexpr std::size_t kBuyerCodeLength = 12;
 inline constexpr std::size_t kProductTreeCodeLength = 20;
+inline constexpr std::size_t kProductCodeLength = 10;
 inline constexpr std::size_t kRequestNumberLength = 10;
 inline constexpr std::size_t kRequestKeyLength = 2 * kBranchCodeLength + kRequestNumberLength;
 inline constexpr std::size_t kConsolidationNumberDigits = 10;

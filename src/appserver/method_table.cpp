@@ -50,6 +50,11 @@ constexpr ArgumentInfo kConsSoliLista[] = {
 
 constexpr ArgumentInfo kConsolidationNumber[] = {{V, "número da consolidação"}};
 
+constexpr ArgumentInfo kConsSoliOrigem[] = {
+    {V, "número da consolidação"},
+    {V, "produto"},
+};
+
 }  // namespace
 
 std::vector<std::uint8_t> MethodSignature::kinds() const {
@@ -73,7 +78,8 @@ const MethodSignature kGetConsSoli{"GetConsSoli", kConsSoli};
 const MethodSignature kGetConsSoliPrevia{"GetConsSoliPrevia", kConsSoli};
 const MethodSignature kGetConsSoliLista{"GetConsSoliLista", kConsSoliLista};
 const MethodSignature kGetConsSoliItens{"GetConsSoliItens", kConsolidationNumber};
-const MethodSignature kGetConsSoliOrigem{"GetConsSoliOrigem", kConsolidationNumber};
+const MethodSignature kGetConsSoliCabec{"GetConsSoliCabec", kConsolidationNumber};
+const MethodSignature kGetConsSoliOrigem{"GetConsSoliOrigem", kConsSoliOrigem};
 const MethodSignature kEstornaConsSoli{"EstornaConsSoli", kConsolidationNumber};
 
 }  // namespace methods

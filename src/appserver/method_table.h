@@ -33,6 +33,7 @@ extern const MethodSignature kGetSolicitacao;
 extern const MethodSignature kGetConsSoli;
 extern const MethodSignature kGetConsSoliPrevia;  // the arguments of GetConsSoli
 extern const MethodSignature kGetConsSoliLista;
+extern const MethodSignature kGetConsSoliCabec;
 extern const MethodSignature kGetConsSoliItens;
 extern const MethodSignature kGetConsSoliOrigem;
 extern const MethodSignature kEstornaConsSoli;

@@ -27,6 +27,10 @@ void appendPadded(std::string& out, std::string_view code, std::size_t width) {
 
 }  // namespace
 
+bool takesWriteTurn(std::string_view object, std::string_view method) {
+    return object == kRdmConsolidaSolicita && method == methods::kGetConsSoli.name;
+}
+
 DataPacket getParaCmpSup(suitedb::Connection& db, const std::vector<Argument>& args) {
     const std::string branch = MethodArguments(methods::kGetParaCmpSup, args).branchCode(0);
 
@@ -120,7 +124,7 @@ void registerRdmConsolidaSolicita(ObjectRegistry& registry) {
     rdm.addMethod(methods::kGetConsSoli, [](CallContext& ctx, std::vector<Argument>& a) {
         // Refused arguments are reported at once, without waiting for a turn to write.
         const ConsSoliArguments parsed = parseConsSoliArguments(a);
-        WriteTurn turn(ctx.db);
+        WriteTurn turn(ctx.db);  // held already when the server queued the call for it
         ctx.number = runGetConsSoli(ctx.db.get(), parsed, std::string(ctx.operatorCode));
         return protocol::CallResult::ofText(ctx.number);
     });

@@ -16,6 +16,9 @@ inline constexpr std::string_view kRdmConsolidaSolicita = "Rqc04100.rdmConsolida
 // Registers the object with its three methods and their argument kinds.
 void registerRdmConsolidaSolicita(ObjectRegistry& registry);
 
+// True for the methods that write to the database and so wait for a SQLite file's write turn.
+bool takesWriteTurn(std::string_view object, std::string_view method);
+
 // GetParaCmpSup(branch): packet with field IDUTPRODPREF, one row when the branch has purchase
 // parameters, none otherwise. Throws ArgumentError for a malformed branch code.
 protocol::DataPacket getParaCmpSup(suitedb::Connection& db,

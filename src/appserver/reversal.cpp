@@ -4,6 +4,7 @@
 
 #include "argument_error.h"
 #include "consolidation_engine.h"
+#include "dates/dates.h"
 #include "method_arguments.h"
 #include "suitedb/dialect.h"
 
@@ -63,7 +64,7 @@ std::int64_t reverse(suitedb::Connection& db, const std::string& nr, const std::
     db.execute(
         "UPDATE CONSSOLI SET IDSITUACAO = 'E', DTESTORNO = ?, NMUSUESTORNO = ?"
         " WHERE NRCONSSOLI = ?",
-        {localTimestamp(), recordedUser(user), nr});
+        {dates::localTimestamp(), recordedUser(user), nr});
     return changed;
 }
 

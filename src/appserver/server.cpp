@@ -1,16 +1,20 @@
 #include "server.h"
 
 #include <spdlog/spdlog.h>
+#include <sys/resource.h>
 
 #include <asio/executor_work_guard.hpp>
 #include <asio/io_context.hpp>
 #include <asio/ip/address.hpp>
+#include <asio/post.hpp>
 #include <asio/signal_set.hpp>
 #include <asio/ssl/context.hpp>
 #include <asio/ssl/error.hpp>
 #include <atomic>
+#include <cerrno>
 #include <condition_variable>
 #include <csignal>
+#include <cstring>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
@@ -18,9 +22,13 @@
 #include <vector>
 
 #include "dispatcher.h"
+#include "error_text.h"
 #include "listener.h"
+#include "rdm_consolida_solicita.h"
 #include "session.h"
+#include "suitedb/connection.h"
 #include "worker_connection.h"
+#include "write_queue.h"
 
 namespace rqc::appserver {
 
@@ -28,8 +36,12 @@ namespace {
 
 using WorkGuard = asio::executor_work_guard<asio::io_context::executor_type>;
 
-// After the stop deadline has closed every connection, worker threads get this long to end.
+// After the stop deadline has closed every connection, threads get this long to end.
 constexpr auto kAfterForcedClose = std::chrono::seconds(5);
+// Descriptors besides the connections: listener, log, epoll and wake-up descriptors, the
+// database files of every pool thread, the listener's reserve.
+constexpr rlim_t kOtherDescriptors = 64;
+constexpr rlim_t kDescriptorsPerDatabaseConnection = 4;
 
 std::unique_ptr<asio::ssl::context> makeTlsContext(const ServerConfig& c) {
     if (!c.usesTls())
@@ -57,110 +69,201 @@ std::unique_ptr<asio::ssl::context> makeTlsContext(const ServerConfig& c) {
     return ctx;
 }
 
-// One worker thread runs the io_context of its worker and uses its database connection: a
-// connection is served by the one worker it was accepted onto, so a call never changes
-// threads between reading, running and answering, and its session hands the calls that
-// worker's database connection.
-struct Worker {
-    explicit Worker(const std::string& db) : connection(db) {}
-    WorkerConnection connection;  // used on the worker's thread only; outlives its sessions
-    asio::io_context io{1};
-};
+// Raises the soft descriptor limit to the hard one and returns how many connections it can
+// hold besides the database and log descriptors: max-connections, or fewer (with a warning)
+// when the limit is too low. Throws when it cannot hold even a few.
+unsigned checkDescriptorLimit(const ServerConfig& c) {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return c.maxConnections;
+    const rlim_t others = kOtherDescriptors + kDescriptorsPerDatabaseConnection * c.threads;
+    const rlim_t need = c.maxConnections + others;
+    if (limit.rlim_cur < limit.rlim_max && limit.rlim_cur < need) {
+        const rlim_t before = limit.rlim_cur;
+        limit.rlim_cur = limit.rlim_max;
+        if (::setrlimit(RLIMIT_NOFILE, &limit) == 0) {
+            spdlog::info("descriptor limit raised from {} to {}", before, limit.rlim_cur);
+        } else {
+            ::getrlimit(RLIMIT_NOFILE, &limit);
+        }
+    }
+    if (limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur >= need)
+        return c.maxConnections;
+    if (limit.rlim_cur < others + 16) {
+        throw std::runtime_error("the descriptor limit of " + std::to_string(limit.rlim_cur) +
+                                 " cannot hold " + std::to_string(c.threads) +
+                                 " database connections and a few clients; raise it "
+                                 "(LimitNOFILE, ulimit -n) or lower threads");
+    }
+    const auto fits = static_cast<unsigned>(limit.rlim_cur - others);
+    spdlog::warn(
+        "the descriptor limit of {} cannot hold max-connections {} besides {} database "
+        "connections; serving at most {} connections (raise LimitNOFILE or ulimit -n)",
+        limit.rlim_cur, c.maxConnections, c.threads, fits);
+    return fits;
+}
+
+unsigned ioThreads(const ServerConfig& c) {
+    return std::clamp(std::thread::hardware_concurrency(), 1u, std::min(c.threads, 4u));
+}
+
+thread_local WorkerConnection* t_database = nullptr;
 
 }  // namespace
 
-// Accepting and signals have their own io_context on the thread that runs the server, so
-// that they are never held up by a call.
+// Sockets run on a few io threads that never wait for business; calls run on a pool of
+// `threads` threads, each with its own database connection, and their answers are posted
+// back. A call that needs the SQLite file's write turn waits as a completion handler in the
+// file's queue and reaches the pool only when its turn comes. Accepting and signals have their
+// own io_context on the thread that runs the server.
 struct Server::Impl {
-    Impl(const ServerConfig& c, const Dispatcher& d)
-        : config(c),
+    Impl(const ServerConfig& c, const Dispatcher& d, unsigned servedConnections)
+        : config(withConnections(c, servedConnections)),
           dispatcher(d),
-          workers(makeWorkers(c)),
+          ios(makeIos(c)),
+          pool(static_cast<int>(c.threads)),
           tls(makeTlsContext(c)),
-          limits{c.maxFrame, c.idleTimeout, c.readTimeout, c.writeTimeout},
-          handler(
-              [this](std::span<const std::byte> body, WorkerConnection& db,
-                     ConnectionState& state) { return dispatcher.handleFrame(body, db, state); }),
+          writeQueue(suitedb::Connection::isPostgresTarget(c.db) ? nullptr
+                                                                 : &WriteQueue::forFile(c.db)),
           listener(
               control, endpoint(c),
-              [this]() -> asio::io_context& { return workers[next++ % workers.size()]->io; },
+              [this]() -> asio::io_context& { return *ios[next++ % ios.size()]; },
               [this](asio::ip::tcp::socket socket) { admit(std::move(socket)); }) {
-        for (auto& w : workers)
-            guards.emplace_back(w->io.get_executor());
-    }
-
-    static std::vector<std::unique_ptr<Worker>> makeWorkers(const ServerConfig& c) {
-        std::vector<std::unique_ptr<Worker>> out;
+        context.handler = [this](std::span<const std::byte> body, ConnectionState& state,
+                                 AnswerHandler done) {
+            asio::post(pool, [this, body, &state, done = std::move(done)]() mutable {
+                runFrame(body, state, std::move(done));
+            });
+        };
+        context.limits = {c.maxFrame, c.idleTimeout, c.readTimeout, c.writeTimeout, c.loginTimeout};
+        context.caps = {config.maxConnections, c.maxPerPeer, config.unauthenticatedCap(),
+                        c.maxUnauthenticatedPerPeer};
+        context.trustedProxies = c.trustedProxies;
+        context.tls = tls.get();
+        if (writeQueue != nullptr)
+            writeQueue->setMaxWait(c.writeWait);
+        for (auto& io : ios)
+            guards.emplace_back(io->get_executor());
+        guards.emplace_back(pool.get_executor());
         for (unsigned i = 0; i < c.threads; ++i)
-            out.push_back(std::make_unique<Worker>(c.db));
-        return out;
+            connections.push_back(std::make_unique<WorkerConnection>(c.db));
     }
 
-    // The worker whose io_context the listener created the socket on.
-    Worker& workerOf(asio::ip::tcp::socket& socket) {
-        for (auto& w : workers) {
-            if (socket.get_executor() == asio::any_io_executor(w->io.get_executor()))
-                return *w;
-        }
-        throw std::logic_error("a connection was accepted onto no worker's io_context");
+    static ServerConfig withConnections(ServerConfig c, unsigned connections) {
+        c.maxConnections = connections;
+        return c;
+    }
+
+    static std::vector<std::unique_ptr<asio::io_context>> makeIos(const ServerConfig& c) {
+        std::vector<std::unique_ptr<asio::io_context>> out;
+        for (unsigned i = 0; i < ioThreads(c); ++i)
+            out.push_back(std::make_unique<asio::io_context>(1));
+        return out;
     }
 
     static asio::ip::tcp::endpoint endpoint(const ServerConfig& c) {
         return {asio::ip::make_address(c.host), c.port};
     }
 
-    // Serves the connection, or refuses it with an error result when a cap is reached.
     void admit(asio::ip::tcp::socket socket) {
-        WorkerConnection& db = workerOf(socket).connection;
-        auto session =
-            std::make_shared<Session>(std::move(socket), tls.get(), handler, db, limits, sessions);
-        const std::string refusal =
-            sessions.admit(session->address(), config.maxConnections, config.maxPerPeer);
-        if (refusal.empty()) {
-            session->start();
-            return;
-        }
-        if (sessions.beginRefusal()) {
-            spdlog::warn("connection {} refused: {}", session->peer(), refusal);
-            session->refuse("connection refused: " + refusal);
-        } else {
-            spdlog::warn("connection {} dropped: {} (too many refusals under way)", session->peer(),
-                         refusal);
-        }
+        std::make_shared<Session>(std::move(socket), context, sessions)->start();
     }
 
-    void work(Worker& worker) {
-        try {
-            worker.io.run();
-        } catch (const std::exception& e) {
-            spdlog::critical("worker thread stopped by an unexpected error: {}", e.what());
+    // On a pool thread: answers the frame, or queues it for the SQLite write turn.
+    void runFrame(std::span<const std::byte> body, ConnectionState& state, AnswerHandler done) {
+        if (writeQueue != nullptr && !state.operatorCode.empty()) {
+            const auto target = protocol::peekCallTarget(body);
+            if (target && takesWriteTurn(target->object, target->method)) {
+                queueForTurn(body, state, std::move(done));
+                return;
+            }
         }
-        // The connection closes on the thread that used it, as the worker ends.
-        worker.connection.discard();
+        done(dispatcher.handleFrame(body, *t_database, state));
+    }
+
+    void queueForTurn(std::span<const std::byte> body, ConnectionState& state, AnswerHandler done) {
+        auto timer = std::make_shared<asio::steady_timer>(pool);
+        auto answer = std::make_shared<AnswerHandler>(std::move(done));
+        auto keepPool = std::make_shared<WorkGuard>(pool.get_executor());
+        const std::uint64_t ticket = writeQueue->asyncAcquire(
+            [this, body, &state, answer, timer, keepPool] {
+                timer->cancel();
+                asio::post(pool, [this, body, &state, answer, keepPool] {
+                    std::vector<std::byte> result;
+                    {
+                        HeldTurn turn(*writeQueue);
+                        result = dispatcher.handleFrame(body, *t_database, state);
+                    }
+                    (*answer)(std::move(result));
+                });
+            },
+            [answer, keepPool, &state](WriteQueue::Refusal) {
+                spdlog::warn("call operator={} peer={} refused: the write queue is busy",
+                             state.operatorCode, state.peer);
+                (*answer)(
+                    protocol::encodeResult(protocol::CallResult::error(messages::serverBusy())));
+            });
+        if (ticket == 0)
+            return;
+        timer->expires_after(writeQueue->maxWait());
+        timer->async_wait([this, ticket, timer](const std::error_code& ec) {
+            if (!ec)
+                writeQueue->expire(ticket);
+        });
+    }
+
+    void poolThread(std::size_t index) {
+        t_database = connections[index].get();
+        try {
+            pool.run();
+        } catch (const std::exception& e) {
+            spdlog::critical("call thread stopped by an unexpected error: {}", e.what());
+        }
+        // The connection closes on the thread that used it, as the thread ends.
+        connections[index]->discard();
+        ended();
+    }
+
+    void ioThread(asio::io_context& io) {
+        try {
+            io.run();
+        } catch (const std::exception& e) {
+            spdlog::critical("io thread stopped by an unexpected error: {}", e.what());
+        }
+        ended();
+    }
+
+    void ended() {
         std::lock_guard lock(doneMutex);
         ++finished;
         doneChanged.notify_all();
     }
 
-    // Waits until every worker thread has ended or `limit` has passed.
-    bool waitForWorkers(std::chrono::steady_clock::duration limit) {
+    // Waits until every thread has ended or `limit` has passed.
+    bool waitForThreads(std::chrono::steady_clock::duration limit) {
         std::unique_lock lock(doneMutex);
-        return doneChanged.wait_for(lock, limit, [this] { return finished == workers.size(); });
+        return doneChanged.wait_for(lock, limit,
+                                    [this] { return finished == ios.size() + config.threads; });
     }
 
     ServerConfig config;
     const Dispatcher& dispatcher;
+    // Before the io_contexts and the pool: handlers they still hold keep sessions alive.
+    SessionContext context;
+    SessionSet sessions;
     asio::io_context control{1};
-    std::vector<std::unique_ptr<Worker>> workers;
+    std::vector<std::unique_ptr<asio::io_context>> ios;
+    asio::io_context pool;
+    std::vector<std::unique_ptr<WorkerConnection>> connections;  // one per pool thread
     std::vector<WorkGuard> guards;
     std::size_t next = 0;  // used on the listener's strand only
     std::unique_ptr<asio::ssl::context> tls;
-    SessionLimits limits;
-    SessionSet sessions;
-    FrameHandler handler;
+    WriteQueue* writeQueue;  // SQLite targets only
     Listener listener;
     std::optional<asio::signal_set> signals;
     std::atomic<bool> stopping{false};
+    std::function<void()> startedHook;   // set before run()
+    std::function<void()> stoppingHook;  // set before run()
     std::mutex doneMutex;
     std::condition_variable doneChanged;
     std::size_t finished = 0;
@@ -172,8 +275,9 @@ Server::Server(const ServerConfig& config, const Dispatcher& dispatcher) {
     } catch (const ConfigError& e) {
         throw std::runtime_error(e.what());
     }
+    const unsigned connections = checkDescriptorLimit(config);
     try {
-        m_impl = std::make_unique<Impl>(config, dispatcher);
+        m_impl = std::make_unique<Impl>(config, dispatcher, connections);
     } catch (const std::system_error& e) {
         throw std::runtime_error("cannot listen on " + config.host + ":" +
                                  std::to_string(config.port) + ": " + e.code().message());
@@ -196,18 +300,23 @@ bool Server::run() {
         stop();
     });
     s.listener.start();
+    if (s.startedHook)
+        s.startedHook();
     std::vector<std::thread> threads;
-    for (auto& w : s.workers) {
-        threads.emplace_back([&s, &w] { s.work(*w); });
-    }
+    for (auto& io : s.ios)
+        threads.emplace_back([&s, &io] { s.ioThread(*io); });
+    for (std::size_t i = 0; i < s.config.threads; ++i)
+        threads.emplace_back([&s, i] { s.poolThread(i); });
     s.control.run();
     // control.run() returns once stop() has closed the listener.
-    bool clean = s.waitForWorkers(s.config.stopTimeout);
+    bool clean = s.waitForThreads(s.config.stopTimeout);
     if (!clean) {
         spdlog::warn("calls still under way {} ms after the stop request; closing every connection",
                      s.config.stopTimeout.count());
         s.sessions.forceCloseAll();
-        clean = s.waitForWorkers(kAfterForcedClose);
+        if (s.writeQueue != nullptr)
+            s.writeQueue->refuseAll();
+        clean = s.waitForThreads(kAfterForcedClose);
     }
     if (!clean) {
         spdlog::error("a call is still running after every connection was closed");
@@ -220,10 +329,20 @@ bool Server::run() {
     return true;
 }
 
+void Server::onStarted(std::function<void()> hook) {
+    m_impl->startedHook = std::move(hook);
+}
+
+void Server::onStopping(std::function<void()> hook) {
+    m_impl->stoppingHook = std::move(hook);
+}
+
 void Server::stop() {
     Impl& s = *m_impl;
     if (s.stopping.exchange(true))
         return;
+    if (s.stoppingHook)
+        s.stoppingHook();
     s.listener.close([&s] {
         s.sessions.shutdownAll();
         if (s.signals)

@@ -1,9 +1,10 @@
 #pragma once
-// The network side of rqc-appserver: a listener on its own thread, its sessions, and a pool of
-// worker threads, each running its own io_context with its own database connection. Every
-// connection is assigned to one worker in turn; its calls are read, run and answered there.
+// The network side of rqc-appserver: a listener on its own thread, its sessions on a few io
+// threads, and a pool of threads running the calls, each with its own database connection.
+// An io thread never waits for a call: calls are posted to the pool and answered from there.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "server_config.h"
@@ -28,6 +29,10 @@ class Server {
     bool run();
     // Thread-safe: stops accepting, lets calls under way finish and answer, closes sessions.
     void stop();
+    // Runs once run() accepts connections and handles SIGTERM/SIGINT, on run()'s thread.
+    void onStarted(std::function<void()> hook);
+    // Runs once, on the first stop (stop() or a signal), before anything closes.
+    void onStopping(std::function<void()> hook);
 
   private:
     struct Impl;

@@ -16,10 +16,27 @@ namespace {
 constexpr unsigned kMaxThreads = 256;
 constexpr std::uint64_t kMinFrame = 1024;
 constexpr std::uint64_t kMaxFrame = 1024ull * 1024 * 1024;
-const char* const kKeys[] = {"db",           "listen",       "threads",      "max-frame",
-                             "log-level",    "log-file",     "port-file",    "max-connections",
-                             "max-per-peer", "idle-timeout", "read-timeout", "write-timeout",
-                             "stop-timeout", "tls-cert",     "tls-key"};
+const char* const kKeys[] = {"db",
+                             "listen",
+                             "threads",
+                             "max-frame",
+                             "log-level",
+                             "log-file",
+                             "port-file",
+                             "max-connections",
+                             "max-per-peer",
+                             "idle-timeout",
+                             "read-timeout",
+                             "write-timeout",
+                             "stop-timeout",
+                             "tls-cert",
+                             "tls-key",
+                             "health-listen",
+                             "trusted-proxies",
+                             "login-timeout",
+                             "max-unauthenticated",
+                             "max-unauthenticated-per-peer",
+                             "write-wait"};
 const char* const kLevels[] = {"trace", "debug", "info", "warn", "error", "critical", "off"};
 
 std::string_view trim(std::string_view s) {
@@ -39,11 +56,12 @@ bool parseUnsigned(std::string_view s, std::uint64_t& out) {
     return ec == std::errc() && end == s.data() + s.size();
 }
 
-void setListen(ServerConfig& config, std::string_view value) {
+void setListen(std::string_view key, std::string_view value, std::string& outHost,
+               std::uint16_t& outPort) {
     const std::string shown(value);
     auto colon = value.rfind(':');
     if (colon == std::string_view::npos) {
-        throw ConfigError("listen must be HOST:PORT, not '" + shown + "'");
+        throw ConfigError(std::string(key) + " must be HOST:PORT, not '" + shown + "'");
     }
     std::string host(value.substr(0, colon));
     std::string_view portText = value.substr(colon + 1);
@@ -55,15 +73,16 @@ void setListen(ServerConfig& config, std::string_view value) {
     asio::error_code ec;
     asio::ip::make_address(host, ec);
     if (host.empty() || ec) {
-        throw ConfigError("listen address '" + host + "' in '" + shown + "' is not an IP address");
+        throw ConfigError(std::string(key) + " address '" + host + "' in '" + shown +
+                          "' is not an IP address");
     }
     std::uint64_t port = 0;
     if (!parseUnsigned(portText, port) || port > 65535) {
-        throw ConfigError("listen port '" + std::string(portText) + "' in '" + shown +
+        throw ConfigError(std::string(key) + " port '" + std::string(portText) + "' in '" + shown +
                           "' is not a number from 0 to 65535");
     }
-    config.host = host;
-    config.port = static_cast<std::uint16_t>(port);
+    outHost = host;
+    outPort = static_cast<std::uint16_t>(port);
 }
 
 void setMaxFrame(ServerConfig& config, std::string_view value) {
@@ -133,6 +152,12 @@ void validateConfig(const ServerConfig& config) {
     }
 }
 
+unsigned ServerConfig::unauthenticatedCap() const {
+    if (maxUnauthenticated != 0)
+        return std::min(maxUnauthenticated, maxConnections);
+    return std::min(maxConnections, std::max(8u, maxConnections / 10));
+}
+
 unsigned ServerConfig::defaultThreads() {
     return std::max(4u, std::thread::hardware_concurrency());
 }
@@ -143,7 +168,9 @@ void applySetting(ServerConfig& config, std::string_view key, std::string_view v
             throw ConfigError("db must name a SQLite file or a PostgreSQL URL");
         config.db = std::string(value);
     } else if (key == "listen") {
-        setListen(config, value);
+        setListen(key, value, config.host, config.port);
+    } else if (key == "health-listen") {
+        setListen(key, value, config.healthHost, config.healthPort);
     } else if (key == "threads") {
         std::uint64_t n = 0;
         if (!parseUnsigned(value, n) || n < 1 || n > kMaxThreads) {
@@ -173,6 +200,23 @@ void applySetting(ServerConfig& config, std::string_view key, std::string_view v
         config.maxConnections = parseCount(key, value);
     } else if (key == "max-per-peer") {
         config.maxPerPeer = parseCount(key, value);
+    } else if (key == "max-unauthenticated") {
+        config.maxUnauthenticated = parseCount(key, value);
+    } else if (key == "max-unauthenticated-per-peer") {
+        config.maxUnauthenticatedPerPeer = parseCount(key, value);
+    } else if (key == "login-timeout") {
+        config.loginTimeout = parseDuration(key, value);
+    } else if (key == "write-wait") {
+        config.writeWait = parseDuration(key, value);
+    } else if (key == "trusted-proxies") {
+        try {
+            config.trustedProxies = TrustedProxies::parse(value);
+        } catch (const std::invalid_argument& e) {
+            throw ConfigError(
+                "trusted-proxies must list balancer addresses or networks separated by commas "
+                "(e.g. 10.0.0.0/24, 127.0.0.1): " +
+                std::string(e.what()));
+        }
     } else if (key == "idle-timeout") {
         config.idleTimeout = parseDuration(key, value);
     } else if (key == "read-timeout") {
@@ -236,7 +280,7 @@ bool parseCommandLine(const std::vector<std::string>& args, ServerConfig& config
     auto* configOption =
         app.add_option("--config", configPath, "configuration file of 'key = value' lines");
     const std::pair<const char*, const char*> described[] = {
-        {"db", "SQLite file or PostgreSQL URL (default var/rqc.db, created with demo data)"},
+        {"db", "SQLite file or PostgreSQL URL (default var/rqc.db; rqc-suitedb init creates it)"},
         {"listen", "HOST:PORT to listen on (default 127.0.0.1:4100; port 0: ephemeral)"},
         {"threads", "worker threads, each with its own database connection"},
         {"max-frame", "largest request accepted and answer sent, in bytes (default 64M)"},
@@ -246,11 +290,25 @@ bool parseCommandLine(const std::vector<std::string>& args, ServerConfig& config
         {"max-connections", "open connections at once; the next is refused (default 1000)"},
         {"max-per-peer", "open connections from one client address (default 64)"},
         {"idle-timeout", "closes a connection idle this long (default 10m; N, Ns, Nms, Nm)"},
-        {"read-timeout", "a started request must arrive within this (default 30s)"},
-        {"write-timeout", "an answer must be sent within this (default 30s)"},
+        {"read-timeout",
+         "closes a started request when no byte arrives for this long (default 30s)"},
+        {"write-timeout",
+         "closes a connection that takes no byte of its answer for this long (default 30s)"},
         {"stop-timeout", "SIGTERM waits this long for calls under way (default 30s)"},
         {"tls-cert", "PEM certificate chain of the server; connections run over TLS"},
         {"tls-key", "PEM private key of tls-cert"},
+        {"trusted-proxies",
+         "balancer addresses or networks (10.0.0.0/24, 127.0.0.1) whose connections start with "
+         "a PROXY v2 header naming the client"},
+        {"login-timeout", "a connection must log in within this of its accept (default 10s)"},
+        {"max-unauthenticated",
+         "connections not logged in yet, at once (default a tenth of max-connections)"},
+        {"max-unauthenticated-per-peer",
+         "connections not logged in yet from one client address (default 32)"},
+        {"write-wait",
+         "longest wait for the SQLite write turn; a longer one is refused at once (default 2m)"},
+        {"health-listen",
+         "HOST:PORT answering each connection 'ok' or 'database unreachable' (default: none)"},
     };
     static_assert(std::size(described) == std::size(kKeys));
     for (const auto& [key, text] : described) {

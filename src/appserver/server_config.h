@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "proxy_header.h"
+
 namespace rqc::appserver {
 
 // A setting that cannot be used; the message names the option or the file and line.
@@ -31,15 +33,27 @@ struct ServerConfig {
     std::string portFile;            // written with the bound port once listening; empty: none
     unsigned maxConnections = 1000;  // open connections at once; the next one is refused
     unsigned maxPerPeer = 64;        // open connections from one client address
+    // Connections not logged in yet, at once: 0 is a tenth of maxConnections (at least 8).
+    unsigned maxUnauthenticated = 0;
+    unsigned maxUnauthenticatedPerPeer = 32;  // the same, from one client address
+    std::chrono::milliseconds loginTimeout = std::chrono::seconds(10);  // accept to login
+    // The longest a call waits for the SQLite file's write turn; one expected to wait longer
+    // is refused at once.
+    std::chrono::milliseconds writeWait = std::chrono::minutes(2);
+    TrustedProxies trustedProxies;  // balancers whose connections start with a PROXY v2 header
     std::chrono::milliseconds idleTimeout = std::chrono::minutes(10);   // between calls
-    std::chrono::milliseconds readTimeout = std::chrono::seconds(30);   // a started request
-    std::chrono::milliseconds writeTimeout = std::chrono::seconds(30);  // sending an answer
+    std::chrono::milliseconds readTimeout = std::chrono::seconds(30);   // no byte of a request
+    std::chrono::milliseconds writeTimeout = std::chrono::seconds(30);  // no byte of an answer
     std::chrono::milliseconds stopTimeout = std::chrono::seconds(30);   // SIGTERM to exit
     std::string tlsCert;  // PEM certificate chain; with tlsKey, connections run over TLS
     std::string tlsKey;   // PEM private key of tlsCert
+    // Health listener (a line per connection: "ok" or "database unreachable"); empty: none.
+    std::string healthHost;
+    std::uint16_t healthPort = 0;
 
     bool usesTls() const { return !tlsCert.empty(); }
 
+    unsigned unauthenticatedCap() const;
     bool usesDefaultDatabase() const { return db == kDefaultDatabase; }
     static unsigned defaultThreads();
 };

@@ -1,10 +1,13 @@
 #include "session.h"
 
 #include <spdlog/spdlog.h>
+#include <sys/socket.h>
 
+#include <algorithm>
+#include <array>
 #include <asio/post.hpp>
+#include <asio/read.hpp>
 #include <asio/ssl/error.hpp>
-#include <asio/write.hpp>
 #include <cstring>
 
 #include "protocol/protocol.h"
@@ -22,72 +25,267 @@ constexpr unsigned kMaxRefusals = 64;
 constexpr auto kDrainTime = std::chrono::seconds(2);
 constexpr std::size_t kMaxDrained = 1024 * 1024;
 
+// The answers a session gives on its own, for the operator to read.
+namespace answers {
+
+std::string requestTooLarge(std::uint64_t length, std::uint32_t limit) {
+    return "O pedido de " + std::to_string(length) + " bytes passa do limite de " +
+           std::to_string(limit) + " bytes do servidor; reduza o pedido e tente de novo.";
+}
+
+std::string answerTooLarge(std::size_t length, std::uint32_t limit) {
+    return "A resposta de " + std::to_string(length) + " bytes passa do limite de " +
+           std::to_string(limit) +
+           " bytes por mensagem; restrinja o pedido (menos filiais ou um período menor).";
+}
+
+std::string serverFull(unsigned open) {
+    return "Conexão recusada: o servidor já tem " + std::to_string(open) +
+           " conexões abertas, o seu limite; tente novamente em instantes.";
+}
+
+std::string peerFull(const std::string& address, unsigned open) {
+    return "Conexão recusada: o endereço " + address + " já tem " + std::to_string(open) +
+           " conexões abertas, o limite por endereço; feche uma e tente de novo.";
+}
+
+std::string tooManyWaiting(const std::string& address) {
+    return "Conexão recusada: há conexões demais do endereço " + address +
+           " ainda sem login; conclua ou feche uma delas e tente de novo.";
+}
+
+std::string serverBusyWithLogins() {
+    return "Conexão recusada: o servidor tem conexões demais ainda sem login; tente novamente "
+           "em instantes.";
+}
+
+}  // namespace answers
+
+std::string withPort(const std::string& address, std::uint16_t port) {
+    return address.find(':') == std::string::npos ? address + ":" + std::to_string(port)
+                                                  : "[" + address + "]:" + std::to_string(port);
+}
+
 }  // namespace
 
-Session::Session(asio::ip::tcp::socket socket, asio::ssl::context* tls, const FrameHandler& handler,
-                 WorkerConnection& db, const SessionLimits& limits, SessionSet& sessions)
+Session::Session(asio::ip::tcp::socket socket, const SessionContext& context, SessionSet& sessions)
     : m_socket(socket.get_executor()),
       m_timer(socket.get_executor()),
-      m_handler(handler),
-      m_db(db),
-      m_limits(limits),
+      m_loginTimer(socket.get_executor()),
+      m_context(context),
       m_sessions(sessions) {
     std::error_code ec;
     auto ep = socket.remote_endpoint(ec);
+    if (!ec)
+        m_socketAddress = ep.address();
     m_address = ec ? std::string("unknown") : ep.address().to_string();
-    m_state.peer = ec ? m_address : m_address + ":" + std::to_string(ep.port());
-    if (tls != nullptr) {
-        m_tls = std::make_unique<TlsStream>(std::move(socket), *tls);
+    m_state.peer = ec ? m_address : withPort(m_address, ep.port());
+    if (context.tls != nullptr) {
+        m_tls = std::make_unique<TlsStream>(std::move(socket), *context.tls);
     } else {
         m_socket = std::move(socket);
     }
-    m_in.resize(kInitialBuffer);
 }
 
 Session::~Session() {
-    m_sessions.remove(this, m_address, m_counted, m_refusal);
-}
-
-void Session::begin(std::function<void()> next) {
-    m_sessions.add(shared_from_this());
-    asio::post(socket().get_executor(), [self = shared_from_this(), next = std::move(next)] {
-        if (!self->m_tls) {
-            next();
-            return;
-        }
-        self->m_reading = true;  // a shutdown may close a connection still shaking hands
-        self->arm(self->m_limits.readTimeout, "TLS handshake not complete");
-        self->m_tls->async_handshake(asio::ssl::stream_base::server,
-                                     [self, next](const std::error_code& ec) {
-                                         self->m_reading = false;
-                                         self->disarm();
-                                         if (self->m_closed)
-                                             return;
-                                         if (ec) {
-                                             spdlog::warn("connection {}: TLS handshake failed: {}",
-                                                          self->m_state.peer, ec.message());
-                                             self->close();
-                                             return;
-                                         }
-                                         if (self->m_stopping) {
-                                             self->close();
-                                             return;
-                                         }
-                                         next();
-                                     });
-    });
+    m_sessions.remove(this);
 }
 
 void Session::start() {
-    m_counted = true;
-    begin([this] { processBuffered(); });
+    m_sessions.add(shared_from_this());
+    asio::post(socket().get_executor(), [self = shared_from_this()] {
+        const auto login = self->m_context.limits.loginTimeout;
+        self->m_loginTimer.expires_after(login);
+        self->m_loginTimer.async_wait([self, login](const std::error_code& ec) {
+            if (ec || self->m_loggedIn || self->m_closed)
+                return;
+            spdlog::warn("connection {}: no login after {} ms; closing", self->m_state.peer,
+                         login.count());
+            self->close();
+        });
+        if (self->m_context.trustedProxies.contains(self->m_socketAddress)) {
+            self->readProxyHeader();
+        } else {
+            self->admit();
+        }
+    });
 }
 
-void Session::refuse(std::string reason) {
-    m_refusal = true;
-    begin([this, reason = std::move(reason)] {
-        writeAnswer(protocol::encodeResult(protocol::CallResult::error(reason)), true);
-    });
+void Session::readProxyHeader() {
+    m_in.resize(kProxyFixedSize);
+    m_reading = true;
+    arm(m_context.limits.readTimeout, "PROXY header not complete");
+    asio::async_read(
+        socket(), asio::buffer(m_in.data(), kProxyFixedSize),
+        [self = shared_from_this()](const std::error_code& ec, std::size_t n) {
+            self->m_reading = false;
+            if (self->m_closed)
+                return;
+            if (ec) {
+                // A balancer's health probe connects and closes without a byte.
+                if (n == 0 && ec == asio::error::eof) {
+                    spdlog::debug("connection {} closed before its PROXY header",
+                                  self->m_state.peer);
+                } else {
+                    spdlog::warn(
+                        "connection {} from a trusted balancer closed: no PROXY "
+                        "header ({} bytes)",
+                        self->m_state.peer, n);
+                }
+                self->close();
+                return;
+            }
+            const auto size = proxyHeaderSize(self->m_in);
+            if (!size) {
+                spdlog::warn(
+                    "connection {} refused: a trusted balancer's connection without a "
+                    "PROXY v2 header",
+                    self->m_state.peer);
+                self->close();
+                return;
+            }
+            self->m_in.resize(*size);
+            if (*size == kProxyFixedSize) {
+                self->onProxyHeader(*size);
+                return;
+            }
+            self->m_reading = true;
+            asio::async_read(
+                self->socket(),
+                asio::buffer(self->m_in.data() + kProxyFixedSize, *size - kProxyFixedSize),
+                [self, size = *size](const std::error_code& ec2, std::size_t) {
+                    self->m_reading = false;
+                    if (self->m_closed)
+                        return;
+                    if (ec2) {
+                        spdlog::warn("connection {}: PROXY header cut short: {}",
+                                     self->m_state.peer, ec2.message());
+                        self->close();
+                        return;
+                    }
+                    self->onProxyHeader(size);
+                });
+        });
+}
+
+void Session::onProxyHeader(std::size_t size) {
+    disarm();
+    std::string fault;
+    const auto header = parseProxyHeader(std::span<const std::byte>(m_in.data(), size), fault);
+    if (!header) {
+        spdlog::warn("connection {} refused: {}", m_state.peer, fault);
+        close();
+        return;
+    }
+    if (header->address) {
+        const std::string balancer = m_state.peer;
+        m_address = header->address->to_string();
+        m_state.peer = withPort(m_address, header->port);
+        spdlog::debug("connection {} through balancer {}", m_state.peer, balancer);
+    }
+    m_in.clear();
+    admit();
+}
+
+void Session::admit() {
+    if (m_stopping) {
+        close();
+        return;
+    }
+    const std::string refusal = m_sessions.admit(this, m_address, m_context.caps);
+    if (!refusal.empty()) {
+        if (m_sessions.beginRefusal(this)) {
+            spdlog::warn("connection {} refused: {}", m_state.peer, refusal);
+            refuse(refusal);
+        } else {
+            spdlog::warn("connection {} dropped: {} (too many refusals under way)", m_state.peer,
+                         refusal);
+            close();
+        }
+        return;
+    }
+    checkForStrayHeader();
+}
+
+// A PROXY header from an address that is not a trusted balancer is refused, not taken for a
+// frame or a TLS hello.
+void Session::checkForStrayHeader() {
+    if (!m_context.trustedProxies.contains(m_socketAddress) || m_socketAddress.is_unspecified()) {
+        m_reading = true;
+        arm(m_context.limits.idleTimeout, "idle");
+        socket().async_wait(
+            asio::socket_base::wait_read, [self = shared_from_this()](const std::error_code& ec) {
+                self->m_reading = false;
+                self->disarm();
+                if (self->m_closed)
+                    return;
+                if (ec || self->m_stopping) {
+                    self->close();
+                    return;
+                }
+                std::byte first[kProxySignatureSize];
+                const ssize_t n = ::recv(self->socket().native_handle(), first, sizeof first,
+                                         MSG_PEEK | MSG_DONTWAIT);
+                if (n > 0 && startsLikeProxyHeader(
+                                 std::span<const std::byte>(first, static_cast<std::size_t>(n)))) {
+                    spdlog::warn(
+                        "connection {} refused: a PROXY header from an address that is not "
+                        "among the trusted proxies",
+                        self->m_state.peer);
+                    self->close();
+                    return;
+                }
+                self->handshake();
+            });
+        return;
+    }
+    handshake();
+}
+
+void Session::handshake() {
+    m_in.resize(kInitialBuffer);
+    if (!m_tls) {
+        processBuffered();
+        return;
+    }
+    m_reading = true;  // a shutdown may close a connection still shaking hands
+    arm(m_context.limits.readTimeout, "TLS handshake not complete");
+    m_tls->async_handshake(asio::ssl::stream_base::server,
+                           [self = shared_from_this()](const std::error_code& ec) {
+                               self->m_reading = false;
+                               self->disarm();
+                               if (self->m_closed)
+                                   return;
+                               if (ec) {
+                                   spdlog::warn("connection {}: TLS handshake failed: {}",
+                                                self->m_state.peer, ec.message());
+                                   self->close();
+                                   return;
+                               }
+                               if (self->m_stopping) {
+                                   self->close();
+                                   return;
+                               }
+                               self->processBuffered();
+                           });
+}
+
+void Session::refuse(const std::string& reason) {
+    auto answer = protocol::encodeResult(protocol::CallResult::error(reason));
+    if (!m_tls) {
+        writeAnswer(std::move(answer), true);
+        return;
+    }
+    m_tls->async_handshake(
+        asio::ssl::stream_base::server,
+        [self = shared_from_this(), answer = std::move(answer)](const std::error_code& ec) mutable {
+            if (ec || self->m_closed) {
+                self->close();
+                return;
+            }
+            self->writeAnswer(std::move(answer), true);
+        });
+    arm(m_context.limits.readTimeout, "TLS handshake not complete");
 }
 
 void Session::shutdown() {
@@ -98,10 +296,10 @@ void Session::shutdown() {
     });
 }
 
-void Session::forceClose() {
-    asio::post(socket().get_executor(), [self = shared_from_this()] {
+void Session::forceClose(const char* why) {
+    asio::post(socket().get_executor(), [self = shared_from_this(), why] {
         if (!self->m_closed) {
-            spdlog::warn("connection {}: closed at the stop deadline", self->m_state.peer);
+            spdlog::warn("connection {}: {}", self->m_state.peer, why);
             self->close();
         }
     });
@@ -115,15 +313,14 @@ void Session::processBuffered() {
         const std::uint32_t length =
             protocol::frameLength(std::span<const std::byte, protocol::kFrameHeaderSize>(
                 m_in.data() + m_begin, protocol::kFrameHeaderSize));
-        if (length > m_limits.maxFrame) {
+        const std::uint32_t limit = m_context.limits.maxFrame;
+        if (length > limit) {
             spdlog::warn(
                 "connection {}: request of {} bytes exceeds the limit of {} bytes; closing",
-                m_state.peer, length, m_limits.maxFrame);
+                m_state.peer, length, limit);
             m_begin = m_end = 0;
-            writeAnswer(protocol::encodeResult(protocol::CallResult::error(
-                            "request of " + std::to_string(length) +
-                            " bytes exceeds the server's limit of " +
-                            std::to_string(m_limits.maxFrame) + " bytes")),
+            writeAnswer(protocol::encodeResult(
+                            protocol::CallResult::error(answers::requestTooLarge(length, limit))),
                         true);
             return;
         }
@@ -131,14 +328,18 @@ void Session::processBuffered() {
         if (avail >= need) {
             disarm();
             m_frameStarted = false;
-            std::vector<std::byte> answer =
-                m_handler(std::span<const std::byte>(
-                              m_in.data() + m_begin + protocol::kFrameHeaderSize, length),
-                          m_db, m_state);
-            m_begin += need;
-            if (m_begin == m_end)
-                m_begin = m_end = 0;
-            writeAnswer(std::move(answer), m_state.closeAfterAnswer);
+            m_inCall = true;
+            m_pendingFrame = need;
+            auto self = shared_from_this();
+            m_context.handler(std::span<const std::byte>(
+                                  m_in.data() + m_begin + protocol::kFrameHeaderSize, length),
+                              m_state, [self](std::vector<std::byte> answer) {
+                                  auto& executor = self->m_timer;
+                                  asio::post(executor.get_executor(),
+                                             [self, answer = std::move(answer)]() mutable {
+                                                 self->onAnswer(std::move(answer));
+                                             });
+                              });
             return;
         }
     }
@@ -161,12 +362,28 @@ void Session::processBuffered() {
     readMore();
 }
 
+void Session::onAnswer(std::vector<std::byte> body) {
+    m_inCall = false;
+    if (m_closed)
+        return;
+    m_begin += m_pendingFrame;
+    m_pendingFrame = 0;
+    if (m_begin == m_end)
+        m_begin = m_end = 0;
+    if (!m_loggedIn && !m_state.operatorCode.empty()) {
+        m_loggedIn = true;
+        m_loginTimer.cancel();
+        m_sessions.loggedIn(this);
+    }
+    writeAnswer(std::move(body), m_state.closeAfterAnswer);
+}
+
 void Session::readMore() {
     if (m_end == 0) {
-        arm(m_limits.idleTimeout, "idle");
+        arm(m_context.limits.idleTimeout, "idle");
     } else if (!m_frameStarted) {
         m_frameStarted = true;
-        arm(m_limits.readTimeout, "request not complete");
+        arm(m_context.limits.readTimeout, "request not complete");
     }
     m_reading = true;
     auto buffer = asio::buffer(m_in.data() + m_end, m_in.size() - m_end);
@@ -203,52 +420,76 @@ void Session::onRead(const std::error_code& ec, std::size_t n) {
         return;
     }
     m_end += n;
+    progress();
     processBuffered();
 }
 
 void Session::writeAnswer(std::vector<std::byte> body, bool closeAfter) {
-    if (body.size() > m_limits.maxFrame) {
+    const std::uint32_t limit = m_context.limits.maxFrame;
+    if (body.size() > limit) {
         spdlog::warn(
             "connection {}: answer of {} bytes exceeds the frame limit of {} bytes; "
             "sending an error instead",
-            m_state.peer, body.size(), m_limits.maxFrame);
-        body = protocol::encodeResult(protocol::CallResult::error(
-            "the answer of " + std::to_string(body.size()) + " bytes exceeds the frame limit of " +
-            std::to_string(m_limits.maxFrame) + " bytes; narrow the request"));
+            m_state.peer, body.size(), limit);
+        body = protocol::encodeResult(
+            protocol::CallResult::error(answers::answerTooLarge(body.size(), limit)));
     }
     m_closeAfterWrite = closeAfter;
     m_outHeader.clear();
     protocol::appendFrameHeader(m_outHeader, static_cast<std::uint32_t>(body.size()));
-    arm(m_limits.writeTimeout, "answer not taken");
-    auto done = [self = shared_from_this()](const std::error_code& ec, std::size_t) {
-        self->onWritten(ec);
-    };
     if (m_tls) {
         // One buffer, so that header and body share TLS records.
         m_out.clear();
         m_out.reserve(m_outHeader.size() + body.size());
         m_out.insert(m_out.end(), m_outHeader.begin(), m_outHeader.end());
         m_out.insert(m_out.end(), body.begin(), body.end());
-        asio::async_write(*m_tls, asio::buffer(m_out), std::move(done));
+        m_outHeader.clear();
     } else {
         m_out = std::move(body);
-        const std::array<asio::const_buffer, 2> buffers = {asio::buffer(m_outHeader),
-                                                           asio::buffer(m_out)};
-        asio::async_write(m_socket, buffers, std::move(done));
+    }
+    m_written = 0;
+    arm(m_context.limits.writeTimeout, "answer not taken");
+    writeMore();
+}
+
+// Writes what the socket takes now; the write deadline counts from the last byte taken.
+void Session::writeMore() {
+    auto done = [self = shared_from_this()](const std::error_code& ec, std::size_t n) {
+        self->onWritten(ec, n);
+    };
+    const std::size_t head = m_outHeader.size();
+    if (m_tls) {
+        m_tls->async_write_some(asio::buffer(m_out.data() + m_written, m_out.size() - m_written),
+                                std::move(done));
+    } else if (m_written < head) {
+        const std::array<asio::const_buffer, 2> buffers = {
+            asio::buffer(m_outHeader.data() + m_written, head - m_written), asio::buffer(m_out)};
+        m_socket.async_write_some(buffers, std::move(done));
+    } else {
+        m_socket.async_write_some(
+            asio::buffer(m_out.data() + (m_written - head), m_out.size() - (m_written - head)),
+            std::move(done));
     }
 }
 
-void Session::onWritten(const std::error_code& ec) {
-    disarm();
+void Session::onWritten(const std::error_code& ec, std::size_t n) {
     if (m_closed)
         return;
     if (ec) {
+        disarm();
         if (ec != asio::error::operation_aborted) {
             spdlog::warn("connection {}: write failed: {}", m_state.peer, ec.message());
         }
         close();
         return;
     }
+    m_written += n;
+    if (m_written < m_outHeader.size() + m_out.size()) {
+        progress();
+        writeMore();
+        return;
+    }
+    disarm();
     if (m_out.size() > kKeptBuffer) {
         m_out = {};
     }
@@ -287,17 +528,30 @@ void Session::drainMore() {
                              });
 }
 
+// The deadline passes once nothing has moved for `after`: progress() pushes it back.
 void Session::arm(std::chrono::milliseconds after, const char* what) {
-    const std::uint64_t generation = ++m_timerGeneration;
+    m_deadline = after;
+    m_deadlineWhat = what;
+    progress();
+    ++m_timerGeneration;
+    waitDeadline(after);
+}
+
+void Session::waitDeadline(Clock::duration after) {
+    const std::uint64_t generation = m_timerGeneration;
     m_timer.expires_after(after);
-    m_timer.async_wait(
-        [self = shared_from_this(), generation, after, what](const std::error_code& ec) {
-            if (ec || generation != self->m_timerGeneration || self->m_closed)
-                return;
-            spdlog::warn("connection {}: {} after {} ms; closing", self->m_state.peer, what,
-                         after.count());
-            self->close();
-        });
+    m_timer.async_wait([self = shared_from_this(), generation](const std::error_code& ec) {
+        if (ec || generation != self->m_timerGeneration || self->m_closed)
+            return;
+        const auto still = Clock::now() - self->m_lastProgress;
+        if (still < self->m_deadline) {
+            self->waitDeadline(self->m_deadline - still);
+            return;
+        }
+        spdlog::warn("connection {}: {} after {} ms; closing", self->m_state.peer,
+                     self->m_deadlineWhat, self->m_deadline.count());
+        self->close();
+    });
 }
 
 void Session::disarm() {
@@ -310,58 +564,121 @@ void Session::close() noexcept {
         return;
     m_closed = true;
     disarm();
+    m_loginTimer.cancel();
     std::error_code ec;
     socket().shutdown(asio::ip::tcp::socket::shutdown_both, ec);
     socket().close(ec);
 }
 
-std::string SessionSet::admit(const std::string& address, unsigned maxTotal, unsigned maxPerPeer) {
+void SessionSet::add(const std::shared_ptr<Session>& s) {
     std::lock_guard lock(m_mutex);
-    if (m_counted >= maxTotal) {
-        return "the server has " + std::to_string(m_counted) +
-               " connections open, its limit; try again later";
-    }
-    unsigned& fromPeer = m_perPeer[address];
-    if (fromPeer >= maxPerPeer) {
-        return "address " + address + " has " + std::to_string(fromPeer) +
-               " connections open, the limit per client address; close one and try again";
-    }
-    ++fromPeer;
-    ++m_counted;
-    return {};
+    m_sessions[s.get()].session = s;
 }
 
-bool SessionSet::beginRefusal() {
+void SessionSet::stopWaiting(Entry& e, Session* s) {
+    if (!e.waiting)
+        return;
+    e.waiting = false;
+    --m_waiting;
+    auto& queue = m_peers[e.address].waiting;
+    if (auto it = std::find(queue.begin(), queue.end(), s); it != queue.end())
+        queue.erase(it);
+}
+
+std::string SessionSet::admit(Session* s, const std::string& address, const SessionCaps& caps) {
+    std::shared_ptr<Session> evicted;
+    std::string refusal;
+    {
+        std::lock_guard lock(m_mutex);
+        Peer& peer = m_peers[address];
+        const bool shareFull = m_waiting >= caps.maxUnauthenticated;
+        if (peer.open >= caps.maxPerPeer) {
+            refusal = answers::peerFull(address, peer.open);
+        } else if (peer.waiting.size() >= caps.maxUnauthenticatedPerPeer) {
+            refusal = answers::tooManyWaiting(address);
+        } else if (m_counted >= caps.maxTotal || shareFull) {
+            // Room is made only at the expense of an address with clearly more waiting
+            // connections than the newcomer's own.
+            Peer* heaviest = nullptr;
+            for (auto& [a, p] : m_peers) {
+                if (heaviest == nullptr || p.waiting.size() > heaviest->waiting.size())
+                    heaviest = &p;
+            }
+            if (heaviest != nullptr && heaviest->waiting.size() > peer.waiting.size() + 1) {
+                Session* victim = heaviest->waiting.front();
+                Entry& e = m_sessions[victim];
+                evicted = e.session.lock();
+                stopWaiting(e, victim);
+                e.counted = false;
+                --m_counted;
+                --m_peers[e.address].open;
+            } else if (m_counted >= caps.maxTotal) {
+                refusal = answers::serverFull(m_counted);
+            } else {
+                refusal = answers::serverBusyWithLogins();
+            }
+        }
+        if (refusal.empty()) {
+            Entry& e = m_sessions[s];
+            e.address = address;
+            e.counted = true;
+            e.waiting = true;
+            ++m_counted;
+            ++m_waiting;
+            ++peer.open;
+            peer.waiting.push_back(s);
+        } else if (peer.open == 0 && peer.waiting.empty()) {
+            m_peers.erase(address);
+        }
+    }
+    if (evicted)
+        evicted->forceClose(
+            "closed to make room: its address has the most connections "
+            "waiting for a login");
+    return refusal;
+}
+
+void SessionSet::loggedIn(Session* s) {
+    std::lock_guard lock(m_mutex);
+    if (auto it = m_sessions.find(s); it != m_sessions.end())
+        stopWaiting(it->second, s);
+}
+
+bool SessionSet::beginRefusal(Session* s) {
     std::lock_guard lock(m_mutex);
     if (m_refusals >= kMaxRefusals)
         return false;
     ++m_refusals;
+    m_sessions[s].refusal = true;
     return true;
 }
 
-void SessionSet::add(const std::shared_ptr<Session>& s) {
+void SessionSet::remove(Session* s) {
     std::lock_guard lock(m_mutex);
-    m_sessions.emplace(s.get(), s);
-}
-
-void SessionSet::remove(Session* s, const std::string& address, bool counted, bool refusal) {
-    std::lock_guard lock(m_mutex);
-    m_sessions.erase(s);
-    if (counted) {
+    auto it = m_sessions.find(s);
+    if (it == m_sessions.end())
+        return;
+    Entry& e = it->second;
+    stopWaiting(e, s);
+    if (e.counted) {
         --m_counted;
-        if (auto it = m_perPeer.find(address); it != m_perPeer.end() && --it->second == 0)
-            m_perPeer.erase(it);
+        if (auto p = m_peers.find(e.address); p != m_peers.end()) {
+            --p->second.open;
+            if (p->second.open == 0 && p->second.waiting.empty())
+                m_peers.erase(p);
+        }
     }
-    if (refusal)
+    if (e.refusal)
         --m_refusals;
+    m_sessions.erase(it);
 }
 
 void SessionSet::shutdownAll() {
     std::vector<std::shared_ptr<Session>> live;
     {
         std::lock_guard lock(m_mutex);
-        for (auto& [ptr, weak] : m_sessions) {
-            if (auto s = weak.lock())
+        for (auto& [ptr, e] : m_sessions) {
+            if (auto s = e.session.lock())
                 live.push_back(std::move(s));
         }
     }
@@ -373,13 +690,13 @@ void SessionSet::forceCloseAll() {
     std::vector<std::shared_ptr<Session>> live;
     {
         std::lock_guard lock(m_mutex);
-        for (auto& [ptr, weak] : m_sessions) {
-            if (auto s = weak.lock())
+        for (auto& [ptr, e] : m_sessions) {
+            if (auto s = e.session.lock())
                 live.push_back(std::move(s));
         }
     }
     for (auto& s : live)
-        s->forceClose();
+        s->forceClose("closed at the stop deadline");
 }
 
 std::size_t SessionSet::size() const {

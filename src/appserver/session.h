@@ -1,13 +1,14 @@
 #pragma once
 // One client connection. A session only moves bytes: it reads length-prefixed frames, hands
-// each body to the frame handler with the database connection of the worker it runs on, and
-// writes the answer back. All of a session's work runs on that worker's thread, the one
-// thread running its socket's io_context, so its handlers never run at the same time.
+// each body to the frame handler, which runs it off the io thread, and writes the answer back
+// when the handler reports it. A session's own handlers run on the one thread of its socket's
+// io_context, so they never run at the same time; it reads nothing while a call is under way.
 //
 // Bounded by construction: the read buffer grows with the bytes that arrived, never with a
-// length a header announces; an idle connection, a request that does not complete and an
-// answer that is not taken are closed at their deadline; an answer over the frame limit is
-// replaced by an error result.
+// length a header announces; a connection that has not logged in by the login deadline, an
+// idle connection, and a request or an answer that stops moving for its deadline are closed;
+// an answer over the frame limit is replaced by an error result. Connections from a trusted
+// balancer start with a PROXY v2 header naming the client; every count and log line uses it.
 
 #include <asio/ip/tcp.hpp>
 #include <asio/ssl/context.hpp>
@@ -17,6 +18,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -26,114 +28,163 @@
 #include <vector>
 
 #include "connection_state.h"
+#include "proxy_header.h"
 
 namespace rqc::appserver {
 
 class SessionSet;
-class WorkerConnection;
 
-// Answers one frame body with the encoded result body, using the worker's database
-// connection; may update the connection's state (a login); must not throw.
-using FrameHandler = std::function<std::vector<std::byte>(
-    std::span<const std::byte> body, WorkerConnection& db, ConnectionState& state)>;
+// Takes one frame body and the connection's state, runs it elsewhere than on the calling io
+// thread and calls `done` (from any thread) with the encoded result body. Body and state stay
+// valid and untouched by the session until `done` has been called; the handler must not use
+// them afterwards.
+using AnswerHandler = std::function<void(std::vector<std::byte> answer)>;
+using FrameHandler = std::function<void(std::span<const std::byte> body, ConnectionState& state,
+                                        AnswerHandler done)>;
 
 struct SessionLimits {
     std::uint32_t maxFrame = 64u * 1024u * 1024u;  // request and answer bodies
     std::chrono::milliseconds idleTimeout = std::chrono::minutes(10);
-    std::chrono::milliseconds readTimeout = std::chrono::seconds(30);  // also the TLS handshake
-    std::chrono::milliseconds writeTimeout = std::chrono::seconds(30);
+    // No byte of a started request (or of the TLS handshake, or the PROXY header) for this long.
+    std::chrono::milliseconds readTimeout = std::chrono::seconds(30);
+    std::chrono::milliseconds writeTimeout =
+        std::chrono::seconds(30);  // no byte of an answer taken
+    std::chrono::milliseconds loginTimeout = std::chrono::seconds(10);  // from the accept
+};
+
+// Connection caps. Connections that have not logged in have their own, smaller share, so that
+// they never keep out a logged-in client; when that share is full, a newcomer from an address
+// with fewer waiting connections takes the place of the oldest one of the address with most.
+struct SessionCaps {
+    unsigned maxTotal = 1000;
+    unsigned maxPerPeer = 64;
+    unsigned maxUnauthenticated = 100;
+    unsigned maxUnauthenticatedPerPeer = 32;
+};
+
+// What every session of one server shares; outlives them.
+struct SessionContext {
+    FrameHandler handler;
+    SessionLimits limits;
+    SessionCaps caps;
+    TrustedProxies trustedProxies;
+    asio::ssl::context* tls = nullptr;  // connections run over TLS when set
 };
 
 class Session : public std::enable_shared_from_this<Session> {
   public:
-    // The socket's io_context must be run by one thread only, the one that may use `db`
-    // (both must outlive the session). With `tls` the connection starts with a TLS
-    // handshake (the context must outlive the session).
-    Session(asio::ip::tcp::socket socket, asio::ssl::context* tls, const FrameHandler& handler,
-            WorkerConnection& db, const SessionLimits& limits, SessionSet& sessions);
+    Session(asio::ip::tcp::socket socket, const SessionContext& context, SessionSet& sessions);
     ~Session();
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
-    // Serves the connection, counted under address() in the session set (SessionSet::admit
-    // must have admitted it).
+    // Reads the PROXY header when the peer is a trusted balancer, then has the session set
+    // admit the connection under the client's address, and serves it (or refuses it).
     void start();
-    // Sends an error result carrying `reason` at once, then closes; the session is not
-    // counted (SessionSet::beginRefusal must have reserved it).
-    void refuse(std::string reason);
     // Thread-safe: a call under way finishes and is answered, then the connection closes;
     // an idle connection closes at once.
     void shutdown();
-    // Thread-safe: closes at once, abandoning an answer being sent.
-    void forceClose();
+    // Thread-safe: closes at once, abandoning an answer being sent. `why` goes to the log.
+    void forceClose(const char* why);
     const std::string& peer() const { return m_state.peer; }
     const std::string& address() const { return m_address; }
 
   private:
     using TlsStream = asio::ssl::stream<asio::ip::tcp::socket>;
+    using Clock = std::chrono::steady_clock;
 
     asio::ip::tcp::socket& socket() { return m_tls ? m_tls->next_layer() : m_socket; }
-    void begin(std::function<void()> next);
+    void readProxyHeader();
+    void onProxyHeader(std::size_t size);
+    void admit();
+    void checkForStrayHeader();
+    void handshake();
+    void refuse(const std::string& reason);
     void processBuffered();
     void readMore();
     void onRead(const std::error_code& ec, std::size_t n);
+    void onAnswer(std::vector<std::byte> body);
     void writeAnswer(std::vector<std::byte> body, bool closeAfter);
-    void onWritten(const std::error_code& ec);
+    void writeMore();
+    void onWritten(const std::error_code& ec, std::size_t n);
     void drainThenClose();
     void drainMore();
     void arm(std::chrono::milliseconds after, const char* what);
+    void waitDeadline(Clock::duration after);
+    void progress() { m_lastProgress = Clock::now(); }
     void disarm();
     void close() noexcept;
 
     asio::ip::tcp::socket m_socket;    // plain connections
     std::unique_ptr<TlsStream> m_tls;  // TLS connections (owns the socket)
-    asio::steady_timer m_timer;
-    const FrameHandler& m_handler;
-    WorkerConnection& m_db;
-    const SessionLimits m_limits;
+    asio::steady_timer m_timer;        // idle, read, write and handshake deadlines
+    asio::steady_timer m_loginTimer;
+    const SessionContext& m_context;
     SessionSet& m_sessions;
     ConnectionState m_state;
-    std::string m_address;  // the peer's address without the port
-    bool m_counted = false;
-    bool m_refusal = false;
+    std::string m_address;  // the client's address without the port
+    asio::ip::address m_socketAddress;
+    bool m_loggedIn = false;
 
     std::vector<std::byte> m_in;  // [m_begin, m_end) holds bytes read but not yet handled
     std::size_t m_begin = 0;
     std::size_t m_end = 0;
     std::vector<std::byte> m_outHeader;
     std::vector<std::byte> m_out;
+    std::size_t m_written = 0;       // of header and body together
+    std::size_t m_pendingFrame = 0;  // bytes of the frame under way, handed to the handler
     std::uint64_t m_timerGeneration = 0;
+    std::chrono::milliseconds m_deadline{0};
+    const char* m_deadlineWhat = "";
+    Clock::time_point m_lastProgress;
     std::size_t m_drained = 0;
     bool m_frameStarted = false;  // the read deadline of the request under way is armed
     bool m_reading = false;
+    bool m_inCall = false;
     bool m_stopping = false;
     bool m_closed = false;
     bool m_closeAfterWrite = false;
 };
 
 // The live sessions, so that a shutdown can reach every one of them, and the counts behind
-// the connection caps.
+// the connection caps. Thread-safe.
 class SessionSet {
   public:
-    // Counts a new connection from `address` unless a cap is reached; returns an empty string
-    // when admitted, otherwise why not (for the refusal and the log).
-    std::string admit(const std::string& address, unsigned maxTotal, unsigned maxPerPeer);
+    void add(const std::shared_ptr<Session>& s);
+    // Counts the session under `address` unless a cap is reached; returns an empty string when
+    // admitted, otherwise the refusal for the client. May close an older connection that has
+    // not logged in to make room.
+    std::string admit(Session* s, const std::string& address, const SessionCaps& caps);
+    // The session has logged in: it leaves the share of those that have not.
+    void loggedIn(Session* s);
     // Reserves one of the few refusals that may be under way at once; false: drop the
     // connection without an answer.
-    bool beginRefusal();
-
-    void add(const std::shared_ptr<Session>& s);
-    // Forgets the session and releases what admit or beginRefusal counted for it.
-    void remove(Session* s, const std::string& address, bool counted, bool refusal);
+    bool beginRefusal(Session* s);
+    // Forgets the session and releases what it was counted for.
+    void remove(Session* s);
     void shutdownAll();
     void forceCloseAll();
     std::size_t size() const;
 
   private:
+    struct Entry {
+        std::weak_ptr<Session> session;
+        std::string address;
+        bool counted = false;
+        bool waiting = false;  // counted and not logged in
+        bool refusal = false;
+    };
+    struct Peer {
+        unsigned open = 0;
+        std::deque<Session*> waiting;  // not logged in, oldest first
+    };
+    void stopWaiting(Entry& e, Session* s);  // under the lock
+
     mutable std::mutex m_mutex;
-    std::unordered_map<Session*, std::weak_ptr<Session>> m_sessions;
-    std::unordered_map<std::string, unsigned> m_perPeer;
+    std::unordered_map<Session*, Entry> m_sessions;
+    std::unordered_map<std::string, Peer> m_peers;
     unsigned m_counted = 0;
+    unsigned m_waiting = 0;
     unsigned m_refusals = 0;
 };
 

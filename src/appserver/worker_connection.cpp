@@ -1,10 +1,23 @@
 #include "worker_connection.h"
 
+#include <spdlog/spdlog.h>
+
+#include "suitedb/redact.h"
+
 namespace rqc::appserver {
 
 suitedb::Connection& WorkerConnection::get() {
+    if (m_conn && !m_conn->usable()) {
+        spdlog::warn("database connection to {} is broken or read-only; opening another",
+                     suitedb::redactTarget(m_target));
+        m_conn.reset();
+    }
     if (!m_conn) {
-        auto conn = suitedb::Connection::open(m_target);
+        auto conn = suitedb::Connection::open(
+            m_target, m_retry, [this](int attempt, const suitedb::DbError& e) {
+                spdlog::warn("database connection try {} of {} failed: {}", attempt, m_retry.tries,
+                             e.what());
+            });
         if (conn->engine() == suitedb::Engine::Sqlite)
             conn->exec(kSqliteWorkerPragmas);
         m_conn = std::move(conn);

@@ -1,6 +1,7 @@
 #pragma once
-// The database connection of one worker thread: opened on first use, dropped after a
-// database failure so that the next call opens a fresh one. Not thread-safe: one per thread.
+// The database connection of one worker thread: opened on first use, checked before each call
+// and opened again when it is broken or lands on a server that accepts no writes (a standby),
+// and dropped after a database failure. Not thread-safe: one per thread.
 
 #include <memory>
 #include <string>
@@ -14,11 +15,18 @@ namespace rqc::appserver {
 inline constexpr const char* kSqliteWorkerPragmas =
     "PRAGMA temp_store = MEMORY; PRAGMA mmap_size = 268435456;";
 
+// A call waits this long at most for its database (a restart, a standby being promoted).
+inline constexpr suitedb::RetryPolicy kWorkerReconnect{10, std::chrono::milliseconds(100),
+                                                       std::chrono::milliseconds(1000)};
+
 class WorkerConnection {
   public:
-    explicit WorkerConnection(std::string target) : m_target(std::move(target)) {}
+    explicit WorkerConnection(std::string target, suitedb::RetryPolicy retry = kWorkerReconnect)
+        : m_target(std::move(target)), m_retry(retry) {}
 
-    // Throws suitedb::DbError when the database cannot be opened.
+    // A usable connection, opened again (tries and waits as the policy says, each failure
+    // logged) when the one held is not. Call it once per call: a connection it replaces is
+    // gone with every reference to it. Throws suitedb::DbError when no try succeeds.
     suitedb::Connection& get();
     void discard() noexcept { m_conn.reset(); }
     bool isOpen() const { return m_conn != nullptr; }
@@ -26,6 +34,7 @@ class WorkerConnection {
 
   private:
     std::string m_target;
+    suitedb::RetryPolicy m_retry;
     std::unique_ptr<suitedb::Connection> m_conn;
 };
 

@@ -2,9 +2,12 @@
 
 #include <spdlog/spdlog.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <future>
 #include <map>
 #include <memory>
+#include <optional>
 
 #include "error_text.h"
 #include "suitedb/connection.h"
@@ -12,31 +15,114 @@
 
 namespace rqc::appserver {
 
+namespace {
+
+thread_local WriteQueue* t_held = nullptr;
+
+}  // namespace
+
 ServerBusyError::ServerBusyError() : UserFacingError(messages::serverBusy()) {}
 
-void WriteQueue::acquire() {
+std::uint64_t WriteQueue::asyncAcquire(Granted granted, Refused refused) {
     std::unique_lock lock(m_mutex);
-    const std::uint64_t ahead = m_next - m_serving;  // the writer plus those waiting
-    if (ahead > m_capacity) {
-        spdlog::warn("write queue full: {} calls waiting; refusing another", ahead - 1);
-        throw ServerBusyError();
+    if (!m_held) {
+        m_held = true;
+        m_heldSince = Clock::now();
+        lock.unlock();
+        granted();
+        return 0;
     }
-    const std::uint64_t ticket = m_next++;
-    m_turn.wait(lock, [&] { return m_serving == ticket; });
+    std::optional<Refusal> refusal;
+    std::chrono::duration<double> expected{0};
+    if (m_waiting.size() >= m_capacity) {
+        refusal = Refusal::Full;
+    } else {
+        const auto held = std::chrono::duration<double>(Clock::now() - m_heldSince);
+        expected = std::max(m_typicalRun - held, std::chrono::duration<double>(0)) +
+                   m_typicalRun * static_cast<double>(m_waiting.size());
+        if (expected > m_maxWait)
+            refusal = Refusal::TooLong;
+    }
+    if (refusal) {
+        const std::size_t waiting = m_waiting.size();
+        lock.unlock();
+        if (*refusal == Refusal::Full) {
+            spdlog::warn("write queue full: {} calls waiting; refusing another", waiting);
+        } else {
+            spdlog::warn(
+                "write queue: {} calls waiting would take about {:.0f} s, over the bound of "
+                "{} ms; refusing another",
+                waiting, expected.count(), m_maxWait.count());
+        }
+        refused(*refusal);
+        return 0;
+    }
+    const std::uint64_t ticket = m_nextTicket++;
+    m_waiting.push_back({ticket, std::move(granted), std::move(refused)});
+    return ticket;
+}
+
+bool WriteQueue::expire(std::uint64_t ticket) {
+    Refused refused;
+    {
+        std::lock_guard lock(m_mutex);
+        auto it = std::find_if(m_waiting.begin(), m_waiting.end(),
+                               [&](const Waiter& w) { return w.ticket == ticket; });
+        if (it == m_waiting.end())
+            return false;
+        refused = std::move(it->refused);
+        m_waiting.erase(it);
+    }
+    spdlog::warn("write queue: a call waited {} ms for its turn, its bound; refusing it",
+                 m_maxWait.count());
+    refused(Refusal::TooLong);
+    return true;
+}
+
+void WriteQueue::refuseAll() {
+    std::deque<Waiter> waiting;
+    {
+        std::lock_guard lock(m_mutex);
+        waiting.swap(m_waiting);
+    }
+    for (auto& w : waiting)
+        w.refused(Refusal::TooLong);
 }
 
 void WriteQueue::release() noexcept {
+    Granted next;
     {
         std::lock_guard lock(m_mutex);
-        ++m_serving;
+        const auto now = Clock::now();
+        const auto run = std::chrono::duration<double>(now - m_heldSince);
+        m_typicalRun = m_typicalRun.count() == 0 ? run : m_typicalRun * 0.7 + run * 0.3;
+        if (m_waiting.empty()) {
+            m_held = false;
+            return;
+        }
+        next = std::move(m_waiting.front().granted);
+        m_waiting.pop_front();
+        m_heldSince = now;
     }
-    m_turn.notify_all();
+    next();
+}
+
+void WriteQueue::acquire() {
+    std::promise<bool> turn;
+    auto answer = turn.get_future();
+    asyncAcquire([&turn] { turn.set_value(true); }, [&turn](Refusal) { turn.set_value(false); });
+    if (!answer.get())
+        throw ServerBusyError();
 }
 
 std::size_t WriteQueue::waiting() const {
     std::lock_guard lock(m_mutex);
-    const std::uint64_t ahead = m_next - m_serving;
-    return ahead == 0 ? 0 : static_cast<std::size_t>(ahead - 1);
+    return m_waiting.size();
+}
+
+void WriteQueue::setMaxWait(std::chrono::milliseconds wait) {
+    std::lock_guard lock(m_mutex);
+    m_maxWait = wait;
 }
 
 WriteQueue& WriteQueue::forFile(const std::string& path) {
@@ -57,6 +143,8 @@ WriteTurn::WriteTurn(WorkerConnection& db) {
     if (suitedb::Connection::isPostgresTarget(db.target()))
         return;
     WriteQueue& queue = WriteQueue::forFile(db.target());
+    if (t_held == &queue)
+        return;
     queue.acquire();
     m_queue = &queue;
 }
@@ -69,6 +157,15 @@ WriteTurn::WriteTurn(WriteQueue& queue) {
 WriteTurn::~WriteTurn() {
     if (m_queue != nullptr)
         m_queue->release();
+}
+
+HeldTurn::HeldTurn(WriteQueue& queue) : m_queue(queue), m_previous(t_held) {
+    t_held = &queue;
+}
+
+HeldTurn::~HeldTurn() {
+    t_held = m_previous;
+    m_queue.release();
 }
 
 }  // namespace rqc::appserver

@@ -22,6 +22,13 @@ int digits(std::string_view text, std::size_t at, std::size_t n) {
     return v;
 }
 
+std::tm localNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    return local;
+}
+
 }  // namespace
 
 std::string isoDate(Day d) {
@@ -70,20 +77,30 @@ Day parseIsoDate(std::string_view text) {
 }
 
 Day localToday() {
-    std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
+    const std::tm local = localNow();
     return Day(year_month_day{year(local.tm_year + 1900),
                               month(static_cast<unsigned>(local.tm_mon + 1)),
                               day(static_cast<unsigned>(local.tm_mday))});
 }
 
-double serialOf(Day d) {
-    return static_cast<double>((d - kSerialEpoch).count());
+std::string localTimestamp() {
+    const std::tm local = localNow();
+    char buf[32];
+    std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &local);
+    return buf;
+}
+
+double serialOf(Day d, double timeOfDay) {
+    const auto whole = static_cast<double>((d - kSerialEpoch).count());
+    return whole < 0 ? whole - timeOfDay : whole + timeOfDay;
 }
 
 Day dayOfSerial(double serial) {
     return kSerialEpoch + days(static_cast<long long>(std::trunc(serial)));
+}
+
+double timeOfDayOfSerial(double serial) {
+    return std::abs(serial - std::trunc(serial));
 }
 
 }  // namespace rqc::dates

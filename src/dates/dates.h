@@ -1,6 +1,8 @@
 #pragma once
 // Calendar days for every layer: the database's "YYYY-MM-DD" text and the wire's serial
 // dates (days since 30 December 1899, the fraction being the time of day), on std::chrono.
+// A serial date's day is its whole part truncated towards zero and its time of day the
+// fraction's size: -1.25 is 29 December 1899 at 06:00.
 
 #include <chrono>
 #include <optional>
@@ -22,11 +24,14 @@ std::optional<Day> tryParseIsoDate(std::string_view text);
 // As tryParseIsoDate; throws std::invalid_argument naming the text instead of nullopt.
 Day parseIsoDate(std::string_view text);
 Day localToday();
+// The local time now as the database records it: "YYYY-MM-DD HH:MM:SS".
+std::string localTimestamp();
 
-// The serial date of the start of `d`.
-double serialOf(Day d);
-// The day a finite serial date falls on, its fraction dropped towards zero (the day part as
-// the wire defines it).
+// The serial date of `d` at `timeOfDay` (a fraction of a day in [0, 1)).
+double serialOf(Day d, double timeOfDay = 0);
+// The day a finite serial date falls on.
 Day dayOfSerial(double serial);
+// The time of day of a finite serial date, in [0, 1).
+double timeOfDayOfSerial(double serial);
 
 }  // namespace rqc::dates

@@ -1,6 +1,9 @@
 #include "login.h"
 
+#include <QSqlQuery>
+
 #include "vlm/dialogs.h"
+#include "vlm/dtm_db_geral.h"
 #include "vlm/net_connection.h"
 
 namespace host {
@@ -53,6 +56,45 @@ QString loginFromEnvironment(const vlm::HostConfig& config, const QString& defau
                "Login do operador \"%1\" recusado: %2 (sem janela, o login vem de RQC_OPERATOR e "
                "RQC_PASSWORD)")
         .arg(code, refusal);
+}
+
+QString changePassword(const vlm::HostConfig& config, const QString& current, const QString& fresh,
+                       const QString& repeated) {
+    if (current.isEmpty())
+        return QStringLiteral("Informe a senha atual.");
+    if (fresh.isEmpty())
+        return QStringLiteral("Informe a nova senha.");
+    if (fresh != repeated)
+        return QStringLiteral("A nova senha e a confirmação não são iguais; digite-as de novo.");
+    // Logged in with the session's login; the server itself checks `current`.
+    TNetConnection session;
+    session.ServerName = QStringLiteral("Suite.Sessao");
+    session.Host = config.serverHost;
+    session.Port = config.serverPort;
+    session.ThrowException = false;
+    try {
+        session.SetConnected(true);
+        const TServerResult r = session.AppServer().Call(
+            QStringLiteral("AlteraSenha"), {TServerArg::Value(current), TServerArg::Value(fresh)});
+        session.SetConnected(false);
+        if (r.IsError())
+            return r.AsString();
+    } catch (const std::exception& e) {
+        return QString::fromUtf8(e.what());
+    }
+    TNetConnection::SetSessionLogin(TNetConnection::SessionOperator(), fresh);
+    return {};
+}
+
+QString operatorName(const QString& code) {
+    if (dtmDBGeral == nullptr || !dtmDBGeral->Connected() || code.isEmpty())
+        return {};
+    QSqlQuery q(dtmDBGeral->Database());
+    q.prepare(QStringLiteral("SELECT NMOPERADOR FROM OPERADOR WHERE CDOPERADOR = ?"));
+    q.addBindValue(code);
+    if (!q.exec() || !q.next())
+        return {};
+    return q.value(0).toString().trimmed();
 }
 
 }  // namespace host

@@ -27,4 +27,13 @@ bool askLogin(const vlm::HostConfig& config, vlm::Dialogs& dialogs, QString oper
 QString loginFromEnvironment(const vlm::HostConfig& config, const QString& defaultCode = {},
                              const QString& defaultPassword = {});
 
+// Changes the session operator's password on the configured server: `fresh` must equal
+// `repeated`, the server checks `current` and its own rules. On success the session's login
+// takes the new password and "" is returned; otherwise the text to show (nothing changed).
+QString changePassword(const vlm::HostConfig& config, const QString& current, const QString& fresh,
+                       const QString& repeated);
+
+// The name of operator `code` in the suite database (OPERADOR), "" when it has none there.
+QString operatorName(const QString& code);
+
 }  // namespace host

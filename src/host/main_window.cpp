@@ -1,11 +1,20 @@
 #include "main_window.h"
 
+#include <QActionGroup>
 #include <QApplication>
+#include <QLabel>
 #include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QStatusBar>
 
+#include "login.h"
+#include "password_dialog.h"
 #include "vlm/dialogs.h"
+#include "vlm/host_config.h"
+#include "vlm/messages.h"
+#include "vlm/net_connection.h"
 
 namespace host {
 
@@ -19,7 +28,11 @@ MainWindow::MainWindow(const QString& processingBranch, ModuleLoader& loader)
     setCentralWidget(m_mdi);
 
     QMenu* file = menuBar()->addMenu(QStringLiteral("&Arquivo"));
-    QAction* exit = file->addAction(QStringLiteral("&Sair"));
+    QAction* password = file->addAction(QStringLiteral("Alterar &senha..."));
+    password->setObjectName(QStringLiteral("actAlteraSenha"));
+    connect(password, &QAction::triggered, this, &MainWindow::changePassword);
+    file->addSeparator();
+    QAction* exit = file->addAction(QStringLiteral("Sai&r"));
     exit->setShortcut(QKeySequence::Quit);
     connect(exit, &QAction::triggered, this, &QWidget::close);
 
@@ -31,17 +44,70 @@ MainWindow::MainWindow(const QString& processingBranch, ModuleLoader& loader)
         connect(a, &QAction::triggered, this, [this, code] { openScreen(code); });
     }
 
-    QMenu* windows = menuBar()->addMenu(QStringLiteral("&Janela"));
-    connect(windows->addAction(QStringLiteral("&Cascata")), &QAction::triggered, m_mdi,
-            &QMdiArea::cascadeSubWindows);
-    connect(windows->addAction(QStringLiteral("&Lado a lado")), &QAction::triggered, m_mdi,
-            &QMdiArea::tileSubWindows);
+    m_windows = menuBar()->addMenu(QStringLiteral("&Janela"));
+    m_windows->setObjectName(QStringLiteral("mnuJanela"));
+    connect(m_windows, &QMenu::aboutToShow, this, &MainWindow::fillWindowMenu);
+    fillWindowMenu();
 
     QMenu* help = menuBar()->addMenu(QStringLiteral("A&juda"));
     connect(help->addAction(QStringLiteral("&Sobre")), &QAction::triggered, this,
             &MainWindow::showAbout);
 
+    m_operator = new QLabel(this);
+    m_operator->setObjectName(QStringLiteral("lblOperador"));
+    statusBar()->addPermanentWidget(m_operator);
+    showOperator();
+
     resize(1000, 680);
+}
+
+void MainWindow::showOperator() {
+    const QString code = TNetConnection::SessionOperator();
+    const QString name = operatorName(code);
+    m_operator->setText(code.isEmpty()   ? QStringLiteral("Nenhum operador conectado")
+                        : name.isEmpty() ? QStringLiteral("Operador: %1").arg(code)
+                                         : QStringLiteral("Operador: %1 — %2").arg(code, name));
+}
+
+void MainWindow::fillWindowMenu() {
+    qDeleteAll(m_windows->findChildren<QActionGroup*>(Qt::FindDirectChildrenOnly));
+    m_windows->clear();
+    const QList<QMdiSubWindow*> open = m_mdi->subWindowList();
+    QAction* cascade =
+        m_windows->addAction(QStringLiteral("&Cascata"), m_mdi, &QMdiArea::cascadeSubWindows);
+    QAction* tile =
+        m_windows->addAction(QStringLiteral("&Lado a lado"), m_mdi, &QMdiArea::tileSubWindows);
+    QAction* next =
+        m_windows->addAction(QStringLiteral("&Próxima"), m_mdi, &QMdiArea::activateNextSubWindow);
+    for (QAction* a : {cascade, tile, next})
+        a->setEnabled(!open.isEmpty());
+    if (open.isEmpty())
+        return;
+    m_windows->addSeparator();
+    auto* group = new QActionGroup(m_windows);
+    for (int i = 0; i < open.size(); ++i) {
+        QMdiSubWindow* sub = open[i];
+        const QString title =
+            sub->widget() != nullptr ? sub->widget()->windowTitle() : sub->windowTitle();
+        const QString text = i < 9 ? QStringLiteral("&%1 %2").arg(i + 1).arg(title)
+                                   : QStringLiteral("%1 %2").arg(i + 1).arg(title);
+        QAction* a = m_windows->addAction(text);
+        a->setCheckable(true);
+        a->setChecked(sub == m_mdi->activeSubWindow());
+        group->addAction(a);
+        connect(a, &QAction::triggered, m_mdi, [this, sub] { m_mdi->setActiveSubWindow(sub); });
+    }
+}
+
+void MainWindow::changePassword() {
+    const vlm::HostConfig config = vlm::hostConfig();
+    PasswordDialog dialog(
+        [config](const QString& current, const QString& fresh, const QString& repeated) {
+            return host::changePassword(config, current, fresh, repeated);
+        },
+        this);
+    if (dialog.exec() == QDialog::Accepted)
+        MessageDlg(QStringLiteral("Senha alterada."), mtInformation, {mbOK}, 0);
 }
 
 bool MainWindow::openScreen(const QString& code, const QString& number) {

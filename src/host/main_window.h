@@ -1,11 +1,14 @@
 #pragma once
-// The suite's main window: an MDI area for the screens and a menu to open them.
+// The suite's main window: an MDI area for the screens, a menu to open them, the Janela menu
+// listing the open ones, and the logged-in operator in the status bar.
 
 #include <QMainWindow>
 
 #include "module_loader.h"
 
+class QLabel;
 class QMdiArea;
+class QMenu;
 
 namespace host {
 
@@ -20,11 +23,19 @@ class MainWindow : public QMainWindow {
     // failed (the user has seen why). With a number, the screen opens on that record.
     bool openScreen(const QString& code, const QString& number = {});
 
+    // "Operador: CODE - Name" for the session's operator; refreshed from the database.
+    void showOperator();
+
   private:
     void showAbout();
+    void changePassword();
+    // The Janela menu: cascade and tile, then one entry per open screen, the active one checked.
+    void fillWindowMenu();
 
     ModuleLoader& m_loader;
     QMdiArea* m_mdi;
+    QMenu* m_windows;
+    QLabel* m_operator;
 };
 
 }  // namespace host

@@ -3,6 +3,7 @@
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 
@@ -34,6 +35,64 @@ std::string sslErrors() {
     return out.empty() ? "unknown TLS error" : out;
 }
 
+TransportFault faultOfErrno(int err) {
+    switch (err) {
+        case ECONNREFUSED:
+            return TransportFault::Refused;
+        case ENETUNREACH:
+        case EHOSTUNREACH:
+        case ENETDOWN:
+        case EHOSTDOWN:
+        case EADDRNOTAVAIL:
+            return TransportFault::Unreachable;
+        case ETIMEDOUT:
+        case EAGAIN:
+            return TransportFault::TimedOut;
+        default:
+            return TransportFault::Closed;
+    }
+}
+
+class TransportCategory final : public std::error_category {
+  public:
+    const char* name() const noexcept override { return "rqc.transport"; }
+    std::string message(int value) const override {
+        switch (static_cast<TransportFault>(value)) {
+            case TransportFault::Refused:
+                return "connection refused";
+            case TransportFault::Unreachable:
+                return "server unreachable";
+            case TransportFault::TimedOut:
+                return "timed out";
+            case TransportFault::Closed:
+                return "connection closed by the server";
+            case TransportFault::CertificateRefused:
+                return "server certificate refused";
+            case TransportFault::Protocol:
+                return "protocol error";
+            case TransportFault::LoginRefused:
+                return "login refused";
+        }
+        return "transport failure";
+    }
+};
+
+// A loopback address, IPv4-mapped ones included: traffic to it never leaves this machine.
+bool isThisMachine(const asio::ip::address& address) {
+    if (address.is_v6() && address.to_v6().is_v4_mapped())
+        return asio::ip::make_address_v4(asio::ip::v4_mapped, address.to_v6()).is_loopback();
+    return address.is_loopback();
+}
+
+std::string plainTcpRefusal(const std::string& host, const asio::ip::address& address) {
+    const std::string shown =
+        address.to_string() == host ? host : host + " (" + address.to_string() + ")";
+    return "A conexão com o servidor de aplicação em " + shown +
+           " não foi aberta: sem o certificado da autoridade certificadora (CA), a senha só "
+           "pode seguir a um servidor nesta máquina (127.0.0.1 ou ::1). Informe o arquivo da CA "
+           "em [Servidor] CertificadoCA na configuração da suíte (no rqc-call, --ca-file).";
+}
+
 }  // namespace
 
 struct Client::Impl {
@@ -58,11 +117,13 @@ struct Client::Impl {
         ERR_clear_error();
         std::unique_ptr<SSL_CTX, SslCtxFree> ctx(SSL_CTX_new(TLS_client_method()));
         if (!ctx)
-            throw TransportError("cannot set up TLS: " + sslErrors());
+            throw TransportError(TransportFault::CertificateRefused,
+                                 "cannot set up TLS: " + sslErrors());
         SSL_CTX_set_min_proto_version(ctx.get(), TLS1_2_VERSION);
         SSL_CTX_set_verify(ctx.get(), SSL_VERIFY_PEER, nullptr);
         if (SSL_CTX_load_verify_locations(ctx.get(), caFile.c_str(), nullptr) != 1) {
-            throw TransportError("cannot use the CA file '" + caFile + "': " + sslErrors());
+            throw TransportError(TransportFault::CertificateRefused,
+                                 "cannot use the CA file '" + caFile + "': " + sslErrors());
         }
         tlsContext = std::move(ctx);
         tlsCaFile = caFile;
@@ -75,7 +136,8 @@ struct Client::Impl {
         ERR_clear_error();
         tls.reset(SSL_new(&ctx));
         if (!tls)
-            throw TransportError("cannot set up TLS: " + sslErrors());
+            throw TransportError(TransportFault::CertificateRefused,
+                                 "cannot set up TLS: " + sslErrors());
         SSL_set_fd(tls.get(), socket.native_handle());
         asio::error_code ec;
         const bool isAddress = (asio::ip::make_address(name, ec), !ec);
@@ -94,12 +156,18 @@ struct Client::Impl {
                                     X509_verify_cert_error_string(verdict) + " (expected name " +
                                     name + ", CA file " + caFile + ")"
                               : sslErrors();
-        if (why == "unknown TLS error" && (err == EAGAIN || err == EWOULDBLOCK))
+        TransportFault fault =
+            verdict != X509_V_OK ? TransportFault::CertificateRefused : TransportFault::Protocol;
+        if (why == "unknown TLS error" && (err == EAGAIN || err == EWOULDBLOCK)) {
             why = "timed out";
+            fault = TransportFault::TimedOut;
+        } else if (why == "unknown TLS error" || err == ECONNRESET || err == EPIPE) {
+            fault = TransportFault::Closed;  // the peer hung up during the handshake
+        }
         dropTls();
         std::error_code ignored;
         socket.close(ignored);
-        throw TransportError("TLS handshake with " + endpoint + " failed: " + why);
+        throw TransportError(fault, "TLS handshake with " + endpoint + " failed: " + why);
     }
 
     // Runs the io_context until the started operation completes or the timeout passes;
@@ -112,8 +180,9 @@ struct Client::Impl {
             socket.close(ignored);
             io.restart();
             io.run();
-            throw TransportError("timed out after " + std::to_string(timeout.count()) +
-                                 " ms talking to " + endpoint);
+            throw TransportError(TransportFault::TimedOut, "timed out after " +
+                                                               std::to_string(timeout.count()) +
+                                                               " ms talking to " + endpoint);
         }
     }
 
@@ -122,11 +191,13 @@ struct Client::Impl {
         std::error_code ignored;
         socket.close(ignored);
         if (err == EAGAIN || err == EWOULDBLOCK) {
-            throw TransportError("timed out after " + std::to_string(ioTimeout.count()) + " ms " +
-                                 what + " " + endpoint);
+            throw TransportError(TransportFault::TimedOut, "timed out after " +
+                                                               std::to_string(ioTimeout.count()) +
+                                                               " ms " + what + " " + endpoint);
         }
-        throw TransportError("failed " + what + " " + endpoint + ": " +
-                             std::error_code(err, std::generic_category()).message());
+        throw TransportError(faultOfErrno(err),
+                             "failed " + what + " " + endpoint + ": " +
+                                 std::error_code(err, std::generic_category()).message());
     }
 
     // Exchanges use the blocking socket directly (one send, usually one recv per call) with
@@ -205,7 +276,8 @@ struct Client::Impl {
             dropTls();
             std::error_code ignored;
             socket.close(ignored);
-            throw TransportError("connection closed by " + endpoint + " (" + what + ")");
+            throw TransportError(TransportFault::Closed,
+                                 "connection closed by " + endpoint + " (" + what + ")");
         }
         if (kind == SSL_ERROR_SYSCALL)
             fail(what, err);
@@ -234,8 +306,8 @@ struct Client::Impl {
             if (got == 0) {
                 std::error_code ignored;
                 socket.close(ignored);
-                throw TransportError(std::string("connection closed by ") + endpoint + " while " +
-                                     what);
+                throw TransportError(TransportFault::Closed, std::string("connection closed by ") +
+                                                                 endpoint + " while " + what);
             }
             if (errno == EINTR)
                 continue;
@@ -284,12 +356,7 @@ struct Client::Impl {
     }
 };
 
-Client::Client() : m_impl(std::make_unique<Impl>()) {
-    const char* code = std::getenv("RQC_OPERATOR");
-    const char* password = std::getenv("RQC_PASSWORD");
-    if (code != nullptr && password != nullptr)
-        setLogin(code, password);
-}
+Client::Client() : m_impl(std::make_unique<Impl>()) {}
 Client::~Client() {
     close();
 }
@@ -304,7 +371,14 @@ void Client::connect(const std::string& host, std::uint16_t port,
     auto endpoints =
         resolver.resolve(host, std::to_string(port), asio::ip::resolver_base::numeric_service, ec);
     if (ec)
-        throw TransportError("cannot resolve " + s.endpoint + ": " + ec.message());
+        throw TransportError(TransportFault::Unreachable,
+                             "cannot resolve " + s.endpoint + ": " + ec.message());
+    if (m_tls.caFile.empty()) {
+        for (const auto& entry : endpoints) {
+            if (!isThisMachine(entry.endpoint().address()))
+                throw PlainTcpRefused(plainTcpRefusal(host, entry.endpoint().address()));
+        }
+    }
 
     bool done = false;
     std::error_code result;
@@ -316,13 +390,15 @@ void Client::connect(const std::string& host, std::uint16_t port,
     try {
         s.runFor(timeout, done);
     } catch (const TransportError&) {
-        throw TransportError("cannot connect to " + s.endpoint + ": timed out after " +
-                             std::to_string(timeout.count()) + " ms");
+        throw TransportError(TransportFault::TimedOut, "cannot connect to " + s.endpoint +
+                                                           ": timed out after " +
+                                                           std::to_string(timeout.count()) + " ms");
     }
     if (result) {
         std::error_code ignored;
         s.socket.close(ignored);
-        throw TransportError("cannot connect to " + s.endpoint + ": " + result.message());
+        throw TransportError(faultOfErrno(result.value()),
+                             "cannot connect to " + s.endpoint + ": " + result.message());
     }
     s.socket.set_option(asio::ip::tcp::no_delay(true), ec);
     s.inStart = s.inEnd = 0;
@@ -343,8 +419,9 @@ void Client::setLogin(std::string operatorCode, std::string password) {
 std::string Client::login(const std::string& operatorCode, const std::string& password) {
     auto& s = *m_impl;
     if (!s.socket.is_open())
-        throw TransportError("not connected" +
-                             (s.endpoint.empty() ? std::string() : " to " + s.endpoint));
+        throw TransportError(
+            TransportFault::Closed,
+            "not connected" + (s.endpoint.empty() ? std::string() : " to " + s.endpoint));
     const std::vector<std::byte> body = encodeLogin({operatorCode, password});
     std::vector<std::byte> header;
     appendFrameHeader(header, static_cast<std::uint32_t>(body.size()));
@@ -352,9 +429,11 @@ std::string Client::login(const std::string& operatorCode, const std::string& pa
     std::array<std::byte, kFrameHeaderSize> head{};
     s.readExact(head.data(), head.size(), "reading the login answer");
     const std::uint32_t length = frameLength(head);
-    if (length > m_maxFrame) {
+    if (length > kMaxLoginAnswer) {
         close();
-        throw TransportError("login answer from " + s.endpoint + " is over the frame limit");
+        throw TransportError("login answer from " + s.endpoint + " announces " +
+                             std::to_string(length) + " bytes, over the " +
+                             std::to_string(kMaxLoginAnswer) + " a login answer may take");
     }
     const std::vector<std::byte> answer = s.readBody(length, "reading the login answer");
     CallResult result;
@@ -401,6 +480,18 @@ bool Client::isOpen() const noexcept {
     return m_impl && m_impl->socket.is_open();
 }
 
+bool Client::peerClosed() const noexcept {
+    if (!isOpen())
+        return false;
+    pollfd p{m_impl->socket.native_handle(), POLLRDHUP, 0};
+    return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+}
+
+const std::error_category& transportCategory() noexcept {
+    static const TransportCategory category;
+    return category;
+}
+
 CallResult Client::call(const CallRequest& request) {
     if (std::string problem = validateCall(request); !problem.empty()) {
         throw std::invalid_argument("invalid call of " + request.descriptor.method + ": " +
@@ -408,8 +499,9 @@ CallResult Client::call(const CallRequest& request) {
     }
     auto& s = *m_impl;
     if (!s.socket.is_open()) {
-        throw TransportError("not connected" +
-                             (s.endpoint.empty() ? std::string() : " to " + s.endpoint));
+        throw TransportError(
+            TransportFault::Closed,
+            "not connected" + (s.endpoint.empty() ? std::string() : " to " + s.endpoint));
     }
     const std::vector<std::byte> body = encodeCall(request);
     if (body.size() > m_maxFrame) {

@@ -7,22 +7,59 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 
 #include "protocol.h"
 
 namespace rqc::protocol {
 
-// Connection-level failure (cannot connect, connection lost, timeout, malformed answer).
+// What went wrong with a connection, whatever the words of the technical text.
+enum class TransportFault {
+    Refused = 1,         // nothing listens at the address
+    Unreachable,         // the address cannot be resolved or reached
+    TimedOut,            // no answer within the limit
+    Closed,              // the server closed or reset the connection
+    CertificateRefused,  // the server's certificate does not chain to the CA or name the host
+    Protocol,            // the answer is not the suite's protocol (or too large, or malformed)
+    LoginRefused,        // the server refused the operator's login
+};
+const std::error_category& transportCategory() noexcept;
+inline std::error_code make_error_code(TransportFault f) noexcept {
+    return {static_cast<int>(f), transportCategory()};
+}
+
+// Connection-level failure; code() says its kind, what() the technical detail (English).
 class TransportError : public std::runtime_error {
   public:
-    using std::runtime_error::runtime_error;
+    TransportError(TransportFault fault, const std::string& what)
+        : std::runtime_error(what), m_fault(fault) {}
+    // Without a kind: the answer broke the protocol.
+    explicit TransportError(const std::string& what)
+        : TransportError(TransportFault::Protocol, what) {}
+    TransportFault fault() const noexcept { return m_fault; }
+    std::error_code code() const noexcept { return make_error_code(m_fault); }
+
+  private:
+    TransportFault m_fault;
 };
 
 // The server refused the login; the message is the server's, meant for the operator.
 class LoginRefused : public TransportError {
   public:
+    explicit LoginRefused(const std::string& what)
+        : TransportError(TransportFault::LoginRefused, what) {}
+};
+
+// connect() refused, before any packet left, a host that is not this machine while no CA is
+// set: the login would cross the network in the clear. The message is for the operator.
+class PlainTcpRefused : public TransportError {
+  public:
     using TransportError::TransportError;
 };
+
+// The most a login answer (the operator's code or a refusal) may take; a longer one is
+// refused before it is read.
+inline constexpr std::uint32_t kMaxLoginAnswer = 8 * 1024;
 
 class Client {
   public:
@@ -31,7 +68,8 @@ class Client {
     Client(const Client&) = delete;
     Client& operator=(const Client&) = delete;
 
-    // Throws TransportError with host and port in the message when the server is unreachable.
+    // Throws TransportError with host and port in the message when the server is unreachable,
+    // PlainTcpRefused without a CA file when `host` resolves to any non-loopback address.
     void connect(const std::string& host, std::uint16_t port,
                  std::chrono::milliseconds timeout = std::chrono::seconds(10));
     void close() noexcept;
@@ -41,10 +79,12 @@ class Client {
     // refused (the connection is closed then), TransportError when the exchange fails.
     std::string login(const std::string& operatorCode, const std::string& password);
     // Who connect() logs in as right after connecting, so that every reconnect logs in again.
-    // Initially RQC_OPERATOR and RQC_PASSWORD of the environment when both are set; an empty
-    // code connects without logging in.
+    // Initially nobody: an empty code connects without logging in.
     void setLogin(std::string operatorCode, std::string password);
     bool isOpen() const noexcept;
+    // True when the open connection's peer has closed or reset it since the last exchange
+    // (checked without waiting); false when it is closed here or still usable.
+    bool peerClosed() const noexcept;
 
     // Sends the call and waits for its result (an Error result is returned, not thrown).
     // Throws TransportError when the exchange itself fails; the connection is closed then.

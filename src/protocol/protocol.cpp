@@ -257,6 +257,25 @@ LoginRequest decodeLogin(std::span<const std::byte> body) {
     return login;
 }
 
+std::optional<CallTarget> peekCallTarget(std::span<const std::byte> body) {
+    try {
+        wire::Reader r(body, "call");
+        r.header(wire::MessageType::Call);
+        CallTarget target;
+        target.object = r.text("remote object name");
+        r.text("user name");
+        r.u8("call kind");
+        const std::uint8_t count = r.u8("argument count");
+        r.u8("named-argument count");
+        for (unsigned i = 0; i < count; ++i)
+            r.u8("argument type code");
+        target.method = r.text("method name");
+        return target;
+    } catch (const DecodeError&) {
+        return std::nullopt;
+    }
+}
+
 CallRequest decodeCall(std::span<const std::byte> body) {
     wire::Reader r(body, "call");
     r.header(wire::MessageType::Call);
@@ -322,6 +341,8 @@ bool sameNameIgnoringCase(std::string_view a, std::string_view b) {
     return true;
 }
 
+constexpr std::uint64_t kDecodeFloor = 64 * 1024;
+
 void readPacket(wire::Reader& r, DataPacket& p) {
     const std::uint32_t fieldCount = r.u32("field count");
     // Each field needs at least 13 bytes: refuse absurd counts before allocating.
@@ -364,9 +385,19 @@ void readPacket(wire::Reader& r, DataPacket& p) {
                             " fields cannot fit in the remaining " + std::to_string(r.remaining()) +
                             " bytes");
     }
+    // Text beyond the short-string buffer costs at most twice its bytes on the wire; the
+    // cells themselves get the rest of the decoding bound.
+    const std::uint64_t body = r.position() + r.remaining();
+    const std::uint64_t cellBytes = cellCount * sizeof(DataPacket::Cell);
+    if (cellBytes > (kDecodedBytesPerByte - 2) * body + kDecodeFloor) {
+        r.failBefore(4, std::to_string(cellCount) + " cells would take " +
+                            std::to_string(cellBytes) + " bytes of memory, more than " +
+                            std::to_string(kDecodedBytesPerByte) + " times the answer's " +
+                            std::to_string(body) + " bytes");
+    }
     auto& cells = p.cells();
     cells.clear();
-    cells.reserve(std::min<std::size_t>(static_cast<std::size_t>(cellCount), kReserveCap * 16));
+    cells.reserve(static_cast<std::size_t>(cellCount));
     std::vector<FieldType> types;
     bool allText = true;
     for (const auto& f : p.fields) {

@@ -157,7 +157,18 @@ std::vector<std::byte> encodeResult(const CallResult& result);
 std::vector<std::byte> encodeResult(const CallResult& result, std::uint8_t version);
 std::vector<std::byte> encodeLogin(const LoginRequest& login);
 LoginRequest decodeLogin(std::span<const std::byte> body);
+// A decoded result takes at most kDecodedBytesPerByte times its body's bytes (beyond a small
+// floor): one whose cells would take more is refused with DecodeError before they are built.
+inline constexpr std::size_t kDecodedBytesPerByte = 8;
 CallResult decodeResult(std::span<const std::byte> body);
+
+// The remote object and method a call body names, read without its arguments; nullopt when
+// the body does not begin as a call of this version.
+struct CallTarget {
+    std::string object;
+    std::string method;
+};
+std::optional<CallTarget> peekCallTarget(std::span<const std::byte> body);
 
 // Checks that a descriptor is consistent with its arguments (counts, kinds, call kind 1,
 // no named arguments); returns an empty string when it is, otherwise what is wrong.

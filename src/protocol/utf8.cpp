@@ -5,6 +5,14 @@
 
 namespace rqc::protocol::wire {
 
+namespace {
+
+bool isContinuation(unsigned char c) {
+    return (c & 0xC0) == 0x80;
+}
+
+}  // namespace
+
 std::size_t utf8SequenceLength(std::string_view s, std::size_t pos) {
     if (pos >= s.size())
         return 0;
@@ -29,7 +37,7 @@ std::size_t utf8SequenceLength(std::string_view s, std::size_t pos) {
         return 0;
     for (std::size_t k = 1; k < n; ++k) {
         const auto cc = static_cast<unsigned char>(s[pos + k]);
-        if ((cc & 0xC0) != 0x80)
+        if (!isContinuation(cc))
             return 0;
         cp = cp << 6 | (cc & 0x3F);
     }
@@ -61,6 +69,21 @@ bool isUtf8(std::string_view s) {
         pos += n;
     }
     return true;
+}
+
+std::size_t utf8Length(std::string_view s) {
+    std::size_t count = 0;
+    for (char c : s)
+        count += isContinuation(static_cast<unsigned char>(c)) ? 0 : 1;
+    return count;
+}
+
+std::string_view utf8Prefix(std::string_view s, std::size_t count) {
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (!isContinuation(static_cast<unsigned char>(s[i])) && count-- == 0)
+            return s.substr(0, i);
+    }
+    return s;
 }
 
 }  // namespace rqc::protocol::wire

@@ -14,4 +14,9 @@ bool isUtf8(std::string_view s);
 // (a bad byte, a cut or overlong sequence, or pos at the end).
 std::size_t utf8SequenceLength(std::string_view s, std::size_t pos);
 
+// Characters of well-formed UTF-8 text: how many there are, and the first `count` of them
+// (all of `s` when it has fewer).
+std::size_t utf8Length(std::string_view s);
+std::string_view utf8Prefix(std::string_view s, std::size_t count);
+
 }  // namespace rqc::protocol::wire

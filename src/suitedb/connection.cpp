@@ -1,5 +1,8 @@
 #include "suitedb/connection.h"
 
+#include <algorithm>
+#include <thread>
+
 #include "suitedb/engines.h"
 #include "suitedb/identifiers.h"
 
@@ -22,6 +25,23 @@ std::unique_ptr<Connection> Connection::open(const std::string& target) {
                       "connects to SQLite or PostgreSQL here");
     }
     return detail::openSqlite(target);
+}
+
+std::unique_ptr<Connection> Connection::open(const std::string& target, const RetryPolicy& policy,
+                                             const RetryObserver& observer) {
+    std::chrono::milliseconds wait = policy.firstWait;
+    for (int attempt = 1;; ++attempt) {
+        try {
+            return open(target);
+        } catch (const DbError& e) {
+            if (attempt >= policy.tries)
+                throw;
+            if (observer)
+                observer(attempt, e);
+        }
+        std::this_thread::sleep_for(wait);
+        wait = std::min(wait * 2, policy.maxWait);
+    }
 }
 
 BulkLoader& BulkLoader::value(const Param& p) {

@@ -3,7 +3,9 @@
 // path) and PostgreSQL (a "postgresql://" or "postgres://" URL or a libpq "key=value" string).
 // Statements use '?' placeholders on both engines; values are always bound, never pasted.
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -16,17 +18,37 @@ namespace rqc::suitedb {
 
 enum class Engine { Sqlite, Postgres };
 
+// What a failure means for the work under way.
+enum class DbFailure {
+    Other,           // the statement failed; the connection still works
+    ConnectionLost,  // the server went away: the transaction under way is rolled back
+    ReadOnly,        // the server accepts no writes (a standby): nothing was written
+    OutcomeUnknown,  // lost while committing, and no server could say whether it committed
+};
+
 class DbError : public std::runtime_error {
   public:
     using std::runtime_error::runtime_error;
-    DbError(const std::string& message, std::string sqlState)
-        : std::runtime_error(message), m_sqlState(std::move(sqlState)) {}
+    DbError(const std::string& message, std::string sqlState, DbFailure kind = DbFailure::Other)
+        : std::runtime_error(message), m_sqlState(std::move(sqlState)), m_kind(kind) {}
     // PostgreSQL's SQLSTATE of the failure (e.g. "23505"); empty for other failures.
     const std::string& sqlState() const noexcept { return m_sqlState; }
+    DbFailure kind() const noexcept { return m_kind; }
 
   private:
     std::string m_sqlState;
+    DbFailure m_kind = DbFailure::Other;
 };
+
+// Bounded tries to open a database: `tries` attempts, waiting `firstWait` after the first
+// failure and twice as long after each next one, at most `maxWait`.
+struct RetryPolicy {
+    int tries = 1;
+    std::chrono::milliseconds firstWait{100};
+    std::chrono::milliseconds maxWait{1000};
+};
+// Told of each failed try (1-based) before the wait that follows it.
+using RetryObserver = std::function<void(int attempt, const DbError& failure)>;
 
 // A bound value. Dates are bound as "YYYY-MM-DD" text; timestamps as ISO text.
 using Param = std::variant<std::nullptr_t, std::string, std::int64_t, double>;
@@ -69,9 +91,15 @@ class Connection {
     // Opens a database: a PostgreSQL URL/conninfo or otherwise a SQLite file path (created
     // when missing, WAL mode and a busy timeout set). Throws DbError saying what failed.
     static std::unique_ptr<Connection> open(const std::string& target);
+    // The same, tried again as `policy` says; throws the last try's DbError.
+    static std::unique_ptr<Connection> open(const std::string& target, const RetryPolicy& policy,
+                                            const RetryObserver& observer = {});
     static bool isPostgresTarget(std::string_view target);
 
     virtual Engine engine() const = 0;
+    // False when the connection is known to be broken or attached to a server that accepts no
+    // writes; asks the server nothing (reads only what it has already sent).
+    virtual bool usable() noexcept { return true; }
     // Runs one or more statements without parameters (DDL, scripts).
     virtual void exec(std::string_view sql) = 0;
     // Runs a statement with bound parameters; returns the number of rows changed.

@@ -496,11 +496,13 @@ LoadSummary loadDemo(Connection& c, Date today) {
     LoadSummary summary;
     Transaction tx(c);
     loadPlan(c, plan, summary);
+    // The demo operators share their published password, so one hash serves them all.
+    const std::string demoHash = hashPassword(kDemoPassword);
     for (const char* op : kDemoOperators) {
         c.execute(
             "INSERT INTO OPERADORSENHA (CDOPERADOR, DSHASH, DTALTERACAO) "
             "VALUES (?, ?, CURRENT_TIMESTAMP)",
-            {std::string(op), hashPassword(kDemoPassword)});
+            {std::string(op), demoHash});
         if (std::string_view(op) != "OPER001") {
             c.execute("INSERT INTO PERMISSAO (CDOPERADOR, NMOBJETO) VALUES (?, ?)",
                       {std::string(op), std::string(kDemoObject)});

@@ -57,7 +57,7 @@ inline constexpr const char* kDemoObject = "Rqc04100.rdmConsolidaSolicita";
 // otherwise throws DbError and writes nothing.
 LoadSummary loadDemo(Connection& c, Date today);
 
-// The one way a demo database is made (rqc-suitedb init --demo, the server's first start):
+// The one way a demo database is made (rqc-suitedb init --demo and the tests' fixtures):
 // the current schema, then the demo set for `today`. The database must hold no data; DbError
 // otherwise, nothing loaded.
 LoadSummary createDemoDatabase(Connection& c, Date today);

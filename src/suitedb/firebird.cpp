@@ -1,5 +1,7 @@
 #include "suitedb/firebird.h"
 
+#include <dlfcn.h>
+#include <ibase.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -113,6 +115,18 @@ void createFirebirdDatabase(const std::string& path, const MasterData* data) {
         std::string why = output.empty() ? "exit status " + std::to_string(status) : output;
         throw std::runtime_error("isql-fb could not create '" + path + "': " + why);
     }
+}
+
+bool shutdownFirebirdEngine() {
+    // Only a client library already loaded (by the driver): none loaded, no engine to stop.
+    void* client = ::dlopen("libfbclient.so.2", RTLD_NOW | RTLD_NOLOAD);
+    if (client == nullptr)
+        return false;
+    constexpr unsigned kTimeoutMs = 10000;
+    const auto shutdown = reinterpret_cast<decltype(&fb_shutdown)>(::dlsym(client, "fb_shutdown"));
+    const bool stopped = shutdown != nullptr && shutdown(kTimeoutMs, fb_shutrsn_app_stopped) == 0;
+    ::dlclose(client);
+    return stopped;
 }
 
 }  // namespace rqc::suitedb

@@ -17,4 +17,9 @@ std::string firebirdCreateScript(const std::string& path, const MasterData* data
 // half made is removed.
 void createFirebirdDatabase(const std::string& path, const MasterData* data);
 
+// Stops the embedded Firebird engine that Qt's QIBASE driver runs inside this process: its
+// attachments end and its threads exit. A process that attached a database in embedded mode
+// calls it once, before it exits. False when no engine is loaded or it did not stop in time.
+bool shutdownFirebirdEngine();
+
 }  // namespace rqc::suitedb

@@ -1,5 +1,7 @@
 #include "suitedb/operators.h"
 
+#include "suitedb/demo_data.h"
+
 #include <sodium.h>
 
 #include <algorithm>
@@ -8,8 +10,10 @@ namespace rqc::suitedb {
 
 namespace {
 
+// At least the usual minimum for Argon2id (19 MiB, two passes); a stored hash made with less is
+// replaced at its next successful login.
 constexpr unsigned long long kOpsLimit = 2;
-constexpr std::size_t kMemLimit = 8u << 20;
+constexpr std::size_t kMemLimit = 19u << 20;
 
 void initSodium() {
     static const int rc = sodium_init();
@@ -83,12 +87,7 @@ std::string objectNameProblem(std::string_view name) {
 }
 
 std::string hashPassword(std::string_view password) {
-    initSodium();
-    requirePasswordLength(password);
-    char out[crypto_pwhash_STRBYTES];
-    if (crypto_pwhash_str(out, password.data(), password.size(), kOpsLimit, kMemLimit) != 0)
-        throw OperatorError("not enough memory to hash the password");
-    return out;
+    return hashPasswordWith(password, kOpsLimit, kMemLimit);
 }
 
 bool verifyPassword(const std::string& hash, std::string_view password) {
@@ -96,6 +95,21 @@ bool verifyPassword(const std::string& hash, std::string_view password) {
     if (password.size() > kPasswordMax || hash.size() >= crypto_pwhash_STRBYTES)
         return false;
     return crypto_pwhash_str_verify(hash.c_str(), password.data(), password.size()) == 0;
+}
+
+bool hashNeedsUpgrade(const std::string& hash) {
+    initSodium();
+    return crypto_pwhash_str_needs_rehash(hash.c_str(), kOpsLimit, kMemLimit) != 0;
+}
+
+std::string hashPasswordWith(std::string_view password, unsigned long long opsLimit,
+                             std::size_t memLimit) {
+    initSodium();
+    requirePasswordLength(password);
+    char out[crypto_pwhash_STRBYTES];
+    if (crypto_pwhash_str(out, password.data(), password.size(), opsLimit, memLimit) != 0)
+        throw OperatorError("not enough memory to hash the password");
+    return out;
 }
 
 void addOperator(Connection& c, const std::string& code, const std::string& name,
@@ -173,6 +187,31 @@ std::vector<OperatorInfo> listOperators(Connection& c) {
     return out;
 }
 
+std::vector<std::string> operatorsWithPassword(Connection& c, std::string_view password) {
+    std::vector<std::pair<std::string, std::string>> hashes;
+    {
+        auto cur = c.query("SELECT CDOPERADOR, DSHASH FROM OPERADORSENHA ORDER BY CDOPERADOR");
+        while (cur->next())
+            hashes.emplace_back(std::string(cur->text(0)), std::string(cur->text(1)));
+    }
+    std::vector<std::string> out;
+    for (const auto& [code, hash] : hashes) {
+        if (verifyPassword(hash, password))
+            out.push_back(code);
+    }
+    return out;
+}
+
+std::string firstOperatorHint(const std::string& shownDb) {
+    return "Nenhum operador pode fazer login em " + shownDb +
+           ". Crie o primeiro (a senha é pedida no terminal ou lida de RQC_PASSWORD):\n"
+           "  rqc-suitedb operator add --db " +
+           shownDb +
+           " CODIGO --name \"Nome do operador\"\n"
+           "  rqc-suitedb operator grant --db " +
+           shownDb + " CODIGO " + kDemoObject;
+}
+
 std::optional<std::vector<std::string>> checkLogin(Connection& c, std::string_view code,
                                                    std::string_view password) {
     std::string hash;
@@ -186,6 +225,12 @@ std::optional<std::vector<std::string>> checkLogin(Connection& c, std::string_vi
     const bool match = verifyPassword(known ? hash : decoyHash(), password);
     if (!known || !match)
         return std::nullopt;
+    if (hashNeedsUpgrade(hash)) {
+        // Only the hash the password was just checked against is replaced: a password changed
+        // meanwhile wins.
+        c.execute("UPDATE OPERADORSENHA SET DSHASH = ? WHERE CDOPERADOR = ? AND DSHASH = ?",
+                  {hashPassword(password), std::string(code), hash});
+    }
     std::vector<std::string> objects;
     auto cur = c.query("SELECT NMOBJETO FROM PERMISSAO WHERE CDOPERADOR = ? ORDER BY NMOBJETO",
                        {std::string(code)});

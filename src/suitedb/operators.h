@@ -28,9 +28,14 @@ std::string operatorCodeProblem(std::string_view code);
 // and underscores, up to 60 characters); otherwise why not.
 std::string objectNameProblem(std::string_view name);
 
-// Argon2id string hash with a fresh salt (opslimit 2, memlimit 8 MiB: about 20 ms here).
+// Argon2id string hash with a fresh salt (two passes, 19 MiB).
 // Throws OperatorError for a password outside kPasswordMin..kPasswordMax bytes.
 std::string hashPassword(std::string_view password);
+// The same with other costs: what older versions stored, for checking the upgrade.
+std::string hashPasswordWith(std::string_view password, unsigned long long opsLimit,
+                             std::size_t memLimit);
+// True when `hash` was made with less than hashPassword's costs (or is not one of its hashes).
+bool hashNeedsUpgrade(const std::string& hash);
 // True when `password` matches `hash`; false for a malformed hash. Takes as long as one
 // hash whatever the answer.
 bool verifyPassword(const std::string& hash, std::string_view password);
@@ -53,9 +58,18 @@ bool grantObject(Connection& c, const std::string& code, const std::string& obje
 bool revokeObject(Connection& c, const std::string& code, const std::string& object);
 std::vector<OperatorInfo> listOperators(Connection& c);
 
+// Codes of the operators whose password is `password`, sorted: one hash check per operator
+// with a password.
+std::vector<std::string> operatorsWithPassword(Connection& c, std::string_view password);
+
+// What to type to create the first operator of database `shownDb` (as shown to the user) and
+// let it call the consolidation object; for a database where nobody can log in.
+std::string firstOperatorHint(const std::string& shownDb);
+
 // The objects an operator may call after a successful login, sorted; nullopt when the code
 // is unknown, has no password or the password does not match (one answer for all three,
-// reached in about the same time).
+// reached in about the same time). A successful login stores a stronger hash in place of one
+// that hashNeedsUpgrade.
 std::optional<std::vector<std::string>> checkLogin(Connection& c, std::string_view code,
                                                    std::string_view password);
 

@@ -2,12 +2,16 @@
 // connection under generated names, results in text format.
 
 #include <libpq-fe.h>
+#include <poll.h>
 
 #include <array>
 #include <charconv>
+#include <chrono>
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <unordered_map>
 
 #include "suitedb/engines.h"
@@ -25,6 +29,26 @@ struct PreparedStatement {
 };
 
 using ResultPtr = std::unique_ptr<PGresult, decltype(&PQclear)>;
+
+// Connection attempts give up on a host after this many seconds (and try the next host of a
+// multi-host target) unless the target sets connect_timeout itself.
+constexpr const char* kConnectTimeoutSeconds = "5";
+
+// After a COMMIT cut by the loss of the server: how long to look for a server (the same one
+// back, or a promoted standby) that can say whether the transaction committed.
+constexpr RetryPolicy kSettlePolicy{16, std::chrono::milliseconds(100),
+                                    std::chrono::milliseconds(500)};
+constexpr int kSettleChecks = 50;  // checks 100 ms apart while the transaction is in progress
+
+DbFailure failureKind(const std::string& state, PGconn* conn) {
+    if (state == "25006")
+        return DbFailure::ReadOnly;
+    if (state.starts_with("08") || state == "57P01" || state == "57P02" || state == "57P03")
+        return DbFailure::ConnectionLost;
+    if (state.empty() && conn != nullptr && PQstatus(conn) == CONNECTION_BAD)
+        return DbFailure::ConnectionLost;
+    return DbFailure::Other;
+}
 
 [[noreturn]] void failResult(const PGresult* r, PGconn* conn, std::string_view what,
                              std::string_view sql) {
@@ -58,7 +82,8 @@ using ResultPtr = std::unique_ptr<PGresult, decltype(&PQclear)>;
         msg += sql.substr(0, 300);
     }
     msg += ")";
-    throw DbError(msg, state);
+    const DbFailure kind = failureKind(state, conn);
+    throw DbError(msg, state, kind);
 }
 
 class PgCursor final : public Cursor {
@@ -256,24 +281,51 @@ class PgBulkLoader final : public BulkLoader {
 
 class PgConnection final : public Connection {
   public:
-    explicit PgConnection(const std::string& target) {
-        m_conn = PQconnectdb(target.c_str());
+    explicit PgConnection(const std::string& target) : m_target(target) {
+        // Later entries win: the target's own connect_timeout overrides the default.
+        const char* const keywords[] = {"connect_timeout", "dbname", nullptr};
+        const char* const values[] = {kConnectTimeoutSeconds, target.c_str(), nullptr};
+        m_conn = PQconnectdbParams(keywords, values, 1);
         if (m_conn == nullptr || PQstatus(m_conn) != CONNECTION_OK) {
             std::string msg = m_conn ? PQerrorMessage(m_conn) : "out of memory";
             while (!msg.empty() && (msg.back() == '\n' || msg.back() == ' '))
                 msg.pop_back();
             PQfinish(m_conn);
-            throw DbError("cannot connect to PostgreSQL at '" + redactTarget(target) + "': " + msg);
+            throw DbError("cannot connect to PostgreSQL at '" + redactTarget(target) + "': " + msg,
+                          "", DbFailure::ConnectionLost);
         }
         PQsetNoticeProcessor(
             m_conn, [](void*, const char*) {}, nullptr);
         exec(
             "SET client_encoding TO 'UTF8'; SET DateStyle TO ISO, YMD; "
             "SET client_min_messages TO warning");
+        if (wantsWrites(m_conn) && stillRecovering()) {
+            PQfinish(m_conn);
+            m_conn = nullptr;
+            throw DbError("PostgreSQL at '" + redactTarget(target) +
+                              "' is still ending its recovery and accepts no writes yet",
+                          "", DbFailure::ReadOnly);
+        }
     }
     ~PgConnection() override { PQfinish(m_conn); }
 
     Engine engine() const override { return Engine::Postgres; }
+
+    bool usable() noexcept override {
+        if (PQstatus(m_conn) != CONNECTION_OK)
+            return false;
+        // Reads what an idle connection was sent meanwhile, without waiting: a server that
+        // ended the connection sends its reason, then the end; or a change of in_hot_standby.
+        for (int read = 0; read < 8 && PQtransactionStatus(m_conn) == PQTRANS_IDLE; ++read) {
+            pollfd waiting{PQsocket(m_conn), POLLIN, 0};
+            if (::poll(&waiting, 1, 0) <= 0)
+                break;
+            if (PQconsumeInput(m_conn) == 0 || PQstatus(m_conn) != CONNECTION_OK)
+                return false;
+        }
+        const char* standby = PQparameterStatus(m_conn, "in_hot_standby");
+        return standby == nullptr || std::strcmp(standby, "on") != 0;
+    }
 
     void exec(std::string_view sql) override {
         std::string text(sql);
@@ -302,7 +354,27 @@ class PgConnection final : public Connection {
     }
 
     void begin() override { exec("BEGIN"); }
-    void commit() override { exec("COMMIT"); }
+
+    // A COMMIT cut by the loss of the server is settled by asking a server of the same target
+    // (the same one back, or the promoted standby) about the transaction: returns when it
+    // committed; throws ConnectionLost when it did not, OutcomeUnknown when no server can tell.
+    void commit() override {
+        std::string xid;
+        if (PQtransactionStatus(m_conn) == PQTRANS_INTRANS) {
+            ResultPtr r(PQexec(m_conn, "SELECT pg_current_xact_id_if_assigned()"), &PQclear);
+            if (PQresultStatus(r.get()) != PGRES_TUPLES_OK)
+                failResult(r.get(), m_conn, "committing", "");
+            if (PQntuples(r.get()) == 1 && PQgetisnull(r.get(), 0, 0) == 0)
+                xid = PQgetvalue(r.get(), 0, 0);
+        }
+        try {
+            exec("COMMIT");
+        } catch (const DbError& e) {
+            if (e.kind() != DbFailure::ConnectionLost || xid.empty())
+                throw;
+            settleCommit(xid, e.what());
+        }
+    }
     void rollback() noexcept override {
         if (PQtransactionStatus(m_conn) == PQTRANS_IDLE)
             return;
@@ -311,6 +383,51 @@ class PgConnection final : public Connection {
     }
 
   private:
+    static bool wantsWrites(PGconn* conn) {
+        std::unique_ptr<PQconninfoOption, decltype(&PQconninfoFree)> options(PQconninfo(conn),
+                                                                             &PQconninfoFree);
+        for (auto* o = options.get(); o != nullptr && o->keyword != nullptr; ++o) {
+            if (std::strcmp(o->keyword, "target_session_attrs") == 0)
+                return o->val != nullptr && std::strcmp(o->val, "read-write") == 0;
+        }
+        return false;
+    }
+
+    // A promoted standby reports itself writable a moment before it accepts writes; libpq's
+    // read-write check can land in that moment.
+    bool stillRecovering() {
+        ResultPtr r(PQexec(m_conn, "SELECT pg_is_in_recovery()"), &PQclear);
+        return PQresultStatus(r.get()) != PGRES_TUPLES_OK || PQntuples(r.get()) != 1 ||
+               std::strcmp(PQgetvalue(r.get(), 0, 0), "f") != 0;
+    }
+
+    void settleCommit(const std::string& xid, const std::string& cut) const {
+        std::string status;
+        try {
+            auto other = Connection::open(m_target, kSettlePolicy);
+            for (int check = 0; check < kSettleChecks; ++check) {
+                auto c = other->query("SELECT pg_xact_status(CAST(? AS xid8))", {xid});
+                status = c->next() && !c->isNull(0) ? std::string(c->text(0)) : "";
+                if (status != "in progress")
+                    break;
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            }
+        } catch (const DbError& e) {
+            // A transaction id beyond the server's history never reached it.
+            if (e.sqlState() != "22023") {
+                throw DbError(cut + "; whether the transaction committed is unknown: " + e.what(),
+                              "", DbFailure::OutcomeUnknown);
+            }
+        }
+        if (status == "committed")
+            return;
+        if (status == "in progress") {
+            throw DbError(cut + "; the transaction is still committing", "",
+                          DbFailure::OutcomeUnknown);
+        }
+        throw DbError(cut + "; the transaction did not commit", "", DbFailure::ConnectionLost);
+    }
+
     const PreparedStatement& prepared(std::string_view sql) {
         auto it = m_cache.find(sql);
         if (it != m_cache.end())
@@ -367,6 +484,7 @@ class PgConnection final : public Connection {
         return r;
     }
 
+    std::string m_target;
     PGconn* m_conn = nullptr;
     std::unordered_map<std::string, PreparedStatement, StringHash, std::equal_to<>> m_cache;
     std::uint64_t m_counter = 0;

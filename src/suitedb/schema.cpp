@@ -163,9 +163,9 @@ constexpr RequestIndex kRequestIndexes[] = {
 
 // Children before parents, for emptying.
 constexpr std::string_view kDataTables[] = {
-    "ITCONSSOLIORIG", "ITCONSSOLI",    "CONSSOLI", "ITSOLICMP", "SOLICMP", "PARAMOL",
-    "LIMSEGFIL",      "AUTFORN",       "ESTOQUE",  "PARCMPSUP", "PRODUTO", "COMPRADOR",
-    "PERMISSAO",      "OPERADORSENHA", "OPERADOR", "FILIAL",
+    "ITCONSSOLIORIG", "ITCONSSOLI",    "CONSSOLI", "ITSOLICMP", "SOLICMP",    "PARAMOL",
+    "LIMSEGFIL",      "AUTFORN",       "ESTOQUE",  "PARCMPSUP", "PRODUTO",    "COMPRADOR",
+    "PERMISSAO",      "OPERADORSENHA", "OPERADOR", "FILIAL",    "LOGINFALHA",
 };
 
 constexpr std::string_view kPostgresFunctions = R"(
@@ -255,10 +255,7 @@ struct SchemaStep {
     void (*apply)(Connection&);
 };
 constexpr SchemaStep kSteps[] = {
-    {1, schemaStep1},
-    {2, schemaStep2},
-    {3, schemaStep3},
-    {4, schemaStep4},
+    {1, schemaStep1}, {2, schemaStep2}, {3, schemaStep3}, {4, schemaStep4}, {5, schemaStep5},
 };
 static_assert(std::size(kSteps) == kSchemaVersion &&
               kSteps[kSchemaVersion - 1].version == kSchemaVersion);

@@ -1,6 +1,6 @@
-// rqc-call: makes one late-bound call on a remote object of an application server and prints
-// the result. Exit status: 0 success, 1 server error, 2 bad command line, 3 connection failure,
-// 4 login refused.
+// rqc-call: logs in as an operator, makes one late-bound call on a remote object of an
+// application server and prints the result. Exit status: 0 success, 1 server error, 2 bad
+// command line or no operator, 3 connection failure, 4 login refused.
 
 #include <pwd.h>
 #include <unistd.h>
@@ -146,6 +146,7 @@ int main(int argc, char** argv) {
     std::string timeoutText = "600";
     std::string caFile;
     std::string serverName;
+    // The one place the operator comes from the environment; the password is readSecret's.
     const char* envOperator = std::getenv("RQC_OPERATOR");
     std::string operatorCode = envOperator != nullptr ? envOperator : "";
     app.add_option("--server", server, "application server as HOST:PORT")->required();
@@ -159,7 +160,7 @@ int main(int argc, char** argv) {
                    "seconds to wait for the answer, a decimal such as 600 or 2.5 (default 600)");
     app.add_option("--ca-file", caFile,
                    "PEM file of the CA the server's certificate must chain to; connects over "
-                   "TLS (default: plain TCP, for a server on a loopback address)");
+                   "TLS (without it: plain TCP, to a loopback address only)");
     app.add_option("--server-name", serverName,
                    "name the server's certificate must carry (default: the host of --server)");
     app.add_option("object", object, "registered name of the remote object")->required();
@@ -171,8 +172,8 @@ int main(int argc, char** argv) {
         "Prints a text result on one line, a data packet as tab-separated lines with the field "
         "names first (\\t \\n \\r \\\\ escaped, null as \\N), nothing for an empty result; then "
         "'ref N: TEXT' for each by-reference argument N (1-based).\n"
-        "Exit status: 0 success, 1 server error, 2 bad command line, 3 connection failure, 4 "
-        "login refused.");
+        "Exit status: 0 success, 1 server error, 2 bad command line or no operator, 3 connection "
+        "failure, 4 login refused.");
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -210,6 +211,11 @@ int main(int argc, char** argv) {
         if (std::string problem = proto::validateCall(request); !problem.empty()) {
             throw UsageError(problem);
         }
+        if (operatorCode.empty()) {
+            throw UsageError(
+                "nenhum operador para o login: informe --operator CÓDIGO ou defina "
+                "RQC_OPERATOR (a senha vem de RQC_PASSWORD ou é pedida no terminal)");
+        }
     } catch (const UsageError& e) {
         std::cerr << "rqc-call: " << e.what() << "\n";
         return kUsageError;
@@ -218,15 +224,13 @@ int main(int argc, char** argv) {
     proto::CallResult result;
     try {
         proto::Client client;
-        if (!operatorCode.empty()) {
-            auto password = proto::readSecret("Senha de " + operatorCode + ": ");
-            if (!password) {
-                std::cerr << "rqc-call: no password for " << operatorCode
-                          << " (RQC_PASSWORD, the terminal or standard input)\n";
-                return kUsageError;
-            }
-            client.setLogin(operatorCode, *password);
+        auto password = proto::readSecret("Senha de " + operatorCode + ": ");
+        if (!password) {
+            std::cerr << "rqc-call: no password for " << operatorCode
+                      << " (RQC_PASSWORD, the terminal or standard input)\n";
+            return kUsageError;
         }
+        client.setLogin(operatorCode, *password);
         client.setIoTimeout(timeout);
         client.setTls({caFile, serverName});
         client.connect(endpoint.host, endpoint.port);

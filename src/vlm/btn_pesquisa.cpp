@@ -62,6 +62,22 @@ TBtnPesquisa::TBtnPesquisa(QWidget* parent) : QToolButton(parent) {
     SearchKeys::add(this);
 }
 
+bool TBtnPesquisa::event(QEvent* e) {
+    if (e->type() == QEvent::Polish) {
+        const QString what = Title.trimmed().isEmpty() ? toolTip() : toolTip() + ": " + Title;
+        if (accessibleName().isEmpty())
+            setAccessibleName(what);
+        if (Associate != nullptr && Associate->accessibleDescription().isEmpty()) {
+            Associate->setAccessibleDescription(
+                Title.trimmed().isEmpty()
+                    ? QStringLiteral("F2 ou Alt+Seta para baixo abre a pesquisa.")
+                    : QStringLiteral("F2 ou Alt+Seta para baixo abre a pesquisa de %1.")
+                          .arg(Title.trimmed().toLower()));
+        }
+    }
+    return QToolButton::event(e);
+}
+
 namespace {
 
 QString keyOf(QWidget* w) {

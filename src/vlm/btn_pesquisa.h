@@ -39,6 +39,11 @@ class VLM_EXPORT TBtnPesquisa : public QToolButton {
     // What a click does, run directly (throws what the handlers throw).
     void Pesquisa();
 
+  protected:
+    // When polished: unless set already, the button is named "<hint>: <Title>" and the
+    // Associate's description names the keys that open the search.
+    bool event(QEvent* e) override;
+
   private:
     void startOnKey(TDataSet& data) const;
 };

@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 #include <QValidator>
 #include <QtMath>
+#include <algorithm>
 
 #include "frm_roti_geral.h"
 #include "messages.h"
@@ -568,6 +569,15 @@ bool TButtonFlat::event(QEvent* e) {
     if (e->type() == QEvent::ToolTip && !m_showHint) {
         e->ignore();
         return true;
+    }
+    // A button showing only a glyph is named by its hint for a screen reader.
+    if (e->type() == QEvent::Polish || e->type() == QEvent::ToolTipChange) {
+        const bool glyphOnly =
+            std::none_of(text().cbegin(), text().cend(), [](QChar c) { return c.isLetter(); });
+        if (glyphOnly && (accessibleName().isEmpty() || accessibleName() == m_hintName)) {
+            m_hintName = toolTip();
+            setAccessibleName(m_hintName);
+        }
     }
     return QToolButton::event(e);
 }

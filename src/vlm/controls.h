@@ -233,4 +233,5 @@ class VLM_EXPORT TButtonFlat : public QToolButton, public TControlEvents {
 
   private:
     bool m_showHint = true;
+    QString m_hintName;  // the accessible name taken from the hint, while it is that
 };

@@ -8,7 +8,6 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
-#include <cmath>
 
 #include "messages.h"
 
@@ -65,6 +64,10 @@ TDateEditPlus::TDateEditPlus(QWidget* parent) : QLineEdit(parent), m_button(new 
     m_button->setIconSize(QSize(14, 14));
     m_button->setAutoRaise(true);
     m_button->setToolTip(QStringLiteral("Calendário (F4)"));
+    m_button->setAccessibleName(QStringLiteral("Abrir o calendário"));
+    setAccessibleDescription(
+        QStringLiteral("Data dd/mm/aaaa; F4 ou Alt+Seta para baixo abre o "
+                       "calendário."));
     connect(m_button, &QToolButton::clicked, this,
             [this] { vlm::dispatch([this] { DropDown(); }); });
     hookEvents(this);
@@ -96,7 +99,7 @@ TDateTime TDateEditPlus::GetDate() const {
     QDate d = QDate::fromString(displayText(), kFormat);
     if (!d.isValid())
         return 0;
-    return vlm::toDateTime(d) + (SaveTime ? m_timeOfDay : 0.0);
+    return vlm::toDateTime(d, SaveTime ? m_timeOfDay : 0.0);
 }
 
 void TDateEditPlus::SetDate(TDateTime date) {
@@ -105,7 +108,7 @@ void TDateEditPlus::SetDate(TDateTime date) {
         setText(QString());
         return;
     }
-    m_timeOfDay = SaveTime ? date - std::floor(date) : 0.0;
+    m_timeOfDay = SaveTime ? vlm::timeOfDay(date) : 0.0;
     setText(vlm::toDate(date).toString(kFormat));
 }
 

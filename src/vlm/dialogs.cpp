@@ -145,9 +145,9 @@ class WaitingWindow : public QFrame {
         m_elapsedLabel->setText(QStringLiteral("Aguardando há %1 s").arg(ms / 1000));
         if (ms < g_silenceNoticeMs)
             return;
-        m_notice->setText(QStringLiteral("O servidor de aplicação não responde há %1 s. A "
-                                         "operação continua aguardando a resposta e não pode "
-                                         "ser cancelada: o servidor pode estar gravando.")
+        // Said of every call alike: whether it writes is told by the caller's own text.
+        m_notice->setText(QStringLiteral("O servidor de aplicação não responde há %1 s; a "
+                                         "operação continua aguardando a resposta.")
                               .arg(ms / 1000));
         if (m_notice->isHidden()) {
             m_notice->show();

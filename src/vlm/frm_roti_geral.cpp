@@ -1,8 +1,10 @@
 #include "frm_roti_geral.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QPointer>
 #include <QShortcut>
 #include <QStyle>
 
@@ -104,17 +106,24 @@ bool TfrmRotiGeral::Close() {
 }
 
 void TfrmRotiGeral::ShowInFront() {
+    // Restoring a maximised sub-window hands the focus to the first control of the chain; the
+    // control the user was in takes it back, without an exit.
+    QWidget* now = QApplication::focusWidget();
+    const QPointer<QWidget> kept = now != nullptr && isAncestorOf(now) ? now : nullptr;
     if (QMdiSubWindow* sub = subWindow()) {
         show();
         sub->showNormal();
         sub->raise();
         if (QMdiArea* area = sub->mdiArea())
             area->setActiveSubWindow(sub);
-        return;
+    } else {
+        showNormal();
+        raise();
+        activateWindow();
     }
-    showNormal();
-    raise();
-    activateWindow();
+    if (kept != nullptr && kept != QApplication::focusWidget() && kept->isEnabled() &&
+        kept->isVisible())
+        kept->setFocus(Qt::OtherFocusReason);
 }
 
 void TfrmRotiGeral::ShowHelp() {

@@ -61,7 +61,7 @@ class VLM_EXPORT TfrmRotiGeral : public QWidget {
     QMdiSubWindow* subWindow() const;
     bool IsActivated() const { return m_active; }
     // Shows the form (its MDI sub-window when it has one) in the normal window state, in front,
-    // and activates it.
+    // and activates it; the focus stays on the control of the form that had it.
     void ShowInFront();
 
   protected:

@@ -8,10 +8,11 @@
 #include <QSqlQuery>
 #include <QVariant>
 #include <QWidget>
-#include <cmath>
+#include <chrono>
 #include <stdexcept>
 
 #include "data_set.h"
+#include "dates/dates.h"
 #include "dialogs.h"
 #include "dtm_db_geral.h"
 #include "host_config.h"
@@ -119,12 +120,20 @@ bool PesquisaLista(TDataSource* dataSource, const QString& keyField, const QStri
 
 namespace vlm {
 
-TDateTime toDateTime(const QDate& date) {
-    return date.isValid() ? static_cast<double>(kEpoch.daysTo(date)) : 0.0;
+// rqc::dates holds the rule; kEpoch is only its day 0 as a QDate.
+TDateTime toDateTime(const QDate& date, double timeOfDay) {
+    if (!date.isValid())
+        return 0.0;
+    return rqc::dates::serialOf(rqc::dates::kSerialEpoch + std::chrono::days(kEpoch.daysTo(date)),
+                                timeOfDay);
 }
 
 QDate toDate(TDateTime value) {
-    return kEpoch.addDays(static_cast<qint64>(std::floor(value)));
+    return kEpoch.addDays((rqc::dates::dayOfSerial(value) - rqc::dates::kSerialEpoch).count());
+}
+
+double timeOfDay(TDateTime value) {
+    return rqc::dates::timeOfDayOfSerial(value);
 }
 
 namespace {

@@ -60,8 +60,11 @@ VLM_EXPORT bool PesquisaLista(TDataSource* dataSource, const QString& keyField,
 
 namespace vlm {
 
-VLM_EXPORT TDateTime toDateTime(const QDate& date);  // an invalid date gives 0
-VLM_EXPORT QDate toDate(TDateTime value);            // the day part; 0 gives 1899-12-30
+// A TDateTime's day is its whole part truncated towards zero, its time of day the fraction's
+// size (-1.25 is 29/12/1899 06:00), as on the wire.
+VLM_EXPORT TDateTime toDateTime(const QDate& date, double timeOfDay = 0);  // invalid date: 0
+VLM_EXPORT QDate toDate(TDateTime value);      // the day part; 0 gives 1899-12-30
+VLM_EXPORT double timeOfDay(TDateTime value);  // in [0, 1)
 
 // The application's main form: owner of the waiting animation and dialogs. Set by the host.
 VLM_EXPORT QWidget* mainForm();

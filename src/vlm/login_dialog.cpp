@@ -1,5 +1,6 @@
 #include "login_dialog.h"
 
+#include <QAccessible>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QLabel>
@@ -41,7 +42,17 @@ LoginDialog::LoginDialog(const QString& operatorCode, const QString& refusal, QW
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);
 
+    // The refusal is read with the field the operator is taken back to, and announced.
+    m_password->setAccessibleDescription(refusal);
     (operatorCode.isEmpty() ? m_code : m_password)->setFocus();
+}
+
+void LoginDialog::showEvent(QShowEvent* e) {
+    QDialog::showEvent(e);
+    if (!m_refusal->text().isEmpty()) {
+        QAccessibleEvent alert(m_refusal, QAccessible::Alert);
+        QAccessible::updateAccessibility(&alert);
+    }
 }
 
 QString LoginDialog::operatorCode() const {

@@ -23,6 +23,9 @@ class VLM_EXPORT LoginDialog : public QDialog {
     void setOperatorCode(const QString& code);
     void setPassword(const QString& password);
 
+  protected:
+    void showEvent(QShowEvent* e) override;
+
   private:
     QLineEdit* m_code;
     QLineEdit* m_password;

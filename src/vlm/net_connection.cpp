@@ -1,11 +1,6 @@
 #include "net_connection.h"
 
-#include <arpa/inet.h>
-#include <dirent.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <pwd.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -13,7 +8,6 @@
 #include <QEventLoop>
 #include <QThread>
 #include <atomic>
-#include <set>
 #include <thread>
 
 #include "abort.h"
@@ -32,24 +26,24 @@ QString operatingSystemUser() {
     return env.isEmpty() ? QStringLiteral("unknown") : env;
 }
 
-// The Portuguese words for why a connection could not be made, from the transport's text.
-QString reasonOf(const std::string& technical) {
-    auto has = [&](const char* s) { return technical.find(s) != std::string::npos; };
-    if (has("refused"))
-        return QStringLiteral("conexão recusada");
-    if (has("timed out"))
-        return QStringLiteral("tempo de espera esgotado");
-    if (has("resolve"))
-        return QStringLiteral("endereço não encontrado");
-    if (has("unreachable") || has("No route"))
-        return QStringLiteral("rede inacessível");
-    if (has("reset"))
-        return QStringLiteral("conexão reiniciada pelo servidor");
-    return QStringLiteral("falha de rede");
-}
-
-[[noreturn]] void netError(const QString& text, const std::string& technical) {
-    throw ENetError(vlm::withDetail(text, QString::fromStdString(technical)).toStdString());
+TNetFailure failureOf(proto::TransportFault fault) {
+    switch (fault) {
+        case proto::TransportFault::Refused:
+            return TNetFailure::Refused;
+        case proto::TransportFault::Unreachable:
+            return TNetFailure::Unreachable;
+        case proto::TransportFault::TimedOut:
+            return TNetFailure::TimedOut;
+        case proto::TransportFault::Closed:
+            return TNetFailure::Closed;
+        case proto::TransportFault::CertificateRefused:
+            return TNetFailure::Certificate;
+        case proto::TransportFault::LoginRefused:
+            return TNetFailure::LoginRefused;
+        case proto::TransportFault::Protocol:
+            break;
+    }
+    return TNetFailure::Protocol;
 }
 
 // Drops user input to every object of the application while it lives; a close request is
@@ -127,39 +121,6 @@ void waitLively(const std::function<void()>& work) {
         std::rethrow_exception(failure);
 }
 
-// TCP sockets of this process whose peer port is `port`.
-std::set<int> socketsToPort(int port) {
-    std::set<int> out;
-    DIR* dir = ::opendir("/proc/self/fd");
-    if (dir == nullptr)
-        return out;
-    while (const dirent* entry = ::readdir(dir)) {
-        char* end = nullptr;
-        const long fd = std::strtol(entry->d_name, &end, 10);
-        if (end == entry->d_name || *end != '\0')
-            continue;
-        sockaddr_storage peer{};
-        socklen_t len = sizeof peer;
-        if (::getpeername(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&peer), &len) != 0)
-            continue;
-        int peerPort = -1;
-        if (peer.ss_family == AF_INET)
-            peerPort = ntohs(reinterpret_cast<const sockaddr_in&>(peer).sin_port);
-        else if (peer.ss_family == AF_INET6)
-            peerPort = ntohs(reinterpret_cast<const sockaddr_in6&>(peer).sin6_port);
-        if (peerPort == port)
-            out.insert(static_cast<int>(fd));
-    }
-    ::closedir(dir);
-    return out;
-}
-
-// True when the peer has closed or reset the connection of `fd` (no wait).
-bool peerHasClosed(int fd) {
-    pollfd p{fd, POLLRDHUP, 0};
-    return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL)) != 0;
-}
-
 // Sets a flag for the life of the object.
 class FlagSet {
   public:
@@ -173,6 +134,12 @@ class FlagSet {
 };
 
 }  // namespace
+
+ENetError::ENetError(TNetFailure kind, const QString& sentence, const QString& technical)
+    : std::runtime_error(vlm::withDetail(sentence, technical).toStdString()),
+      m_kind(kind),
+      m_sentence(sentence),
+      m_technical(technical) {}
 
 TServerResult TServerResult::ofText(QString text) {
     TServerResult r;
@@ -278,18 +245,23 @@ void TNetConnection::SetConnected(bool connected) {
 void TNetConnection::openClient() {
     if (BeforeConnect)
         BeforeConnect(this);
-    const std::string object = ServerName.toStdString();
+    const QString object = ServerName;
     if (Host.trimmed().isEmpty()) {
-        netError(QStringLiteral("O endereço do servidor de aplicação não está configurado. "
-                                "Informe-o na configuração da suíte ([Servidor] Host)."),
-                 "cannot connect to " + object + ": no host is set");
+        throw ENetError(TNetFailure::Settings,
+                        QStringLiteral("O endereço do servidor de aplicação não está configurado: "
+                                       "informe-o na configuração da suíte ([Servidor] Host)."),
+                        "cannot connect to " + object + ": no host is set");
     }
     if (Port < 1 || Port > 65535) {
-        netError(QStringLiteral("A porta %1 do servidor de aplicação não é válida (de 1 a "
-                                "65535). Corrija a configuração da suíte ([Servidor] Porta).")
-                     .arg(Port),
-                 "cannot connect to " + object + ": port " + std::to_string(Port) +
-                     " is not a valid port (1 to 65535)");
+        throw ENetError(TNetFailure::Settings,
+                        QStringLiteral("A porta %1 do servidor de aplicação não é válida (de 1 a "
+                                       "65535): corrija a configuração da suíte ([Servidor] "
+                                       "Porta).")
+                            .arg(Port),
+                        QStringLiteral("cannot connect to %1: port %2 is not a valid port (1 to "
+                                       "65535)")
+                            .arg(object)
+                            .arg(Port));
     }
     if (!m_loginCode.isEmpty()) {
         m_client->setLogin(m_loginCode.toStdString(), m_loginPassword.toStdString());
@@ -302,7 +274,6 @@ void TNetConnection::openClient() {
         const QString name = own ? TlsServerName : defaultTls().second;
         m_client->setTls({ca.toStdString(), name.toStdString()});
     }
-    const std::set<int> before = socketsToPort(Port);
     try {
         const std::string host = Host.toStdString();
         const auto port = static_cast<std::uint16_t>(Port);
@@ -312,49 +283,98 @@ void TNetConnection::openClient() {
             m_client->connect(host, port, m_connectTimeout);
         }
     } catch (const proto::LoginRefused& e) {
-        m_socket = -1;
-        throw ELoginRefused(e.what());
+        throw ELoginRefused(QString::fromUtf8(e.what()));
+    } catch (const proto::PlainTcpRefused& e) {
+        throw ENetError(TNetFailure::Settings, QString::fromUtf8(e.what()),
+                        "application server " + object + ": plain TCP to a remote host refused");
     } catch (const proto::TransportError& e) {
-        m_socket = -1;
-        netError(QStringLiteral("Não foi possível conectar ao servidor de aplicação %1 (%2). "
-                                "Verifique se o servidor está em execução.")
-                     .arg(endpoint(), reasonOf(e.what())),
-                 "application server " + object + ": " + e.what());
+        const TNetFailure kind = failureOf(e.fault());
+        throw ENetError(kind, failureSentence(kind, false),
+                        "application server " + object + ": " + QString::fromUtf8(e.what()));
     }
-    // The client's socket is the one to this port that was not there before.
-    std::set<int> fresh;
-    for (int fd : socketsToPort(Port)) {
-        if (before.count(fd) == 0)
-            fresh.insert(fd);
+}
+
+QString TNetConnection::failureSentence(TNetFailure kind, bool sent) const {
+    QString happened;
+    QString todo;
+    switch (kind) {
+        case TNetFailure::Refused:
+            happened = QStringLiteral("O servidor de aplicação em %1 recusou a conexão");
+            todo = QStringLiteral(
+                "verifique se ele está em execução e se o endereço e a porta "
+                "da configuração da suíte ([Servidor] Host e Porta) estão "
+                "certos");
+            break;
+        case TNetFailure::Unreachable:
+            happened =
+                QStringLiteral("O servidor de aplicação em %1 não pôde ser alcançado pela rede");
+            todo = QStringLiteral(
+                "verifique o endereço na configuração da suíte ([Servidor] "
+                "Host) e a rede deste computador");
+            break;
+        case TNetFailure::TimedOut:
+            happened =
+                QStringLiteral("O servidor de aplicação em %1 não respondeu no tempo limite");
+            todo = QStringLiteral(
+                "tente de novo em alguns instantes e, se continuar, informe o "
+                "suporte");
+            break;
+        case TNetFailure::Closed:
+            happened = QStringLiteral("O servidor de aplicação em %1 encerrou a conexão");
+            todo = QStringLiteral(
+                "tente de novo; se continuar, verifique se o servidor está em "
+                "execução e se ele exige TLS ([Servidor] CertificadoCA)");
+            break;
+        case TNetFailure::Certificate:
+            happened = QStringLiteral("O certificado do servidor de aplicação em %1 foi recusado");
+            todo = QStringLiteral(
+                "ele não vem da autoridade certificadora configurada ou não "
+                "traz o nome esperado; confira [Servidor] CertificadoCA e "
+                "NomeCertificado na configuração da suíte");
+            break;
+        case TNetFailure::NotConnected:
+            happened = QStringLiteral(
+                "A tela não está mais conectada ao servidor de aplicação "
+                "em %1");
+            todo = QStringLiteral("feche-a e abra-a novamente");
+            break;
+        case TNetFailure::Protocol:
+        case TNetFailure::LoginRefused:
+        case TNetFailure::Settings:
+            happened = QStringLiteral(
+                "O servidor de aplicação em %1 respondeu fora do protocolo "
+                "da suíte");
+            todo = QStringLiteral(
+                "verifique se o endereço e a porta são de um servidor da suíte "
+                "da mesma versão; se forem, informe o suporte");
+            break;
     }
-    m_socket = fresh.size() == 1 ? *fresh.begin() : -1;
+    if (sent) {
+        todo = QStringLiteral(
+            "a operação pode ter sido concluída no servidor ou não; confira o "
+            "resultado antes de repeti-la");
+    }
+    return happened.arg(endpoint()) + QStringLiteral(": ") + todo + QLatin1Char('.');
 }
 
 void TNetConnection::ensureOpenFor(const QString& method) {
-    if (m_client->isOpen() && m_socket >= 0 && peerHasClosed(m_socket))
+    if (m_client->peerClosed())
         m_client->close();
     if (m_client->isOpen())
         return;
-    const std::string technical =
-        "cannot call " + method.toStdString() + ": not connected to " + describe().toStdString();
     if (!m_wanted) {
-        netError(QStringLiteral("Não há conexão com o servidor de aplicação %1 para executar %2. "
-                                "Feche a tela e abra-a novamente.")
-                     .arg(endpoint(), method),
-                 technical);
+        throw ENetError(TNetFailure::NotConnected,
+                        failureSentence(TNetFailure::NotConnected, false),
+                        "cannot call " + method + ": not connected to " + describe());
     }
     try {
         openClient();
     } catch (const ELoginRefused&) {
         throw;
     } catch (const ENetError& e) {
-        throw ENetError(
-            vlm::withDetail(
-                QStringLiteral("A conexão com o servidor de aplicação foi perdida e não foi "
-                               "possível restabelecê-la; %1 não foi enviado.")
-                    .arg(method),
-                QString::fromUtf8(e.what()))
-                .toStdString());
+        // Nothing was sent: the failure is the reconnect's, told once.
+        throw ENetError(e.kind(), e.sentence(),
+                        "reconnecting to call " + method + ": " + e.technical());
     }
 }
 
@@ -401,21 +421,10 @@ TServerResult TServerDispatch::Call(const QString& method, const std::vector<TSe
             waitLively([&] { result = c.m_client->call(request); });
         } catch (const proto::TransportError& e) {
             c.m_client->close();
-            const std::string technical = "call of " + method.toStdString() + " on " +
-                                          c.ServerName.toStdString() + " failed: " + e.what();
-            const bool timedOut = std::string(e.what()).find("timed out") != std::string::npos;
-            const QString what = timedOut
-                                     ? QStringLiteral(
-                                           "O servidor de aplicação %1 não respondeu a %2 no tempo "
-                                           "limite e a conexão foi encerrada.")
-                                     : QStringLiteral(
-                                           "A conexão com o servidor de aplicação %1 foi perdida "
-                                           "durante %2.");
-            netError(what.arg(c.endpoint(), method) +
-                         QStringLiteral(" A operação pode ter sido concluída no servidor ou não: "
-                                        "confira o resultado antes de repeti-la. A próxima "
-                                        "operação conecta-se de novo."),
-                     technical);
+            const TNetFailure kind = failureOf(e.fault());
+            throw ENetError(kind, c.failureSentence(kind, true),
+                            "call of " + method + " on " + c.ServerName +
+                                " failed: " + QString::fromUtf8(e.what()));
         }
     }
     if (!c.m_wanted)
@@ -424,10 +433,10 @@ TServerResult TServerDispatch::Call(const QString& method, const std::vector<TSe
     if (result.kind == proto::CallResult::Kind::Error) {
         if (c.ThrowException) {
             throw EServerError(
-                vlm::withDetail(QStringLiteral("O servidor de aplicação não pôde executar %1:\n%2")
-                                    .arg(method, QString::fromStdString(result.text)),
-                                QStringLiteral("application server error in %1: %2")
-                                    .arg(method, QString::fromStdString(result.text)))
+                vlm::withDetail(QStringLiteral("O servidor de aplicação não pôde concluir a "
+                                               "operação:\n%1")
+                                    .arg(QString::fromStdString(result.text)),
+                                QStringLiteral("application server error in %1").arg(method))
                     .toStdString());
         }
         return TServerResult::ofError(QString::fromStdString(result.text));

@@ -16,18 +16,40 @@ class Client;
 class DataPacket;
 }  // namespace rqc::protocol
 
-// The connection itself failed: cannot connect, connection lost, timeout, bad answer.
-// The message says in Portuguese what happened and what to do, with the technical detail
-// (remote object and host:port) below it.
-class VLM_EXPORT ENetError : public std::runtime_error {
-  public:
-    using std::runtime_error::runtime_error;
+// Why a connection failed, as the user is told it.
+enum class TNetFailure {
+    Refused,       // nothing listens at the configured address
+    Unreachable,   // the address cannot be resolved or reached
+    TimedOut,      // the server did not answer in time
+    Closed,        // the server closed the connection
+    Certificate,   // the server's certificate was refused
+    Protocol,      // the answer is not the suite's protocol
+    LoginRefused,  // the server refused the operator's login
+    Settings,      // host, port or TLS settings cannot be used
+    NotConnected,  // the screen's connection was closed on purpose
 };
 
-// The server refused the operator's login; the message is the server's, for the operator.
+// The connection itself failed. what() is the one sentence for the user (what happened and
+// what to do) followed by at most one technical detail (English, with the method and
+// host:port); kind() is what happened, the sentence chosen by it.
+class VLM_EXPORT ENetError : public std::runtime_error {
+  public:
+    ENetError(TNetFailure kind, const QString& sentence, const QString& technical);
+    TNetFailure kind() const { return m_kind; }
+    const QString& sentence() const { return m_sentence; }
+    const QString& technical() const { return m_technical; }
+
+  private:
+    TNetFailure m_kind;
+    QString m_sentence;
+    QString m_technical;
+};
+
+// The server refused the operator's login; the sentence is the server's, for the operator.
 class VLM_EXPORT ELoginRefused : public ENetError {
   public:
-    using ENetError::ENetError;
+    explicit ELoginRefused(const QString& serverMessage)
+        : ENetError(TNetFailure::LoginRefused, serverMessage, {}) {}
 };
 
 // The server answered with an error, or with a result of another kind than expected.
@@ -148,8 +170,8 @@ class VLM_EXPORT TNetConnection : public QObject {
     TServerDispatch& AppServer() { return m_dispatch; }
 
     // Who every connect logs in as: this connection's own login when set, else the session's
-    // (SetSessionLogin, set by the host once the operator has logged in), else RQC_OPERATOR
-    // and RQC_PASSWORD of the environment. A refused login raises ELoginRefused.
+    // (SetSessionLogin, set by the host once the operator has logged in), else nobody.
+    // A refused login raises ELoginRefused.
     void SetLogin(const QString& operatorCode, const QString& password);
     static void SetSessionLogin(const QString& operatorCode, const QString& password);
     static QString SessionOperator();
@@ -174,6 +196,9 @@ class VLM_EXPORT TNetConnection : public QObject {
     // Before a call: a connection the server has closed since the last call is dropped and,
     // when the connection is wanted, opened again once. Throws ENetError when it stays closed.
     void ensureOpenFor(const QString& method);
+    // The user's sentence for a failure of this connection; `sent`: the request had gone
+    // out, so the operation may have run on the server.
+    QString failureSentence(TNetFailure kind, bool sent) const;
 
     std::unique_ptr<rqc::protocol::Client> m_client;
     TServerDispatch m_dispatch{this};
@@ -183,5 +208,4 @@ class VLM_EXPORT TNetConnection : public QObject {
     std::chrono::milliseconds m_connectTimeout = std::chrono::seconds(10);
     bool m_wanted = false;   // SetConnected(true) was the last request
     bool m_calling = false;  // a call waits for its answer
-    int m_socket = -1;       // the client's socket, to see whether the peer has closed it
 };

@@ -417,6 +417,8 @@ PickListDialog::PickListDialog(TDataSet& data, const QString& keyField, const QS
     m_view = m_table->view;
     setObjectName("pickList");
     setWindowTitle(title);
+    m_view->setAccessibleName(QStringLiteral("Lista de %1 a marcar").arg(title));
+    m_view->setAccessibleDescription(QStringLiteral("Espaço marca ou desmarca a linha."));
 
     const QStringList incoming = listValues(list);
     const QSet<QString> wanted(incoming.begin(), incoming.end());
@@ -567,6 +569,7 @@ PickOneDialog::PickOneDialog(TDataSet& data, const QString& title, QWidget* pare
     m_view = m_table->view;
     setObjectName("pickOne");
     setWindowTitle(title);
+    m_view->setAccessibleName(QStringLiteral("Lista de %1").arg(title));
 
     auto* lay = new QVBoxLayout(this);
     lay->addLayout(m_table->searchRow());

@@ -182,7 +182,7 @@ class AppServerProcess : public ::testing::Test {
 }  // namespace
 
 TEST_F(AppServerProcess, AnswersCallsAndLogsThem) {
-    protocol::Client client;
+    test::TestClient client;
     client.connect("127.0.0.1", m_server->port());
     CallResult r = client.call(paraCmpSup("0001"));
     ASSERT_EQ(r.kind, CallResult::Kind::Packet) << r.text;
@@ -211,7 +211,7 @@ TEST_F(AppServerProcess, AnswersCallsAndLogsThem) {
 }
 
 TEST_F(AppServerProcess, BadFramesAffectOnlyTheirOwnConnection) {
-    protocol::Client bystander;
+    test::TestClient bystander;
     bystander.connect("127.0.0.1", m_server->port());
 
     auto otherVersion = protocol::encodeCall(paraCmpSup("0001"));
@@ -271,7 +271,7 @@ TEST_F(AppServerProcess, BadFramesAffectOnlyTheirOwnConnection) {
 TEST_F(AppServerProcess, ConcurrentClientsEachGetTheirOwnAnswers) {
     constexpr int kClients = 16;
     constexpr int kCalls = 100;
-    protocol::Client probe;
+    test::TestClient probe;
     probe.connect("127.0.0.1", m_server->port());
     const std::size_t listed = probe.call(solicitacao("0002,0012", "")).packet.rowCount();
     ASSERT_GT(listed, 0u);
@@ -280,7 +280,7 @@ TEST_F(AppServerProcess, ConcurrentClientsEachGetTheirOwnAnswers) {
     std::vector<std::thread> threads;
     for (int t = 0; t < kClients; ++t) {
         threads.emplace_back([&, t] {
-            protocol::Client c;
+            test::TestClient c;
             c.connect("127.0.0.1", m_server->port());
             for (int i = 0; i < kCalls; ++i) {
                 switch ((t + i) % 3) {
@@ -327,7 +327,7 @@ TEST_F(AppServerProcess, ConsolidationRunsThroughTheServer) {
                                   Argument::byRef("N"),
                                   Argument::byRef("N"),
                                   Argument::byRef("N")};
-    protocol::Client client;
+    test::TestClient client;
     client.connect("127.0.0.1", m_server->port());
     CallResult r = client.call(makeCall("GetConsSoli", args));
     ASSERT_EQ(r.kind, CallResult::Kind::Text) << r.text;
@@ -362,7 +362,7 @@ TEST(AppServerShutdown, TerminationLetsTheCallUnderWayFinish) {
     locker->exec("LOCK TABLE SOLICMP IN ACCESS EXCLUSIVE MODE");
 
     auto call = std::async(std::launch::async, [&] {
-        protocol::Client c;
+        test::TestClient c;
         c.connect("127.0.0.1", server.port());
         return c.call(solicitacao("", "T"));
     });
@@ -430,8 +430,10 @@ TEST(AppServerStart, UnusableSettingsStopTheServerWithAClearMessage) {
     }
 }
 
-TEST(AppServerStart, WithoutSettingsItCreatesTheDemoDatabaseInVar) {
+TEST(AppServerStart, WithoutSettingsItServesTheDatabaseInVar) {
     test::TempDir dir;
+    std::filesystem::create_directories(dir.file("var"));
+    createDemo(dir.file("var/rqc.db"));
     const std::string portFile = dir.file("port");
     const std::string bin = test::ServerProcess::binary("rqc-appserver");
     pid_t pid = ::fork();
@@ -455,7 +457,7 @@ TEST(AppServerStart, WithoutSettingsItCreatesTheDemoDatabaseInVar) {
         },
         30s);
     if (port != 0) {
-        protocol::Client client;
+        test::TestClient client;
         client.connect("127.0.0.1", port);
         CallResult r = client.call(paraCmpSup("0001"));
         EXPECT_EQ(r.kind, CallResult::Kind::Packet) << r.text;

@@ -1,11 +1,16 @@
 // Three real rqc-appserver processes on one PostgreSQL database behind haproxy (TCP mode,
-// health-checked by TCP connect): overlapping consolidations through the balancer never take a
-// line twice, and a server killed in the middle of a run loses only that run, is taken out by
-// the health check, and the other two go on serving.
+// PROXY protocol v2, health-checked by TCP connect): overlapping consolidations through the
+// balancer never take a line twice; a server killed in the middle of a run loses only that run,
+// is taken out by the health check, and the other two go on serving; every server sees each
+// client as itself, so one address's failures and idle sockets cost no other address anything.
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -14,11 +19,13 @@
 #include <random>
 #include <thread>
 
+#include "appserver/dispatcher.h"
 #include "consolidation_test_support.h"
 #include "haproxy_process.h"
 #include "protocol/client.h"
 #include "server_process.h"
 #include "suitedb/demo_data.h"
+#include "suitedb/operators.h"
 
 namespace rqc::test {
 namespace {
@@ -61,7 +68,7 @@ struct Outcome {
 Outcome callThrough(std::uint16_t port, const protocol::CallRequest& call) {
     Outcome out;
     try {
-        protocol::Client client;
+        test::TestClient client;
         client.connect("127.0.0.1", port);
         protocol::CallResult r = client.call(call);
         out.answered = r.kind == protocol::CallResult::Kind::Text;
@@ -70,6 +77,58 @@ Outcome callThrough(std::uint16_t port, const protocol::CallRequest& call) {
         out.failure = e.what();
     }
     return out;
+}
+
+// A connection from loopback address `from` (127.x.y.z); -1 when it cannot connect.
+int connectFrom(const char* from, std::uint16_t port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    timeval t{10, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &t, sizeof t);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    ::inet_pton(AF_INET, from, &a.sin_addr);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    a.sin_port = htons(port);
+    ::inet_pton(AF_INET, "127.0.0.1", &a.sin_addr);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool readAll(int fd, std::byte* p, std::size_t n) {
+    while (n > 0) {
+        const ssize_t got = ::recv(fd, p, n, 0);
+        if (got <= 0)
+            return false;
+        p += got;
+        n -= static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+// Logs in as `code` from `from`: the server's answer text ("" when none came).
+std::string loginFrom(const char* from, std::uint16_t port, const std::string& code,
+                      const std::string& password) {
+    const int fd = connectFrom(from, port);
+    if (fd < 0)
+        return "";
+    const auto body = protocol::encodeLogin({code, password});
+    std::vector<std::byte> frame;
+    protocol::appendFrameHeader(frame, static_cast<std::uint32_t>(body.size()));
+    frame.insert(frame.end(), body.begin(), body.end());
+    ::send(fd, frame.data(), frame.size(), MSG_NOSIGNAL);
+    std::string text;
+    std::byte head[4];
+    if (readAll(fd, head, 4)) {
+        std::vector<std::byte> answer(
+            protocol::frameLength(std::span<const std::byte, 4>(head, 4)));
+        if (readAll(fd, answer.data(), answer.size()))
+            text = protocol::decodeResult(answer).text;
+    }
+    ::close(fd);
+    return text;
 }
 
 class ClusterHaproxy : public ::testing::Test {
@@ -88,11 +147,14 @@ class ClusterHaproxy : public ::testing::Test {
             const auto dir = m_dir.path() / ("s" + std::to_string(i + 1));
             std::filesystem::create_directories(dir);
             m_servers.push_back(std::make_unique<ServerProcess>(
-                ServerProcess::Options{m_db->target(), dir.string(), {"--threads", "4"}}));
+                ServerProcess::Options{m_db->target(),
+                                       dir.string(),
+                                       {"--threads", "4", "--trusted-proxies", "127.0.0.1"}}));
             m_servers.back()->start();
             ports.push_back(m_servers.back()->port());
         }
         m_haproxy = std::make_unique<HaproxyProcess>(m_dir.path(), ports);
+        m_haproxy->setProxyProtocol(true);
         m_haproxy->start();
         waitForStatus("UP", kServers);
     }
@@ -225,6 +287,82 @@ TEST_F(ClusterHaproxy, KilledServerLosesOnlyItsRunAndIsTakenOut) {
                      {linesPerRun}),
               0);
     EXPECT_EQ(consistencyFaults(*conn), "");
+}
+
+TEST_F(ClusterHaproxy, EveryServerSeesEachClientAsItselfAndCountsItsFailuresOnce) {
+    const std::uint16_t port = m_haproxy->port();
+    const std::string right = suitedb::kDemoPassword;
+    EXPECT_EQ(loginFrom("127.0.0.2", port, "COMP001", right), "COMP001");
+
+    // Parallel wrong logins spread over the three servers: the one budget of (operator,
+    // address) holds, as with one server.
+    std::vector<std::string> answers(12);
+    std::vector<std::thread> wrong;
+    for (std::size_t i = 0; i < answers.size(); ++i) {
+        wrong.emplace_back(
+            [&, i] { answers[i] = loginFrom("127.0.0.3", port, "COMP002", "errada-123"); });
+    }
+    for (auto& t : wrong)
+        t.join();
+    const auto checked = std::count(answers.begin(), answers.end(), appserver::kLoginRefused);
+    EXPECT_EQ(checked, appserver::LoginPolicy{}.freeAttempts);
+    for (const auto& a : answers) {
+        EXPECT_TRUE(a == appserver::kLoginRefused || a.find("Muitas tentativas") == 0) << a;
+    }
+
+    // 60 failures from one address leave another address's right password untouched.
+    for (int i = 0; i < 60; ++i)
+        loginFrom("127.0.0.4", port, "COMP001", "errada-456");
+    for (int i = 0; i < kServers; ++i)
+        EXPECT_EQ(loginFrom("127.0.0.5", port, "COMP001", right), "COMP001") << "server " << i;
+
+    // 200 sockets of one address that never log in keep no other client out.
+    std::vector<int> idle;
+    for (int i = 0; i < 200; ++i)
+        idle.push_back(connectFrom("127.0.0.6", port));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    std::vector<std::unique_ptr<protocol::Client>> clients;
+    for (int i = 0; i < 32; ++i) {
+        clients.push_back(std::make_unique<protocol::Client>());
+        ASSERT_NO_THROW(clients.back()->connect("127.0.0.1", port)) << "client " << i;
+        ASSERT_NO_THROW(clients.back()->login(suitedb::kDemoOperator, suitedb::kDemoPassword));
+    }
+    protocol::CallRequest quick;
+    quick.object = suitedb::kDemoObject;
+    quick.user = "cluster";
+    quick.args = {Argument::byRef("0001")};
+    quick.descriptor = protocol::CallDescriptor::forArguments("GetParaCmpSup", quick.args);
+    std::atomic<int> served{0};
+    std::vector<std::thread> calls;
+    for (auto& c : clients) {
+        calls.emplace_back([&, client = c.get()] {
+            served += client->call(quick).kind == protocol::CallResult::Kind::Packet;
+        });
+    }
+    for (auto& t : calls)
+        t.join();
+    EXPECT_EQ(served, 32);
+    for (int fd : idle)
+        ::close(fd);
+
+    // A PROXY header from an address that is not a trusted balancer is refused.
+    const int direct = connectFrom("127.0.0.8", m_servers[0]->port());
+    const unsigned char proxy[] = {0x0D, 0x0A, 0x0D, 0x0A, 0x00, 0x0D, 0x0A, 0x51, 0x55, 0x49,
+                                   0x54, 0x0A, 0x21, 0x11, 0x00, 0x0C, 10,   1,    2,    3,
+                                   127,  0,    0,    1,    0x30, 0x39, 0x10, 0x04};
+    ::send(direct, proxy, sizeof proxy, MSG_NOSIGNAL);
+    char c;
+    EXPECT_EQ(::recv(direct, &c, 1, 0), 0) << "closed without an answer";
+    ::close(direct);
+
+    std::string logs;
+    for (auto& server : m_servers)
+        logs += server->log();
+    for (const char* address : {"peer=127.0.0.2:", "peer=127.0.0.5:", "peer=127.0.0.3:"})
+        EXPECT_NE(logs.find(address), std::string::npos) << address << "\n" << logs;
+    EXPECT_EQ(logs.find("peer=10.1.2.3"), std::string::npos);
+    EXPECT_NE(logs.find("127.0.0.8"), std::string::npos);
+    EXPECT_NE(logs.find("not among the trusted proxies"), std::string::npos) << logs;
 }
 
 }  // namespace

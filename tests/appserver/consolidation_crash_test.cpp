@@ -60,7 +60,7 @@ RunOutcome runAndMaybeKill(const ConsolidationDb& db, const TempDir& dir,
     server.start();
 
     RunOutcome out;
-    protocol::Client client;
+    test::TestClient client;
     client.connect("127.0.0.1", server.port());
     auto started = Clock::now();
     std::thread caller([&] {

@@ -93,7 +93,11 @@ TEST_P(Consultation, PreviaShowsWhatTheRunThenWritesAndChangesNothing) {
         ASSERT_EQ(snapshot(*conn), before);
 
         std::string number = appserver::runGetConsSoli(*conn, a, "ana");
-        ASSERT_EQ(number.empty(), previa.rowCount() == 0);
+        // Nothing written: no line matched, or every product netted to zero (and is listed).
+        bool allNetZero = true;
+        for (std::size_t r = 0; r < previa.rowCount(); ++r)
+            allNetZero = allNetZero && std::stod(*previa.cell(r, 9)) <= 0;
+        ASSERT_EQ(number.empty(), allNetZero);
         if (number.empty())
             continue;
         ++written;
@@ -134,15 +138,23 @@ TEST_P(Consultation, ListItemsAndSourceLinesOfKnownConsolidations) {
               {"P2", "0102", "Produto 2", "5", "0", "0", "0", "0", "0", "5", "1"},
               {"P3", "0201", "Produto 3 (origem P1)", "4", "0", "0", "0", "0", "0", "4", "1"},
               {"P4", "0301", "Produto 4 sem comprador", "4", "0", "0", "0", "0", "0", "4", "2"}}));
-    EXPECT_EQ(rows(appserver::getConsSoliOrigem(*conn, {text(" 0000000101 ")})),
+    EXPECT_EQ(rows(appserver::getConsSoliOrigem(*conn, {text(" 0000000101 "), text("")})),
               (Rows{{"P1", "0002", "0002", "0000000001", "1", "10", "2024-03-10"},
                     {"P1", "0003", "0003", "0000000002", "1", "7", "2024-03-15"},
                     {"P2", "0002", "0002", "0000000001", "2", "5", "2024-03-10"},
                     {"P3", "0002", "0002", "0000000001", "3", "4", "2024-03-10"},
                     {"P4", "0003", "0003", "0000000002", "2", "3", "2024-03-15"},
                     {"P4", "0003", "0003", "7", "1", "1", "2024-03-20"}}));
+    EXPECT_EQ(rows(appserver::getConsSoliOrigem(*conn, {text("101"), text("P4 ")})),
+              (Rows{{"P4", "0003", "0003", "0000000002", "2", "3", "2024-03-15"},
+                    {"P4", "0003", "0003", "7", "1", "1", "2024-03-20"}}));
     EXPECT_EQ(appserver::getConsSoliItens(*conn, {text("555")}).rowCount(), 0u);
-    EXPECT_THROW(appserver::getConsSoliOrigem(*conn, {text("10a")}), appserver::ArgumentError);
+    EXPECT_EQ(rows(appserver::getConsSoliCabec(*conn, {text("102")}), 1), (Rows{{"0000000102"}}));
+    EXPECT_EQ(appserver::getConsSoliCabec(*conn, {text("555")}).rowCount(), 0u);
+    EXPECT_THROW(appserver::getConsSoliOrigem(*conn, {text("10a"), text("")}),
+                 appserver::ArgumentError);
+    EXPECT_THROW(appserver::getConsSoliOrigem(*conn, {text("101"), text("P123456789X")}),
+                 appserver::ArgumentError);
 
     // 0000000102 took three of its lines again; they keep their mark.
     ASSERT_EQ(appserver::runEstornaConsSoli(*conn, "101", "carla"), "3");
@@ -172,6 +184,16 @@ TEST_P(Consultation, ListItemsAndSourceLinesOfKnownConsolidations) {
                      "filiais; não consolidadas",
                      "4", "6", "E", "Estornada", "-", "carla"}}));
     EXPECT_EQ(rows(lista("0001", "T", 0), 1), (Rows{{"0000000102"}}));
+    appserver::ConsSoliFilter padded;
+    padded.dtEntregaIni = "2024-03-01";
+    padded.dtEntregaFin = "2024-03-31";
+    padded.cdArvProdIni = "0001";
+    padded.cdArvProdFin = "0010ZZZZZZ";
+    padded.idConsSoli = "N";
+    padded.idTodasSoli = "T";
+    EXPECT_EQ(appserver::describeFilter(padded),
+              "Entrega 01/03/2024 a 31/03/2024; produtos 0001 a 0010 (e os códigos que começam "
+              "com 0010); todas as filiais; não consolidadas");
     EXPECT_EQ(lista("0001", "", 1).rowCount(), 0u);
     EXPECT_EQ(lista("0009", "", 0).rowCount(), 0u);
     EXPECT_THROW(lista("00011", "", 0), appserver::ArgumentError);

@@ -83,14 +83,14 @@ class ErrorAnswers : public ::testing::Test {
             test::ServerProcess::Options{dbPath(), m_dir.path().string(), {"--threads", "2"}});
         m_server->start();
         // Made after start(), which sets the login the client takes from the environment.
-        m_client = std::make_unique<protocol::Client>();
+        m_client = std::make_unique<test::TestClient>();
         m_client->connect("127.0.0.1", m_server->port());
     }
     std::string dbPath() { return m_dir.file("suite.db"); }
 
     test::TempDir m_dir;
     std::unique_ptr<test::ServerProcess> m_server;
-    std::unique_ptr<protocol::Client> m_client;
+    std::unique_ptr<test::TestClient> m_client;
 };
 
 }  // namespace

@@ -61,6 +61,22 @@ TEST(ServerConfig, ValidSettingsAreStored) {
         {"db", "postgresql://postgres@127.0.0.1:5432/x",
          [](auto& c) { return c.db == "postgresql://postgres@127.0.0.1:5432/x"; }},
         {"port-file", "/tmp/p", [](auto& c) { return c.portFile == "/tmp/p"; }},
+        {"trusted-proxies", "10.0.0.0/24, 127.0.0.1",
+         [](auto& c) {
+             using asio::ip::make_address;
+             const auto& t = c.trustedProxies;
+             return t.contains(make_address("10.0.0.200")) &&
+                    !t.contains(make_address("10.0.1.1")) &&
+                    t.contains(make_address("127.0.0.1")) &&
+                    t.contains(make_address("::ffff:127.0.0.1")) &&
+                    !t.contains(make_address("127.0.0.2"));
+         }},
+        {"trusted-proxies", "fd00::/8",
+         [](auto& c) { return c.trustedProxies.contains(asio::ip::make_address("fd12::1")); }},
+        {"login-timeout", "3s", [](auto& c) { return c.loginTimeout.count() == 3000; }},
+        {"max-unauthenticated-per-peer", "2",
+         [](auto& c) { return c.maxUnauthenticatedPerPeer == 2; }},
+        {"write-wait", "90s", [](auto& c) { return c.writeWait.count() == 90000; }},
     };
     for (const auto& k : cases) {
         ServerConfig c;
@@ -90,6 +106,10 @@ TEST(ServerConfig, BadValuesAreRefusedWithAMessageNamingTheFault) {
         {"log-level", "loud", "must be one of"},
         {"db", "", "must name"},
         {"colour", "blue", "unknown key 'colour'"},
+        {"trusted-proxies", "10.0.0.0/33", "'10.0.0.0/33' has no valid prefix length"},
+        {"trusted-proxies", "balancer.local", "'balancer.local' is not an IP address"},
+        {"trusted-proxies", "10.0.0.1,,10.0.0.2", "empty entry"},
+        {"login-timeout", "0", "login-timeout must be a duration"},
     };
     for (const auto& k : cases) {
         ServerConfig c;
@@ -114,9 +134,12 @@ TEST(ServerConfig, FileIsReadWithCommentsAndBlanks) {
               "threads = 6\r\n"
               "max-frame = 1M\n"
               "log-level = debug\n"
-              "port-file = /tmp/rqc.port\n");
+              "port-file = /tmp/rqc.port\n"
+              "health-listen = localhost:4300\n");
     ServerConfig c;
     applyConfigFile(c, path);
+    EXPECT_EQ(c.healthHost, "127.0.0.1");
+    EXPECT_EQ(c.healthPort, 4300);
     EXPECT_EQ(c.db, "/srv/rqc.db");
     EXPECT_EQ(c.port, 4200);
     EXPECT_EQ(c.threads, 6u);
@@ -136,6 +159,7 @@ TEST(ServerConfig, FileErrorsNameTheFileAndLine) {
         {"# c\nthreads\n", ":2: expected 'key = value'"},
         {"threads = 4\n\nthreads = 5\n", ":3: key 'threads' already set at line 1"},
         {"listen = 127.0.0.1:99999\n", ":1: listen port '99999'"},
+        {"health-listen = 4300\n", ":1: health-listen must be HOST:PORT"},
         {"threads = many\n", ":1: threads must be a whole number"},
     };
     for (const auto& k : cases) {

@@ -81,7 +81,7 @@ TEST_P(ServerLog, EveryCallBeforeSigtermIsInTheLog) {
     std::atomic<int> answered{0};
     for (int t = 0; t < kClients; ++t) {
         clients.emplace_back([&] {
-            protocol::Client client;
+            test::TestClient client;
             client.connect("127.0.0.1", server.port());
             for (int i = 0; i < kCallsEach; ++i) {
                 if (client.call(paraCmpSup()).kind == protocol::CallResult::Kind::Packet)
@@ -103,7 +103,7 @@ TEST_P(ServerLog, LineReachesTheLogWhileTheServerIsIdle) {
     const bool toFile = GetParam();
     ServerProcess server(options(toFile));
     server.start();
-    protocol::Client client;
+    test::TestClient client;
     client.connect("127.0.0.1", server.port());
     ASSERT_EQ(client.call(paraCmpSup()).kind, protocol::CallResult::Kind::Packet);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);

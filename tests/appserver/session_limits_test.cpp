@@ -5,6 +5,8 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -34,10 +36,17 @@ using Clock = std::chrono::steady_clock;
 // A loopback connection sending whatever bytes the test wants.
 class Raw {
   public:
-    explicit Raw(std::uint16_t port, int receiveBuffer = 0) {
+    // `from`: a loopback source address (127.x.y.z) other than the default.
+    explicit Raw(std::uint16_t port, int receiveBuffer = 0, const char* from = nullptr) {
         m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
         if (receiveBuffer > 0)
             ::setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+        if (from != nullptr) {
+            sockaddr_in source{};
+            source.sin_family = AF_INET;
+            ::inet_pton(AF_INET, from, &source.sin_addr);
+            ::bind(m_fd, reinterpret_cast<sockaddr*>(&source), sizeof source);
+        }
         timeval t{5, 0};
         ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &t, sizeof t);
         ::setsockopt(m_fd, SOL_SOCKET, SO_SNDTIMEO, &t, sizeof t);
@@ -49,6 +58,25 @@ class Raw {
     }
     ~Raw() { ::close(m_fd); }
     bool ok() const { return m_ok; }
+    int fd() const { return m_fd; }
+    // Reads `n` bytes in pieces of `piece`, at most `rate` bytes a second; the bytes read.
+    std::size_t readSlowly(std::size_t n, std::size_t piece, double rate) {
+        std::vector<std::byte> buf(piece);
+        std::size_t got = 0;
+        const auto t0 = Clock::now();
+        while (got < n) {
+            ssize_t k = ::recv(m_fd, buf.data(), std::min(piece, n - got), 0);
+            if (k <= 0)
+                break;
+            got += static_cast<std::size_t>(k);
+            std::this_thread::sleep_until(t0 + std::chrono::duration<double>(got / rate));
+        }
+        return got;
+    }
+    std::uint32_t readFrameLength() {
+        std::byte h[4];
+        return readExactly(h, 4) ? protocol::frameLength(std::span<const std::byte, 4>(h, 4)) : 0;
+    }
     void setSendTimeout(std::chrono::milliseconds ms) {
         timeval t{0, static_cast<suseconds_t>(ms.count() * 1000)};
         ::setsockopt(m_fd, SOL_SOCKET, SO_SNDTIMEO, &t, sizeof t);
@@ -190,8 +218,8 @@ TEST_F(SessionLimits, TheConnectionOverACapIsRefusedWithAnError) {
         int allowed;
         const char* says;
     };
-    const Case cases[] = {{{"--max-connections", "3"}, 3, "connections open, its limit"},
-                          {{"--max-per-peer", "2"}, 2, "the limit per client address"}};
+    const Case cases[] = {{{"--max-connections", "3"}, 3, "conexões abertas, o seu limite"},
+                          {{"--max-per-peer", "2"}, 2, "o limite por endereço"}};
     for (const auto& c : cases) {
         start(c.args);
         std::vector<std::unique_ptr<Raw>> held;
@@ -206,7 +234,7 @@ TEST_F(SessionLimits, TheConnectionOverACapIsRefusedWithAnError) {
         EXPECT_TRUE(next.closedByServer());
         held.pop_back();
         std::this_thread::sleep_for(200ms);
-        protocol::Client client;  // a slot is free again
+        test::TestClient client;  // a slot is free again
         client.connect("127.0.0.1", port());
         EXPECT_EQ(client.call(solicitacoes()).kind, CallResult::Kind::Packet) << c.says;
         EXPECT_NE(m_server->log().find("refused: "), std::string::npos);
@@ -239,12 +267,114 @@ TEST_F(SessionLimits, SigtermDoesNotWaitPastItsDeadlineForAClientThatDoesNotRead
 
 TEST_F(SessionLimits, AnAnswerOverTheFrameLimitBecomesAnErrorResult) {
     start({"--max-frame", "4K"});
-    protocol::Client client;
+    test::TestClient client;
     client.connect("127.0.0.1", port());
     const CallResult r = client.call(solicitacoes());
     ASSERT_EQ(r.kind, CallResult::Kind::Error);
-    EXPECT_NE(r.text.find("exceeds the frame limit of 4096 bytes"), std::string::npos) << r.text;
+    EXPECT_NE(r.text.find("passa do limite de 4096 bytes por mensagem"), std::string::npos)
+        << r.text;
     EXPECT_TRUE(client.isOpen());
+}
+
+// Sockets that never log in, from twenty addresses, take only their share of the connections
+// and are closed at the login deadline; meanwhile a logged-in client and a new login from an
+// address that behaves are served.
+TEST_F(SessionLimits, ConnectionsThatNeverLogInLeaveAtTheLoginDeadlineAndKeepNobodyOut) {
+    rlimit limit{};
+    ::getrlimit(RLIMIT_NOFILE, &limit);
+    limit.rlim_cur = limit.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+    start({"--login-timeout", "2s", "--threads", "2"});
+    protocol::Client loggedIn;
+    loggedIn.connect("127.0.0.1", port());
+    loggedIn.login(suitedb::kDemoOperator, suitedb::kDemoPassword);
+    constexpr int kFlood = 1000;
+    std::vector<std::unique_ptr<Raw>> flood;
+    for (int i = 0; i < kFlood; ++i) {
+        const std::string from = "127.0.1." + std::to_string(1 + i % 20);
+        flood.push_back(std::make_unique<Raw>(port(), 0, from.c_str()));
+    }
+    const CallResult during = loggedIn.call(solicitacoes());
+    EXPECT_EQ(during.kind, CallResult::Kind::Packet) << during.text;
+    protocol::Client newcomer;
+    ASSERT_NO_THROW(newcomer.connect("127.0.0.1", port()));
+    ASSERT_NO_THROW(newcomer.login(suitedb::kDemoOperator, suitedb::kDemoPassword));
+    EXPECT_EQ(newcomer.call(solicitacoes()).kind, CallResult::Kind::Packet);
+
+    std::vector<pollfd> fds;
+    for (auto& r : flood)
+        fds.push_back({r->fd(), POLLIN, 0});
+    int open = kFlood;
+    const auto deadline = Clock::now() + 6s;
+    while (open > 0 && Clock::now() < deadline) {
+        ::poll(fds.data(), fds.size(), 100);
+        for (auto& p : fds) {
+            if (p.fd < 0 || p.revents == 0)
+                continue;
+            char buf[4096];
+            const ssize_t n = ::recv(p.fd, buf, sizeof buf, MSG_DONTWAIT);
+            if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) {
+                p.fd = -1;
+                --open;
+            }
+        }
+    }
+    EXPECT_EQ(open, 0) << "connections still open after the login deadline";
+    EXPECT_NE(m_server->log().find("no login after 2000 ms; closing"), std::string::npos);
+    EXPECT_EQ(loggedIn.call(solicitacoes()).kind, CallResult::Kind::Packet);
+}
+
+// A request sent slowly and an answer taken slowly are served whole, however long they take;
+// a client that stops taking its answer is closed at the write deadline.
+TEST_F(SessionLimits, DeadlinesCountFromTheLastByteMovedNotFromTheStart) {
+    start({"--read-timeout", "1s", "--write-timeout", "1s"});
+    {
+        auto c = suitedb::Connection::open(m_dir.file("rqc.db"));
+        c->exec(
+            "INSERT INTO SOLICMP (CDFILSOLI, CDFILLANCA, NRSOLICMP, DTENTREGA) WITH RECURSIVE "
+            "n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 230000) SELECT '0002', "
+            "'0002', printf('9%09d', i), '2024-03-10' FROM n");
+    }
+    const auto login = protocol::encodeLogin({suitedb::kDemoOperator, suitedb::kDemoPassword});
+    const auto call = protocol::encodeCall(solicitacoes());
+
+    // About 2 MB/s in pieces of 16 KiB: several times the deadline for the whole.
+    Raw slow(port(), 64 * 1024);
+    slow.sendFrame(login);
+    ASSERT_TRUE(slow.readResult().has_value());
+    slow.sendFrame(call);
+    const std::uint32_t length = slow.readFrameLength();
+    ASSERT_GT(length, 12u * 1024 * 1024);
+    const auto t0 = Clock::now();
+    EXPECT_EQ(slow.readSlowly(length, 16 * 1024, 2.0 * 1024 * 1024), length);
+    EXPECT_GT(Clock::now() - t0, 3s);
+
+    // A request of 3 MiB arriving at about 1 MiB/s is read whole and answered.
+    protocol::CallRequest big = solicitacoes();
+    big.args[2].text = std::string(3 * 1024 * 1024, 'X');
+    const auto bigBody = protocol::encodeCall(big);
+    std::vector<std::byte> frame = header(static_cast<std::uint32_t>(bigBody.size()));
+    frame.insert(frame.end(), bigBody.begin(), bigBody.end());
+    Raw uploader(port());
+    uploader.sendFrame(login);
+    ASSERT_TRUE(uploader.readResult().has_value());
+    for (std::size_t at = 0; at < frame.size(); at += 32 * 1024) {
+        const auto end = frame.begin() + static_cast<long>(std::min(frame.size(), at + 32 * 1024));
+        ASSERT_TRUE(
+            uploader.send(std::vector<std::byte>(frame.begin() + static_cast<long>(at), end)))
+            << "closed after " << at << " bytes";
+        std::this_thread::sleep_for(30ms);
+    }
+    const auto answer = uploader.readResult();
+    EXPECT_TRUE(answer.has_value()) << m_server->log();
+
+    Raw stalled(port(), 4096);
+    stalled.sendFrame(login);
+    ASSERT_TRUE(stalled.readResult().has_value());
+    stalled.sendFrame(call);
+    std::this_thread::sleep_for(3s);
+    EXPECT_LT(stalled.readSlowly(length + 4, 1 << 20, 1e12), length + 4u);
+    EXPECT_NE(m_server->log().find("answer not taken after 1000 ms; closing"), std::string::npos);
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "suitedb/schema.h"
 #include "support/server_process.h"
 #include "support/temp_dir.h"
+#include "vlm/net_connection.h"
 
 namespace {
 
@@ -86,21 +87,23 @@ test::TempDir* Tls::s_dir = nullptr;
 test::ServerProcess* Tls::s_server = nullptr;
 
 TEST_F(Tls, OnlyTheTrustedCaAndTheExpectedNameAreAccepted) {
+    using protocol::TransportFault;
     struct Case {
         const char* ca;  // nullptr: plain TCP
         const char* name;
         const char* fault;  // nullptr: the call works
+        TransportFault kind;
     };
     const Case cases[] = {
-        {"ca", "localhost", nullptr},
-        {"ca", "", nullptr},  // the host, 127.0.0.1, is in the certificate
-        {"other-ca", "localhost", "certificate is refused"},
-        {"ca", "server.example.org", "hostname mismatch"},
-        {nullptr, "", "closed"},
+        {"ca", "localhost", nullptr, {}},
+        {"ca", "", nullptr, {}},  // the host, 127.0.0.1, is in the certificate
+        {"other-ca", "localhost", "certificate is refused", TransportFault::CertificateRefused},
+        {"ca", "server.example.org", "hostname mismatch", TransportFault::CertificateRefused},
+        {nullptr, "", "closed", TransportFault::Closed},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.ca ? c.ca : "plain") + " / " + c.name);
-        protocol::Client client;
+        test::TestClient client;
         if (c.ca)
             client.setTls({s_dir->file(std::string(c.ca) + ".pem"), c.name});
         client.setIoTimeout(std::chrono::seconds(5));
@@ -112,7 +115,27 @@ TEST_F(Tls, OnlyTheTrustedCaAndTheExpectedNameAreAccepted) {
         } catch (const protocol::TransportError& e) {
             ASSERT_NE(c.fault, nullptr) << e.what();
             EXPECT_NE(std::string(e.what()).find(c.fault), std::string::npos) << e.what();
+            EXPECT_EQ(e.fault(), c.kind) << e.what();
         }
+    }
+}
+
+TEST_F(Tls, AScreenToldOfACertificateFromAnotherCaReadsCertificate) {
+    TNetConnection net;
+    net.ServerName = suitedb::kDemoObject;
+    net.Port = s_server->port();
+    net.TlsCaFile = QString::fromStdString(s_dir->file("other-ca.pem"));
+    net.TlsServerName = "localhost";
+    net.SetLogin(suitedb::kDemoOperator, suitedb::kDemoPassword);
+    try {
+        net.SetConnected(true);
+        FAIL() << "connected";
+    } catch (const ENetError& e) {
+        EXPECT_EQ(e.kind(), TNetFailure::Certificate) << e.what();
+        EXPECT_TRUE(e.sentence().contains("certificado")) << e.what();
+        EXPECT_FALSE(e.sentence().contains("recusou a conexão") ||
+                     e.sentence().contains("conexão recusada"))
+            << e.what();
     }
 }
 
@@ -137,7 +160,7 @@ TEST_F(Tls, AConsolidationRunsOverTls) {
                                   Argument::byRef("N"),
                                   Argument::byRef("N"),
                                   Argument::byRef("N")};
-    protocol::Client client;
+    test::TestClient client;
     client.setTls({s_dir->file("ca.pem"), "localhost"});
     client.connect("127.0.0.1", s_server->port());
     const CallResult r = client.call(makeCall("GetConsSoli", args));

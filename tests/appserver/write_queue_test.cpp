@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <mutex>
 #include <set>
@@ -15,6 +17,9 @@
 #include "appserver/rdm_consolida_solicita.h"
 #include "appserver/worker_connection.h"
 #include "consolidation_test_support.h"
+#include "protocol/client.h"
+#include "server_process.h"
+#include "suitedb/demo_data.h"
 
 namespace rqc::test {
 namespace {
@@ -132,6 +137,114 @@ TEST(WriteQueue, SixteenConcurrentSqliteConsolidationsAllComplete) {
     auto conn = db.connect();
     EXPECT_EQ(scalar(*conn, "SELECT COUNT(*) FROM CONSSOLI"), kRuns);
     EXPECT_EQ(consistencyFaults(*conn), "");
+}
+
+// Waiting callers are handlers, not threads: the full queue and a wait expected past the bound
+// are answered at once, and a waiter past its bound is refused when it expires.
+TEST(WriteQueue, WaitersAreHandlersRefusedAtOnceWhenFullOrTooLong) {
+    using Refusal = appserver::WriteQueue::Refusal;
+    appserver::WriteQueue queue(2, 250ms);
+    std::vector<std::string> events;
+    auto ask = [&](const std::string& who) {
+        return queue.asyncAcquire(
+            [&events, who] { events.push_back(who + " granted"); },
+            [&events, who](Refusal r) {
+                events.push_back(who + (r == Refusal::Full ? " full" : " too long"));
+            });
+    };
+    EXPECT_EQ(ask("a"), 0u);
+    const auto b = ask("b");
+    const auto c = ask("c");
+    EXPECT_NE(b, 0u);
+    EXPECT_NE(c, 0u);
+    EXPECT_EQ(ask("d"), 0u);
+    std::this_thread::sleep_for(400ms);
+    queue.release();  // a held the turn 400 ms; b's begins
+    EXPECT_FALSE(queue.expire(b)) << "b holds the turn, it no longer waits";
+    EXPECT_TRUE(queue.expire(c));
+    EXPECT_EQ(ask("e"), 0u) << "behind a run like a's, e would wait past the bound";
+    queue.release();
+    EXPECT_EQ(ask("f"), 0u);
+    EXPECT_EQ(events, (std::vector<std::string>{"a granted", "d full", "b granted", "c too long",
+                                                "e too long", "f granted"}));
+    queue.release();
+    EXPECT_EQ(queue.waiting(), 0u);
+}
+
+// On SQLite, while one large run holds the file's write turn and three more wait for it, quick
+// calls from 32 clients of the same server go on being answered at once.
+TEST(WriteQueue, QuickCallsAreAnsweredWhileRunsWaitForTheWriteTurn) {
+    if (std::getenv("RQC_BIN_DIR") == nullptr)
+        GTEST_SKIP() << "RQC_BIN_DIR is not set";
+    ConsolidationDb db(DbKind::Sqlite);
+    suitedb::generateLarge(*db.connect(), 400'000, suitedb::parseIsoDate("2024-06-01"));
+    TempDir dir;
+    ServerProcess server({db.target(), dir.path().string(), {"--threads", "4"}});
+    server.start();
+
+    std::vector<Argument> everything = baselineArguments();
+    arg(everything, 6).text = "";
+    arg(everything, 8) = Argument::ofDate(protocol::dateFromYmd(2024, 1, 1));
+    arg(everything, 9) = Argument::ofDate(protocol::dateFromYmd(2024, 12, 31));
+    arg(everything, 11).text = "T";
+    protocol::CallRequest run;
+    run.object = std::string(appserver::kRdmConsolidaSolicita);
+    run.user = "tester";
+    run.descriptor = protocol::CallDescriptor::forArguments("GetConsSoli", everything);
+    run.args = everything;
+    protocol::CallRequest quick;
+    quick.object = run.object;
+    quick.user = "tester";
+    quick.args = {Argument::byRef("0001")};
+    quick.descriptor = protocol::CallDescriptor::forArguments("GetParaCmpSup", quick.args);
+
+    constexpr int kClients = 32;
+    std::vector<std::unique_ptr<protocol::Client>> clients;
+    for (int i = 0; i < kClients; ++i) {
+        clients.push_back(std::make_unique<protocol::Client>());
+        clients.back()->connect("127.0.0.1", server.port());
+        clients.back()->login(suitedb::kDemoOperator, suitedb::kDemoPassword);
+    }
+    std::atomic<int> runsDone{0};
+    std::vector<std::string> runResults(4);
+    std::vector<std::thread> runs;
+    for (int i = 0; i < 4; ++i) {
+        runs.emplace_back([&, i] {
+            protocol::Client c;
+            c.connect("127.0.0.1", server.port());
+            c.login(suitedb::kDemoOperator, suitedb::kDemoPassword);
+            runResults[i] = c.call(run).text;
+            ++runsDone;
+        });
+        std::this_thread::sleep_for(50ms);
+    }
+    std::this_thread::sleep_for(300ms);  // the first run holds the turn, three wait
+    std::mutex mutex;
+    std::vector<double> ms;
+    std::vector<std::thread> quickOnes;
+    for (auto& c : clients) {
+        quickOnes.emplace_back([&, client = c.get()] {
+            while (runsDone == 0) {
+                const auto t0 = std::chrono::steady_clock::now();
+                const CallResult r = client->call(quick);
+                const double took =
+                    std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0)
+                        .count();
+                std::lock_guard lock(mutex);
+                ms.push_back(r.kind == CallResult::Kind::Packet ? took : 1e9);
+            }
+        });
+    }
+    for (auto& t : quickOnes)
+        t.join();
+    for (auto& t : runs)
+        t.join();
+    ASSERT_GT(ms.size(), 100u) << server.log();
+    std::sort(ms.begin(), ms.end());
+    const double p99 = ms[ms.size() * 99 / 100];
+    EXPECT_LT(p99, 50.0) << ms.size() << " calls, p50 " << ms[ms.size() / 2] << " ms";
+    for (const auto& r : runResults)
+        EXPECT_EQ(r.size(), 10u) << "every run consolidates: " << r;
 }
 
 }  // namespace rqc::test

@@ -11,6 +11,7 @@
 #include <QLocale>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QMenu>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
@@ -142,6 +143,28 @@ TEST_F(Suite, BothScreensAreInTheMenuAndTheConsultationOpensOnANumber) {
     EXPECT_EQ(h.dialogs.texts(vlm::ShownDialog::Error).size(), 2);
     EXPECT_TRUE(
         h.dialogs.texts(vlm::ShownDialog::Error).last().contains("não se abre em um número"));
+}
+
+TEST_F(Suite, TheJanelaMenuListsTheOpenScreensAndBringsOneForward) {
+    HostUnderTest h(config("0002"));
+    ASSERT_TRUE(h.window.openScreen("RQC04100"));
+    ASSERT_TRUE(h.window.openScreen("RQC04200"));
+    settle();
+    auto* menu = h.window.findChild<QMenu*>("mnuJanela");
+    ASSERT_NE(menu, nullptr);
+    emit menu->aboutToShow();
+    QStringList listed;
+    QAction* first = nullptr;
+    for (QAction* a : menu->actions()) {
+        if (!a->isCheckable())
+            continue;
+        listed << a->text() + (a->isChecked() ? " *" : "");
+        first = first != nullptr ? first : a;
+    }
+    EXPECT_EQ(listed,
+              (QStringList{"&1 Consolidação de Solicitação", "&2 Consulta de Consolidação *"}));
+    first->trigger();
+    EXPECT_EQ(h.window.mdiArea()->activeSubWindow(), h.window.mdiArea()->subWindowList().at(0));
 }
 
 TEST_F(Suite, ModuleFailuresAreShownClearly) {

@@ -12,6 +12,7 @@
 #include <cstdlib>
 
 #include "host/login.h"
+#include "host/main_window.h"
 #include "support/qt_fixture.h"
 #include "vlm/dialogs.h"
 #include "vlm/login_dialog.h"
@@ -26,6 +27,7 @@ class HostLogin : public ::testing::Test {
         // Only what the host's login sets may log the connections in.
         ::unsetenv("RQC_OPERATOR");
         ::unsetenv("RQC_PASSWORD");
+        TNetConnection::SetSessionLogin({}, {});
     }
     static void TearDownTestSuite() {
         delete suite;
@@ -88,6 +90,54 @@ TEST_F(HostLogin, AWrongLoginIsRefusedAndAskedAgainUntilTheServerAcceptsIt) {
     giveUp.queueLogin("COMP001", "senha-errada");
     EXPECT_FALSE(host::askLogin(config(), giveUp)) << "Esc after a refusal leaves";
     EXPECT_EQ(giveUp.texts(vlm::ShownDialog::Login).size(), 2);
+}
+
+// OPER001 may call no remote object, yet changes his own password from the Arquivo menu.
+TEST_F(HostLogin, TheOperatorSeesHimselfInTheStatusBarAndChangesHisPassword) {
+    ASSERT_EQ(host::tryLogin(config(), "OPER001", "rqc04100"), "");
+    TdtmDBGeral database;
+    database.Open(config());
+    vlm::setHostConfig(config());
+    host::ModuleLoader loader(QString::fromLocal8Bit(qgetenv("RQC_BIN_DIR")));
+    host::MainWindow window("0001", loader);
+    const QString shown = window.findChild<QLabel*>("lblOperador")->text();
+    EXPECT_TRUE(shown.startsWith("Operador: OPER001 — ") && shown.size() > 21)
+        << shown.toStdString();
+
+    struct Try {
+        const char* current;
+        const char* fresh;
+        const char* repeated;
+        const char* refusal;  // "" when the change is made
+    };
+    const Try tries[] = {
+        {"rqc04100", "nova-senha-1", "nova-senha-2", "não são iguais"},
+        {"errada-123", "nova-senha-1", "nova-senha-1", "A senha atual não confere"},
+        {"rqc04100", "curta", "curta", "pelo menos 8"},
+        {"rqc04100", "nova-senha-1", "nova-senha-1", ""},
+    };
+    QStringList refusals;
+    QTimer::singleShot(0, [&] {
+        auto* dialog = QApplication::activeModalWidget();
+        ASSERT_NE(dialog, nullptr);
+        for (const Try& t : tries) {
+            QTest::keyClicks(dialog->findChild<QLineEdit*>("edtSenhaAtual"), t.current);
+            QTest::keyClicks(dialog->findChild<QLineEdit*>("edtNovaSenha"), t.fresh);
+            QTest::keyClicks(dialog->findChild<QLineEdit*>("edtConfirmaSenha"), t.repeated);
+            QTest::keyClick(dialog->findChild<QLineEdit*>("edtConfirmaSenha"), Qt::Key_Return);
+            if (*t.refusal != '\0')
+                refusals << dialog->findChild<QLabel*>("lblRecusa")->text();
+        }
+    });
+    vlm::ScriptedDialogs dialogs;
+    vlm::ScopedDialogs scoped(dialogs);
+    window.findChild<QAction*>("actAlteraSenha")->trigger();
+    ASSERT_EQ(refusals.size(), 3);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_TRUE(refusals[i].contains(tries[i].refusal)) << refusals[i].toStdString();
+    EXPECT_EQ(dialogs.texts(vlm::ShownDialog::Message), QStringList{"Senha alterada."});
+    EXPECT_NE(host::tryLogin(config(), "OPER001", "rqc04100"), "");
+    EXPECT_EQ(host::tryLogin(config(), "OPER001", "nova-senha-1"), "");
 }
 
 TEST_F(HostLogin, TheProgramRefusesToOpenAScreenWithABadLogin) {

@@ -95,6 +95,51 @@ TEST(ClientLimits, AHugeAnnouncedAnswerIsRefusedWithoutAllocatingIt) {
     EXPECT_FALSE(client.isOpen());
 }
 
+// A hostile server's 64 MiB login answer is refused before it is read, and its 64 MiB answer
+// of null cells before they are built: the client's memory stays within a few times the frame.
+TEST(ClientLimits, DecodingTakesAtMostAFewTimesTheAnswersBytes) {
+    constexpr std::uint32_t kHuge = 64u * 1024 * 1024 - 64;
+    {
+        std::vector<std::byte> answer;
+        appendFrameHeader(answer, kHuge);
+        const auto body = encodeResult(CallResult::error(std::string(kHuge - 16, 'x')));
+        answer.insert(answer.end(), body.begin(), body.end());
+        FakeServer server(std::move(answer));
+        const long before = peakRssKiB();
+        Client client;
+        client.connect("127.0.0.1", server.port());
+        EXPECT_THROW(client.login("COMP001", "senha-qualquer"), TransportError);
+        EXPECT_LT(peakRssKiB() - before, 8 * 1024) << "KiB more for a refused login answer";
+    }
+    DataPacket p;
+    p.fields.push_back({"F", FieldType::Text, 1, ""});
+    std::vector<std::byte> answer;
+    appendFrameHeader(answer, kHuge);
+    const auto start = encodeResult(CallResult::ofPacket(p));
+    answer.insert(answer.end(), start.begin(), start.end() - 5);  // up to the row count
+    const std::uint32_t rows = (kHuge - static_cast<std::uint32_t>(start.size()) - 1) / 4;
+    for (int i = 0; i < 4; ++i)
+        answer.push_back(static_cast<std::byte>(rows >> (8 * i)));
+    answer.resize(answer.size() + std::size_t{rows} * 4, std::byte{0xFF});  // null cells
+    answer.push_back(std::byte{0});                                         // no by-reference
+    const std::uint32_t length = static_cast<std::uint32_t>(answer.size() - 4);
+    for (int i = 0; i < 4; ++i)
+        answer[static_cast<std::size_t>(i)] = static_cast<std::byte>(length >> (8 * i));
+    FakeServer server(std::move(answer));
+    const long before = peakRssKiB();
+    Client client;
+    client.connect("127.0.0.1", server.port());
+    try {
+        const CallResult r = client.call(anyCall());
+        EXPECT_LE(r.packet.rowCount(), rows);
+    } catch (const TransportError&) {
+        // refused: within the bound as well
+    }
+    EXPECT_LT(peakRssKiB() - before, long{kDecodedBytesPerByte} * (length / 1024))
+        << "KiB more for an answer of " << length << " bytes";
+    EXPECT_LT(peakRssKiB() - before, 3 * (length / 1024)) << "null cells are refused undecoded";
+}
+
 TEST(StrictNumbers, OnlyCanonicalTextsAreNumbers) {
     struct Case {
         const char* text;

@@ -1,8 +1,12 @@
 #include "protocol/client.h"
 
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <asio.hpp>
+#include <cstdlib>
 
 #include "support/recording_peer.h"
 
@@ -168,4 +172,60 @@ TEST(Client, MalformedCallGetsAnErrorResultFromThePeer) {
     const CallResult r = decodeResult(answer);
     EXPECT_EQ(r.kind, CallResult::Kind::Error);
     EXPECT_EQ(r.text, "protocol version 3 not supported, this side speaks 2");
+}
+
+// Without a CA the client speaks only to this machine: in a network namespace of its own,
+// where 10.200.0.1 is a local address no byte can leave, a listener there receives no
+// connection from it (a raw connect shows the listener would), and the refusal names the key.
+TEST(Client, WithoutACaItRefusesAHostOtherThanLoopbackBeforeConnecting) {
+    enum Verdict : int {
+        kRefusedUntouched = 0,
+        kConnected = 1,
+        kWrongError = 2,
+        kNoNamespace = 77,
+        kSetupFailed = 78,
+    };
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::unshare(CLONE_NEWNET) != 0)
+            ::_exit(kNoNamespace);
+        if (std::system("ip link set lo up && ip addr add 10.200.0.1/32 dev lo") != 0)
+            ::_exit(kSetupFailed);
+        asio::io_context io;
+        asio::ip::tcp::acceptor listener(io, {asio::ip::make_address("10.200.0.1"), 0});
+        listener.non_blocking(true);
+        const std::uint16_t port = listener.local_endpoint().port();
+        int verdict = kRefusedUntouched;
+        try {
+            Client client;
+            client.setLogin("COMP001", "rqc04100");
+            client.setIoTimeout(std::chrono::seconds(2));
+            client.connect("10.200.0.1", port, std::chrono::seconds(2));
+            verdict = kConnected;
+        } catch (const PlainTcpRefused& e) {
+            if (std::string(e.what()).find("[Servidor] CertificadoCA") == std::string::npos)
+                verdict = kWrongError;
+        } catch (const std::exception&) {
+            verdict = kWrongError;
+        }
+        asio::error_code ec;
+        asio::ip::tcp::socket accepted(io);
+        listener.accept(accepted, ec);
+        if (!ec)
+            verdict = kConnected;
+        asio::ip::tcp::socket probe(io), probed(io);
+        probe.connect({asio::ip::make_address("10.200.0.1"), port}, ec);
+        listener.accept(probed, ec);
+        if (ec && verdict == kRefusedUntouched)
+            verdict = kSetupFailed;
+        ::_exit(verdict);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == kNoNamespace)
+        GTEST_SKIP() << "no network namespace here (unshare needs root)";
+    EXPECT_EQ(WEXITSTATUS(status), kRefusedUntouched)
+        << "1: the client connected; 2: another error; 78: the namespace was not usable";
 }

@@ -505,6 +505,8 @@ struct SeenPreview {
     QString totals;
     QString before;
     bool canConsolidate = false;
+    bool tabLeavesGrid = false;
+    vlm::ReportTable report;
 };
 
 SeenPreview pressPreview(TfrmConsolidaSolicita& form, bool consolidate) {
@@ -528,6 +530,10 @@ SeenPreview pressPreview(TfrmConsolidaSolicita& form, bool consolidate) {
         seen.totals = w->lblTotais->text();
         seen.before = w->lblJaConsolidadas->text();
         seen.canConsolidate = w->btnConsolidar->isEnabled();
+        w->grdPrevia->setFocus();
+        QTest::keyClick(w->grdPrevia, Qt::Key_Tab);
+        seen.tabLeavesGrid = QApplication::focusWidget() != w->grdPrevia;
+        seen.report = w->Relatorio();
         (consolidate ? w->btnConsolidar : w->btnFechar)->click();
     });
     poll.start();
@@ -550,6 +556,14 @@ TEST_F(RealRun, PreviewShowsWhatTheRunWritesAndItsConsolidarRunsIt) {
     ASSERT_TRUE(first.shown) << screen->errors().join(" | ").toStdString();
     ASSERT_FALSE(first.products.isEmpty());
     EXPECT_TRUE(first.canConsolidate);
+    EXPECT_TRUE(first.tabLeavesGrid);
+    // The report has the rows as the grid shows them, the quantity under its own column.
+    ASSERT_EQ(first.report.rows.size(), first.products.size());
+    for (int r = 0; r < first.products.size(); ++r) {
+        EXPECT_EQ(first.report.rows[r][0], first.products[r]);
+        EXPECT_EQ(vlm::displayText(first.report.columns[9].kind, first.report.rows[r][9]),
+                  first.consolidated[r]);
+    }
     EXPECT_TRUE(first.before.contains("Linhas já consolidadas antes: 0."))
         << first.before.toStdString();
     EXPECT_EQ(snapshot(), before) << "Fechar leaves the database as it was";
@@ -585,12 +599,25 @@ TEST_F(RealRun, PreviewShowsWhatTheRunWritesAndItsConsolidarRunsIt) {
     ASSERT_TRUE(empty.shown);
     EXPECT_TRUE(empty.products.isEmpty());
     EXPECT_FALSE(empty.canConsolidate);
+    EXPECT_TRUE(empty.totals.contains("Nenhuma linha")) << empty.totals.toStdString();
     form->rdgConsSoli->SetItemIndex(0);
     const SeenPreview again = pressPreview(*form, false);
     ASSERT_TRUE(again.shown);
     EXPECT_EQ(again.products, first.products);
     EXPECT_FALSE(again.before.contains("antes: 0.")) << again.before.toStdString();
     EXPECT_TRUE(again.before.contains("de novo")) << again.before.toStdString();
+
+    // Less the open consolidation that took them, every product nets to zero: the lines
+    // match, nothing would be consolidated, and the products are named with their terms.
+    form->chkSolicitacao->setChecked(true);
+    const SeenPreview zero = pressPreview(*form, false);
+    ASSERT_TRUE(zero.shown);
+    EXPECT_EQ(zero.products, first.products);
+    EXPECT_FALSE(zero.canConsolidate);
+    EXPECT_TRUE(zero.totals.contains("nada seria consolidado")) << zero.totals.toStdString();
+    ASSERT_GT(first.products.size(), 10);
+    EXPECT_TRUE(zero.totals.contains(first.products[0] + " ")) << zero.totals.toStdString();
+    EXPECT_TRUE(zero.totals.contains("e mais ")) << zero.totals.toStdString();
 }
 
 TEST_F(RealRun, PreviewStopsAtTheConfirmButtonsChecksInTheirOrder) {

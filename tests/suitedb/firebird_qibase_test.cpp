@@ -24,6 +24,7 @@ class FirebirdQibase : public ::testing::Test {
         if (QCoreApplication::instance() == nullptr)
             new QCoreApplication(argc, argv);
     }
+    static void TearDownTestSuite() { EXPECT_TRUE(shutdownFirebirdEngine()); }
     void SetUp() override {
         m_path = m_dir.file("suite.fdb");
         MasterData data = demoMasterData(parseIsoDate("2024-03-15"));

@@ -228,6 +228,8 @@ TEST_F(RqcSuitedbTool, OperatorCommandsManagePasswordsAndPermissions) {
         {"grant again", suitedb("operator grant --db " + db + " ZE " + obj), true, "unchanged:"},
         {"grant a bad name", suitedb("operator grant --db " + db + " ZE 'x;drop'"), false,
          "object name"},
+        {"grant a misspelt object", suitedb("operator grant --db " + db + " ZE " + obj + "s"),
+         false, "confira a grafia"},
         {"list", suitedb("operator list --db " + db), true, "ZE"},
         {"password on the command line", suitedb("operator add --db " + db + " ZE --password x"),
          false, "--password"},
@@ -244,6 +246,37 @@ TEST_F(RqcSuitedbTool, OperatorCommandsManagePasswordsAndPermissions) {
     Outcome revoked = suitedb("operator revoke --db " + db + " ZE " + obj);
     EXPECT_EQ(revoked.exit, 0) << revoked.output;
     EXPECT_TRUE(checkLogin(*conn, "ZE", "senha-nova-ze")->empty());
+}
+
+TEST_F(RqcSuitedbTool, OnlyTheDemoDatabaseHasOperatorsTheOthersSayHowToAddOne) {
+    const std::string hint = "rqc-suitedb operator add --db ";
+    const std::string empty = shellQuoted(m_dir.file("empty.db"));
+    for (const Outcome& r : {suitedb("init --db " + empty + " --empty"),
+                             suitedb("init --db " + shellQuoted(m_dir.file("big.db")) +
+                                     " --generate 50 --today 2024-03-15"),
+                             suitedb("operator list --db " + empty)}) {
+        EXPECT_EQ(r.exit, 0) << r.output;
+        EXPECT_TRUE(contains(r.output, hint)) << r.output;
+    }
+    auto conn = Connection::open(m_dir.file("big.db"));
+    EXPECT_TRUE(listOperators(*conn).empty());
+    EXPECT_FALSE(contains(suitedb("operator list --db " + shellQuoted(demoDb())).output, hint));
+}
+
+TEST_F(RqcSuitedbTool, ALoginWithAWeakerHashStoresAStrongOne) {
+    auto conn = Connection::open(demoDb());
+    const std::string weak = hashPasswordWith("rqc04100", 2, 8u << 20);
+    conn->execute("UPDATE OPERADORSENHA SET DSHASH = ? WHERE CDOPERADOR = 'COMP001'", {weak});
+    auto stored = [&] {
+        auto cur = conn->query("SELECT DSHASH FROM OPERADORSENHA WHERE CDOPERADOR = 'COMP001'");
+        return cur->next() ? std::string(cur->text(0)) : std::string();
+    };
+    EXPECT_TRUE(hashNeedsUpgrade(weak));
+    EXPECT_FALSE(checkLogin(*conn, "COMP001", "wrong-password"));
+    EXPECT_EQ(stored(), weak) << "a refused login changes nothing";
+    ASSERT_TRUE(checkLogin(*conn, "COMP001", "rqc04100"));
+    EXPECT_TRUE(stored().starts_with("$argon2id$v=19$m=19456,t=2,")) << stored();
+    EXPECT_TRUE(checkLogin(*conn, "COMP001", "rqc04100")) << "the new hash holds the password";
 }
 
 TEST_F(RqcSuitedbTool, RefusesADatabaseNewerThanItKnows) {

@@ -101,6 +101,7 @@ TEST_P(SchemaMigration, ToolUpgradesOnceAndRefusesANewerDatabase) {
     EXPECT_NE(r.output.find("from version 1 to " + std::to_string(kSchemaVersion)),
               std::string::npos)
         << r.output;
+    EXPECT_NE(r.output.find("rqc-suitedb operator add --db"), std::string::npos) << r.output;
     EXPECT_EQ(markIndexes(), 0);
 
     r = run("rqc-suitedb", "migrate --db '" + target() + "'");

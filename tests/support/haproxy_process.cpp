@@ -42,8 +42,9 @@ std::string readFile(const std::filesystem::path& path) {
     return ss.str();
 }
 
-// A loopback port that was free a moment ago (haproxy cannot report an ephemeral one).
-std::uint16_t freePort() {
+}  // namespace
+
+std::uint16_t freeLoopbackPort() {
     int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
@@ -58,6 +59,8 @@ std::uint16_t freePort() {
     ::close(fd);
     return ntohs(a.sin_port);
 }
+
+namespace {
 
 bool accepts(std::uint16_t port) {
     int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -107,6 +110,12 @@ std::vector<std::string> splitCsv(const std::string& line) {
 HaproxyProcess::HaproxyProcess(std::filesystem::path workDir, std::vector<std::uint16_t> backends)
     : m_dir(std::move(workDir)), m_backends(std::move(backends)) {}
 
+HaproxyProcess::HaproxyProcess(std::filesystem::path workDir, std::vector<std::uint16_t> backends,
+                               std::vector<std::uint16_t> healthPorts)
+    : m_dir(std::move(workDir)),
+      m_backends(std::move(backends)),
+      m_health(std::move(healthPorts)) {}
+
 HaproxyProcess::~HaproxyProcess() {
     stop();
 }
@@ -134,8 +143,16 @@ std::string HaproxyProcess::config() const {
       << "backend appservers\n"
       << "    balance roundrobin\n"
       << "    default-server check inter 100ms fall 2 rise 1\n";
-    for (std::size_t i = 0; i < m_backends.size(); ++i)
-        c << "    server s" << i + 1 << " 127.0.0.1:" << m_backends[i] << "\n";
+    if (!m_health.empty())
+        c << "    option tcp-check\n    tcp-check expect rstring ^ok\n";
+    for (std::size_t i = 0; i < m_backends.size(); ++i) {
+        c << "    server s" << i + 1 << " 127.0.0.1:" << m_backends[i];
+        if (i < m_health.size())
+            c << " port " << m_health[i];
+        if (m_proxyProtocol)
+            c << (i < m_health.size() ? " send-proxy-v2" : " send-proxy-v2 check-send-proxy");
+        c << "\n";
+    }
     return c.str();
 }
 
@@ -143,7 +160,7 @@ void HaproxyProcess::start() {
     const auto configPath = m_dir / "haproxy.cfg";
     const auto logPath = m_dir / "haproxy.log";
     for (int attempt = 0; attempt < 5; ++attempt) {
-        m_port = freePort();
+        m_port = freeLoopbackPort();
         std::ofstream(configPath, std::ios::trunc) << config();
         std::filesystem::remove(m_dir / "haproxy.sock");
         const std::string cfg = configPath.string(), program = binary();

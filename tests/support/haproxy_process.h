@@ -10,8 +10,12 @@
 
 namespace rqc::test {
 
+// A loopback port that was free a moment ago (for servers that cannot report an ephemeral one).
+std::uint16_t freeLoopbackPort();
+
 // Debian's haproxy in TCP mode on a loopback port in front of the given loopback backends,
-// each health-checked by a plain TCP connect every 100 ms (down after 2 failures). The
+// each health-checked every 100 ms (down after 2 failures) by a plain TCP connect, or by the
+// server's health answer. The
 // configuration, log and runtime socket live in `workDir`; the destructor stops it by its pid.
 class HaproxyProcess {
   public:
@@ -22,10 +26,16 @@ class HaproxyProcess {
     };
 
     HaproxyProcess(std::filesystem::path workDir, std::vector<std::uint16_t> backendPorts);
+    // Checked instead by reading "ok" from each backend's health port (same order).
+    HaproxyProcess(std::filesystem::path workDir, std::vector<std::uint16_t> backendPorts,
+                   std::vector<std::uint16_t> healthPorts);
     ~HaproxyProcess();
     HaproxyProcess(const HaproxyProcess&) = delete;
     HaproxyProcess& operator=(const HaproxyProcess&) = delete;
 
+    // Servers get each connection's client address in a PROXY v2 header (send-proxy-v2); their
+    // TCP checks send a LOCAL header. Before start().
+    void setProxyProtocol(bool on) { m_proxyProtocol = on; }
     static bool installed();
     void start();  // throws std::runtime_error with haproxy's output when it does not come up
     void stop();
@@ -38,8 +48,10 @@ class HaproxyProcess {
   private:
     std::filesystem::path m_dir;
     std::vector<std::uint16_t> m_backends;
+    std::vector<std::uint16_t> m_health;
     std::uint16_t m_port = 0;
     pid_t m_pid = -1;
+    bool m_proxyProtocol = false;
 };
 
 }  // namespace rqc::test

@@ -1,14 +1,21 @@
 // Linked into every Qt test program (vlm_testing_gtest): the QApplication exists before the
-// first test, whatever the test constructs.
+// first test, whatever the test constructs, and connections log in as the demo operator, as
+// they do in the host once its operator has logged in.
 #include <gtest/gtest.h>
 
+#include "suitedb/demo_data.h"
 #include "support/qt_fixture.h"
+#include "vlm/net_connection.h"
 
 namespace {
 
 class QtEnvironment : public ::testing::Environment {
   public:
-    void SetUp() override { rqc::test::application(); }
+    void SetUp() override {
+        rqc::test::application();
+        TNetConnection::SetSessionLogin(QString::fromLatin1(rqc::suitedb::kDemoOperator),
+                                        QString::fromLatin1(rqc::suitedb::kDemoPassword));
+    }
 };
 
 const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);

@@ -52,6 +52,10 @@ void ensureTestLogin(const std::string& db) {
     }
 }
 
+TestClient::TestClient() {
+    setLogin(rqc::suitedb::kDemoOperator, rqc::suitedb::kDemoPassword);
+}
+
 std::vector<std::byte> testLoginFrame() {
     const auto body =
         rqc::protocol::encodeLogin({rqc::suitedb::kDemoOperator, rqc::suitedb::kDemoPassword});

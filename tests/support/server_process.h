@@ -8,12 +8,20 @@
 #include <string>
 #include <vector>
 
+#include "protocol/client.h"
+
 namespace rqc::test {
 
 // Makes the clients of this process and of its children log in as the demo operator
 // (RQC_OPERATOR, RQC_PASSWORD), giving it a password and the consolidation object in `db`
 // when the database is at the current schema without it. start() calls it.
 void ensureTestLogin(const std::string& db);
+// A client that logs in as that operator at every connect, as the programs log theirs in.
+class TestClient : public rqc::protocol::Client {
+  public:
+    TestClient();
+};
+
 // A whole frame (header and body) logging in as that operator: what a raw-socket client sends
 // first; the answer is a text result with the operator's code.
 std::vector<std::byte> testLoginFrame();

@@ -70,6 +70,18 @@ CallOutcome rqcCall(const std::vector<std::string>& args) {
     return r;
 }
 
+// rqc-call logs in as an operator (the recording peer accepts any); tests that check the login
+// set their own.
+class OperatorEnvironment : public ::testing::Environment {
+  public:
+    void SetUp() override {
+        ::setenv("RQC_OPERATOR", rqc::suitedb::kDemoOperator, 1);
+        ::setenv("RQC_PASSWORD", rqc::suitedb::kDemoPassword, 1);
+    }
+};
+const auto* const kOperatorEnvironment =
+    ::testing::AddGlobalTestEnvironment(new OperatorEnvironment);
+
 std::string serverOf(const RecordingPeer& peer) {
     return "127.0.0.1:" + std::to_string(peer.port());
 }
@@ -225,7 +237,7 @@ TEST(RqcCall, OperatorLogsInWithThePasswordFromTheEnvironment) {
         {"wrong password", "COMP001", "errada-123", 4, "Operador ou senha inválidos."},
         {"unknown operator", "NINGUEM", "rqc04100", 4, "Operador ou senha inválidos."},
         {"no permission", "OPER001", "rqc04100", 1, "não tem permissão"},
-        {"no login", nullptr, "rqc04100", 1, "não fez login"},
+        {"no operator", nullptr, "rqc04100", 2, "nenhum operador para o login"},
     };
     for (const auto& c : cases) {
         ::unsetenv("RQC_OPERATOR");

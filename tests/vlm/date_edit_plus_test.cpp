@@ -87,6 +87,9 @@ TEST(TDateEditPlus, SaveTimeKeepsTheTimeOfDay) {
     edit.SaveTime = true;
     edit.SetDate(day(2024, 6, 5) + 0.25);
     EXPECT_EQ(edit.GetDate(), day(2024, 6, 5) + 0.25);
+    edit.SetDate(-1.25);  // 29/12/1899 06:00
+    EXPECT_EQ(edit.Text(), "29/12/1899");
+    EXPECT_EQ(edit.GetDate(), -1.25);
 }
 
 TEST(TDateEditPlus, CalendarDropDownSetsThePickedDate) {

@@ -71,6 +71,8 @@ TEST(Helpers, DateTimeCountsDaysFrom30December1899) {
     EXPECT_EQ(vlm::toDateTime(QDate(1900, 1, 1)), 2.0);
     EXPECT_EQ(vlm::toDateTime(QDate(2024, 1, 1)), 45292.0);
     EXPECT_EQ(vlm::toDate(45292.5), QDate(2024, 1, 1));
+    EXPECT_EQ(vlm::toDate(-0.5), QDate(1899, 12, 30));  // the wire's day of -0.5 and -1.25
+    EXPECT_EQ(vlm::toDate(-1.25), QDate(1899, 12, 29));
     EXPECT_EQ(vlm::toDateTime(QDate()), 0.0);
 }
 

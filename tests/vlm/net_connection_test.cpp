@@ -6,6 +6,7 @@
 #include <asio.hpp>
 #include <atomic>
 #include <filesystem>
+#include <set>
 #include <thread>
 
 #include "protocol/protocol.h"
@@ -156,7 +157,7 @@ TEST(NetConnection, ByReferenceVariablesKeepTheirValuesAfterAFailure) {
     const std::vector<Case> cases = {
         {"server error returned", false, RecordingPeer::Reply::answer(error), ""},
         {"server error raised", true, RecordingPeer::Reply::answer(error),
-         "O servidor de aplicação não pôde executar GetConsSoli:\ncannot consolidate"},
+         "O servidor de aplicação não pôde concluir a operação:\ncannot consolidate"},
         {"connection lost", false, RecordingPeer::Reply::close(), "connection closed by"},
     };
     for (const auto& tc : cases) {
@@ -295,6 +296,7 @@ TEST(NetConnection, RealServerAnswersLookupsAndErrors) {
     TNetConnection net;
     net.ServerName = kObject;
     net.ThrowException = false;
+    net.SetLogin(rqc::suitedb::kDemoOperator, rqc::suitedb::kDemoPassword);
     net.BeforeConnect = [&](QObject*) {
         net.Host = "127.0.0.1";
         net.Port = server.port();
@@ -326,55 +328,99 @@ TEST(NetConnection, RealServerAnswersLookupsAndErrors) {
     net.SetConnected(false);
 }
 
-TEST(NetConnection, FailuresAreToldInPortugueseWithTheDetailBelow) {
+TEST(NetConnection, EachFailureKindIsToldOnceWithItsOwnSentence) {
     const std::uint16_t refused = closedPort();
-    RecordingPeer peer;
-    peer.setScript([](const CallRequest& r) {
-        return r.descriptor.method == "Cut"
-                   ? RecordingPeer::Reply::close()
-                   : RecordingPeer::Reply::answer(CallResult::error("Filial 9999 não cadastrada."));
+    auto peer = std::make_unique<RecordingPeer>();
+    peer->setScript([](const CallRequest& r) {
+        if (r.descriptor.method == "Cut")
+            return RecordingPeer::Reply::close();
+        if (r.descriptor.method == "Mute")
+            return RecordingPeer::Reply::silent();
+        if (r.descriptor.method == "Garble")
+            return RecordingPeer::Reply::rawBytes(rqc::test::frameOf(std::vector<std::byte>(9)));
+        return RecordingPeer::Reply::answer(CallResult::error("Filial 9999 não cadastrada."));
     });
-    const std::string at = "127.0.0.1:" + std::to_string(peer.port());
     struct Case {
         std::string name;
         std::function<void(TNetConnection&)> act;
+        TNetFailure kind;
         std::string says;
+    };
+    auto call = [](const char* method) {
+        return [method](TNetConnection& n) { n.AppServer().Call(method, {}); };
     };
     const std::vector<Case> cases = {
         {"refused",
          [&](TNetConnection& n) {
+             n.SetConnected(false);
              n.Port = refused;
              n.SetConnected(true);
          },
-         "Não foi possível conectar ao servidor de aplicação 127.0.0.1:" + std::to_string(refused) +
-             " (conexão recusada). Verifique se o servidor está em execução.\n\nDetalhe "
-             "técnico: application server"},
-        {"lost during the call", [](TNetConnection& n) { n.AppServer().Call("Cut", {}); },
-         "A conexão com o servidor de aplicação " + at + " foi perdida durante Cut."},
-        {"server error", [](TNetConnection& n) { n.AppServer().Call("M", {}); },
-         "O servidor de aplicação não pôde executar M:\nFilial 9999 não cadastrada."},
-        {"server error checked",
+         TNetFailure::Refused, "recusou a conexão"},
+        {"closed during the call", call("Cut"), TNetFailure::Closed, "encerrou a conexão"},
+        {"timed out",
          [](TNetConnection& n) {
-             n.ThrowException = false;
-             CheckResultServ(n.AppServer().Call("M", {}), true, 0);
+             n.SetCallTimeout(std::chrono::milliseconds(200));
+             n.AppServer().Call("Mute", {});
          },
-         "O servidor de aplicação não pôde concluir a operação:\nFilial 9999 não cadastrada."},
+         TNetFailure::TimedOut, "não respondeu no tempo limite"},
+        {"not the protocol", call("Garble"), TNetFailure::Protocol, "fora do protocolo"},
+        {"closed on purpose",
+         [](TNetConnection& n) {
+             n.SetConnected(false);
+             n.AppServer().Call("GetParaCmpSup", {});
+         },
+         TNetFailure::NotConnected, "feche-a e abra-a novamente"},
+        // The server went away between two calls: the reconnect's own failure, told once.
+        {"gone before the call",
+         [&](TNetConnection& n) {
+             peer.reset();
+             n.AppServer().Call("GetParaCmpSup", {});
+         },
+         TNetFailure::Refused, "recusou a conexão"},
     };
+    std::set<std::string> sentences;
+    const std::uint16_t port = peer->port();
     for (const auto& tc : cases) {
         SCOPED_TRACE(tc.name);
         TNetConnection net;
         net.ServerName = kObject;
-        net.Port = peer.port();
-        if (tc.name != "refused")
+        net.Port = port;
+        if (peer != nullptr)
             net.SetConnected(true);
-        std::string message;
         try {
             tc.act(net);
-        } catch (const std::exception& e) {
-            message = e.what();
+            ADD_FAILURE() << "no failure";
+        } catch (const ENetError& e) {
+            const std::string what = e.what();
+            const std::string sentence = e.sentence().toStdString();
+            EXPECT_EQ(e.kind(), tc.kind) << what;
+            EXPECT_NE(sentence.find(tc.says), std::string::npos) << what;
+            EXPECT_EQ(what.find("Detalhe técnico"), what.rfind("Detalhe técnico")) << what;
+            EXPECT_NE(what.find("Detalhe técnico"), std::string::npos) << what;
+            for (const char* method : {"Cut", "Mute", "Garble", "GetParaCmpSup"})
+                EXPECT_EQ(sentence.find(method), std::string::npos) << what;
+            if (tc.name != "gone before the call")
+                EXPECT_TRUE(sentences.insert(sentence).second) << what;
         }
-        EXPECT_NE(message.find(tc.says), std::string::npos) << message;
     }
+}
+
+TEST(NetConnection, ServerErrorsAreToldInPortugueseWithTheDetailBelow) {
+    RecordingPeer peer;
+    peer.setScript([](const CallRequest&) {
+        return RecordingPeer::Reply::answer(CallResult::error("Filial 9999 não cadastrada."));
+    });
+    Connected c(peer);
+    c.net.ThrowException = true;
+    EXPECT_EQ(messageOf<EServerError>([&] { c.net.AppServer().Call("M", {}); }),
+              "O servidor de aplicação não pôde concluir a operação:\nFilial 9999 não cadastrada."
+              "\n\nDetalhe técnico: application server error in M");
+    c.net.ThrowException = false;
+    EXPECT_NE(messageOf<EServerError>([&] {
+                  CheckResultServ(c.net.AppServer().Call("M", {}), true, 0);
+              }).find("não pôde concluir a operação:\nFilial 9999 não cadastrada."),
+              std::string::npos);
 }
 
 TEST(NetConnection, ACallCutOnTheWireIsReportedOnceAndTheNextOneReconnects) {
@@ -417,6 +463,7 @@ TEST(NetConnection, AServerRestartedBetweenTwoCallsCostsNothing) {
     TNetConnection net;
     net.ServerName = kObject;
     net.ThrowException = false;
+    net.SetLogin(rqc::suitedb::kDemoOperator, rqc::suitedb::kDemoPassword);
     int connects = 0;
     net.BeforeConnect = [&](QObject*) {
         ++connects;

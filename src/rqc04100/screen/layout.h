@@ -126,6 +126,9 @@ struct ControlSpec {
     unsigned start;
     Details details;
     std::vector<EventWire> events;
+    // What a screen reader says of a control no label, caption or hint names, and its keys.
+    const char* accessibleName = nullptr;
+    const char* accessibleDescription = nullptr;
 };
 
 // The form's own properties. Its own events (OnCreate, OnClose, OnActivate) reach FormCreate,

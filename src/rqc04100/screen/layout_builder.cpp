@@ -272,6 +272,10 @@ void LayoutBuilder::applyCommon(const ControlSpec& row, QWidget* w) {
     const QString hint = utf8(row.hint);
     if (!hint.isEmpty())
         w->setToolTip(hint);
+    if (row.accessibleName != nullptr)
+        w->setAccessibleName(utf8(row.accessibleName));
+    if (row.accessibleDescription != nullptr)
+        w->setAccessibleDescription(utf8(row.accessibleDescription));
 
     if (row.start & kChecked) {
         if (auto* a = qobject_cast<QAbstractButton*>(w)) {

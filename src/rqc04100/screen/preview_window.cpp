@@ -1,15 +1,21 @@
 #include "screen/preview_window.h"
 
+#include <QDateTime>
+#include <QDir>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLocale>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTableWidget>
 #include <QVBoxLayout>
 #include <stdexcept>
 
 #include "vlm/data_set.h"
+#include "vlm/dialogs.h"
+#include "vlm/messages.h"
+#include "vlm/net_connection.h"
 
 namespace {
 
@@ -76,8 +82,11 @@ namespace rqc04100 {
 PreviewTotals previewTotals(const TDataSet& rows) {
     PreviewTotals t;
     t.products = rows.RecordCount();
+    t.allNetZero = t.products > 0;
     for (int r = 0; r < rows.RecordCount(); ++r) {
-        t.quantity += number(cellOf(rows, r, "QTCONSOLIDADA"), "QTCONSOLIDADA");
+        const double consolidated = number(cellOf(rows, r, "QTCONSOLIDADA"), "QTCONSOLIDADA");
+        t.allNetZero = t.allNetZero && consolidated <= 0;
+        t.quantity += consolidated;
         t.lines += static_cast<long long>(number(cellOf(rows, r, "NRLINHAS"), "NRLINHAS"));
         t.consolidatedBefore +=
             static_cast<long long>(number(cellOf(rows, r, "NRLINHASCONS"), "NRLINHASCONS"));
@@ -87,9 +96,33 @@ PreviewTotals previewTotals(const TDataSet& rows) {
 
 }  // namespace rqc04100
 
+namespace {
+
+// "P0001 Arroz (solicitada 10 + limite 0 − estoque 12 − AF 0 − cons. abertas 0 = −2)", for
+// at most the first `shown` rows.
+QString netZeroProducts(const TDataSet& rows, int shown) {
+    QStringList items;
+    for (int r = 0; r < rows.RecordCount() && r < shown; ++r) {
+        auto q = [&](const char* f) { return quantityText(number(cellOf(rows, r, f), f)); };
+        items << QStringLiteral(
+                     "%1 %2 (solicitada %3 + limite %4 − estoque %5 − AF %6 − cons. "
+                     "abertas %7 = %8)")
+                     .arg(cellOf(rows, r, "CDPRODUTO").trimmed(),
+                          cellOf(rows, r, "NMPRODUTO").trimmed(), q("QTSOLICITADA"),
+                          q("QTLIMITESEG"), q("QTESTOQUE"), q("QTAF"), q("QTCONSABERTA"),
+                          q("QTCONSOLIDADA"));
+    }
+    QString text = items.join(QStringLiteral("; "));
+    if (rows.RecordCount() > shown)
+        text += QStringLiteral("; e mais %1").arg(countText(rows.RecordCount() - shown));
+    return text;
+}
+
+}  // namespace
+
 TfrmPreviaConsolida::TfrmPreviaConsolida(const TDataSet& rows, bool takesConsolidated,
                                          QWidget* parent)
-    : QDialog(parent) {
+    : QDialog(parent), m_rows(rows) {
     setObjectName(QStringLiteral("frmPreviaConsolida"));
     setWindowTitle(QStringLiteral("Simulação da Consolidação"));
     setModal(true);
@@ -97,6 +130,7 @@ TfrmPreviaConsolida::TfrmPreviaConsolida(const TDataSet& rows, bool takesConsoli
 
     grdPrevia = new QTableWidget(this);
     grdPrevia->setObjectName(QStringLiteral("grdPrevia"));
+    grdPrevia->setAccessibleName(QStringLiteral("Produtos da simulação"));
     grdPrevia->setColumnCount(static_cast<int>(std::size(kColumns)));
     QStringList headers;
     for (const Column& c : kColumns)
@@ -104,6 +138,7 @@ TfrmPreviaConsolida::TfrmPreviaConsolida(const TDataSet& rows, bool takesConsoli
     grdPrevia->setHorizontalHeaderLabels(headers);
     grdPrevia->setEditTriggers(QAbstractItemView::NoEditTriggers);
     grdPrevia->setSelectionBehavior(QAbstractItemView::SelectRows);
+    grdPrevia->setTabKeyNavigation(false);  // Tab and Shift+Tab leave the grid
     grdPrevia->verticalHeader()->setVisible(false);
     grdPrevia->verticalHeader()->setDefaultSectionSize(20);
     grdPrevia->setRowCount(rows.RecordCount());
@@ -130,9 +165,19 @@ TfrmPreviaConsolida::TfrmPreviaConsolida(const TDataSet& rows, bool takesConsoli
 
     lblTotais = new QLabel(this);
     lblTotais->setObjectName(QStringLiteral("lblTotais"));
+    lblTotais->setWordWrap(true);
     if (totals.products == 0) {
         lblTotais->setText(
-            QStringLiteral("Nenhuma solicitação seria consolidada com este filtro."));
+            QStringLiteral("Nenhuma linha de solicitação atende a este filtro: "
+                           "nada seria consolidado."));
+    } else if (totals.allNetZero) {
+        constexpr int kListed = 10;
+        lblTotais->setText(
+            QStringLiteral("%1 linha(s) de solicitação atendem ao filtro, mas nada seria "
+                           "consolidado: os %2 produto(s) ficam com quantidade zero ou negativa "
+                           "depois dos descontos: %3.")
+                .arg(countText(totals.lines), countText(totals.products),
+                     netZeroProducts(rows, kListed)));
     } else {
         lblTotais->setText(QStringLiteral("%1 produto(s), %2 linha(s) de solicitação; quantidade "
                                           "consolidada total %3.")
@@ -152,9 +197,39 @@ TfrmPreviaConsolida::TfrmPreviaConsolida(const TDataSet& rows, bool takesConsoli
     }
     lblJaConsolidadas->setText(before);
 
+    btnImprimir = new QPushButton(QStringLiteral("&Imprimir..."), this);
+    btnImprimir->setObjectName(QStringLiteral("btnImprimir"));
+    btnImprimir->setToolTip(QStringLiteral("Visualizar e imprimir a simulação (Ctrl+P)"));
+    btnImprimir->setAutoDefault(false);
+    btnPdf = new QPushButton(QStringLiteral("&PDF..."), this);
+    btnPdf->setObjectName(QStringLiteral("btnPdf"));
+    btnPdf->setToolTip(QStringLiteral("Gravar a simulação em PDF (Alt+P)"));
+    btnPdf->setAutoDefault(false);
+    btnImprimir->setEnabled(totals.products > 0);
+    btnPdf->setEnabled(totals.products > 0);
+    connect(btnImprimir, &QPushButton::clicked, this,
+            [this] { vlm::dispatch([this] { vlm::previewReport(Relatorio(), this); }); });
+    auto* print = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_P), this);
+    connect(print, &QShortcut::activated, btnImprimir, [this] {
+        if (btnImprimir->isEnabled())
+            btnImprimir->click();
+    });
+    connect(btnPdf, &QPushButton::clicked, this, [this] {
+        vlm::dispatch([this] {
+            const QString path = vlm::dialogs().saveFileName(
+                QStringLiteral("Gravar a simulação em PDF"),
+                QDir::home().filePath(QStringLiteral("simulacao-consolidacao.pdf")),
+                QStringLiteral("Documento PDF (*.pdf)"));
+            if (path.isEmpty())
+                return;
+            vlm::writePdf(Relatorio(), path);
+            MessageDlg(QStringLiteral("Arquivo gravado: %1").arg(path), mtInformation, {mbOK}, 0);
+        });
+    });
+
     btnConsolidar = new QPushButton(QStringLiteral("&Consolidar"), this);
     btnConsolidar->setObjectName(QStringLiteral("btnConsolidar"));
-    btnConsolidar->setEnabled(totals.products > 0);
+    btnConsolidar->setEnabled(totals.products > 0 && !totals.allNetZero);
     btnFechar = new QPushButton(QStringLiteral("&Fechar"), this);
     btnFechar->setObjectName(QStringLiteral("btnFechar"));
     btnFechar->setDefault(true);
@@ -162,6 +237,8 @@ TfrmPreviaConsolida::TfrmPreviaConsolida(const TDataSet& rows, bool takesConsoli
     connect(btnFechar, &QPushButton::clicked, this, &QDialog::reject);
 
     auto* buttons = new QHBoxLayout;
+    buttons->addWidget(btnImprimir);
+    buttons->addWidget(btnPdf);
     buttons->addStretch();
     buttons->addWidget(btnConsolidar);
     buttons->addWidget(btnFechar);
@@ -172,4 +249,29 @@ TfrmPreviaConsolida::TfrmPreviaConsolida(const TDataSet& rows, bool takesConsoli
     layout->addLayout(buttons);
     resize(1000, 460);
     btnFechar->setFocus();
+}
+
+vlm::ReportTable TfrmPreviaConsolida::Relatorio() const {
+    vlm::ReportTable table;
+    table.title = windowTitle();
+    table.details = {lblTotais->text(), lblJaConsolidadas->text()};
+    table.operatorCode = TNetConnection::SessionOperator();
+    table.issued = QDateTime::currentDateTime();
+    for (const Column& c : kColumns) {
+        const bool text = c.kind == Kind::Text;
+        const bool summed = c.kind == Kind::Count || std::string_view(c.field) == "QTSOLICITADA" ||
+                            std::string_view(c.field) == "QTCONSOLIDADA";
+        table.columns.append({QString::fromUtf8(c.header),
+                              !text                                      ? vlm::ColumnKind::Number
+                              : std::string_view(c.field) == "NMPRODUTO" ? vlm::ColumnKind::Text
+                                                                         : vlm::ColumnKind::Code,
+                              summed});
+    }
+    for (int r = 0; r < m_rows.RecordCount(); ++r) {
+        QStringList cells;
+        for (const Column& c : kColumns)
+            cells.append(cellOf(m_rows, r, c.field));
+        table.rows.append(cells);
+    }
+    return table;
 }

@@ -2,11 +2,13 @@
 // The preview of a consolidation: what the run would write now for the filter on the screen,
 // one row per product with every term of its sum, the totals, and how many of the source lines
 // were consolidated before. Read-only. "Consolidar" closes it with Accepted (the screen then
-// presses its confirm button), "Fechar" and Esc close it with Rejected.
+// presses its confirm button), "Fechar" and Esc close it with Rejected. "Imprimir" (Ctrl+P)
+// shows the rows as a report in a print preview, "PDF" writes that report to a file.
 
 #include <QDialog>
 
 #include "rqc04100_export.h"
+#include "vlm/table_report.h"
 
 class QLabel;
 class QPushButton;
@@ -21,6 +23,9 @@ struct PreviewTotals {
     double quantity = 0;               // of QTCONSOLIDADA
     long long lines = 0;               // NRLINHAS
     long long consolidatedBefore = 0;  // NRLINHASCONS
+    // Lines match but every product nets to zero or below: the rows are those products and
+    // nothing would be consolidated.
+    bool allNetZero = false;
 };
 
 // The totals of the rows of a GetConsSoliPrevia packet. Throws std::runtime_error (Portuguese)
@@ -39,6 +44,14 @@ class RQC04100_EXPORT TfrmPreviaConsolida : public QDialog {
     QTableWidget* grdPrevia;
     QLabel* lblTotais;
     QLabel* lblJaConsolidadas;
+    QPushButton* btnImprimir;
+    QPushButton* btnPdf;
     QPushButton* btnConsolidar;
     QPushButton* btnFechar;
+
+    // The rows as a report, in the grid's columns.
+    vlm::ReportTable Relatorio() const;
+
+  private:
+    const TDataSet& m_rows;
 };

@@ -140,10 +140,18 @@ void TfrmConsolidaSolicita::sbtSimulaClick(QObject*) {
     {
         RunGuard guard(m_runInProgress);
         const std::vector<TServerArg> args = checkedRunArguments();
-        const TServerResult result =
-            netConsolidaSolicita->AppServer().Call(QStringLiteral("GetConsSoliPrevia"), args);
+        ActiveShowAvi(vlm::mainForm(), kShowAviSearch,
+                      QStringLiteral("Simulando a consolidação no servidor (nada é gravado)..."));
         TClientDataSet rows;
-        rows.SetData(CheckResultServ(result, true, 0));
+        try {
+            const TServerResult result =
+                netConsolidaSolicita->AppServer().Call(QStringLiteral("GetConsSoliPrevia"), args);
+            rows.SetData(CheckResultServ(result, true, 0));
+        } catch (...) {
+            DeactiveShowAvi();
+            throw;
+        }
+        DeactiveShowAvi();
         TfrmPreviaConsolida preview(rows, stConsSoli == QLatin1String("T"), this);
         consolidate = preview.exec() == QDialog::Accepted;
     }

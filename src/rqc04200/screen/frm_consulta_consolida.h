@@ -1,31 +1,39 @@
 #pragma once
 // "Consulta de Consolidação": the consolidations of a central branch generated in a period,
 // the product lines of the selected one with every term, the source lines of the selected
-// product, the reversal of an open consolidation, and the product lines exported to CSV or PDF.
+// product (fetched for that product only), the reversal of an open consolidation, and the
+// product lines or the source lines as a report: printed, CSV or PDF.
+//
+// Keys: F5 Pesquisar, Ctrl+E Estornar, Ctrl+S CSV, Ctrl+D PDF, Ctrl+P Imprimir (print
+// preview); F2 searches the central branch. The report is of the source lines while they
+// have the focus, of the product lines otherwise.
 
 #include <QString>
 #include <QVector>
 
 #include "rqc04200_export.h"
-#include "screen/table_export.h"
+#include "vlm/btn_pesquisa.h"
 #include "vlm/client_data_set.h"
+#include "vlm/date_edit_plus.h"
 #include "vlm/frm_roti_geral.h"
 #include "vlm/net_connection.h"
+#include "vlm/table_report.h"
 
-class QCheckBox;
-class QDateEdit;
-class QLineEdit;
+class QLabel;
 class QTableWidget;
 class TADOIBQuery;
 class TfrmRotiGeral;
 
 namespace rqc04200 {
 
+using vlm::ColumnKind;
+
 // One column of a grid: the server's field, its Portuguese header and how it is shown.
 struct GridColumn {
     QString field;
     QString header;
     ColumnKind kind;
+    bool summed = false;  // totalled under the grid and in the reports
 };
 
 RQC04200_EXPORT const QVector<GridColumn>& listColumns();
@@ -44,25 +52,34 @@ class RQC04200_EXPORT TfrmConsultaConsolida : public TfrmRotiGeral {
     explicit TfrmConsultaConsolida(QWidget* parent = nullptr);
     ~TfrmConsultaConsolida() override;
 
-    // Filter
-    QLineEdit* medCdFilCentCmp;
-    QDateEdit* depDataIni;
-    QDateEdit* depDataFin;
-    QCheckBox* chbSoAbertas;
-    // Grids: consolidations, product lines of the selected one, source lines of the product.
+    // Filter: the central branch (fixed when the host fixes the branch), the generation days.
+    TMaskEdit* medCdFilCentCmp;
+    TBtnPesquisa* btpFilCentCmp;
+    TEdit* edtNmFilCentCmp;
+    TDateEditPlus* depDataIni;
+    TDateEditPlus* depDataFin;
+    TCheckBox* chbSoAbertas;
+    // Grids: consolidations, product lines of the selected one, source lines of the product;
+    // the selected one's filter in words and the totals under the grids.
     QTableWidget* grdConsSoli;
+    QLabel* lblFiltro;
     QTableWidget* grdItens;
+    QLabel* lblTotItens;
     QTableWidget* grdOrigem;
+    QLabel* lblTotOrigem;
     // Buttons below sbtConfirma (which runs the search).
     TButtonFlat* sbtEstorna;
     TButtonFlat* sbtExportaCsv;
     TButtonFlat* sbtExportaPdf;
+    TButtonFlat* sbtImprime;
 
     TNetConnection* netConsultaConsolida;
     TClientDataSet* cdsConsSoli;
     TClientDataSet* cdsItens;
     TClientDataSet* cdsOrigem;
     TADOIBQuery* qryCentComp;
+    TADOIBQuery* qryPesqFilial;
+    TDataSource* dtsPesqFilial;
 
     void FormCreate(QObject* Sender) override;
     void FormClose(QObject* Sender, TCloseAction& Action) override;
@@ -70,8 +87,8 @@ class RQC04200_EXPORT TfrmConsultaConsolida : public TfrmRotiGeral {
     // Lists the consolidations of the filter and selects the first (or keeps the selected
     // number when it is still listed).
     void Pesquisa();
-    // Lists every consolidation of the central branch, whatever its date, and selects
-    // `number`; an unknown number is an error naming it.
+    // Looks the number up and shows it alone, the filter set to its generation day; an unknown
+    // number, or one of another central branch, is an error naming it.
     void AbreNumero(const QString& number);
     // The selected consolidation's number, or "" when none is selected.
     QString NumeroSelecionado() const;
@@ -82,14 +99,27 @@ class RQC04200_EXPORT TfrmConsultaConsolida : public TfrmRotiGeral {
     void sbtEstornaClick(QObject* Sender);
     void sbtExportaCsvClick(QObject* Sender);
     void sbtExportaPdfClick(QObject* Sender);
+    void sbtImprimeClick(QObject* Sender);
+    // Checks the central branch typed (registered) and shows its name.
+    void vd_FilCentCmp();
 
-    // The product lines shown, as exported.
-    rqc04200::ExportTable TabelaItens() const;
+    // The product lines shown, and the source lines shown, as reported.
+    vlm::ReportTable TabelaItens() const;
+    vlm::ReportTable TabelaOrigem() const;
+    // The report the export and print buttons act on: of the source lines while they have the
+    // focus (RelatorioOrigem), of the product lines otherwise.
+    bool RelatorioOrigem() const;
+    vlm::ReportTable Relatorio() const;
 
   private:
     TServerResult call(const QString& method, const std::vector<TServerArg>& args,
                        const QString& waitText, int expected = 0);
     void fetchList();  // the filter checked, the list fetched into cdsConsSoli
     void selectNumber(const QString& number);
+    QString selectedCell(const QString& field) const;  // of the selected consolidation
+    // The branch's name ("" when it has none); a null text when it is not registered.
+    QString nomeFilial(const QString& code);
+    vlm::ReportTable report(const QTableWidget* grid, const QVector<rqc04200::GridColumn>& columns,
+                            const TDataSet& data, const QString& title) const;
     bool m_filling = false;  // grids being refilled: selection signals ignored
 };

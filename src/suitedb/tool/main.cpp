@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "appserver/object_registry.h"
+#include "appserver/rdm_consolida_solicita.h"
 #include "protocol/secret_prompt.h"
 #include "suitedb/connection.h"
 #include "suitedb/demo_data.h"
@@ -93,6 +95,12 @@ int initFirebird(const InitOptions& o, sdb::Date today) {
     return 0;
 }
 
+// Only a demo database comes with operators; any other says how to add the first one.
+void printFirstOperatorHint(sdb::Connection& c, const std::string& db) {
+    if (sdb::listOperators(c).empty())
+        std::printf("%s\n", sdb::firstOperatorHint(sdb::redactTarget(db)).c_str());
+}
+
 int init(const InitOptions& o) {
     if (o.generate < 0)
         throw UsageError("--generate needs a positive number of lines");
@@ -124,6 +132,7 @@ int init(const InitOptions& o) {
     }
     if (o.empty) {
         std::printf("left the database empty\n");
+        printFirstOperatorHint(*c, o.db);
         return 0;
     }
     auto started = std::chrono::steady_clock::now();
@@ -133,6 +142,7 @@ int init(const InitOptions& o) {
     std::printf("loaded %s data (today %s) in %.1f s:\n", o.demo ? "the demo" : "generated",
                 sdb::isoDate(today).c_str(), secs);
     printSummary(s);
+    printFirstOperatorHint(*c, o.db);
     return 0;
 }
 
@@ -230,6 +240,7 @@ int migrate(const std::string& db) {
     else
         std::printf("schema upgraded from version %d to %d in %s\n", before, sdb::kSchemaVersion,
                     sdb::redactTarget(db).c_str());
+    printFirstOperatorHint(*c, db);
     return 0;
 }
 
@@ -266,6 +277,16 @@ std::unique_ptr<sdb::Connection> openCurrent(const std::string& db) {
     return c;
 }
 
+// The remote objects rqc-appserver hosts, registered as it registers them.
+const rqc::appserver::ObjectRegistry& registeredObjects() {
+    static const rqc::appserver::ObjectRegistry registry = [] {
+        rqc::appserver::ObjectRegistry r;
+        rqc::appserver::registerRdmConsolidaSolicita(r);
+        return r;
+    }();
+    return registry;
+}
+
 int operatorCommand(const std::string& action, const OperatorOptions& o) {
     auto c = openCurrent(o.db);
     if (action == "add") {
@@ -277,6 +298,13 @@ int operatorCommand(const std::string& action, const OperatorOptions& o) {
         sdb::setOperatorPassword(*c, o.code, newPassword(o.code));
         std::printf("password of %s changed\n", o.code.c_str());
     } else if (action == "grant") {
+        if (sdb::objectNameProblem(o.object).empty() &&
+            registeredObjects().find(o.object) == nullptr) {
+            throw UsageError("o servidor de aplicação não tem o objeto '" + o.object +
+                             "'; confira a grafia (por exemplo " +
+                             std::string(rqc::appserver::kRdmConsolidaSolicita) +
+                             "); nenhuma permissão foi dada");
+        }
         const bool added = sdb::grantObject(*c, o.code, o.object);
         std::printf("%s %s may call %s\n", added ? "granted:" : "unchanged:", o.code.c_str(),
                     o.object.c_str());
@@ -285,6 +313,8 @@ int operatorCommand(const std::string& action, const OperatorOptions& o) {
         std::printf("%s %s may not call %s\n", removed ? "revoked:" : "unchanged:", o.code.c_str(),
                     o.object.c_str());
     } else {
+        if (sdb::listOperators(*c).empty())
+            std::printf("%s\n", sdb::firstOperatorHint(sdb::redactTarget(o.db)).c_str());
         for (const auto& op : sdb::listOperators(*c)) {
             std::string objects;
             for (const auto& obj : op.objects)
