@@ -70,6 +70,9 @@ protocol::CallRequest consolidation250k() {
                  Argument::byRef("N"), Argument::byRef("N")});
 }
 
+// Every client of the benchmark logs in from one address at the same moment.
+constexpr const char* kLoginsAtOnce = "100";
+
 struct Rate {
     double perSecond = 0, medianUs = 0;
 };
@@ -193,7 +196,8 @@ int main(int argc, char** argv) {
             servers.push_back(std::make_unique<test::ServerProcess>(test::ServerProcess::Options{
                 url,
                 sd.string(),
-                {"--threads", threads, "--trusted-proxies", "127.0.0.1"},
+                {"--threads", threads, "--trusted-proxies", "127.0.0.1",
+                 "--max-unauthenticated-per-peer", kLoginsAtOnce},
                 std::chrono::seconds(30)}));
             servers.back()->start();
             ports.push_back(servers.back()->port());
@@ -206,7 +210,10 @@ int main(int argc, char** argv) {
             const fs::path pd = dir / "plain";
             fs::create_directories(pd);
             test::ServerProcess plain(test::ServerProcess::Options{
-                url, pd.string(), {"--threads", threads}, std::chrono::seconds(30)});
+                url,
+                pd.string(),
+                {"--threads", threads, "--max-unauthenticated-per-peer", kLoginsAtOnce},
+                std::chrono::seconds(30)});
             plain.start();
             const Rate direct = measure(plain.port(), clients, seconds);
             std::printf("%-32s %10.0f %10.1f\n", "1 server, no balancer", direct.perSecond,

@@ -192,6 +192,24 @@ class PostgresSet : public DataSet {
         : DataSet(version), m_admin(sdb::Connection::open(pgAdminUrl())) {
         m_template =
             "rqcbench_tpl_v" + std::to_string(version) + "_" + std::to_string(generatedLines());
+    }
+    ~PostgresSet() override {
+        m_admin->exec("DROP DATABASE IF EXISTS " + work() + " WITH (FORCE)");
+    }
+    std::string name() const override { return "PostgreSQL"; }
+    std::string restore() override {
+        makeTemplate();
+        m_admin->exec("DROP DATABASE IF EXISTS " + work() + " WITH (FORCE)");
+        m_admin->exec("CREATE DATABASE " + work() + " TEMPLATE " + m_template +
+                      " STRATEGY FILE_COPY");
+        return withDatabase(pgAdminUrl(), work());
+    }
+
+  private:
+    // The pristine set, generated on first use (a run filtered to SQLite makes none).
+    void makeTemplate() {
+        if (m_made)
+            return;
         auto c = m_admin->query("SELECT COUNT(*) FROM pg_database WHERE datname = ?", {m_template});
         c->next();
         bool exists = c->int64(0) > 0;
@@ -200,28 +218,18 @@ class PostgresSet : public DataSet {
             m_admin->exec("CREATE DATABASE " + m_template + "_tmp TEMPLATE template0");
             {
                 auto db = sdb::Connection::open(withDatabase(pgAdminUrl(), m_template + "_tmp"));
-                sdb::applySchemaUpTo(*db, version);
+                sdb::applySchemaUpTo(*db, version());
                 sdb::generateLarge(*db, generatedLines(), kToday);
                 db->exec("VACUUM ANALYZE");
             }
             m_admin->exec("ALTER DATABASE " + m_template + "_tmp RENAME TO " + m_template);
         }
+        m_made = true;
     }
-    ~PostgresSet() override {
-        m_admin->exec("DROP DATABASE IF EXISTS " + work() + " WITH (FORCE)");
-    }
-    std::string name() const override { return "PostgreSQL"; }
-    std::string restore() override {
-        m_admin->exec("DROP DATABASE IF EXISTS " + work() + " WITH (FORCE)");
-        m_admin->exec("CREATE DATABASE " + work() + " TEMPLATE " + m_template +
-                      " STRATEGY FILE_COPY");
-        return withDatabase(pgAdminUrl(), work());
-    }
-
-  private:
     std::string work() const { return "rqcbench_work_v" + std::to_string(version()); }
     std::unique_ptr<sdb::Connection> m_admin;
     std::string m_template;
+    bool m_made = false;
 };
 
 // --- The runs ----------------------------------------------------------------------------
@@ -408,6 +416,8 @@ void printSummary(const std::vector<std::string>& engines, const std::int64_t (&
             };
             Figure floor = at("Floor"), engine = at("GetConsSoli"), server = at("Server"),
                    v1 = at("GetConsSoliV1");
+            if (floor.seconds == 0 && engine.seconds == 0 && server.seconds == 0)
+                continue;  // not run (filtered out)
             auto ratio = [](double a, double b) { return b > 0 ? a / b : 0.0; };
             std::printf("%-10s %8lld %9.3f %9.3f %9.3f %9.3f %9.2f %9.2f %12.1f %10.1f\n",
                         e.c_str(), static_cast<long long>(t), floor.seconds, engine.seconds,

@@ -69,8 +69,11 @@ protocol::CallRequest consolidation(int first, int last) {
     return c;
 }
 
+// The URL with another database name, its parameters kept.
 std::string database(const std::string& url, const std::string& name) {
-    return url.substr(0, url.rfind('/') + 1) + name;
+    const std::size_t query = url.find('?');
+    const std::size_t slash = url.rfind('/', query);
+    return url.substr(0, slash + 1) + name + (query == std::string::npos ? "" : url.substr(query));
 }
 
 // Seconds of one call through a fresh connection; prints the failure and returns -1.

@@ -4,6 +4,7 @@
 # loopback port for the PostgreSQL figures and stopped at the end.
 #   bench/run.sh            every benchmark
 #   bench/run.sh NAME...    only these (e.g. bench_paracmpsup)
+#   bench/run.sh NAME... -- ARG...   passing ARGs to each (e.g. --benchmark_filter=SQLite)
 set -uo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install_deps.sh
@@ -20,11 +21,16 @@ done
 trap 'tests/pg_cluster.sh stop "$pg_dir" >/dev/null 2>&1; rm -rf "$pg_dir"' EXIT
 export RQC_BENCH_PG_URL="$url" RQC_BIN_DIR="$PWD/$out/bin" QT_QPA_PLATFORM=offscreen
 
-names=("$@")
+names=()
+while [ $# -gt 0 ] && [ "$1" != "--" ]; do
+    names+=("$1")
+    shift
+done
+[ "${1:-}" = "--" ] && shift
 if [ ${#names[@]} -eq 0 ]; then
     for b in "$out"/bench/bench_*; do [ -f "$b" ] && [ -x "$b" ] && names+=("$(basename "$b")"); done
 fi
 for n in "${names[@]}"; do
     echo "=== $n"
-    "$out/bench/$n" || echo "($n failed with status $?)"
+    "$out/bench/$n" "$@" || echo "($n failed with status $?)"
 done

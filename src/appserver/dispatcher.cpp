@@ -21,6 +21,10 @@ namespace {
 // Client-supplied names go into logs clipped on a character boundary, control and
 // non-UTF-8 bytes escaped.
 std::string printable(std::string_view s, std::size_t maxLength = 80) {
+    // Most names are plain ASCII already: one copy, not a byte-by-byte rebuild.
+    if (s.size() <= maxLength &&
+        std::all_of(s.begin(), s.end(), [](char c) { return c >= 0x20 && c < 0x7F; }))
+        return std::string(s);
     return cleanText(s, maxLength);
 }
 

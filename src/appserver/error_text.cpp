@@ -110,22 +110,22 @@ std::string kindName(std::uint8_t code) {
 namespace messages {
 
 std::string databaseFailure(suitedb::DbFailure kind, std::string_view incident) {
-    const std::string id = "(ocorrência " + std::string(incident) + ")";
+    const std::string head = "Erro no banco de dados (ocorrência " + std::string(incident) + ")";
     switch (kind) {
         case suitedb::DbFailure::ConnectionLost:
         case suitedb::DbFailure::ReadOnly:
-            return "A conexão com o banco de dados foi perdida " + id +
-                   " e nada desta operação foi gravado. Tente novamente em instantes; se "
-                   "persistir, informe o administrador.";
+            return head +
+                   ": o banco de dados não respondeu e nada desta operação foi gravado. Tente "
+                   "novamente em instantes; se persistir, informe o administrador.";
         case suitedb::DbFailure::OutcomeUnknown:
-            return "A conexão com o banco de dados caiu ao gravar a operação " + id +
-                   " e não foi possível saber se ela foi gravada. Confira na Consulta de "
-                   "Consolidação antes de repetir; se persistir, informe o administrador.";
+            return head +
+                   ": a conexão caiu ao gravar a operação e não foi possível saber se ela foi "
+                   "gravada. Confira na Consulta de Consolidação antes de repetir; se persistir, "
+                   "informe o administrador.";
         case suitedb::DbFailure::Other:
             break;
     }
-    return "Erro no banco de dados " + id +
-           ". Tente novamente; se persistir, informe o administrador.";
+    return head + ". Tente novamente; se persistir, informe o administrador.";
 }
 
 std::string databaseFailure(std::string_view incident) {

@@ -1,7 +1,8 @@
 // rqc-appserver: serves Rqc04100.rdmConsolidaSolicita over TCP.
 
 #include <fcntl.h>
-#include <spdlog/sinks/base_sink.h>
+#include <spdlog/pattern_formatter.h>
+#include <spdlog/sinks/sink.h>
 #include <spdlog/spdlog.h>
 #include <sys/stat.h>
 #include <systemd/sd-daemon.h>
@@ -9,6 +10,7 @@
 
 #include <asio/ip/address.hpp>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
@@ -116,12 +118,14 @@ void checkKeyFile(const ServerConfig& config) {
     }
 }
 
-// Log lines formatted by the calling thread into one shared in-memory buffer, written to a
-// file descriptor in large writes: when the buffer fills (the caller that fills it writes it),
-// at every flush (periodic, on warnings, at stop) and on destruction. No thread is woken per line.
-class BufferedFdSink final : public spdlog::sinks::base_sink<std::mutex> {
+// Log lines formatted by the calling thread, outside any lock, then appended to one shared
+// in-memory buffer, written to a file descriptor in large writes: when the buffer fills (the
+// caller that fills it writes it), at every flush (periodic, on warnings, at stop) and on
+// destruction. No thread is woken per line.
+class BufferedFdSink final : public spdlog::sinks::sink {
   public:
-    BufferedFdSink(int fd, bool owned) : m_fd(fd), m_owned(owned) {
+    BufferedFdSink(int fd, bool owned)
+        : m_fd(fd), m_owned(owned), m_formatter(std::make_unique<spdlog::pattern_formatter>()) {
         m_buffer.reserve(kCapacity + 4096);
     }
     ~BufferedFdSink() override {
@@ -130,13 +134,41 @@ class BufferedFdSink final : public spdlog::sinks::base_sink<std::mutex> {
             ::close(m_fd);
     }
 
-  protected:
-    void sink_it_(const spdlog::details::log_msg& msg) override {
-        formatter_->format(msg, m_buffer);
+    // Each thread formats its lines with its own copy of the formatter, outside the lock;
+    // the lock covers only appending the finished line.
+    void log(const spdlog::details::log_msg& msg) override {
+        struct Local {
+            const BufferedFdSink* sink = nullptr;
+            std::uint64_t generation = 0;
+            std::unique_ptr<spdlog::formatter> formatter;
+            spdlog::memory_buf_t line;
+        };
+        thread_local Local local;
+        if (local.sink != this || local.generation != m_generation.load()) {
+            std::lock_guard lock(m_mutex);
+            local.formatter = m_formatter->clone();
+            local.sink = this;
+            local.generation = m_generation.load();
+        }
+        local.line.clear();
+        local.formatter->format(msg, local.line);
+        std::lock_guard lock(m_mutex);
+        m_buffer.append(local.line.data(), local.line.data() + local.line.size());
         if (m_buffer.size() >= kCapacity)
             writeOut();
     }
-    void flush_() override { writeOut(); }
+    void flush() override {
+        std::lock_guard lock(m_mutex);
+        writeOut();
+    }
+    void set_pattern(const std::string& pattern) override {
+        set_formatter(std::make_unique<spdlog::pattern_formatter>(pattern));
+    }
+    void set_formatter(std::unique_ptr<spdlog::formatter> formatter) override {
+        std::lock_guard lock(m_mutex);
+        m_formatter = std::move(formatter);
+        ++m_generation;
+    }
 
   private:
     static constexpr std::size_t kCapacity = 64 * 1024;
@@ -156,6 +188,9 @@ class BufferedFdSink final : public spdlog::sinks::base_sink<std::mutex> {
 
     int m_fd;
     bool m_owned;
+    std::mutex m_mutex;
+    std::unique_ptr<spdlog::formatter> m_formatter;
+    std::atomic<std::uint64_t> m_generation{1};
     spdlog::memory_buf_t m_buffer;
 };
 

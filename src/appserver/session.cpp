@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <asio/executor_work_guard.hpp>
 #include <asio/post.hpp>
 #include <asio/read.hpp>
 #include <asio/ssl/error.hpp>
@@ -330,15 +331,18 @@ void Session::processBuffered() {
             m_frameStarted = false;
             m_inCall = true;
             m_pendingFrame = need;
-            auto self = shared_from_this();
+            // The io_context stays alive for the answer, whatever else stops meanwhile.
+            auto work = asio::make_work_guard(m_timer.get_executor());
             m_context.handler(std::span<const std::byte>(
                                   m_in.data() + m_begin + protocol::kFrameHeaderSize, length),
-                              m_state, [self](std::vector<std::byte> answer) {
-                                  auto& executor = self->m_timer;
-                                  asio::post(executor.get_executor(),
+                              m_state,
+                              [self = shared_from_this(),
+                               work = std::move(work)](std::vector<std::byte> answer) mutable {
+                                  asio::post(work.get_executor(),
                                              [self, answer = std::move(answer)]() mutable {
                                                  self->onAnswer(std::move(answer));
                                              });
+                                  work.reset();
                               });
             return;
         }

@@ -16,7 +16,7 @@ inline constexpr const char* kSqliteWorkerPragmas =
     "PRAGMA temp_store = MEMORY; PRAGMA mmap_size = 268435456;";
 
 // A call waits this long at most for its database (a restart, a standby being promoted).
-inline constexpr suitedb::RetryPolicy kWorkerReconnect{10, std::chrono::milliseconds(100),
+inline constexpr suitedb::RetryPolicy kWorkerReconnect{8, std::chrono::milliseconds(100),
                                                        std::chrono::milliseconds(1000)};
 
 class WorkerConnection {

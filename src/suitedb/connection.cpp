@@ -34,7 +34,8 @@ std::unique_ptr<Connection> Connection::open(const std::string& target, const Re
         try {
             return open(target);
         } catch (const DbError& e) {
-            if (attempt >= policy.tries)
+            // Only a server that is away or not yet writable may answer a later try.
+            if (attempt >= policy.tries || e.kind() == DbFailure::Other)
                 throw;
             if (observer)
                 observer(attempt, e);

@@ -91,7 +91,8 @@ class Connection {
     // Opens a database: a PostgreSQL URL/conninfo or otherwise a SQLite file path (created
     // when missing, WAL mode and a busy timeout set). Throws DbError saying what failed.
     static std::unique_ptr<Connection> open(const std::string& target);
-    // The same, tried again as `policy` says; throws the last try's DbError.
+    // The same, tried again as `policy` says while the server is away or not yet writable
+    // (ConnectionLost, ReadOnly); throws the last try's DbError.
     static std::unique_ptr<Connection> open(const std::string& target, const RetryPolicy& policy,
                                             const RetryObserver& observer = {});
     static bool isPostgresTarget(std::string_view target);

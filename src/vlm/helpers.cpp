@@ -1,9 +1,11 @@
 #include "helpers.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QLocale>
 #include <QPointer>
 #include <QSqlQuery>
 #include <QVariant>
@@ -138,6 +140,49 @@ double timeOfDay(TDateTime value) {
 
 namespace {
 QPointer<QWidget> g_mainForm;
+}
+
+WaitingScope::WaitingScope(const QString& text) {
+    ActiveShowAvi(mainForm(), kShowAviSearch, text);
+}
+
+WaitingScope::~WaitingScope() {
+    try {
+        DeactiveShowAvi();
+    } catch (...) {
+        // Hiding must not replace the failure that may be unwinding through the scope.
+    }
+}
+
+BusyCursor::BusyCursor() {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+}
+
+BusyCursor::~BusyCursor() {
+    release();
+}
+
+void BusyCursor::release() noexcept {
+    if (m_busy)
+        QApplication::restoreOverrideCursor();
+    m_busy = false;
+}
+
+const QLocale& userLocale() {
+    static const QLocale brazil(QLocale::Portuguese, QLocale::Brazil);
+    return brazil;
+}
+
+QString numberText(double value, bool grouped) {
+    QLocale locale = userLocale();
+    locale.setNumberOptions(grouped ? QLocale::DefaultNumberOptions
+                                    : QLocale::OmitGroupSeparator);
+    QString text = locale.toString(value, 'f', 3);
+    while (text.endsWith(QLatin1Char('0')))
+        text.chop(1);
+    if (text.endsWith(locale.decimalPoint()))
+        text.chop(1);
+    return text;
 }
 
 QWidget* mainForm() {

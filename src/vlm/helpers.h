@@ -6,13 +6,15 @@
 
 #include "vlm_export.h"
 
+class QLocale;
 class QWidget;
 class TDataSource;
 
 // Days since 1899-12-30, the fraction being the time of day.
 using TDateTime = double;
-// Kind of waiting animation (1: the search animation used by the screens).
+// Kind of waiting animation; the screens use the search animation.
 using TShowAvi = int;
+inline constexpr TShowAvi kShowAviSearch = 1;
 
 // True when `text` holds nothing but blanks (characters up to ' '), the empty text included.
 VLM_EXPORT bool EmptyString(const QString& text);
@@ -65,6 +67,36 @@ namespace vlm {
 VLM_EXPORT TDateTime toDateTime(const QDate& date, double timeOfDay = 0);  // invalid date: 0
 VLM_EXPORT QDate toDate(TDateTime value);      // the day part; 0 gives 1899-12-30
 VLM_EXPORT double timeOfDay(TDateTime value);  // in [0, 1)
+
+// The search animation over the main form with `text` while the object lives: shown when it is
+// made, hidden when it goes, however the scope ends.
+class VLM_EXPORT WaitingScope {
+  public:
+    explicit WaitingScope(const QString& text);
+    ~WaitingScope();
+    WaitingScope(const WaitingScope&) = delete;
+    WaitingScope& operator=(const WaitingScope&) = delete;
+};
+
+// The application's busy cursor from construction until release() or destruction.
+class VLM_EXPORT BusyCursor {
+  public:
+    BusyCursor();
+    ~BusyCursor();
+    BusyCursor(const BusyCursor&) = delete;
+    BusyCursor& operator=(const BusyCursor&) = delete;
+    void release() noexcept;  // restores the normal cursor; later calls do nothing
+
+  private:
+    bool m_busy = true;
+};
+
+// The locale of every number, date and name shown to the user: Portuguese (Brazil).
+VLM_EXPORT const QLocale& userLocale();
+// A number as a Brazilian user reads it: decimal comma, thousands grouped unless `grouped` is
+// false, at most three decimals (the scale of quantities), no trailing zeros: 1234.5 gives
+// "1.234,5", 7.0 gives "7", 0.1 + 0.2 gives "0,3".
+VLM_EXPORT QString numberText(double value, bool grouped = true);
 
 // The application's main form: owner of the waiting animation and dialogs. Set by the host.
 VLM_EXPORT QWidget* mainForm();

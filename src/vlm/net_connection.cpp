@@ -13,6 +13,7 @@
 #include "abort.h"
 #include "protocol/client.h"
 #include "protocol/protocol.h"
+#include "scoped_flag.h"
 
 namespace proto = rqc::protocol;
 
@@ -120,18 +121,6 @@ void waitLively(const std::function<void()>& work) {
     if (failure)
         std::rethrow_exception(failure);
 }
-
-// Sets a flag for the life of the object.
-class FlagSet {
-  public:
-    explicit FlagSet(bool& flag) : m_flag(flag) { m_flag = true; }
-    ~FlagSet() { m_flag = false; }
-    FlagSet(const FlagSet&) = delete;
-    FlagSet& operator=(const FlagSet&) = delete;
-
-  private:
-    bool& m_flag;
-};
 
 }  // namespace
 
@@ -415,7 +404,7 @@ TServerResult TServerDispatch::Call(const QString& method, const std::vector<TSe
 
     proto::CallResult result;
     {
-        FlagSet calling(c.m_calling);
+        vlm::ScopedFlag calling(c.m_calling);
         c.ensureOpenFor(method);
         try {
             waitLively([&] { result = c.m_client->call(request); });

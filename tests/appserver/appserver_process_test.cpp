@@ -6,12 +6,14 @@
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -20,6 +22,7 @@
 
 #include "protocol/client.h"
 #include "protocol/protocol.h"
+#include "suitedb/connection.h"
 #include "suitedb/demo_data.h"
 #include "suitedb/schema.h"
 #include "support/pg_database.h"
@@ -233,7 +236,7 @@ TEST_F(AppServerProcess, BadFramesAffectOnlyTheirOwnConnection) {
         {"garbage body", frame(bytes("GET / HTTP/1.0\r\n\r\n")), false, "Pedido ilegível", false},
         {"empty body", frame({}), false, "Pedido ilegível", false},
         {"other protocol version", frame(otherVersion), false, "Versão de protocolo 9", true},
-        {"oversized frame", oversized, false, "exceeds the server's limit of 262144 bytes", true},
+        {"oversized frame", oversized, false, "passa do limite de 262144 bytes do servidor", true},
         {"truncated body", truncated, true, nullptr, true},
         {"truncated header", {std::byte{5}, std::byte{0}}, true, nullptr, true},
     };
@@ -405,6 +408,14 @@ TEST(AppServerStart, UnusableSettingsStopTheServerWithAClearMessage) {
     running.start();
     const std::string busy = "127.0.0.1:" + std::to_string(running.port());
     const std::string db = " --db " + dir.file("suite.db");
+    const std::string key = dir.file("key.pem"), open = dir.file("open.pem");
+    ASSERT_EQ(
+        std::system(("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=x -keyout " +
+                     key + " -out " + dir.file("cert.pem") + " 2>/dev/null && cp " + key + " " +
+                     open + " && chmod 600 " + key + " && chmod 644 " + open)
+                        .c_str()),
+        0);
+    const std::string tls = " --tls-cert " + dir.file("cert.pem") + " --tls-key ";
 
     struct Case {
         std::string args;
@@ -422,12 +433,47 @@ TEST(AppServerStart, UnusableSettingsStopTheServerWithAClearMessage) {
         {"--db postgresql://postgres@127.0.0.1:1/none --listen 127.0.0.1:0", 1,
          "cannot use database"},
         {"--listen " + busy + db, 1, "cannot listen on " + busy},
+        {"--listen 127.0.0.1:0", 1, "does not exist; create it with rqc-suitedb init"},
+        {"--listen 0.0.0.0:0" + db + tls + key, 1, "ainda tem(têm) a senha de demonstração"},
+        {"--listen 127.0.0.1:0" + db + tls + open, 2, "chmod 600 " + open},
     };
     for (const auto& k : cases) {
         auto [code, out] = runServer(k.args);
         EXPECT_EQ(code, k.exitCode) << k.args << "\n" << out;
         EXPECT_NE(out.find(k.message), std::string::npos) << k.args << "\n" << out;
     }
+}
+
+// Under systemd: READY=1 once it listens, STOPPING=1 at SIGTERM; a database nobody can log in
+// to is served with a warning saying how to add the first operator.
+TEST(AppServerStart, TellsSystemdItIsReadyAndStoppingAndWarnsWhenNobodyCanLogIn) {
+    test::TempDir dir;
+    suitedb::applySchema(*suitedb::Connection::open(dir.file("empty.db")));
+    const int notify = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{AF_UNIX, {}};
+    dir.file("notify").copy(addr.sun_path, sizeof addr.sun_path - 1);
+    ASSERT_EQ(::bind(notify, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    timeval wait{20, 0};
+    ::setsockopt(notify, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    auto told = [&] {
+        char text[64] = {};
+        return ::recv(notify, text, sizeof text - 1, 0) > 0 ? std::string(text) : "(nothing)";
+    };
+    test::ServerProcess::Options options{dir.file("empty.db"), dir.path().string(), {}};
+    options.testLogin = false;
+    test::ServerProcess server(options);
+    ::setenv("NOTIFY_SOCKET", addr.sun_path, 1);
+    server.start();
+    ::unsetenv("NOTIFY_SOCKET");
+    EXPECT_EQ(told(), "READY=1");
+    EXPECT_TRUE(RawConnection(server.port()).connected());
+    const int status = server.terminate();
+    EXPECT_EQ(told(), "STOPPING=1");
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_NE(server.log().find("Nenhum operador pode fazer login em " + dir.file("empty.db")),
+              std::string::npos)
+        << server.log();
+    ::close(notify);
 }
 
 TEST(AppServerStart, WithoutSettingsItServesTheDatabaseInVar) {

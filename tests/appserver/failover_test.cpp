@@ -145,15 +145,10 @@ TEST_F(Failover, ACallAfterAPostgresRestartSucceeds) {
     suitedb::applySchema(*suitedb::Connection::open(pg.url()));
     auto s = server(pg.url(), "s", {"--threads", "1"});
     TestClient client;
-    auto paraCmpSup = protocol::CallRequest{};
-    paraCmpSup.object = "Rqc04100.rdmConsolidaSolicita";
-    paraCmpSup.args = {Argument::byRef("0001")};
-    paraCmpSup.descriptor =
-        protocol::CallDescriptor::forArguments("GetParaCmpSup", paraCmpSup.args);
     for (int call = 0; call < 2; ++call) {
         if (call == 1)
             pg.run("restart");
-        const auto r = callOn(client, s->port(), paraCmpSup);
+        const auto r = callOn(client, s->port(), consSoli(1, 2));
         EXPECT_NE(r.kind, protocol::CallResult::Kind::Error) << "call " << call << ": " << r.text;
     }
 }

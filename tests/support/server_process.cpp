@@ -87,7 +87,8 @@ std::string ServerProcess::log() const {
 }
 
 void ServerProcess::start() {
-    ensureTestLogin(m_opt.db);
+    if (m_opt.testLogin)
+        ensureTestLogin(m_opt.db);
     ::unlink(m_portFile.c_str());
     std::vector<std::string> args = {
         binary("rqc-appserver"), "--db",    m_opt.db, "--listen", m_opt.listen,

@@ -37,6 +37,7 @@ class ServerProcess {
         std::vector<std::string> extraArgs;  // e.g. {"--threads", "8"}
         std::chrono::seconds startTimeout{30};
         std::string listen = "127.0.0.1:0";  // a fixed port brings a server back on the same one
+        bool testLogin = true;               // false: the database's operators as they are
     };
 
     explicit ServerProcess(Options options);

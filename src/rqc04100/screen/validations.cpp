@@ -23,7 +23,6 @@ using rqc04100::focusBack;
 namespace {
 
 constexpr int kBranchWidth = 4;
-constexpr int kShowAviSearch = 1;
 
 }  // namespace
 
@@ -49,13 +48,13 @@ void TfrmConsolidaSolicita::vd_Filial(bool boInfVazio, TMaskEdit* medFilial) {
         if (EmptyString(qryPesqFilialCDREGIAO->AsString()))
             MensErro(msgPadrao->Msg(QStringLiteral("N_RegCad")), true);
 
-        ActiveShowAvi(vlm::mainForm(), kShowAviSearch,
-                      msgPadrao->Msg(QStringLiteral("Valida_Dad")));
-        QString branch = medFilial->Text();
-        const TServerResult result = netConsolidaSolicita->AppServer().Call(
-            QStringLiteral("GetParaCmpSup"), {TServerArg::Ref(branch)});
-        cdsParaCmpSup->SetData(CheckResultServ(result, true, 0));
-        DeactiveShowAvi();
+        {
+            vlm::WaitingScope waiting(msgPadrao->Msg(QStringLiteral("Valida_Dad")));
+            QString branch = medFilial->Text();
+            const TServerResult result = netConsolidaSolicita->AppServer().Call(
+                QStringLiteral("GetParaCmpSup"), {TServerArg::Ref(branch)});
+            cdsParaCmpSup->SetData(CheckResultServ(result, true, 0));
+        }
         if (cdsParaCmpSup->IsEmpty())
             MensErro(msgPadrao->Msg(QStringLiteral("N_ParCmp")), true);
 
@@ -63,7 +62,6 @@ void TfrmConsolidaSolicita::vd_Filial(bool boInfVazio, TMaskEdit* medFilial) {
             ->SetText(qryPesqFilialNMFILIAL->AsString());
     } catch (...) {
         focusBack(medFilial);
-        DeactiveShowAvi();
         throw;
     }
 }

@@ -6,27 +6,15 @@
 
 #include "screen/frm_consolida_solicita.h"
 #include "screen/preview_window.h"
+#include "vlm/scoped_flag.h"
 
 namespace {
 
-constexpr int kShowAviSearch = 1;
 constexpr int kProductCodeWidth = 20;
 
 QString yesNo(bool on) {
     return on ? QStringLiteral("S") : QStringLiteral("N");
 }
-
-// Sets a flag for the life of the object.
-class RunGuard {
-  public:
-    explicit RunGuard(bool& flag) : m_flag(flag) { m_flag = true; }
-    ~RunGuard() { m_flag = false; }
-    RunGuard(const RunGuard&) = delete;
-    RunGuard& operator=(const RunGuard&) = delete;
-
-  private:
-    bool& m_flag;
-};
 
 // Stops the animation and hides the working panel however the panel phase ends.
 class PanelCleanup {
@@ -101,26 +89,22 @@ std::vector<TServerArg> TfrmConsolidaSolicita::checkedRunArguments() {
     };
 }
 
-// A press dispatched by the message loop while a run is under way (steps 9 and 11) is
-// ignored: one run at a time. When the call or its result check fails, the waiting
+// One run at a time: a press that the message loop dispatches while the checks, the call or
+// its messages are under way is ignored. When the call or its result check fails, the waiting
 // animation is closed before the failure goes on to the host's error display.
 void TfrmConsolidaSolicita::sbtConfirmaClick(QObject*) {
     if (m_runInProgress)
         return;
-    RunGuard guard(m_runInProgress);
+    vlm::ScopedFlag running(m_runInProgress);
 
     const std::vector<TServerArg> args = checkedRunArguments();
-    ActiveShowAvi(vlm::mainForm(), kShowAviSearch, msgPadrao->Msg(QStringLiteral("Consoli_Dad")));
     QString number;
-    try {
+    {
+        vlm::WaitingScope waiting(msgPadrao->Msg(QStringLiteral("Consoli_Dad")));
         const TServerResult result =
             netConsolidaSolicita->AppServer().Call(QStringLiteral("GetConsSoli"), args);
         number = CheckResultServ(result, true, 10).AsString();
-    } catch (...) {
-        DeactiveShowAvi();
-        throw;
     }
-    DeactiveShowAvi();
 
     if (EmptyString(number)) {
         msgPadrao->ShowMsg(QStringLiteral("NAO_GERADO"), mtConfirmation, {mbOK}, 0);
@@ -138,20 +122,16 @@ void TfrmConsolidaSolicita::sbtSimulaClick(QObject*) {
         return;
     bool consolidate = false;
     {
-        RunGuard guard(m_runInProgress);
+        vlm::ScopedFlag running(m_runInProgress);
         const std::vector<TServerArg> args = checkedRunArguments();
-        ActiveShowAvi(vlm::mainForm(), kShowAviSearch,
-                      QStringLiteral("Simulando a consolidação no servidor (nada é gravado)..."));
         TClientDataSet rows;
-        try {
+        {
+            vlm::WaitingScope waiting(
+                QStringLiteral("Simulando a consolidação no servidor (nada é gravado)..."));
             const TServerResult result =
                 netConsolidaSolicita->AppServer().Call(QStringLiteral("GetConsSoliPrevia"), args);
             rows.SetData(CheckResultServ(result, true, 0));
-        } catch (...) {
-            DeactiveShowAvi();
-            throw;
         }
-        DeactiveShowAvi();
         TfrmPreviaConsolida preview(rows, stConsSoli == QLatin1String("T"), this);
         consolidate = preview.exec() == QDialog::Accepted;
     }

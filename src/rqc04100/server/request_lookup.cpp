@@ -4,12 +4,6 @@
 #include "screen/focus_back.h"
 #include "screen/frm_consolida_solicita.h"
 
-namespace {
-
-constexpr int kShowAviSearch = 1;
-
-}  // namespace
-
 // A date text that is no real date stops the lookup with the date edit's own message, the
 // focus in that edit: only the dates the user sees are sent.
 void TfrmConsolidaSolicita::sbtSolicitacaoClick(QObject*) {
@@ -27,18 +21,14 @@ void TfrmConsolidaSolicita::sbtSolicitacaoClick(QObject*) {
     if (rbtTodosFili->Checked())
         stTodasFili = QStringLiteral("T");
 
-    ActiveShowAvi(vlm::mainForm(), kShowAviSearch, msgPadrao->Msg(QStringLiteral("Recebe_Dad")));
-    try {
+    {
+        vlm::WaitingScope waiting(msgPadrao->Msg(QStringLiteral("Recebe_Dad")));
         const TServerResult result = netConsolidaSolicita->AppServer().Call(
             QStringLiteral("GetSolicitacao"),
             {TServerArg::Date(depDataIni->GetDate()), TServerArg::Date(depDataFin->GetDate()),
              TServerArg::Ref(stListaFili), TServerArg::Ref(stTodasFili)});
         cdsSolicitacao->SetData(CheckResultServ(result, true, 0));
-    } catch (...) {
-        DeactiveShowAvi();
-        throw;
     }
-    DeactiveShowAvi();
 
     const QString title = msgPadrao->Msg(QStringLiteral("Solicitacao"));
     PesquisaLista(dtsSolicitacao, QStringLiteral("CHAVE"), title, false, stListaSolicit);

@@ -24,7 +24,6 @@ using rqc04200::GridColumn;
 
 namespace {
 
-constexpr int kShowAviSearch = 1;
 constexpr int kTextResult = 10;  // CheckResultServ: a text
 constexpr int kHelpContext = 4200;
 constexpr int kNumberWidth = 10;
@@ -229,16 +228,7 @@ const QVector<GridColumn>& originColumns() {
 }
 
 void showInFront(TfrmRotiGeral* form) {
-    if (form->subWindow() == nullptr) {
-        QMdiArea* area = nullptr;
-        if (QWidget* main = vlm::mainForm()) {
-            area = qobject_cast<QMdiArea*>(main);
-            if (area == nullptr)
-                area = main->findChild<QMdiArea*>();
-        }
-        if (area != nullptr)
-            area->addSubWindow(form);
-    }
+    form->PlaceInMdiArea();
     form->ShowInFront();
 }
 
@@ -522,17 +512,8 @@ void TfrmConsultaConsolida::vd_FilCentCmp() {
 TServerResult TfrmConsultaConsolida::call(const QString& method,
                                           const std::vector<TServerArg>& args,
                                           const QString& waitText, int expected) {
-    ActiveShowAvi(vlm::mainForm(), kShowAviSearch, waitText);
-    TServerResult result;
-    try {
-        result =
-            CheckResultServ(netConsultaConsolida->AppServer().Call(method, args), true, expected);
-    } catch (...) {
-        DeactiveShowAvi();
-        throw;
-    }
-    DeactiveShowAvi();
-    return result;
+    vlm::WaitingScope waiting(waitText);
+    return CheckResultServ(netConsultaConsolida->AppServer().Call(method, args), true, expected);
 }
 
 void TfrmConsultaConsolida::sbtConfirmaClick(QObject*) {
