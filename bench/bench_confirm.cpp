@@ -14,7 +14,9 @@
 #include "bench_support.h"
 #include "module/module.h"
 #include "screen/frm_consolida_solicita.h"
+#include "suitedb/demo_data.h"
 #include "support/qt_fixture.h"
+#include "vlm/net_connection.h"
 
 namespace {
 
@@ -62,7 +64,9 @@ void BM_ConfirmToReport(benchmark::State& state) {
         const QStringList errors = host.dialogs().texts(vlm::ShownDialog::Error);
         if (reports.size() != 1 || !errors.isEmpty()) {
             const std::string shown = (reports + errors).join(" | ").toStdString();
-            state.SkipWithError(("the run did not end with one report dialog: " + shown).c_str());
+            state.SkipWithError(
+                ("run " + std::to_string(runs) + " did not end with one report dialog: " + shown)
+                    .c_str());
             break;
         }
     }
@@ -94,6 +98,9 @@ BENCHMARK(BM_ConfirmToReport)->Unit(benchmark::kMillisecond)->Iterations(20);
 
 int main(int argc, char** argv) {
     rqc::bench::useBuiltPrograms();
+    // The screen's connections log in as the host's operator would.
+    TNetConnection::SetSessionLogin(QString::fromLatin1(rqc::suitedb::kDemoOperator),
+                                    QString::fromLatin1(rqc::suitedb::kDemoPassword));
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -11,7 +11,9 @@
 #include "bench_support.h"
 #include "module/module.h"
 #include "screen/frm_consolida_solicita.h"
+#include "suitedb/demo_data.h"
 #include "support/qt_fixture.h"
+#include "vlm/net_connection.h"
 
 namespace {
 
@@ -63,6 +65,9 @@ BENCHMARK(BM_OpenScreen)->Unit(benchmark::kMillisecond)->Iterations(30);
 
 int main(int argc, char** argv) {
     rqc::bench::useBuiltPrograms();
+    // The screen's connections log in as the host's operator would.
+    TNetConnection::SetSessionLogin(QString::fromLatin1(rqc::suitedb::kDemoOperator),
+                                    QString::fromLatin1(rqc::suitedb::kDemoPassword));
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -15,7 +15,9 @@
 #include "module/module.h"
 #include "screen/frm_consolida_solicita.h"
 #include "suitedb/connection.h"
+#include "suitedb/demo_data.h"
 #include "support/qt_fixture.h"
+#include "vlm/net_connection.h"
 
 namespace {
 
@@ -194,6 +196,9 @@ BENCHMARK(BM_ScreenFramesDuringAFiveSecondCall)->Unit(benchmark::kMillisecond)->
 
 int main(int argc, char** argv) {
     rqc::bench::useBuiltPrograms();
+    // The screen's connections log in as the host's operator would.
+    TNetConnection::SetSessionLogin(QString::fromLatin1(rqc::suitedb::kDemoOperator),
+                                    QString::fromLatin1(rqc::suitedb::kDemoPassword));
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
