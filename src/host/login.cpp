@@ -2,6 +2,7 @@
 
 #include <QSqlQuery>
 
+#include "protocol/secret_prompt.h"
 #include "vlm/dialogs.h"
 #include "vlm/dtm_db_geral.h"
 #include "vlm/net_connection.h"
@@ -44,7 +45,7 @@ bool askLogin(const vlm::HostConfig& config, vlm::Dialogs& dialogs, QString oper
 QString loginFromEnvironment(const vlm::HostConfig& config, const QString& defaultCode,
                              const QString& defaultPassword) {
     QString code = qEnvironmentVariable("RQC_OPERATOR");
-    QString password = qEnvironmentVariable("RQC_PASSWORD");
+    QString password = qEnvironmentVariable(rqc::protocol::kPasswordVariable);
     if (code.isEmpty()) {
         code = defaultCode;
         password = defaultPassword;
@@ -54,8 +55,8 @@ QString loginFromEnvironment(const vlm::HostConfig& config, const QString& defau
         return {};
     return QStringLiteral(
                "Login do operador \"%1\" recusado: %2 (sem janela, o login vem de RQC_OPERATOR e "
-               "RQC_PASSWORD)")
-        .arg(code, refusal);
+               "%3)")
+        .arg(code, refusal, QLatin1String(rqc::protocol::kPasswordVariable));
 }
 
 QString changePassword(const vlm::HostConfig& config, const QString& current, const QString& fresh,

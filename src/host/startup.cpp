@@ -8,6 +8,7 @@
 #include <QTranslator>
 
 #include "vlm/dtm_db_geral.h"
+#include "vlm/helpers.h"
 
 namespace host {
 
@@ -42,10 +43,9 @@ vlm::HostConfig openSuiteDatabase(const QString& explicitPath, TdtmDBGeral& data
 }
 
 bool installTranslations(QCoreApplication& app) {
-    const QLocale portuguese(QLocale::Portuguese, QLocale::Brazil);
-    QLocale::setDefault(portuguese);
+    QLocale::setDefault(vlm::userLocale());
     auto* qt = new QTranslator(&app);
-    if (!qt->load(portuguese, QStringLiteral("qtbase"), QStringLiteral("_"),
+    if (!qt->load(vlm::userLocale(), QStringLiteral("qtbase"), QStringLiteral("_"),
                   QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
         delete qt;
         return false;

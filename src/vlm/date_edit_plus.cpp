@@ -9,6 +9,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "helpers.h"
 #include "messages.h"
 
 namespace {
@@ -161,7 +162,7 @@ void TDateEditPlus::DropDown() {
     cal->setObjectName("calendar");
     cal->setGridVisible(true);
     cal->setVerticalHeaderFormat(QCalendarWidget::NoVerticalHeader);
-    cal->setLocale(QLocale(QLocale::Portuguese, QLocale::Brazil));
+    cal->setLocale(vlm::userLocale());
     cal->setFirstDayOfWeek(Qt::Sunday);
     TDateTime d = GetDate();
     cal->setSelectedDate(d != 0 ? vlm::toDate(d) : QDate::currentDate());

@@ -99,6 +99,18 @@ QMdiSubWindow* TfrmRotiGeral::subWindow() const {
     return qobject_cast<QMdiSubWindow*>(parentWidget());
 }
 
+QMdiSubWindow* TfrmRotiGeral::PlaceInMdiArea(Qt::WindowFlags flags) {
+    if (QMdiSubWindow* sub = subWindow())
+        return sub;
+    QWidget* main = vlm::mainForm();
+    if (main == nullptr)
+        return nullptr;
+    QMdiArea* area = qobject_cast<QMdiArea*>(main);
+    if (area == nullptr)
+        area = main->findChild<QMdiArea*>();
+    return area != nullptr ? area->addSubWindow(this, flags) : nullptr;
+}
+
 bool TfrmRotiGeral::Close() {
     if (QMdiSubWindow* sub = subWindow())
         return sub->close();

@@ -59,6 +59,10 @@ class VLM_EXPORT TfrmRotiGeral : public QWidget {
     void ShowHelp();
     // The MDI sub-window holding the form, or nullptr.
     QMdiSubWindow* subWindow() const;
+    // Makes the form a sub-window of the main form's MDI area (with `flags`, the area's default
+    // when empty) unless it is in one already. Returns its sub-window; nullptr, the form left as
+    // it is, when the main form has no MDI area.
+    QMdiSubWindow* PlaceInMdiArea(Qt::WindowFlags flags = {});
     bool IsActivated() const { return m_active; }
     // Shows the form (its MDI sub-window when it has one) in the normal window state, in front,
     // and activates it; the focus stays on the control of the form that had it.

@@ -22,6 +22,7 @@
 #include "data_set.h"
 #include "dialogs.h"
 #include "edit_mask.h"
+#include "helpers.h"
 
 namespace vlm {
 
@@ -49,7 +50,7 @@ namespace {
 const QLatin1String kMarkField("IDMARCADO");
 
 QString formatCount(qint64 n) {
-    return QLocale(QLocale::Portuguese, QLocale::Brazil).toString(n);
+    return vlm::userLocale().toString(n);
 }
 
 // The data set's shown fields as columns, after an optional tick column.

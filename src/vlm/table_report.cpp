@@ -3,7 +3,6 @@
 #include <QAbstractTextDocumentLayout>
 #include <QFile>
 #include <QFontMetricsF>
-#include <QLocale>
 #include <QPageLayout>
 #include <QPageSize>
 #include <QPainter>
@@ -18,27 +17,17 @@
 #include <optional>
 #include <stdexcept>
 
+#include "helpers.h"
 #include "messages.h"
 
 namespace vlm {
 
 namespace {
 
-const QLocale& brazil() {
-    static const QLocale br(QLocale::Portuguese, QLocale::Brazil);
-    return br;
-}
-
 std::optional<double> numberOf(const QString& cell) {
     bool ok = false;
     const double v = cell.trimmed().toDouble(&ok);
     return ok ? std::optional<double>(v) : std::nullopt;
-}
-
-QString numberText(double v, bool grouped) {
-    QLocale br = brazil();
-    br.setNumberOptions(grouped ? QLocale::DefaultNumberOptions : QLocale::OmitGroupSeparator);
-    return br.toString(v, 'f', QLocale::FloatingPointShortest);
 }
 
 QString cellText(ColumnKind kind, const QString& cell, bool grouped) {

@@ -8,33 +8,12 @@ using namespace rqc04100;
 TfrmConsolidaSolicita* frmConsolidaSolicita = nullptr;
 bool boIdCriado = false;  // the module's initialisation, done when the library is loaded
 
-namespace {
-
-// Restores the normal cursor however the opening ends.
-class BusyCursor {
-  public:
-    BusyCursor() { SetScreenCursor(crHourGlass); }
-    ~BusyCursor() { release(); }
-    BusyCursor(const BusyCursor&) = delete;
-    BusyCursor& operator=(const BusyCursor&) = delete;
-    void release() noexcept {
-        if (m_busy)
-            SetScreenCursor(crDefault);
-        m_busy = false;
-    }
-
-  private:
-    bool m_busy = true;
-};
-
-}  // namespace
-
 void IniProc() {
     CriaConsolidaSolicita();
 }
 
 void CriaConsolidaSolicita() {
-    BusyCursor cursor;
+    vlm::BusyCursor cursor;
     if (!boIdCriado) {
         TfrmConsolidaSolicita* created = vlm::createForm<TfrmConsolidaSolicita>();
         // A screen destroyed while a newer one is open leaves the newer one registered.

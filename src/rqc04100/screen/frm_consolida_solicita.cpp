@@ -122,7 +122,13 @@ TfrmConsolidaSolicita::TfrmConsolidaSolicita(QWidget* parent) : TfrmRotiGeral(pa
             sbtSimula->click();
     });
 
-    ShowAsMdiChild(this);
+    // A fixed-size sub-window of the host's MDI area, or a window of its own without one.
+    QMdiSubWindow* sub = PlaceInMdiArea(Qt::SubWindow | Qt::MSWindowsFixedSizeDialogHint |
+                                        Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                                        Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    show();
+    if (sub != nullptr)
+        sub->show();
     if (QWidget* first = m_controls.value(QString::fromUtf8(formSpec().activeControl))) {
         first->setFocus(Qt::OtherFocusReason);
     }

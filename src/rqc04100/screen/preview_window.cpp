@@ -14,6 +14,7 @@
 
 #include "vlm/data_set.h"
 #include "vlm/dialogs.h"
+#include "vlm/helpers.h"
 #include "vlm/messages.h"
 #include "vlm/net_connection.h"
 
@@ -60,19 +61,8 @@ double number(const QString& text, const char* field) {
     return v;
 }
 
-QString quantityText(double v) {
-    const QLocale br(QLocale::Portuguese, QLocale::Brazil);
-    QString s = br.toString(v, 'f', 3);
-    // 12,500 -> 12,5; 7,000 -> 7
-    while (s.endsWith(QLatin1Char('0')))
-        s.chop(1);
-    if (s.endsWith(br.decimalPoint()))
-        s.chop(1);
-    return s;
-}
-
 QString countText(long long v) {
-    return QLocale(QLocale::Portuguese, QLocale::Brazil).toString(v);
+    return vlm::userLocale().toString(v);
 }
 
 }  // namespace
@@ -103,7 +93,7 @@ namespace {
 QString netZeroProducts(const TDataSet& rows, int shown) {
     QStringList items;
     for (int r = 0; r < rows.RecordCount() && r < shown; ++r) {
-        auto q = [&](const char* f) { return quantityText(number(cellOf(rows, r, f), f)); };
+        auto q = [&](const char* f) { return vlm::numberText(number(cellOf(rows, r, f), f)); };
         items << QStringLiteral(
                      "%1 %2 (solicitada %3 + limite %4 − estoque %5 − AF %6 − cons. "
                      "abertas %7 = %8)")
@@ -148,7 +138,7 @@ TfrmPreviaConsolida::TfrmPreviaConsolida(const TDataSet& rows, bool takesConsoli
             const QString raw = cellOf(rows, r, col.field);
             QString shown = raw;
             if (col.kind == Kind::Quantity)
-                shown = quantityText(number(raw, col.field));
+                shown = vlm::numberText(number(raw, col.field));
             else if (col.kind == Kind::Count)
                 shown = countText(static_cast<long long>(number(raw, col.field)));
             auto* item = new QTableWidgetItem(shown);
@@ -182,7 +172,7 @@ TfrmPreviaConsolida::TfrmPreviaConsolida(const TDataSet& rows, bool takesConsoli
         lblTotais->setText(QStringLiteral("%1 produto(s), %2 linha(s) de solicitação; quantidade "
                                           "consolidada total %3.")
                                .arg(countText(totals.products), countText(totals.lines),
-                                    quantityText(totals.quantity)));
+                                    vlm::numberText(totals.quantity)));
     }
     lblJaConsolidadas = new QLabel(this);
     lblJaConsolidadas->setObjectName(QStringLiteral("lblJaConsolidadas"));

@@ -1,24 +1,10 @@
 #include "module/module.h"
 
-#include <QApplication>
-
 #include "screen/frm_consulta_consolida.h"
+#include "vlm/helpers.h"
 
 TfrmConsultaConsolida* frmConsultaConsolida = nullptr;
-bool boIdCriado = false;  // written in this file only
-
-namespace {
-
-// Restores the normal cursor however the opening ends.
-class BusyCursor {
-  public:
-    BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~BusyCursor() { QApplication::restoreOverrideCursor(); }
-    BusyCursor(const BusyCursor&) = delete;
-    BusyCursor& operator=(const BusyCursor&) = delete;
-};
-
-}  // namespace
+bool boIdCriado = false;
 
 void IniProc() {
     CriaConsultaConsolida();
@@ -26,7 +12,7 @@ void IniProc() {
 
 void CriaConsultaConsolida() {
     {
-        BusyCursor cursor;
+        vlm::BusyCursor cursor;
         if (!boIdCriado) {
             TfrmConsultaConsolida* created = vlm::createForm<TfrmConsultaConsolida>();
             // A screen destroyed while a newer one is open leaves the newer one registered.

@@ -5,8 +5,6 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
-#include <QMdiArea>
-#include <QMdiSubWindow>
 #include <QShortcut>
 #include <QStyle>
 #include <QTableWidget>
