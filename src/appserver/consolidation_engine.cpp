@@ -116,7 +116,7 @@ Statement selectLines(const ConsSoliArguments& a, const Dialect& d, bool lockLin
         s << " AND it.CDFILSOLI IN (" << d.listSource() << ")";
         s.bind(d.listParam(a.filiais));
     }
-    if (!a.allRequests) {
+    if (!a.todasSolicitacoes) {
         s << " AND (it.CDFILSOLI, it.CDFILLANCA, it.NRSOLICMP) IN ("
           << d.keyPartsSource(kRequestKeyParts) << ")";
         s.bind(d.listParam(a.solicitacoes));
@@ -250,9 +250,9 @@ void insertHeader(suitedb::Connection& db, const ConsSoliArguments& a, const std
          joinCodeList(a.filiais),
          requests,
          letter(kSimNao, a.consEstoque),
-         letter(kTodasNao, a.everyLine),
+         letter(kTodasNao, a.todasLinhas),
          letter(kSimNao, a.prodOrig),
-         letter(kTodasOuVazio, a.allRequests),
+         letter(kTodasOuVazio, a.todasSolicitacoes),
          letter(kSimNao, a.consSoliAberta),
          letter(kSimNao, a.consAf),
          letter(kSimNao, a.limiteSeg),
@@ -275,7 +275,7 @@ constexpr std::string_view kRunTempBuffers = "64MB";
 std::string consolidate(suitedb::Connection& db, const ConsSoliArguments& a,
                         const std::string& user) {
     const Dialect d(db);
-    suitedb::SqliteWorkSettings settings(db, kRunCacheBytes);
+    suitedb::WorkSettings settings(db, kRunCacheBytes);
     d.sizeTempBuffers(db, kRunTempBuffers);
     suitedb::Transaction tx(db);
     d.sizeSortMemory(db, kRunWorkMem);
@@ -361,7 +361,7 @@ std::string runGetConsSoli(suitedb::Connection& db, const std::vector<protocol::
 
 std::string runGetConsSoli(suitedb::Connection& db, const ConsSoliArguments& a,
                            const std::string& user) {
-    if (!a.allRequests && a.solicitacoes.empty())
+    if (!a.todasSolicitacoes && a.solicitacoes.empty())
         return "";
     return consolidate(db, a, user);
 }

@@ -153,12 +153,12 @@ DataPacket getConsSoliPrevia(suitedb::Connection& db, const std::vector<Argument
     DataPacket packet;
     packet.fields = productFields();
     packet.fields.push_back(FieldDef{"NRLINHASCONS", FieldType::Integer, 0, ""});
-    if (!a.allRequests && a.solicitacoes.empty())
+    if (!a.todasSolicitacoes && a.solicitacoes.empty())
         return packet;
 
     const suitedb::Dialect d(db);
     // The work tables go to the temporary file store for the call, as a run's do.
-    suitedb::SqliteWorkSettings settings(db);
+    suitedb::WorkSettings settings(db);
     RolledBack tx(db);
     // With every product at zero or below, the rows are those products (QTCONSOLIDADA <= 0).
     if (stageConsolidation(db, a, false) == Staged::NoLine)

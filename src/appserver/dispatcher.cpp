@@ -111,7 +111,7 @@ protocol::CallResult Dispatcher::dispatch(protocol::CallRequest& call, WorkerCon
         return id;
     };
     try {
-        CallContext ctx{peer, state.operatorCode, state.operatorCode, db, {}};
+        CallContext ctx{peer, state.operatorCode, db, {}};
         CallResult result = method->run(ctx, call.args);
         if (number != nullptr)
             *number = std::move(ctx.number);

@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "suitedb/connection.h"
+#include "suitedb/dialect.h"
 #include "worker_connection.h"
 
 namespace rqc::appserver {
@@ -34,8 +35,10 @@ std::string addressKey(std::string_view address) {
     return "A " + std::string(address);
 }
 
-bool isPostgres(WorkerConnection& db) {
-    return suitedb::Connection::isPostgresTarget(db.target());
+// Where writers do not queue, the counts live in the database, shared by every server on it;
+// otherwise in memory, so that a login never waits for a run's write turn.
+bool sharedCounts(WorkerConnection& db) {
+    return !suitedb::Dialect::of(db.target()).queuesWriters();
 }
 
 }  // namespace
@@ -66,7 +69,7 @@ bool LoginThrottle::tryAttempt(WorkerConnection& db, std::string_view operatorCo
                                std::string_view address) {
     const std::string byAddress = addressKey(address);
     const std::string byPair = pairKey(operatorCode, address);
-    if (isPostgres(db)) {
+    if (sharedCounts(db)) {
         bool prune = false;
         {
             std::lock_guard lock(m_mutex);
@@ -98,7 +101,7 @@ bool LoginThrottle::tryAttempt(WorkerConnection& db, std::string_view operatorCo
 
 LoginThrottle::Take LoginThrottle::take(WorkerConnection& db, const std::string& key,
                                         int freeAttempts, std::int64_t now) {
-    if (!isPostgres(db)) {
+    if (!sharedCounts(db)) {
         std::lock_guard lock(m_mutex);
         return takeInMemory(key, freeAttempts, now);
     }
@@ -165,7 +168,7 @@ LoginThrottle::Take LoginThrottle::takeInMemory(const std::string& key, int free
 void LoginThrottle::record(WorkerConnection& db, const std::string& key, int freeAttempts,
                            bool failure, bool forget) {
     const std::int64_t now = nowMs();
-    if (!isPostgres(db)) {
+    if (!sharedCounts(db)) {
         std::lock_guard lock(m_mutex);
         auto it = m_counts.find(key);
         if (it == m_counts.end())

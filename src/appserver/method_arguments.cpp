@@ -323,10 +323,10 @@ ConsSoliArguments parseConsSoliArguments(const std::vector<protocol::Argument>& 
     r.dtEntregaIni = in.date(7);
     r.dtEntregaFin = in.date(8);
     r.consEstoque = in.option(9, kSimNao);
-    r.everyLine = in.option(10, kTodasNao);
+    r.todasLinhas = in.option(10, kTodasNao);
     r.prodOrig = in.option(11, kSimNao);
     r.dtProcEstoque = in.date(12);
-    r.allRequests = in.option(13, kTodasOuVazio);
+    r.todasSolicitacoes = in.option(13, kTodasOuVazio);
     r.solicitacoes = in.requestKeyList(14);
     r.consSoliAberta = in.option(15, kSimNao);
     r.consAf = in.option(16, kSimNao);

@@ -106,17 +106,17 @@ struct ConsSoliArguments {
     std::string dtEntregaIni;               // 8  delivery dates, "YYYY-MM-DD", inclusive
     std::string dtEntregaFin;               // 9
     bool consEstoque = false;               // 10 "S": minus the stock branch's stock
-    bool everyLine = false;                 // 11 "T": every line; "N": lines never taken
+    bool todasLinhas = false;               // 11 "T": every line; "N": lines never taken
     bool prodOrig = false;                  // 12 "S": per origin product
     std::string dtProcEstoque;              // 13 processing date, "YYYY-MM-DD"
-    bool allRequests = false;               // 14 "T": every request; "": those of arg 15
+    bool todasSolicitacoes = false;         // 14 "T": every request; "": those of arg 15
     std::vector<std::string> solicitacoes;  // 15 request keys, 18 characters each
     bool consSoliAberta = false;            // 16 "S": minus open consolidations
     bool consAf = false;                    // 17 "S": minus open supply authorisations
     bool limiteSeg = false;                 // 18 "S": plus the safety limit
     bool paramOl = false;                   // 19 "S": rounded to the OL multiple and minimum
 
-    bool onlyNeverTaken() const { return !everyLine; }
+    bool onlyNeverTaken() const { return !todasLinhas; }
     // The branch whose OL multiple and minimum round the quantities.
     const std::string& olBranch() const { return consEstoque ? cdFilEst : cdFilial; }
 };

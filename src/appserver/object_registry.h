@@ -19,8 +19,7 @@ class WorkerConnection;
 // What a method sees of the call besides its arguments.
 struct CallContext {
     std::string_view peer;          // "address:port" of the client
-    std::string_view operatorCode;  // the operator the connection logged in as
-    std::string_view user;          // the same operator: what a method records as its user
+    std::string_view operatorCode;  // the operator the connection logged in as (a run's user)
     WorkerConnection& db;           // this worker thread's database connection
     // The consolidated request a method made or reversed, for the call's log line.
     std::string number;

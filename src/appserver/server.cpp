@@ -27,6 +27,7 @@
 #include "rdm_consolida_solicita.h"
 #include "session.h"
 #include "suitedb/connection.h"
+#include "suitedb/dialect.h"
 #include "worker_connection.h"
 #include "write_queue.h"
 
@@ -123,8 +124,8 @@ struct Server::Impl {
           ios(makeIos(c)),
           pool(static_cast<int>(c.threads)),
           tls(makeTlsContext(c)),
-          writeQueue(suitedb::Connection::isPostgresTarget(c.db) ? nullptr
-                                                                 : &WriteQueue::forFile(c.db)),
+          writeQueue(suitedb::Dialect::of(c.db).queuesWriters() ? &WriteQueue::forFile(c.db)
+                                                                : nullptr),
           listener(
               control, endpoint(c),
               [this]() -> asio::io_context& { return *ios[next++ % ios.size()]; },
@@ -313,7 +314,7 @@ bool Server::run() {
     if (!clean) {
         spdlog::warn("calls still under way {} ms after the stop request; closing every connection",
                      s.config.stopTimeout.count());
-        s.sessions.forceCloseAll();
+        s.sessions.shutdownAll(Session::Stop::Now, "closed at the stop deadline");
         if (s.writeQueue != nullptr)
             s.writeQueue->refuseAll();
         clean = s.waitForThreads(kAfterForcedClose);
@@ -344,7 +345,7 @@ void Server::stop() {
     if (s.stoppingHook)
         s.stoppingHook();
     s.listener.close([&s] {
-        s.sessions.shutdownAll();
+        s.sessions.shutdownAll(Session::Stop::Gently);
         if (s.signals)
             s.signals->cancel();
         for (auto& g : s.guards)

@@ -289,17 +289,13 @@ void Session::refuse(const std::string& reason) {
     arm(m_context.limits.readTimeout, "TLS handshake not complete");
 }
 
-void Session::shutdown() {
-    asio::post(socket().get_executor(), [self = shared_from_this()] {
-        self->m_stopping = true;
-        if (self->m_reading)
-            self->close();
-    });
-}
-
-void Session::forceClose(const char* why) {
-    asio::post(socket().get_executor(), [self = shared_from_this(), why] {
-        if (!self->m_closed) {
+void Session::shutdown(Stop how, const char* why) {
+    asio::post(socket().get_executor(), [self = shared_from_this(), how, why] {
+        if (how == Stop::Gently) {
+            self->m_stopping = true;
+            if (self->m_reading)
+                self->close();
+        } else if (!self->m_closed) {
             spdlog::warn("connection {}: {}", self->m_state.peer, why);
             self->close();
         }
@@ -636,9 +632,9 @@ std::string SessionSet::admit(Session* s, const std::string& address, const Sess
         }
     }
     if (evicted)
-        evicted->forceClose(
-            "closed to make room: its address has the most connections "
-            "waiting for a login");
+        evicted->shutdown(Session::Stop::Now,
+                          "closed to make room: its address has the most connections "
+                          "waiting for a login");
     return refusal;
 }
 
@@ -677,7 +673,7 @@ void SessionSet::remove(Session* s) {
     m_sessions.erase(it);
 }
 
-void SessionSet::shutdownAll() {
+void SessionSet::shutdownAll(Session::Stop how, const char* why) {
     std::vector<std::shared_ptr<Session>> live;
     {
         std::lock_guard lock(m_mutex);
@@ -687,20 +683,7 @@ void SessionSet::shutdownAll() {
         }
     }
     for (auto& s : live)
-        s->shutdown();
-}
-
-void SessionSet::forceCloseAll() {
-    std::vector<std::shared_ptr<Session>> live;
-    {
-        std::lock_guard lock(m_mutex);
-        for (auto& [ptr, e] : m_sessions) {
-            if (auto s = e.session.lock())
-                live.push_back(std::move(s));
-        }
-    }
-    for (auto& s : live)
-        s->forceClose("closed at the stop deadline");
+        s->shutdown(how, why);
 }
 
 std::size_t SessionSet::size() const {

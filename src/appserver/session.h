@@ -81,11 +81,11 @@ class Session : public std::enable_shared_from_this<Session> {
     // Reads the PROXY header when the peer is a trusted balancer, then has the session set
     // admit the connection under the client's address, and serves it (or refuses it).
     void start();
-    // Thread-safe: a call under way finishes and is answered, then the connection closes;
-    // an idle connection closes at once.
-    void shutdown();
-    // Thread-safe: closes at once, abandoning an answer being sent. `why` goes to the log.
-    void forceClose(const char* why);
+    enum class Stop { Gently, Now };
+    // Thread-safe. Gently: a call under way finishes and is answered, then the connection
+    // closes; an idle connection closes at once. Now: closes at once, abandoning an answer
+    // being sent, and logs `why`.
+    void shutdown(Stop how, const char* why = "closed");
     const std::string& peer() const { return m_state.peer; }
     const std::string& address() const { return m_address; }
 
@@ -162,8 +162,7 @@ class SessionSet {
     bool beginRefusal(Session* s);
     // Forgets the session and releases what it was counted for.
     void remove(Session* s);
-    void shutdownAll();
-    void forceCloseAll();
+    void shutdownAll(Session::Stop how, const char* why = "closed");
     std::size_t size() const;
 
   private:

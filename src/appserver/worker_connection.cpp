@@ -18,8 +18,8 @@ suitedb::Connection& WorkerConnection::get() {
                 spdlog::warn("database connection try {} of {} failed: {}", attempt, m_retry.tries,
                              e.what());
             });
-        if (conn->engine() == suitedb::Engine::Sqlite)
-            conn->exec(kSqliteWorkerPragmas);
+        if (const char* settings = suitedb::Dialect(*conn).serverSettings(); *settings != '\0')
+            conn->exec(settings);
         m_conn = std::move(conn);
     }
     return *m_conn;

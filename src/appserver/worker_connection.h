@@ -7,13 +7,13 @@
 #include <string>
 
 #include "suitedb/connection.h"
+#include "suitedb/dialect.h"
 
 namespace rqc::appserver {
 
-// Sorts of large answers stay in memory, and the file is read through a shared mapping rather
-// than copied into each connection's page cache.
-inline constexpr const char* kSqliteWorkerPragmas =
-    "PRAGMA temp_store = MEMORY; PRAGMA mmap_size = 268435456;";
+// What a worker's SQLite connection is set to, for benchmarks that reproduce it.
+inline const char* const kSqliteWorkerPragmas =
+    suitedb::Dialect(suitedb::Engine::Sqlite).serverSettings();
 
 // A call waits this long at most for its database (a restart, a standby being promoted).
 inline constexpr suitedb::RetryPolicy kWorkerReconnect{8, std::chrono::milliseconds(100),

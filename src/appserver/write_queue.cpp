@@ -11,6 +11,7 @@
 
 #include "error_text.h"
 #include "suitedb/connection.h"
+#include "suitedb/dialect.h"
 #include "worker_connection.h"
 
 namespace rqc::appserver {
@@ -140,7 +141,7 @@ WriteQueue& WriteQueue::forFile(const std::string& path) {
 }
 
 WriteTurn::WriteTurn(WorkerConnection& db) {
-    if (suitedb::Connection::isPostgresTarget(db.target()))
+    if (!suitedb::Dialect::of(db.target()).queuesWriters())
         return;
     WriteQueue& queue = WriteQueue::forFile(db.target());
     if (t_held == &queue)

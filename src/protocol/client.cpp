@@ -416,40 +416,53 @@ void Client::setLogin(std::string operatorCode, std::string password) {
     m_loginPassword = std::move(password);
 }
 
-std::string Client::login(const std::string& operatorCode, const std::string& password) {
-    auto& s = *m_impl;
+void Client::requireOpen() const {
+    const auto& s = *m_impl;
     if (!s.socket.is_open())
         throw TransportError(
             TransportFault::Closed,
             "not connected" + (s.endpoint.empty() ? std::string() : " to " + s.endpoint));
-    const std::vector<std::byte> body = encodeLogin({operatorCode, password});
+}
+
+CallResult Client::exchange(const std::vector<std::byte>& body, std::uint32_t maxAnswer,
+                            const std::string& answer, OverLimitText overLimit) {
+    auto& s = *m_impl;
     std::vector<std::byte> header;
     appendFrameHeader(header, static_cast<std::uint32_t>(body.size()));
     s.sendAll(header, body);
+    const std::string reading = "reading the " + answer;
     std::array<std::byte, kFrameHeaderSize> head{};
-    s.readExact(head.data(), head.size(), "reading the login answer");
+    s.readExact(head.data(), head.size(), reading.c_str());
     const std::uint32_t length = frameLength(head);
-    if (length > kMaxLoginAnswer) {
+    if (length > maxAnswer) {
         close();
-        throw TransportError("login answer from " + s.endpoint + " announces " +
-                             std::to_string(length) + " bytes, over the " +
-                             std::to_string(kMaxLoginAnswer) + " a login answer may take");
+        throw TransportError(overLimit(s.endpoint, length, maxAnswer));
     }
-    const std::vector<std::byte> answer = s.readBody(length, "reading the login answer");
-    CallResult result;
+    const std::vector<std::byte> bytes = s.readBody(length, reading.c_str());
     try {
-        result = decodeResult(answer);
+        return decodeResult(bytes);
     } catch (const DecodeError& e) {
         close();
-        throw TransportError("bad login answer from " + s.endpoint + ": " + e.what());
+        throw TransportError("bad " + answer + " from " + s.endpoint + ": " + e.what());
     }
+}
+
+std::string Client::login(const std::string& operatorCode, const std::string& password) {
+    requireOpen();
+    const CallResult result = exchange(
+        encodeLogin({operatorCode, password}), kMaxLoginAnswer, "login answer",
+        [](const std::string& endpoint, std::uint32_t length, std::uint32_t limit) {
+            return "login answer from " + endpoint + " announces " + std::to_string(length) +
+                   " bytes, over the " + std::to_string(limit) + " a login answer may take";
+        });
     if (result.kind == CallResult::Kind::Error) {
         close();
         throw LoginRefused(result.text);
     }
     if (result.kind != CallResult::Kind::Text) {
         close();
-        throw TransportError("bad login answer from " + s.endpoint + ": not the operator's code");
+        throw TransportError("bad login answer from " + m_impl->endpoint +
+                             ": not the operator's code");
     }
     return result.text;
 }
@@ -497,38 +510,18 @@ CallResult Client::call(const CallRequest& request) {
         throw std::invalid_argument("invalid call of " + request.descriptor.method + ": " +
                                     problem);
     }
-    auto& s = *m_impl;
-    if (!s.socket.is_open()) {
-        throw TransportError(
-            TransportFault::Closed,
-            "not connected" + (s.endpoint.empty() ? std::string() : " to " + s.endpoint));
-    }
+    requireOpen();
     const std::vector<std::byte> body = encodeCall(request);
     if (body.size() > m_maxFrame) {
         throw std::invalid_argument(
             "call of " + request.descriptor.method + " is " + std::to_string(body.size()) +
             " bytes, over the frame limit of " + std::to_string(m_maxFrame));
     }
-    std::vector<std::byte> header;
-    appendFrameHeader(header, static_cast<std::uint32_t>(body.size()));
-
-    s.sendAll(header, body);
-
-    std::array<std::byte, kFrameHeaderSize> head{};
-    s.readExact(head.data(), head.size(), "reading the answer");
-    const std::uint32_t length = frameLength(head);
-    if (length > m_maxFrame) {
-        close();
-        throw TransportError("answer from " + s.endpoint + " is " + std::to_string(length) +
-                             " bytes, over the frame limit of " + std::to_string(m_maxFrame));
-    }
-    const std::vector<std::byte> answer = s.readBody(length, "reading the answer");
-    try {
-        return decodeResult(answer);
-    } catch (const DecodeError& e) {
-        close();
-        throw TransportError("bad answer from " + s.endpoint + ": " + e.what());
-    }
+    return exchange(body, m_maxFrame, "answer",
+                    [](const std::string& endpoint, std::uint32_t length, std::uint32_t limit) {
+                        return "answer from " + endpoint + " is " + std::to_string(length) +
+                               " bytes, over the frame limit of " + std::to_string(limit);
+                    });
 }
 
 }  // namespace rqc::protocol

@@ -108,6 +108,16 @@ class Client {
 
   private:
     struct Impl;
+    // The text of an answer of `length` bytes over the `limit` its exchange allows.
+    using OverLimitText = std::string (*)(const std::string& endpoint, std::uint32_t length,
+                                          std::uint32_t limit);
+    // Sends one frame and reads the answer to it, named `answer` in errors. An answer over
+    // `maxAnswer` or one that does not decode closes the connection: TransportError.
+    CallResult exchange(const std::vector<std::byte>& body, std::uint32_t maxAnswer,
+                        const std::string& answer, OverLimitText overLimit);
+    // Throws TransportError (Closed) unless connected.
+    void requireOpen() const;
+
     std::unique_ptr<Impl> m_impl;
     std::uint32_t m_maxFrame = kDefaultMaxFrame;
     std::chrono::milliseconds m_ioTimeout = std::chrono::minutes(10);

@@ -70,6 +70,16 @@ std::string checkedIdentifier(std::string_view name) {
     return std::string(name);
 }
 
+std::string loadTarget(std::string_view table, const std::vector<std::string>& columns) {
+    std::string out = checkedIdentifier(table) + " (";
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        if (i > 0)
+            out += ", ";
+        out += checkedIdentifier(columns[i]);
+    }
+    return out + ")";
+}
+
 }  // namespace detail
 
 }  // namespace rqc::suitedb

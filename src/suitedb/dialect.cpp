@@ -9,6 +9,28 @@ constexpr std::int64_t kTempStoreMemory = 2;
 
 }  // namespace
 
+const Dialect::Capabilities Dialect::kSqlite{.rowLocks = false,
+                                             .queuesWriters = true,
+                                             .hashJoins = false,
+                                             .keepsWorkTables = true,
+                                             .pragmas = true,
+                                             .serverSettings =
+                                                 "PRAGMA temp_store = MEMORY; PRAGMA mmap_size = "
+                                                 "268435456;"};
+const Dialect::Capabilities Dialect::kPostgres{.rowLocks = true,
+                                               .queuesWriters = false,
+                                               .hashJoins = true,
+                                               .keepsWorkTables = false,
+                                               .pragmas = false,
+                                               .serverSettings = ""};
+
+Dialect::Dialect(Engine engine)
+    : m_pg(engine == Engine::Postgres), m_caps(m_pg ? kPostgres : kSqlite) {}
+
+Dialect Dialect::of(std::string_view target) {
+    return Dialect(Connection::isPostgresTarget(target) ? Engine::Postgres : Engine::Sqlite);
+}
+
 std::string Dialect::listSource() const {
     return m_pg ? "SELECT string_to_table(CAST(? AS TEXT), ',')" : "SELECT value FROM json_each(?)";
 }
@@ -125,8 +147,8 @@ void Dialect::beginLocal(Connection& db) const {
         db.exec("BEGIN DEFERRED");
 }
 
-SqliteWorkSettings::SqliteWorkSettings(Connection& db, std::int64_t cacheBytes) : m_db(db) {
-    if (db.engine() != Engine::Sqlite)
+WorkSettings::WorkSettings(Connection& db, std::int64_t cacheBytes) : m_db(db) {
+    if (!Dialect(db).pragmas())
         return;
     m_inMemory = pragma("temp_store") == kTempStoreMemory;
     if (m_inMemory)
@@ -141,7 +163,7 @@ SqliteWorkSettings::SqliteWorkSettings(Connection& db, std::int64_t cacheBytes) 
     }
 }
 
-SqliteWorkSettings::~SqliteWorkSettings() {
+WorkSettings::~WorkSettings() {
     try {
         if (m_inMemory)
             m_db.exec("PRAGMA temp_store = MEMORY");
@@ -152,13 +174,13 @@ SqliteWorkSettings::~SqliteWorkSettings() {
     }
 }
 
-std::int64_t SqliteWorkSettings::pragma(const std::string& name) {
+std::int64_t WorkSettings::pragma(const std::string& name) {
     auto c = m_db.query("PRAGMA " + name);
     return c->next() ? c->int64(0) : 0;
 }
 
 BusyTimeout::BusyTimeout(Connection& db, int ms) : m_db(db) {
-    if (db.engine() != Engine::Sqlite)
+    if (!Dialect(db).pragmas())
         return;
     {
         auto c = db.query("PRAGMA busy_timeout");

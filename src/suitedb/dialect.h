@@ -1,7 +1,8 @@
 #pragma once
-// What differs between the engines' SQL, written once: statements are built from these pieces
-// for either engine, and lists are bound in the form these pieces read. Callers choose their
-// plan by the engine's capabilities (rowLocks) instead of by its name.
+// What differs between the engines, written once: what each engine can do, and the pieces its
+// SQL is built from. Callers choose their plan by these capabilities (rowLocks,
+// queuesWriters, ...) instead of by the engine's name, and bind lists in the form these
+// pieces read.
 
 #include <cstdint>
 #include <optional>
@@ -16,19 +17,30 @@ namespace rqc::suitedb {
 
 class Dialect {
   public:
-    explicit Dialect(Engine engine) : m_pg(engine == Engine::Postgres) {}
+    explicit Dialect(Engine engine);
     explicit Dialect(const Connection& db) : Dialect(db.engine()) {}
+    // The dialect of the engine a target names (see Connection::open), without opening it.
+    static Dialect of(std::string_view target);
 
     // PostgreSQL: writers lock rows (FOR UPDATE, SKIP LOCKED, transaction-scoped key locks)
     // and wait for each other's rows. SQLite: one writer per database file at a time, which
     // holds the whole file; nothing is locked row by row.
-    bool rowLocks() const { return m_pg; }
+    bool rowLocks() const { return m_caps.rowLocks; }
+    // One writer at a time, whose turn others poll for until a busy timeout: the server has
+    // long runs wait for their turn in its own queue instead (see WriteQueue).
+    bool queuesWriters() const { return m_caps.queuesWriters; }
     // PostgreSQL's planner hash-joins large inputs; SQLite joins by a lookup per row, so a
     // small keyed table or a rowid beats a join on a large table's key.
-    bool hashJoins() const { return m_pg; }
+    bool hashJoins() const { return m_caps.hashJoins; }
     // SQLite keeps a work table (createWorkTable) for the connection's life, PostgreSQL drops
     // it at the end of the transaction.
-    bool keepsWorkTables() const { return !m_pg; }
+    bool keepsWorkTables() const { return m_caps.keepsWorkTables; }
+    // A connection's settings are pragmas (WorkSettings, BusyTimeout apply them).
+    bool pragmas() const { return m_caps.pragmas; }
+    // Settings of a connection that serves calls for a long time (empty: none): sorts of large
+    // answers stay in memory, and the file is read through a shared mapping rather than
+    // copied into each connection's page cache.
+    const char* serverSettings() const { return m_caps.serverSettings; }
 
     // A one-column row source of the items of a list bound as listParam(items).
     std::string listSource() const;
@@ -72,7 +84,7 @@ class Dialect {
     bool isLockTimeout(const DbError& e) const;
     // PostgreSQL memory of one large unit of work: the connection's temporary tables
     // (before it first uses one; afterwards the setting stays as it is), and, inside a
-    // transaction, its sorts and hashes. Nothing on SQLite (see SqliteWorkSettings).
+    // transaction, its sorts and hashes. Nothing on SQLite (see WorkSettings).
     void sizeTempBuffers(Connection& db, std::string_view size) const;
     void sizeSortMemory(Connection& db, std::string_view size) const;
     // Begins a transaction that reads and writes only temporary tables: on SQLite it never
@@ -80,19 +92,33 @@ class Dialect {
     void beginLocal(Connection& db) const;
 
   private:
+    struct Capabilities {
+        bool rowLocks;
+        bool queuesWriters;
+        bool hashJoins;
+        bool keepsWorkTables;
+        bool pragmas;
+        const char* serverSettings;
+    };
+
+    static const Capabilities kSqlite;
+    static const Capabilities kPostgres;
+
     bool m_pg;
+    Capabilities m_caps;
 };
 
-// SQLite settings for the scope of one large unit of work, restored when it ends (only speed
-// and memory differ when a restore fails); nothing on PostgreSQL. Temporary tables go to the
+// Pragmas for the scope of one large unit of work, restored when it ends (only speed and
+// memory differ when a restore fails); nothing where settings are not pragmas (see
+// Dialect::sizeTempBuffers). Temporary tables go to the
 // temporary file store, whose page cache is bounded, even on a connection that keeps them in
 // memory; with cacheBytes, the main page cache holds at least that many bytes.
-class SqliteWorkSettings {
+class WorkSettings {
   public:
-    explicit SqliteWorkSettings(Connection& db, std::int64_t cacheBytes = 0);
-    ~SqliteWorkSettings();
-    SqliteWorkSettings(const SqliteWorkSettings&) = delete;
-    SqliteWorkSettings& operator=(const SqliteWorkSettings&) = delete;
+    explicit WorkSettings(Connection& db, std::int64_t cacheBytes = 0);
+    ~WorkSettings();
+    WorkSettings(const WorkSettings&) = delete;
+    WorkSettings& operator=(const WorkSettings&) = delete;
 
   private:
     std::int64_t pragma(const std::string& name);
@@ -102,8 +128,8 @@ class SqliteWorkSettings {
     std::optional<std::int64_t> m_cacheSize;  // the setting to restore
 };
 
-// SQLite: for its scope the connection waits at most `ms` for the database's write lock,
-// then restores its setting; nothing on PostgreSQL.
+// Where settings are pragmas: for its scope the connection waits at most `ms` for the
+// database's write lock, then restores its setting; nothing otherwise.
 class BusyTimeout {
   public:
     BusyTimeout(Connection& db, int ms);

@@ -150,13 +150,7 @@ class PgBulkLoader final : public BulkLoader {
   public:
     PgBulkLoader(PGconn* conn, std::string_view table, const std::vector<std::string>& cols)
         : m_conn(conn), m_width(static_cast<int>(cols.size())) {
-        std::string sql = "COPY " + checkedIdentifier(table) + " (";
-        for (std::size_t i = 0; i < cols.size(); ++i) {
-            if (i > 0)
-                sql += ", ";
-            sql += checkedIdentifier(cols[i]);
-        }
-        sql += ") FROM STDIN";
+        const std::string sql = "COPY " + loadTarget(table, cols) + " FROM STDIN";
         ResultPtr r(PQexec(conn, sql.c_str()), &PQclear);
         if (PQresultStatus(r.get()) != PGRES_COPY_IN)
             failResult(r.get(), conn, "starting", sql);

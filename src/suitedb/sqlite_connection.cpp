@@ -109,13 +109,7 @@ class SqliteBulkLoader final : public BulkLoader {
   public:
     SqliteBulkLoader(sqlite3* db, std::string_view table, const std::vector<std::string>& cols)
         : m_db(db), m_width(static_cast<int>(cols.size())) {
-        std::string sql = "INSERT INTO " + checkedIdentifier(table) + " (";
-        for (std::size_t i = 0; i < cols.size(); ++i) {
-            if (i > 0)
-                sql += ", ";
-            sql += checkedIdentifier(cols[i]);
-        }
-        sql += ") VALUES (";
+        std::string sql = "INSERT INTO " + loadTarget(table, cols) + " VALUES (";
         for (std::size_t i = 0; i < cols.size(); ++i)
             sql += i > 0 ? ", ?" : "?";
         sql += ")";

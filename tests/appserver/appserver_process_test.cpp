@@ -25,6 +25,8 @@
 #include "suitedb/connection.h"
 #include "suitedb/demo_data.h"
 #include "suitedb/schema.h"
+#include "support/command.h"
+#include "support/demo_calls.h"
 #include "support/pg_database.h"
 #include "support/server_process.h"
 #include "support/temp_dir.h"
@@ -36,23 +38,14 @@ using namespace std::chrono_literals;
 using protocol::Argument;
 using protocol::CallRequest;
 using protocol::CallResult;
+using test::makeCall;
 
-const char* const kRdm = "Rqc04100.rdmConsolidaSolicita";
 const auto kToday = suitedb::parseIsoDate("2024-03-15");
 
 void createDemo(const std::string& target) {
     auto db = suitedb::Connection::open(target);
     suitedb::applySchema(*db);
     suitedb::loadDemo(*db, kToday);
-}
-
-CallRequest makeCall(std::string method, std::vector<Argument> args, std::string object = kRdm) {
-    CallRequest call;
-    call.object = std::move(object);
-    call.user = "tester";
-    call.descriptor = protocol::CallDescriptor::forArguments(std::move(method), args);
-    call.args = std::move(args);
-    return call;
 }
 
 CallRequest paraCmpSup(const std::string& branch) {
@@ -156,15 +149,9 @@ bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limi
 // everything it printed.
 std::pair<int, std::string> runServer(const std::string& args) {
     // A server that wrongly starts is stopped by `timeout` after 20 s instead of hanging the test.
-    const std::string command =
-        "timeout 20 " + test::ServerProcess::binary("rqc-appserver") + " " + args + " 2>&1";
-    FILE* p = ::popen(command.c_str(), "r");
-    std::string out;
-    char buf[512];
-    while (std::fgets(buf, sizeof buf, p) != nullptr)
-        out += buf;
-    int status = ::pclose(p);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
+    const test::CommandOutcome r =
+        test::runCommand("timeout 20 " + test::ServerProcess::binary("rqc-appserver") + " " + args);
+    return {r.exit, r.output};
 }
 
 class AppServerProcess : public ::testing::Test {
@@ -311,25 +298,8 @@ TEST_F(AppServerProcess, ConcurrentClientsEachGetTheirOwnAnswers) {
 TEST_F(AppServerProcess, ConsolidationRunsThroughTheServer) {
     const double from = protocol::dateFromYmd(2024, 2, 14), to = protocol::dateFromYmd(2024, 4, 15);
     const double today = protocol::dateFromYmd(2024, 3, 15);
-    std::vector<Argument> args = {Argument::byValue("0001"),
-                                  Argument::byRef(""),
-                                  Argument::byRef("0001"),
-                                  Argument::byRef(""),
-                                  Argument::byValue("0001"),
-                                  Argument::byValue(""),
-                                  Argument::byValue("ZZZZZZZZZZZZZZZZZZZZ"),
-                                  Argument::ofDate(from),
-                                  Argument::ofDate(to),
-                                  Argument::byRef("N"),
-                                  Argument::byRef("N"),
-                                  Argument::byRef("N"),
-                                  Argument::ofDate(today),
-                                  Argument::byRef("T"),
-                                  Argument::byRef(""),
-                                  Argument::byRef("N"),
-                                  Argument::byRef("N"),
-                                  Argument::byRef("N"),
-                                  Argument::byRef("N")};
+    std::vector<Argument> args =
+        test::demoConsSoliArguments(from, to, today, "ZZZZZZZZZZZZZZZZZZZZ");
     test::TestClient client;
     client.connect("127.0.0.1", m_server->port());
     CallResult r = client.call(makeCall("GetConsSoli", args));

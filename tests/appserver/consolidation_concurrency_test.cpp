@@ -119,21 +119,34 @@ void expectGaplessNumbers(std::vector<std::string> numbers) {
     }
 }
 
-class ConsolidationConcurrency : public ::testing::TestWithParam<std::tuple<DbKind, int>> {};
+// The loaded lines on the engine of the case; run() has its threads consolidate them.
+class ConsolidationConcurrency : public ::testing::TestWithParam<std::tuple<DbKind, int>> {
+  protected:
+    void SetUp() override {
+        if (!m_db.available())
+            GTEST_SKIP() << "RQC_TEST_PG_URL not set";
+        conn = m_db.connect();
+        loadLines(*conn);
+    }
+    // About `total` runs over the case's threads, which end without errors and number their
+    // consolidations without gaps.
+    void run(int total, bool mixTakeAgain, RunLog& log) {
+        runThreads(m_db, threads, total / threads + 2, mixTakeAgain, log);
+        ASSERT_EQ(log.errors, std::vector<std::string>{});
+        expectGaplessNumbers(log.numbers);
+    }
+
+    const int threads = std::get<1>(GetParam());
+    std::unique_ptr<suitedb::Connection> conn;
+
+  private:
+    ConsolidationDb m_db{std::get<0>(GetParam())};
+};
 
 TEST_P(ConsolidationConcurrency, TwoRunsNeverTakeTheSameLine) {
-    auto [kind, threads] = GetParam();
-    ConsolidationDb db(kind);
-    if (!db.available())
-        GTEST_SKIP() << "RQC_TEST_PG_URL not set";
-    auto conn = db.connect();
-    loadLines(*conn);
-
     RunLog log;
-    runThreads(db, threads, 96 / threads + 2, false, log);
-    ASSERT_EQ(log.errors, std::vector<std::string>{});
+    ASSERT_NO_FATAL_FAILURE(run(96, false, log));
     ASSERT_FALSE(log.numbers.empty());
-    expectGaplessNumbers(log.numbers);
 
     EXPECT_EQ(scalar(*conn,
                      "SELECT COUNT(*) FROM (SELECT CDFILSOLI, CDFILLANCA, NRSOLICMP, NRITEM FROM"
@@ -156,17 +169,8 @@ TEST_P(ConsolidationConcurrency, TwoRunsNeverTakeTheSameLine) {
 }
 
 TEST_P(ConsolidationConcurrency, RunsTakingLinesAgainKeepTheLatestMark) {
-    auto [kind, threads] = GetParam();
-    ConsolidationDb db(kind);
-    if (!db.available())
-        GTEST_SKIP() << "RQC_TEST_PG_URL not set";
-    auto conn = db.connect();
-    loadLines(*conn);
-
     RunLog log;
-    runThreads(db, threads, 48 / threads + 2, true, log);
-    ASSERT_EQ(log.errors, std::vector<std::string>{});
-    expectGaplessNumbers(log.numbers);
+    ASSERT_NO_FATAL_FAILURE(run(48, true, log));
     EXPECT_EQ(consistencyFaults(*conn), "");
 }
 

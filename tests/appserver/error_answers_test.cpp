@@ -17,6 +17,8 @@
 #include "protocol/utf8.h"
 #include "suitedb/demo_data.h"
 #include "suitedb/schema.h"
+#include "support/command.h"
+#include "support/demo_calls.h"
 #include "support/pg_database.h"
 #include "support/server_process.h"
 #include "support/temp_dir.h"
@@ -27,40 +29,13 @@ using namespace rqc;
 using protocol::Argument;
 using protocol::CallRequest;
 using protocol::CallResult;
+using test::makeCall;
 
 const char* const kRdm = "Rqc04100.rdmConsolidaSolicita";
 
-CallRequest makeCall(std::string method, std::vector<Argument> args, std::string object = kRdm) {
-    CallRequest call;
-    call.object = std::move(object);
-    call.user = "tester";
-    call.descriptor = protocol::CallDescriptor::forArguments(std::move(method), args);
-    call.args = std::move(args);
-    return call;
-}
-
 std::vector<Argument> consSoli() {
-    const auto day = Argument::ofDate(protocol::dateFromYmd(2024, 3, 1));
-    std::vector<Argument> a = {Argument::byValue("0001"),
-                               Argument::byRef(""),
-                               Argument::byRef("0001"),
-                               Argument::byRef(""),
-                               Argument::byValue("0001"),
-                               Argument::byValue(""),
-                               Argument::byValue("ZZZZ"),
-                               day,
-                               day,
-                               Argument::byRef("N"),
-                               Argument::byRef("N"),
-                               Argument::byRef("N"),
-                               day,
-                               Argument::byRef("T"),
-                               Argument::byRef(""),
-                               Argument::byRef("N"),
-                               Argument::byRef("N"),
-                               Argument::byRef("N"),
-                               Argument::byRef("N")};
-    return a;
+    const double day = protocol::dateFromYmd(2024, 3, 1);
+    return test::demoConsSoliArguments(day, day, day, "ZZZZ");
 }
 
 CallRequest consSoliWith(std::size_t n, std::string text) {
@@ -212,15 +187,10 @@ TEST(TargetRedaction, ServerAndToolNeverShowAPassword) {
         EXPECT_NE(log.find("listening on"), std::string::npos) << log;
         EXPECT_EQ(log.find("s3cret"), std::string::npos) << log;
 
-        const std::string command = "timeout 20 " + test::ServerProcess::binary("rqc-suitedb") +
-                                    " migrate --db \"" + target + "\" 2>&1";
-        FILE* p = ::popen(command.c_str(), "r");
-        ASSERT_NE(p, nullptr);
-        std::string out;
-        char buf[512];
-        while (std::fgets(buf, sizeof buf, p) != nullptr)
-            out += buf;
-        ::pclose(p);
+        const std::string out =
+            test::runCommand("timeout 20 " + test::ServerProcess::binary("rqc-suitedb") +
+                             " migrate --db \"" + target + "\"")
+                .output;
         EXPECT_NE(out.find("schema"), std::string::npos) << out;
         EXPECT_EQ(out.find("s3cret"), std::string::npos) << out;
     }

@@ -22,6 +22,7 @@
 #include "protocol/protocol.h"
 #include "suitedb/demo_data.h"
 #include "suitedb/schema.h"
+#include "support/demo_calls.h"
 #include "support/server_process.h"
 #include "support/temp_dir.h"
 
@@ -148,12 +149,7 @@ protocol::CallRequest solicitacoes() {
     std::vector<Argument> args = {Argument::ofDate(protocol::dateFromYmd(2000, 1, 1)),
                                   Argument::ofDate(protocol::dateFromYmd(2099, 12, 31)),
                                   Argument::byRef(""), Argument::byRef("T")};
-    protocol::CallRequest call;
-    call.object = suitedb::kDemoObject;
-    call.user = "tester";
-    call.descriptor = protocol::CallDescriptor::forArguments("GetSolicitacao", args);
-    call.args = std::move(args);
-    return call;
+    return test::makeCall("GetSolicitacao", std::move(args));
 }
 
 class SessionLimits : public ::testing::Test {

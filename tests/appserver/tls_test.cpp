@@ -12,6 +12,7 @@
 #include "protocol/protocol.h"
 #include "suitedb/demo_data.h"
 #include "suitedb/schema.h"
+#include "support/demo_calls.h"
 #include "support/server_process.h"
 #include "support/temp_dir.h"
 #include "vlm/net_connection.h"
@@ -21,6 +22,7 @@ namespace {
 using namespace rqc;
 using protocol::Argument;
 using protocol::CallResult;
+using test::makeCall;
 
 int run(const std::string& command) {
     const int status = std::system((command + " >/dev/null 2>&1").c_str());
@@ -48,15 +50,6 @@ void makeServerCert(const test::TempDir& dir, const std::string& ca) {
             dir.file(ca + ".pem") + " -CAkey " + dir.file(ca + ".key") +
             " -CAcreateserial -extfile " + dir.file("ext.cnf") + " -out " + dir.file("server.pem")),
         0);
-}
-
-protocol::CallRequest makeCall(std::string method, std::vector<Argument> args) {
-    protocol::CallRequest call;
-    call.object = suitedb::kDemoObject;
-    call.user = "tester";
-    call.descriptor = protocol::CallDescriptor::forArguments(std::move(method), args);
-    call.args = std::move(args);
-    return call;
 }
 
 class Tls : public ::testing::Test {
@@ -141,25 +134,8 @@ TEST_F(Tls, AScreenToldOfACertificateFromAnotherCaReadsCertificate) {
 
 TEST_F(Tls, AConsolidationRunsOverTls) {
     const double from = protocol::dateFromYmd(2024, 2, 14), to = protocol::dateFromYmd(2024, 4, 15);
-    std::vector<Argument> args = {Argument::byValue("0001"),
-                                  Argument::byRef(""),
-                                  Argument::byRef("0001"),
-                                  Argument::byRef(""),
-                                  Argument::byValue("0001"),
-                                  Argument::byValue(""),
-                                  Argument::byValue("ZZZZZZZZZZZZZZZZZZZZ"),
-                                  Argument::ofDate(from),
-                                  Argument::ofDate(to),
-                                  Argument::byRef("N"),
-                                  Argument::byRef("N"),
-                                  Argument::byRef("N"),
-                                  Argument::ofDate(protocol::dateFromYmd(2024, 3, 15)),
-                                  Argument::byRef("T"),
-                                  Argument::byRef(""),
-                                  Argument::byRef("N"),
-                                  Argument::byRef("N"),
-                                  Argument::byRef("N"),
-                                  Argument::byRef("N")};
+    std::vector<Argument> args = test::demoConsSoliArguments(
+        from, to, protocol::dateFromYmd(2024, 3, 15), "ZZZZZZZZZZZZZZZZZZZZ");
     test::TestClient client;
     client.setTls({s_dir->file("ca.pem"), "localhost"});
     client.connect("127.0.0.1", s_server->port());

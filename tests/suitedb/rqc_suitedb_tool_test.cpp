@@ -12,29 +12,17 @@
 #include "suitedb/connection.h"
 #include "suitedb/operators.h"
 #include "suitedb/schema.h"
+#include "support/command.h"
 #include "support/pg_database.h"
 #include "support/temp_dir.h"
 
 namespace rqc::suitedb {
 namespace {
 
-struct Outcome {
-    int exit = -1;
-    std::string output;  // stdout and stderr
-};
+using Outcome = test::CommandOutcome;
 
 Outcome run(const std::string& command) {
-    Outcome r;
-    FILE* p = ::popen((command + " 2>&1 </dev/null").c_str(), "r");
-    if (p == nullptr)
-        return r;
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
-        r.output.append(buf, n);
-    int status = ::pclose(p);
-    r.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
+    return test::runCommand(command);
 }
 
 std::string shellQuoted(const std::string& s) {

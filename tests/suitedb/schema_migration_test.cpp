@@ -2,41 +2,25 @@
 // server's refusal of a database older than it needs.
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 
 #include "engine_fixture.h"
 #include "suitedb/dates.h"
 #include "suitedb/demo_data.h"
 #include "suitedb/schema.h"
+#include "support/command.h"
+#include "support/server_process.h"
 
 namespace rqc::suitedb {
 namespace {
 
 using testing::EngineTest;
 
-struct Outcome {
-    int exit = -1;
-    std::string output;  // stdout and stderr
-};
+using Outcome = test::CommandOutcome;
 
 Outcome run(const std::string& program, const std::string& args) {
-    const char* bin = std::getenv("RQC_BIN_DIR");
-    std::string command = "'" + std::string(bin ? bin : ".") + "/" + program + "' " + args;
-    Outcome r;
-    FILE* p = ::popen((command + " 2>&1 </dev/null").c_str(), "r");
-    if (p == nullptr)
-        return r;
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
-        r.output.append(buf, n);
-    int status = ::pclose(p);
-    r.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
+    return test::runCommand("'" + test::ServerProcess::binary(program) + "' " + args);
 }
 
 class SchemaMigration : public EngineTest {
