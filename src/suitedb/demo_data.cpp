@@ -5,6 +5,7 @@
 #include <charconv>
 #include <filesystem>
 
+#include "suitedb/dialect.h"
 #include "suitedb/operators.h"
 #include "suitedb/schema.h"
 
@@ -561,23 +562,13 @@ LoadSummary generateLarge(Connection& c, std::int64_t lines, Date today) {
     plan.seed = 0x1A46E;
     plan.today = today;
     LoadSummary summary;
-    bool sqlite = c.engine() == Engine::Sqlite;
-    if (sqlite)
-        c.exec("PRAGMA cache_size = -262144");
-    try {
-        Transaction tx(c);
-        dropRequestIndexes(c);
-        loadPlan(c, plan, summary);
-        createRequestIndexes(c);
-        tx.commit();
-    } catch (...) {
-        if (sqlite)
-            c.exec("PRAGMA cache_size = -2000");
-        throw;
-    }
+    const WorkSettings settings(c, std::int64_t{256} << 20);
+    Transaction tx(c);
+    dropRequestIndexes(c);
+    loadPlan(c, plan, summary);
+    createRequestIndexes(c);
+    tx.commit();
     c.exec("ANALYZE");
-    if (sqlite)
-        c.exec("PRAGMA cache_size = -2000");
     return summary;
 }
 

@@ -407,15 +407,58 @@ void sizeDialog(QDialog* dlg, int columnsWidth) {
 
 }  // namespace
 
+// ---- PickDialog
+
+PickDialog::PickDialog(TDataSet& data, bool ticks, QWidget* parent)
+    : QDialog(parent),
+      m_table(std::make_unique<PickTable>(this, data, ticks)),
+      m_search(m_table->search),
+      m_view(m_table->view) {
+    connect(m_search, &QLineEdit::textChanged, this, [this](const QString& t) {
+        m_table->applySearch(t);
+        updateState();
+    });
+}
+
+PickDialog::~PickDialog() = default;
+
+void PickDialog::layOut(const QList<QWidget*>& leading) {
+    auto* lay = new QVBoxLayout(this);
+    lay->addLayout(m_table->searchRow());
+    lay->addWidget(m_view, 1);
+    auto* bottom = new QHBoxLayout;
+    for (QWidget* w : leading)
+        bottom->addWidget(w);
+    if (!leading.isEmpty())
+        bottom->addSpacing(12);
+    bottom->addWidget(m_table->status, 1);
+    bottom->addWidget(okCancel(this));
+    lay->addLayout(bottom);
+    sizeDialog(this, m_table->width);
+}
+
+int PickDialog::shownCount() const {
+    return m_table->proxy->rowCount();
+}
+
+void PickDialog::setSearch(const QString& text) {
+    m_search->setText(text);
+}
+
+QLineEdit* PickDialog::searchBox() const {
+    return m_search;
+}
+
+QTableView* PickDialog::table() const {
+    return m_view;
+}
+
 // ---- PickListDialog
 
 PickListDialog::PickListDialog(TDataSet& data, const QString& keyField, const QString& title,
                                bool tickAll, const QString& list, QWidget* parent)
-    : QDialog(parent) {
+    : PickDialog(data, true, parent) {
     const int key = data.FieldByName(keyField)->index();
-    m_table = std::make_unique<PickTable>(this, data, true);
-    m_search = m_table->search;
-    m_view = m_table->view;
     setObjectName("pickList");
     setWindowTitle(title);
     m_view->setAccessibleName(QStringLiteral("Lista de %1 a marcar").arg(title));
@@ -436,10 +479,6 @@ PickListDialog::PickListDialog(TDataSet& data, const QString& keyField, const QS
         m_keys << (cell ? cell->trimmed() : QString());
     }
 
-    auto* lay = new QVBoxLayout(this);
-    lay->addLayout(m_table->searchRow());
-    lay->addWidget(m_view, 1);
-    auto* bottom = new QHBoxLayout;
     auto* all = new QPushButton(QStringLiteral("&Marcar todos"), this);
     all->setObjectName("tickAll");
     all->setToolTip(QStringLiteral("Marca todas as linhas exibidas"));
@@ -452,18 +491,8 @@ PickListDialog::PickListDialog(TDataSet& data, const QString& keyField, const QS
     }
     connect(all, &QPushButton::clicked, this, [this] { tickShown(true); });
     connect(none, &QPushButton::clicked, this, [this] { tickShown(false); });
-    bottom->addWidget(all);
-    bottom->addWidget(none);
-    bottom->addSpacing(12);
-    bottom->addWidget(m_table->status, 1);
-    bottom->addWidget(okCancel(this));
-    lay->addLayout(bottom);
-    sizeDialog(this, m_table->width);
+    layOut({all, none});
 
-    connect(m_search, &QLineEdit::textChanged, this, [this](const QString& t) {
-        m_table->applySearch(t);
-        updateState();
-    });
     connect(m_view, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& i) {
         if (m_table->model->isTickColumn(i.column()))
             return;  // the tick box itself toggles on its clicks
@@ -514,14 +543,6 @@ int PickListDialog::tickedCount() const {
     return m_table->model->tickedCount();
 }
 
-int PickListDialog::shownCount() const {
-    return m_table->proxy->rowCount();
-}
-
-void PickListDialog::setSearch(const QString& text) {
-    m_search->setText(text);
-}
-
 bool PickListDialog::ticked(int row) const {
     return row >= 0 && row < m_table->model->rowCount() && m_table->model->ticked(row);
 }
@@ -537,14 +558,6 @@ void PickListDialog::tickShown(bool on) {
     for (int i = 0; i < shown; ++i)
         rows.push_back(m_table->proxy->mapToSource(m_table->proxy->index(i, 0)).row());
     m_table->model->setTicked(rows, on);
-}
-
-QLineEdit* PickListDialog::searchBox() const {
-    return m_search;
-}
-
-QTableView* PickListDialog::table() const {
-    return m_view;
 }
 
 void PickListDialog::updateState() {
@@ -564,27 +577,12 @@ void PickListDialog::updateState() {
 // ---- PickOneDialog
 
 PickOneDialog::PickOneDialog(TDataSet& data, const QString& title, QWidget* parent)
-    : QDialog(parent) {
-    m_table = std::make_unique<PickTable>(this, data, false);
-    m_search = m_table->search;
-    m_view = m_table->view;
+    : PickDialog(data, false, parent) {
     setObjectName("pickOne");
     setWindowTitle(title);
     m_view->setAccessibleName(QStringLiteral("Lista de %1").arg(title));
+    layOut({});
 
-    auto* lay = new QVBoxLayout(this);
-    lay->addLayout(m_table->searchRow());
-    lay->addWidget(m_view, 1);
-    auto* bottom = new QHBoxLayout;
-    bottom->addWidget(m_table->status, 1);
-    bottom->addWidget(okCancel(this));
-    lay->addLayout(bottom);
-    sizeDialog(this, m_table->width);
-
-    connect(m_search, &QLineEdit::textChanged, this, [this](const QString& t) {
-        m_table->applySearch(t);
-        updateState();
-    });
     connect(m_view, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& i) {
         if (i.isValid())
             accept();
@@ -605,24 +603,8 @@ int PickOneDialog::pickedRow() const {
     return m_table->currentRow();
 }
 
-int PickOneDialog::shownCount() const {
-    return m_table->proxy->rowCount();
-}
-
-void PickOneDialog::setSearch(const QString& text) {
-    m_search->setText(text);
-}
-
 void PickOneDialog::setCurrentRow(int row) {
     m_table->setCurrentRow(row);
-}
-
-QLineEdit* PickOneDialog::searchBox() const {
-    return m_search;
-}
-
-QTableView* PickOneDialog::table() const {
-    return m_view;
 }
 
 void PickOneDialog::updateState() {

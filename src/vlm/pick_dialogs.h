@@ -31,12 +31,35 @@ VLM_EXPORT QString searchFold(const QString& text);
 
 class PickTable;
 
+// What both pickers share: the search box over the table of the data set's shown fields, the
+// status line and OK/Cancel.
+class VLM_EXPORT PickDialog : public QDialog {
+    Q_OBJECT
+  public:
+    ~PickDialog() override;
+
+    int shownCount() const;               // rows left by the search
+    void setSearch(const QString& text);  // as if typed in the search box
+    QLineEdit* searchBox() const;
+    QTableView* table() const;
+
+  protected:
+    PickDialog(TDataSet& data, bool ticks, QWidget* parent);
+    // The search row over the table; below it `leading`, the status line and OK/Cancel.
+    void layOut(const QList<QWidget*>& leading);
+    virtual void updateState() = 0;  // after each search and change of the rows' state
+
+    std::unique_ptr<PickTable> m_table;
+    QLineEdit* m_search;
+    QTableView* m_view;
+};
+
 // Ticking rows of `data` whose `keyField` values make the list. Rows whose key is among
 // listValues(list) start ticked (all rows with tickAll). OK gives the ticked rows' keys in
 // row order, each once, in list form (listText); an empty data set shows "Nenhum registro"
 // and OK then gives the empty list. Throws std::runtime_error when `keyField` is not a field
 // of `data` and std::invalid_argument when a shown field's edit mask is malformed.
-class VLM_EXPORT PickListDialog : public QDialog {
+class VLM_EXPORT PickListDialog : public PickDialog {
     Q_OBJECT
   public:
     PickListDialog(TDataSet& data, const QString& keyField, const QString& title, bool tickAll,
@@ -45,42 +68,28 @@ class VLM_EXPORT PickListDialog : public QDialog {
 
     QString listText() const;  // the ticked rows' keys as the list text
     int tickedCount() const;
-    int shownCount() const;               // rows left by the search
-    void setSearch(const QString& text);  // as if typed in the search box
-    bool ticked(int row) const;           // row of the data set
-    void setTicked(int row, bool on);     // row of the data set
-    void tickShown(bool on);              // "Marcar todos" (true) and "Limpar" (false)
-    QLineEdit* searchBox() const;
-    QTableView* table() const;
+    bool ticked(int row) const;        // row of the data set
+    void setTicked(int row, bool on);  // row of the data set
+    void tickShown(bool on);           // "Marcar todos" (true) and "Limpar" (false)
 
   private:
-    void updateState();
-    std::unique_ptr<PickTable> m_table;
-    QLineEdit* m_search;
-    QTableView* m_view;
+    void updateState() override;
     QStringList m_keys;  // trimmed key per data set row
 };
 
 // Picking one row of `data`, starting on its current row. pickedRow() is the data set row
 // of the current line (-1 when no row is shown); OK is only possible on a row.
-class VLM_EXPORT PickOneDialog : public QDialog {
+class VLM_EXPORT PickOneDialog : public PickDialog {
     Q_OBJECT
   public:
     PickOneDialog(TDataSet& data, const QString& title, QWidget* parent = nullptr);
     ~PickOneDialog() override;
 
     int pickedRow() const;
-    int shownCount() const;
-    void setSearch(const QString& text);
     void setCurrentRow(int row);  // row of the data set; ignored when it is filtered out
-    QLineEdit* searchBox() const;
-    QTableView* table() const;
 
   private:
-    void updateState();
-    std::unique_ptr<PickTable> m_table;
-    QLineEdit* m_search;
-    QTableView* m_view;
+    void updateState() override;
 };
 
 }  // namespace vlm

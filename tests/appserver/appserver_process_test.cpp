@@ -40,14 +40,6 @@ using protocol::CallRequest;
 using protocol::CallResult;
 using test::makeCall;
 
-const auto kToday = suitedb::parseIsoDate("2024-03-15");
-
-void createDemo(const std::string& target) {
-    auto db = suitedb::Connection::open(target);
-    suitedb::applySchema(*db);
-    suitedb::loadDemo(*db, kToday);
-}
-
 CallRequest paraCmpSup(const std::string& branch) {
     return makeCall("GetParaCmpSup", {Argument::byRef(branch)});
 }
@@ -157,7 +149,7 @@ std::pair<int, std::string> runServer(const std::string& args) {
 class AppServerProcess : public ::testing::Test {
   protected:
     void SetUp() override {
-        createDemo(m_dir.file("suite.db"));
+        test::createDemoDatabase(m_dir.file("suite.db"));
         m_server = std::make_unique<test::ServerProcess>(
             test::ServerProcess::Options{m_dir.file("suite.db"),
                                          m_dir.path().string(),
@@ -324,7 +316,7 @@ TEST_F(AppServerProcess, ConsolidationRunsThroughTheServer) {
 TEST(AppServerShutdown, TerminationLetsTheCallUnderWayFinish) {
     test::PgDatabase pg;
     RQC_SKIP_WITHOUT_PG(pg);
-    createDemo(pg.url());
+    test::createDemoDatabase(pg.url());
     test::TempDir dir;
     test::ServerProcess server({pg.url(), dir.path().string(), {"--threads", "4"}});
     server.start();
@@ -371,7 +363,7 @@ TEST(AppServerShutdown, TerminationLetsTheCallUnderWayFinish) {
 
 TEST(AppServerStart, UnusableSettingsStopTheServerWithAClearMessage) {
     test::TempDir dir;
-    createDemo(dir.file("suite.db"));
+    test::createDemoDatabase(dir.file("suite.db"));
     std::ofstream(dir.file("bad.conf")) << "# settings\nthreads = 4\nspeed = fast\n";
     std::ofstream(dir.file("port.conf")) << "listen = 127.0.0.1:http\n";
     test::ServerProcess running({dir.file("suite.db"), dir.path().string(), {}});
@@ -449,7 +441,7 @@ TEST(AppServerStart, TellsSystemdItIsReadyAndStoppingAndWarnsWhenNobodyCanLogIn)
 TEST(AppServerStart, WithoutSettingsItServesTheDatabaseInVar) {
     test::TempDir dir;
     std::filesystem::create_directories(dir.file("var"));
-    createDemo(dir.file("var/rqc.db"));
+    test::createDemoDatabase(dir.file("var/rqc.db"));
     const std::string portFile = dir.file("port");
     const std::string bin = test::ServerProcess::binary("rqc-appserver");
     pid_t pid = ::fork();

@@ -175,8 +175,7 @@ TEST_P(ConsolidationConcurrency, RunsTakingLinesAgainKeepTheLatestMark) {
 }
 
 std::string caseName(const ::testing::TestParamInfo<std::tuple<DbKind, int>>& info) {
-    return std::string(std::get<0>(info.param) == DbKind::Sqlite ? "Sqlite" : "Postgres") +
-           std::to_string(std::get<1>(info.param)) + "Threads";
+    return kindName(std::get<0>(info.param)) + std::to_string(std::get<1>(info.param)) + "Threads";
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, ConsolidationConcurrency,

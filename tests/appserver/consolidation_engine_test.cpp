@@ -17,25 +17,11 @@ using protocol::Argument;
 using Args = std::vector<Argument>;
 using Quantities = std::map<std::string, double>;
 
-class ConsolidationEngine : public ::testing::TestWithParam<DbKind> {
+class ConsolidationEngine : public SmallDataSetTest {
   protected:
-    void SetUp() override {
-        m_db = std::make_unique<ConsolidationDb>(GetParam());
-        if (!m_db->available())
-            GTEST_SKIP() << "RQC_TEST_PG_URL not set";
-        m_conn = m_db->connect();
-        loadSmallDataSet(*m_conn);
-    }
     suitedb::Connection& db() { return *m_conn; }
     std::string run(const Args& args) { return runGetConsSoli(db(), args, "tester"); }
-
-    std::unique_ptr<ConsolidationDb> m_db;
-    std::unique_ptr<suitedb::Connection> m_conn;
 };
-
-std::string dbName(const ::testing::TestParamInfo<DbKind>& info) {
-    return info.param == DbKind::Sqlite ? "Sqlite" : "Postgres";
-}
 
 const Quantities kBaseline = {{"P1", 17}, {"P2", 5}, {"P3", 4}, {"P4", 4}};
 
@@ -417,7 +403,7 @@ TEST_P(ConsolidationEngine, LinksAreStoredInKeyOrder) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, ConsolidationEngine,
-                         ::testing::Values(DbKind::Sqlite, DbKind::Postgres), dbName);
+                         ::testing::Values(DbKind::Sqlite, DbKind::Postgres), engineCaseName);
 
 }  // namespace
 }  // namespace rqc::test

@@ -224,4 +224,24 @@ std::string consistencyFaults(Connection& db) {
     return faults;
 }
 
+std::int64_t unwholeConsolidations(suitedb::Connection& db, std::int64_t linesPerRun) {
+    return scalar(db,
+                  "SELECT COUNT(*) FROM CONSSOLI c WHERE (SELECT COUNT(*) FROM ITCONSSOLIORIG"
+                  " o WHERE o.NRCONSSOLI = c.NRCONSSOLI) <> ? OR NOT EXISTS (SELECT 1 FROM"
+                  " ITCONSSOLI ic WHERE ic.NRCONSSOLI = c.NRCONSSOLI)",
+                  {linesPerRun});
+}
+
+std::string kindName(DbKind kind) {
+    return kind == DbKind::Sqlite ? "Sqlite" : "Postgres";
+}
+
+void SmallDataSetTest::SetUp() {
+    m_db = std::make_unique<ConsolidationDb>(GetParam());
+    if (!m_db->available())
+        GTEST_SKIP() << "RQC_TEST_PG_URL not set";
+    m_conn = m_db->connect();
+    loadSmallDataSet(*m_conn);
+}
+
 }  // namespace rqc::test

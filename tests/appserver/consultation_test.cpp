@@ -213,10 +213,7 @@ TEST(Consultation, PreviaDoesNotWaitForTheSqliteWriteLock) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, Consultation, ::testing::Values(DbKind::Sqlite, DbKind::Postgres),
-                         [](const auto& info) {
-                             return std::string(info.param == DbKind::Sqlite ? "Sqlite"
-                                                                             : "Postgres");
-                         });
+                         engineCaseName);
 
 }  // namespace
 }  // namespace rqc::test

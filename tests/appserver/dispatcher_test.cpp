@@ -9,6 +9,7 @@
 #include "protocol/protocol.h"
 #include "suitedb/demo_data.h"
 #include "suitedb/schema.h"
+#include "support/demo_calls.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -31,11 +32,7 @@ CallRequest makeCall(std::string object, std::string method, std::vector<Argumen
 class Dispatcher : public ::testing::Test {
   protected:
     Dispatcher() : m_dispatcher(m_registry), m_db(m_dir.file("suite.db")) {
-        {
-            auto db = suitedb::Connection::open(m_dir.file("suite.db"));
-            suitedb::applySchema(*db);
-            suitedb::loadDemo(*db, suitedb::parseIsoDate("2024-03-15"));
-        }
+        test::createDemoDatabase(m_dir.file("suite.db"));
         appserver::registerRdmConsolidaSolicita(m_registry);
         auto& echo = m_registry.add("Test.Echo");
         const auto V = protocol::kTextByValue, R = protocol::kTextByRef, D = protocol::kDate;

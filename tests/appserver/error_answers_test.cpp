@@ -49,11 +49,7 @@ using protocol::wire::isUtf8;
 class ErrorAnswers : public ::testing::Test {
   protected:
     void SetUp() override {
-        {
-            auto db = suitedb::Connection::open(dbPath());
-            suitedb::applySchema(*db);
-            suitedb::loadDemo(*db, suitedb::parseIsoDate("2024-03-15"));
-        }
+        test::createDemoDatabase(dbPath());
         m_server = std::make_unique<test::ServerProcess>(
             test::ServerProcess::Options{dbPath(), m_dir.path().string(), {"--threads", "2"}});
         m_server->start();

@@ -76,18 +76,7 @@ std::vector<Argument> takeAgain() {
     return a;
 }
 
-class Reversal : public ::testing::TestWithParam<DbKind> {
-  protected:
-    void SetUp() override {
-        m_db = std::make_unique<ConsolidationDb>(GetParam());
-        if (!m_db->available())
-            GTEST_SKIP() << "RQC_TEST_PG_URL not set";
-        m_conn = m_db->connect();
-        loadSmallDataSet(*m_conn);
-    }
-    std::unique_ptr<ConsolidationDb> m_db;
-    std::unique_ptr<suitedb::Connection> m_conn;
-};
+using Reversal = SmallDataSetTest;
 
 TEST_P(Reversal, ReversedLinesAreTakenAgainByTheNextRun) {
     suitedb::Connection& db = *m_conn;
@@ -280,10 +269,7 @@ TEST_P(Reversal, ConcurrentRunsAndReversalsKeepMarksAndLinksConsistent) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, Reversal, ::testing::Values(DbKind::Sqlite, DbKind::Postgres),
-                         [](const auto& info) {
-                             return std::string(info.param == DbKind::Sqlite ? "Sqlite"
-                                                                             : "Postgres");
-                         });
+                         engineCaseName);
 
 }  // namespace
 }  // namespace rqc::test

@@ -156,11 +156,8 @@ class SessionLimits : public ::testing::Test {
   protected:
     void start(std::vector<std::string> args) {
         const std::string db = m_dir.file("rqc.db");
-        if (!std::filesystem::exists(db)) {
-            auto c = suitedb::Connection::open(db);
-            suitedb::applySchema(*c);
-            suitedb::loadDemo(*c, suitedb::parseIsoDate("2024-03-15"));
-        }
+        if (!std::filesystem::exists(db))
+            test::createDemoDatabase(db);
         m_server = std::make_unique<test::ServerProcess>(
             test::ServerProcess::Options{db, m_dir.path().string(), std::move(args)});
         m_server->start();

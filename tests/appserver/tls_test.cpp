@@ -60,9 +60,7 @@ class Tls : public ::testing::Test {
         makeCa(*s_dir, "other-ca");
         makeServerCert(*s_dir, "ca");
         const std::string db = s_dir->file("rqc.db");
-        auto c = suitedb::Connection::open(db);
-        suitedb::applySchema(*c);
-        suitedb::loadDemo(*c, suitedb::parseIsoDate("2024-03-15"));
+        test::createDemoDatabase(db);
         s_server = new test::ServerProcess(
             {db,
              s_dir->path().string(),

@@ -17,6 +17,7 @@
 #include <functional>
 #include <optional>
 
+#include "demo_suite_fixture.h"
 #include "filter_state.h"
 #include "screen/preview_window.h"
 #include "screen_driver.h"
@@ -50,16 +51,8 @@ proto::CallResult twoRequests() {
 
 // A peer in place of the application server: purchase parameters for every branch, two
 // requests, and `consolidation` for GetConsSoli.
-class PeerScreen : public ::testing::Test {
+class PeerScreen : public rqc04100::test::DemoSuiteFixture {
   protected:
-    static void SetUpTestSuite() {
-        application();
-        suite = new DemoSuite();
-    }
-    static void TearDownTestSuite() {
-        delete suite;
-        suite = nullptr;
-    }
     void SetUp() override {
         consolidation.kind = proto::CallResult::Kind::Text;
         consolidation.text = "0000000042";
@@ -98,14 +91,12 @@ class PeerScreen : public ::testing::Test {
         return calls[0].args;
     }
 
-    static DemoSuite* suite;
     rqc::test::RecordingPeer peer;
     proto::CallResult consolidation;
     proto::CallResult lookup;
     std::optional<OpenScreen> screen;
     TfrmConsolidaSolicita* form = nullptr;
 };
-DemoSuite* PeerScreen::suite = nullptr;
 
 TEST_F(PeerScreen, SendsNineteenArgumentsOfTheFixedKinds) {
     const auto args = runArgs();
@@ -293,7 +284,8 @@ TEST_F(PeerScreen, FailedCallClosesTheWaitingAnimation) {
 }
 
 TEST_F(PeerScreen, SecondPressDuringARunStartsNoSecondRun) {
-    // The queued press is dispatched by the message loop inside the run (steps 9 and 11).
+    // The message loop dispatches the queued press inside the run, while the working panel is
+    // painted or the result is shown.
     QMetaObject::invokeMethod(form->sbtConfirma, "click", Qt::QueuedConnection);
     form->sbtConfirma->click();
     EXPECT_EQ(callsOf("GetConsSoli").size(), 1u);

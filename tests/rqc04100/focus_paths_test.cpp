@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <functional>
 
+#include "demo_suite_fixture.h"
 #include "screen_driver.h"
 
 using namespace rqc04100::test;
@@ -38,16 +39,8 @@ class BoundedDialogs : public vlm::ScriptedDialogs {
 
 // The screen on the demo database with all four checked fields holding a value that fails:
 // unknown processing and stock branches, impossible initial and final dates.
-class FocusPaths : public ::testing::Test {
+class FocusPaths : public rqc04100::test::DemoSuiteFixture {
   protected:
-    static void SetUpTestSuite() {
-        application();
-        suite = new DemoSuite();
-    }
-    static void TearDownTestSuite() {
-        delete suite;
-        suite = nullptr;
-    }
     void SetUp() override {
         screen = std::make_unique<OpenScreen>(suite->config("0002"));
         ASSERT_NE(screen->form, nullptr);
@@ -86,13 +79,11 @@ class FocusPaths : public ::testing::Test {
         return probe.texts(vlm::ShownDialog::Error).value(0);
     }
 
-    static DemoSuite* suite;
     std::unique_ptr<OpenScreen> screen;
     TfrmConsolidaSolicita* form = nullptr;
     BoundedDialogs bounded;
     std::unique_ptr<vlm::ScopedDialogs> installed;
 };
-DemoSuite* FocusPaths::suite = nullptr;
 
 // A point on the control a user would click: the indicator of a radio, the text of an edit.
 QPoint clickPoint(QWidget* w) {

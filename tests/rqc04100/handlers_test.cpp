@@ -9,6 +9,7 @@
 #include <QTest>
 #include <functional>
 
+#include "demo_suite_fixture.h"
 #include "filter_state.h"
 #include "screen_driver.h"
 
@@ -37,19 +38,7 @@ int consolidationCount(HostWindow& host) {
     return q.value(0).toInt();
 }
 
-class Handlers : public ::testing::Test {
-  protected:
-    static void SetUpTestSuite() {
-        application();
-        suite = new DemoSuite();
-    }
-    static void TearDownTestSuite() {
-        delete suite;
-        suite = nullptr;
-    }
-    static DemoSuite* suite;
-};
-DemoSuite* Handlers::suite = nullptr;
+class Handlers : public rqc04100::test::DemoSuiteFixture {};
 
 TEST_F(Handlers, FirstActivationNamesTheProcessingBranchAndCopiesItAsStockBranch) {
     OpenScreen s(suite->config("0002"));

@@ -11,6 +11,7 @@
 #include <QTest>
 #include <cstring>
 
+#include "demo_suite_fixture.h"
 #include "filter_state.h"
 #include "module/module.h"
 #include "screen/components.h"
@@ -26,16 +27,8 @@ using rqc04100::test::filterState;
 
 namespace {
 
-class FreshScreen : public ::testing::Test {
+class FreshScreen : public rqc04100::test::DemoSuiteFixture {
   protected:
-    static void SetUpTestSuite() {
-        rqc::test::application();
-        suite = new DemoSuite();
-    }
-    static void TearDownTestSuite() {
-        delete suite;
-        suite = nullptr;
-    }
     void SetUp() override {
         host = std::make_unique<HostWindow>(suite->config("0002"));
         IniProc();
@@ -45,12 +38,9 @@ class FreshScreen : public ::testing::Test {
     }
     void TearDown() override { host.reset(); }
 
-    static DemoSuite* suite;
     std::unique_ptr<HostWindow> host;
     TfrmConsolidaSolicita* form = nullptr;
 };
-
-DemoSuite* FreshScreen::suite = nullptr;
 
 // Whether the control's slot of `event` holds a handler.
 bool hasHandler(QWidget* w, rqc04100::Event event) {

@@ -9,6 +9,7 @@
 #include <QPointer>
 #include <QSqlQuery>
 
+#include "demo_suite_fixture.h"
 #include "filter_state.h"
 #include "module/module.h"
 #include "screen/frm_consolida_solicita.h"
@@ -24,20 +25,7 @@ namespace {
 const QString kFiliProc =
     QString::fromUtf8("Filial de processamento não possui central de compras cadastrada.");
 
-class ScreenLifecycle : public ::testing::Test {
-  protected:
-    static void SetUpTestSuite() {
-        rqc::test::application();
-        suite = new DemoSuite();
-    }
-    static void TearDownTestSuite() {
-        delete suite;
-        suite = nullptr;
-    }
-    static DemoSuite* suite;
-};
-
-DemoSuite* ScreenLifecycle::suite = nullptr;
+class ScreenLifecycle : public rqc04100::test::DemoSuiteFixture {};
 
 TEST_F(ScreenLifecycle, ModuleStartsWithoutAScreen) {
     EXPECT_FALSE(boIdCriado);

@@ -9,21 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "demo_suite_fixture.h"
 #include "screen_driver.h"
 #include "support/recording_peer.h"
 
 namespace rqc04100::test {
 
-class PeerScreen : public ::testing::Test {
+class PeerScreen : public rqc04100::test::DemoSuiteFixture {
   protected:
-    static void SetUpTestSuite() {
-        application();
-        suite = new DemoSuite();
-    }
-    static void TearDownTestSuite() {
-        delete suite;
-        suite = nullptr;
-    }
     void SetUp() override {
         namespace proto = rqc::protocol;
         peer.setScript([](const proto::CallRequest& call) {
@@ -65,11 +58,9 @@ class PeerScreen : public ::testing::Test {
         return w != nullptr ? w->objectName() : QString();
     }
 
-    static DemoSuite* suite;
     rqc::test::RecordingPeer peer;
     std::optional<OpenScreen> screen;
     TfrmConsolidaSolicita* form = nullptr;
 };
-inline DemoSuite* PeerScreen::suite = nullptr;
 
 }  // namespace rqc04100::test

@@ -1,6 +1,6 @@
 #pragma once
-// Calls of the demo consolidation object as the screen makes them, for tests that talk to a
-// server.
+// The demo database and calls of its consolidation object as the screen makes them, for
+// tests that talk to a server.
 
 #include <string>
 #include <vector>
@@ -9,6 +9,9 @@
 #include "suitedb/demo_data.h"
 
 namespace rqc::test {
+
+// Creates the schema and the demo data, as of 2024-03-15, in the database `target` names.
+void createDemoDatabase(const std::string& target);
 
 // A call of `method` on `object` with `args`, its descriptor built from the arguments.
 protocol::CallRequest makeCall(std::string method, std::vector<protocol::Argument> args,

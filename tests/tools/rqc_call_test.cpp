@@ -11,11 +11,13 @@
 #include <sstream>
 
 #include "protocol/protocol.h"
+#include "protocol/secret_prompt.h"
 #include "server_process.h"
 #include "suitedb/connection.h"
 #include "suitedb/dates.h"
 #include "suitedb/demo_data.h"
 #include "suitedb/schema.h"
+#include "support/demo_calls.h"
 #include "support/recording_peer.h"
 #include "temp_dir.h"
 
@@ -76,7 +78,7 @@ class OperatorEnvironment : public ::testing::Environment {
   public:
     void SetUp() override {
         ::setenv("RQC_OPERATOR", rqc::suitedb::kDemoOperator, 1);
-        ::setenv("RQC_PASSWORD", rqc::suitedb::kDemoPassword, 1);
+        ::setenv(rqc::protocol::kPasswordVariable, rqc::suitedb::kDemoPassword, 1);
     }
 };
 const auto* const kOperatorEnvironment =
@@ -192,11 +194,7 @@ TEST(RqcCall, RealServerAnswersARequestLookup) {
         GTEST_SKIP() << "rqc-appserver not built";
     }
     rqc::test::TempDir dir;
-    {
-        auto db = rqc::suitedb::Connection::open(dir.file("suite.db"));
-        rqc::suitedb::applySchema(*db);
-        rqc::suitedb::loadDemo(*db, rqc::suitedb::parseIsoDate("2024-03-15"));
-    }
+    rqc::test::createDemoDatabase(dir.file("suite.db"));
     rqc::test::ServerProcess server({dir.file("suite.db"), dir.path().string(), {}});
     server.start();
     const std::string at = "127.0.0.1:" + std::to_string(server.port());
@@ -217,11 +215,7 @@ TEST(RqcCall, RealServerAnswersARequestLookup) {
 
 TEST(RqcCall, OperatorLogsInWithThePasswordFromTheEnvironment) {
     rqc::test::TempDir dir;
-    {
-        auto db = rqc::suitedb::Connection::open(dir.file("suite.db"));
-        rqc::suitedb::applySchema(*db);
-        rqc::suitedb::loadDemo(*db, rqc::suitedb::parseIsoDate("2024-03-15"));
-    }
+    rqc::test::createDemoDatabase(dir.file("suite.db"));
     rqc::test::ServerProcess server({dir.file("suite.db"), dir.path().string(), {}});
     server.start();
     const std::string at = "127.0.0.1:" + std::to_string(server.port());
@@ -241,7 +235,7 @@ TEST(RqcCall, OperatorLogsInWithThePasswordFromTheEnvironment) {
     };
     for (const auto& c : cases) {
         ::unsetenv("RQC_OPERATOR");
-        ::setenv("RQC_PASSWORD", c.password, 1);
+        ::setenv(rqc::protocol::kPasswordVariable, c.password, 1);
         std::vector<std::string> args = {"--server", at};
         if (c.operatorCode != nullptr)
             args.insert(args.end(), {"--operator", c.operatorCode});

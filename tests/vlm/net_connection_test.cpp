@@ -70,6 +70,13 @@ int loggedCalls(const rqc::test::ServerProcess& server, const std::string& metho
     return calls;
 }
 
+// The demo suite database as the real server's suite.db in `dir`.
+void writeDemoDatabase(const rqc::test::TempDir& dir) {
+    auto db = rqc::suitedb::Connection::open(dir.file("suite.db"));
+    rqc::suitedb::applySchema(*db);
+    rqc::suitedb::loadDemo(*db, rqc::suitedb::parseIsoDate("2024-03-15"));
+}
+
 }  // namespace
 
 TEST(NetConnection, EveryArgumentKindReachesTheServer) {
@@ -281,15 +288,10 @@ TEST(NetConnection, UserNameDefaultsToTheOperatingSystemUser) {
 
 // Against the real application server, when the build has it.
 TEST(NetConnection, RealServerAnswersLookupsAndErrors) {
-    const std::string binary = rqc::test::ServerProcess::binary("rqc-appserver");
-    if (!std::filesystem::exists(binary))
+    if (!std::filesystem::exists(rqc::test::ServerProcess::binary("rqc-appserver")))
         GTEST_SKIP() << "rqc-appserver not built";
     rqc::test::TempDir dir;
-    {
-        auto db = rqc::suitedb::Connection::open(dir.file("suite.db"));
-        rqc::suitedb::applySchema(*db);
-        rqc::suitedb::loadDemo(*db, rqc::suitedb::parseIsoDate("2024-03-15"));
-    }
+    writeDemoDatabase(dir);
     rqc::test::ServerProcess server({dir.file("suite.db"), dir.path().string(), {}});
     server.start();
 
@@ -445,15 +447,10 @@ TEST(NetConnection, ACallCutOnTheWireIsReportedOnceAndTheNextOneReconnects) {
 }
 
 TEST(NetConnection, AServerRestartedBetweenTwoCallsCostsNothing) {
-    const std::string binary = rqc::test::ServerProcess::binary("rqc-appserver");
-    if (!std::filesystem::exists(binary))
+    if (!std::filesystem::exists(rqc::test::ServerProcess::binary("rqc-appserver")))
         GTEST_SKIP() << "rqc-appserver not built";
     rqc::test::TempDir dir;
-    {
-        auto db = rqc::suitedb::Connection::open(dir.file("suite.db"));
-        rqc::suitedb::applySchema(*db);
-        rqc::suitedb::loadDemo(*db, rqc::suitedb::parseIsoDate("2024-03-15"));
-    }
+    writeDemoDatabase(dir);
     auto first = std::make_unique<rqc::test::ServerProcess>(
         rqc::test::ServerProcess::Options{dir.file("suite.db"), dir.file("a"), {}});
     std::filesystem::create_directories(dir.file("a"));
