@@ -175,8 +175,7 @@ const QLocale& userLocale() {
 
 QString numberText(double value, bool grouped) {
     QLocale locale = userLocale();
-    locale.setNumberOptions(grouped ? QLocale::DefaultNumberOptions
-                                    : QLocale::OmitGroupSeparator);
+    locale.setNumberOptions(grouped ? QLocale::DefaultNumberOptions : QLocale::OmitGroupSeparator);
     QString text = locale.toString(value, 'f', 3);
     while (text.endsWith(QLatin1Char('0')))
         text.chop(1);

@@ -402,8 +402,9 @@ TEST(NetConnection, EachFailureKindIsToldOnceWithItsOwnSentence) {
             EXPECT_NE(what.find("Detalhe técnico"), std::string::npos) << what;
             for (const char* method : {"Cut", "Mute", "Garble", "GetParaCmpSup"})
                 EXPECT_EQ(sentence.find(method), std::string::npos) << what;
-            if (tc.name != "gone before the call")
+            if (tc.name != "gone before the call") {
                 EXPECT_TRUE(sentences.insert(sentence).second) << what;
+            }
         }
     }
 }

@@ -42,6 +42,8 @@ TEST(TableReport, CellsReadAsABrazilianUserWritesThem) {
         {ColumnKind::Number, "12.5", "12,5"},
         {ColumnKind::Number, "-0.25", "-0,25"},
         {ColumnKind::Number, "1234.5", "1.234,5"},
+        {ColumnKind::Number, "0.30000000000000004", "0,3"},  // three decimals at most
+        {ColumnKind::Number, "12.3456", "12,346"},
         {ColumnKind::Number, "x", "x"},
         {ColumnKind::Date, "2026-03-09", "09/03/2026"},
         {ColumnKind::Date, "2026-03-09 10:11:12", "09/03/2026 10:11:12"},
