@@ -149,7 +149,7 @@ std::pair<int, std::string> runServer(const std::string& args) {
 class AppServerProcess : public ::testing::Test {
   protected:
     void SetUp() override {
-        test::createDemoDatabase(m_dir.file("suite.db"));
+        test::makeDemoDatabase(m_dir.file("suite.db"));
         m_server = std::make_unique<test::ServerProcess>(
             test::ServerProcess::Options{m_dir.file("suite.db"),
                                          m_dir.path().string(),
@@ -316,7 +316,7 @@ TEST_F(AppServerProcess, ConsolidationRunsThroughTheServer) {
 TEST(AppServerShutdown, TerminationLetsTheCallUnderWayFinish) {
     test::PgDatabase pg;
     RQC_SKIP_WITHOUT_PG(pg);
-    test::createDemoDatabase(pg.url());
+    test::makeDemoDatabase(pg.url());
     test::TempDir dir;
     test::ServerProcess server({pg.url(), dir.path().string(), {"--threads", "4"}});
     server.start();
@@ -363,7 +363,7 @@ TEST(AppServerShutdown, TerminationLetsTheCallUnderWayFinish) {
 
 TEST(AppServerStart, UnusableSettingsStopTheServerWithAClearMessage) {
     test::TempDir dir;
-    test::createDemoDatabase(dir.file("suite.db"));
+    test::makeDemoDatabase(dir.file("suite.db"));
     std::ofstream(dir.file("bad.conf")) << "# settings\nthreads = 4\nspeed = fast\n";
     std::ofstream(dir.file("port.conf")) << "listen = 127.0.0.1:http\n";
     test::ServerProcess running({dir.file("suite.db"), dir.path().string(), {}});
@@ -441,7 +441,7 @@ TEST(AppServerStart, TellsSystemdItIsReadyAndStoppingAndWarnsWhenNobodyCanLogIn)
 TEST(AppServerStart, WithoutSettingsItServesTheDatabaseInVar) {
     test::TempDir dir;
     std::filesystem::create_directories(dir.file("var"));
-    test::createDemoDatabase(dir.file("var/rqc.db"));
+    test::makeDemoDatabase(dir.file("var/rqc.db"));
     const std::string portFile = dir.file("port");
     const std::string bin = test::ServerProcess::binary("rqc-appserver");
     pid_t pid = ::fork();

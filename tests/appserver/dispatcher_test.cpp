@@ -32,7 +32,7 @@ CallRequest makeCall(std::string object, std::string method, std::vector<Argumen
 class Dispatcher : public ::testing::Test {
   protected:
     Dispatcher() : m_dispatcher(m_registry), m_db(m_dir.file("suite.db")) {
-        test::createDemoDatabase(m_dir.file("suite.db"));
+        test::makeDemoDatabase(m_dir.file("suite.db"));
         appserver::registerRdmConsolidaSolicita(m_registry);
         auto& echo = m_registry.add("Test.Echo");
         const auto V = protocol::kTextByValue, R = protocol::kTextByRef, D = protocol::kDate;

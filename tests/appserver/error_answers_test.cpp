@@ -49,7 +49,7 @@ using protocol::wire::isUtf8;
 class ErrorAnswers : public ::testing::Test {
   protected:
     void SetUp() override {
-        test::createDemoDatabase(dbPath());
+        test::makeDemoDatabase(dbPath());
         m_server = std::make_unique<test::ServerProcess>(
             test::ServerProcess::Options{dbPath(), m_dir.path().string(), {"--threads", "2"}});
         m_server->start();

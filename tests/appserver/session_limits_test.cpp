@@ -157,7 +157,7 @@ class SessionLimits : public ::testing::Test {
     void start(std::vector<std::string> args) {
         const std::string db = m_dir.file("rqc.db");
         if (!std::filesystem::exists(db))
-            test::createDemoDatabase(db);
+            test::makeDemoDatabase(db);
         m_server = std::make_unique<test::ServerProcess>(
             test::ServerProcess::Options{db, m_dir.path().string(), std::move(args)});
         m_server->start();

@@ -60,7 +60,7 @@ class Tls : public ::testing::Test {
         makeCa(*s_dir, "other-ca");
         makeServerCert(*s_dir, "ca");
         const std::string db = s_dir->file("rqc.db");
-        test::createDemoDatabase(db);
+        test::makeDemoDatabase(db);
         s_server = new test::ServerProcess(
             {db,
              s_dir->path().string(),

@@ -1,15 +1,14 @@
 #include "demo_calls.h"
 
-#include "suitedb/schema.h"
+#include "suitedb/connection.h"
 
 namespace rqc::test {
 
 using protocol::Argument;
 
-void createDemoDatabase(const std::string& target) {
-    auto db = suitedb::Connection::open(target);
-    suitedb::applySchema(*db);
-    suitedb::loadDemo(*db, suitedb::parseIsoDate("2024-03-15"));
+void makeDemoDatabase(const std::string& target) {
+    suitedb::createDemoDatabase(*suitedb::Connection::open(target),
+                                suitedb::parseIsoDate("2024-03-15"));
 }
 
 protocol::CallRequest makeCall(std::string method, std::vector<Argument> args, std::string object) {

@@ -10,8 +10,9 @@
 
 namespace rqc::test {
 
-// Creates the schema and the demo data, as of 2024-03-15, in the database `target` names.
-void createDemoDatabase(const std::string& target);
+// The demo database as of 2024-03-15 in the empty database `target` names (see
+// suitedb::createDemoDatabase).
+void makeDemoDatabase(const std::string& target);
 
 // A call of `method` on `object` with `args`, its descriptor built from the arguments.
 protocol::CallRequest makeCall(std::string method, std::vector<protocol::Argument> args,

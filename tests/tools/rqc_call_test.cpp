@@ -194,7 +194,7 @@ TEST(RqcCall, RealServerAnswersARequestLookup) {
         GTEST_SKIP() << "rqc-appserver not built";
     }
     rqc::test::TempDir dir;
-    rqc::test::createDemoDatabase(dir.file("suite.db"));
+    rqc::test::makeDemoDatabase(dir.file("suite.db"));
     rqc::test::ServerProcess server({dir.file("suite.db"), dir.path().string(), {}});
     server.start();
     const std::string at = "127.0.0.1:" + std::to_string(server.port());
@@ -215,7 +215,7 @@ TEST(RqcCall, RealServerAnswersARequestLookup) {
 
 TEST(RqcCall, OperatorLogsInWithThePasswordFromTheEnvironment) {
     rqc::test::TempDir dir;
-    rqc::test::createDemoDatabase(dir.file("suite.db"));
+    rqc::test::makeDemoDatabase(dir.file("suite.db"));
     rqc::test::ServerProcess server({dir.file("suite.db"), dir.path().string(), {}});
     server.start();
     const std::string at = "127.0.0.1:" + std::to_string(server.port());
