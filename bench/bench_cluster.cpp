@@ -28,16 +28,12 @@
 namespace {
 
 using namespace rqc;
+using bench::env;
 using protocol::Argument;
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 const suitedb::Date kToday = suitedb::parseIsoDate("2024-06-01");
-
-std::string env(const char* name, const std::string& fallback = "") {
-    const char* v = std::getenv(name);
-    return v && *v ? std::string(v) : fallback;
-}
 
 std::string withDatabase(const std::string& url, const std::string& db) {
     std::size_t scheme = url.find("://");

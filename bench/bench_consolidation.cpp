@@ -29,6 +29,7 @@
 
 #include "appserver/consolidation_engine.h"
 #include "bench_support.h"
+#include "demo_calls.h"
 #include "protocol/client.h"
 #include "server_process.h"
 #include "suitedb/connection.h"
@@ -37,17 +38,13 @@
 
 namespace fs = std::filesystem;
 namespace sdb = rqc::suitedb;
+using rqc::bench::env;
 using rqc::protocol::Argument;
 
 namespace {
 
 const sdb::Date kToday = sdb::parseIsoDate("2024-06-01");
 constexpr const char* kCentral = "0001";
-
-std::string env(const char* name, const std::string& fallback = "") {
-    const char* v = std::getenv(name);
-    return v && *v ? std::string(v) : fallback;
-}
 
 std::int64_t generatedLines() {
     return std::stoll(env("RQC_BENCH_LINES", "1000000"));
@@ -235,28 +232,9 @@ class PostgresSet : public DataSet {
 // --- The runs ----------------------------------------------------------------------------
 
 std::vector<Argument> consSoliArguments(const Window& w) {
-    auto day = [](const std::string& iso) {
-        return Argument::ofDate(rqc::protocol::dateFromIso(iso).value());
-    };
-    return {Argument::byValue(kCentral),
-            Argument::byRef(""),
-            Argument::byRef(kCentral),
-            Argument::byRef(""),
-            Argument::byValue(kCentral),
-            Argument::byValue(""),
-            Argument::byValue(std::string(20, 'Z')),
-            day(w.first),
-            day(w.last),
-            Argument::byRef("N"),
-            Argument::byRef("N"),
-            Argument::byRef("N"),
-            day(sdb::isoDate(kToday)),
-            Argument::byRef("T"),
-            Argument::byRef(""),
-            Argument::byRef("N"),
-            Argument::byRef("N"),
-            Argument::byRef("N"),
-            Argument::byRef("N")};
+    auto day = [](const std::string& iso) { return rqc::protocol::dateFromIso(iso).value(); };
+    return rqc::test::demoConsSoliArguments(day(w.first), day(w.last), day(sdb::isoDate(kToday)),
+                                            std::string(20, 'Z'));
 }
 
 // The floor: the same lines selected, summed per product, written (links in key order) and

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "bench_support.h"
+#include "demo_calls.h"
 #include "pg_cluster_process.h"
 #include "protocol/client.h"
 #include "server_process.h"
@@ -25,46 +26,23 @@
 namespace {
 
 using namespace rqc;
+using bench::env;
 using protocol::Argument;
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 const suitedb::Date kToday = suitedb::parseIsoDate("2024-06-01");
 
-std::string env(const char* name, const std::string& fallback = "") {
-    const char* v = std::getenv(name);
-    return v && *v ? std::string(v) : fallback;
-}
-
 // GetConsSoli of central 0001's never-taken lines delivered from `first` to `last` days
 // around today: (-60, 59) takes every one of them, 250,000 of 1,000,000.
 protocol::CallRequest consolidation(int first, int last) {
     auto day = [](int offset) {
-        return Argument::ofDate(
-            protocol::dateFromIso(suitedb::isoDate(kToday + std::chrono::days(offset))).value());
+        return protocol::dateFromIso(suitedb::isoDate(kToday + std::chrono::days(offset))).value();
     };
     protocol::CallRequest c;
     c.object = "Rqc04100.rdmConsolidaSolicita";
     c.user = "bench";
-    c.args = {Argument::byValue("0001"),
-              Argument::byRef(""),
-              Argument::byRef("0001"),
-              Argument::byRef(""),
-              Argument::byValue("0001"),
-              Argument::byValue(""),
-              Argument::byValue(std::string(20, 'Z')),
-              day(first),
-              day(last),
-              Argument::byRef("N"),
-              Argument::byRef("N"),
-              Argument::byRef("N"),
-              day(0),
-              Argument::byRef("T"),
-              Argument::byRef(""),
-              Argument::byRef("N"),
-              Argument::byRef("N"),
-              Argument::byRef("N"),
-              Argument::byRef("N")};
+    c.args = test::demoConsSoliArguments(day(first), day(last), day(0), std::string(20, 'Z'));
     c.descriptor = protocol::CallDescriptor::forArguments("GetConsSoli", c.args);
     return c;
 }

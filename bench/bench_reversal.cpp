@@ -29,8 +29,12 @@
 #include "suitedb/demo_data.h"
 #include "suitedb/schema.h"
 
+#include "bench_support.h"
+#include "demo_calls.h"
+
 namespace fs = std::filesystem;
 namespace sdb = rqc::suitedb;
+using rqc::bench::env;
 using rqc::protocol::Argument;
 
 namespace {
@@ -38,10 +42,6 @@ namespace {
 const sdb::Date kToday = sdb::parseIsoDate("2024-06-01");
 constexpr const char* kCentral = "0001";
 
-std::string env(const char* name, const std::string& fallback = "") {
-    const char* v = std::getenv(name);
-    return v && *v ? std::string(v) : fallback;
-}
 std::int64_t generatedLines() {
     return std::stoll(env("RQC_BENCH_LINES", "1000000"));
 }
@@ -150,27 +150,10 @@ std::vector<Argument> windowArguments(sdb::Connection& db) {
         lines += n;
     }
     auto day = [](const std::string& iso) {
-        return Argument::ofDate(rqc::protocol::dateFromIso(iso.substr(0, 10)).value());
+        return rqc::protocol::dateFromIso(iso.substr(0, 10)).value();
     };
-    return {Argument::byValue(kCentral),
-            Argument::byRef(""),
-            Argument::byRef(kCentral),
-            Argument::byRef(""),
-            Argument::byValue(kCentral),
-            Argument::byValue(""),
-            Argument::byValue(std::string(20, 'Z')),
-            day(first),
-            day(last),
-            Argument::byRef("N"),
-            Argument::byRef("N"),
-            Argument::byRef("N"),
-            day(sdb::isoDate(kToday)),
-            Argument::byRef("T"),
-            Argument::byRef(""),
-            Argument::byRef("N"),
-            Argument::byRef("N"),
-            Argument::byRef("N"),
-            Argument::byRef("N")};
+    return rqc::test::demoConsSoliArguments(day(first), day(last), day(sdb::isoDate(kToday)),
+                                            std::string(20, 'Z'));
 }
 
 DataSet& dataSet(bool pg) {

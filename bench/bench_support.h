@@ -16,6 +16,12 @@
 
 namespace rqc::bench {
 
+// The environment variable `name`, or `fallback` when it is unset or empty.
+inline std::string env(const char* name, const std::string& fallback = "") {
+    const char* v = std::getenv(name);
+    return v && *v ? std::string(v) : fallback;
+}
+
 // Makes RQC_BIN_DIR, when it is not set, the bin folder beside this program's bench folder
 // (DIR/bin for DIR/bench/NAME), where rqc::test::ServerProcess finds rqc-appserver.
 inline void useBuiltPrograms() {
