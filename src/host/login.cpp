@@ -54,8 +54,8 @@ QString loginFromEnvironment(const vlm::HostConfig& config, const QString& defau
     if (refusal.isEmpty())
         return {};
     return QStringLiteral(
-               "Login do operador \"%1\" recusado: %2 (sem janela, o login vem de RQC_OPERATOR e "
-               "%3)")
+               "Não foi possível fazer o login do operador \"%1\": %2 (sem janela, o login vem de "
+               "RQC_OPERATOR e %3)")
         .arg(code, refusal, QLatin1String(rqc::protocol::kPasswordVariable));
 }
 
