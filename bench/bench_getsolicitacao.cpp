@@ -13,6 +13,7 @@
 #include "bench_support.h"
 #include "protocol/client.h"
 #include "suitedb/connection.h"
+#include "suitedb/dialect.h"
 #include "suitedb/schema.h"
 #include "support/server_process.h"
 #include "vlm/client_data_set.h"
@@ -112,7 +113,8 @@ int main(int argc, char** argv) {
     }
     sqlite3* raw = nullptr;
     sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
-    sqlite3_exec(raw, appserver::kSqliteWorkerPragmas, nullptr, nullptr, nullptr);
+    sqlite3_exec(raw, suitedb::Dialect(suitedb::Engine::Sqlite).serverSettings(), nullptr, nullptr,
+                 nullptr);
     appserver::WorkerConnection worker(path);
     suitedb::Connection* db = &worker.get();
     test::ServerProcess server({path, dir.string(), {}});

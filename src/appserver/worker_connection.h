@@ -11,10 +11,6 @@
 
 namespace rqc::appserver {
 
-// What a worker's SQLite connection is set to, for benchmarks that reproduce it.
-inline const char* const kSqliteWorkerPragmas =
-    suitedb::Dialect(suitedb::Engine::Sqlite).serverSettings();
-
 // A call waits this long at most for its database (a restart, a standby being promoted).
 inline constexpr suitedb::RetryPolicy kWorkerReconnect{8, std::chrono::milliseconds(100),
                                                        std::chrono::milliseconds(1000)};
