@@ -2,10 +2,12 @@
 
 #include <algorithm>
 
+#include "argument_error.h"
 #include "consolidation_engine.h"
 #include "method_arguments.h"
 #include "protocol/numbers.h"
 #include "reversal.h"
+#include "suitedb/consolidation_export.h"
 #include "suitedb/dialect.h"
 #include "worker_connection.h"
 
@@ -197,6 +199,8 @@ DataPacket consolidationHeaders(suitedb::Connection& db, const std::string& wher
         FieldDef{"DSSITUACAO", FieldType::Text, 20, ""},
         FieldDef{"DTESTORNO", FieldType::Text, 19, "CONSSOLI.DTESTORNO"},
         FieldDef{"NMUSUESTORNO", FieldType::Text, 40, "CONSSOLI.NMUSUESTORNO"},
+        FieldDef{"DTFECHAMENTO", FieldType::Text, 19, "CONSSOLI.DTFECHAMENTO"},
+        FieldDef{"NMUSUFECHAMENTO", FieldType::Text, 40, "CONSSOLI.NMUSUFECHAMENTO"},
     };
     auto c = db.query(
         "SELECT c.NRCONSSOLI, c.DTGERACAO, c.NMUSUARIO, c.CDFILIAL, c.CDFILCENTCMP, c.CDFILEST,"
@@ -205,8 +209,8 @@ DataPacket consolidationHeaders(suitedb::Connection& db, const std::string& wher
         " c.IDSITUACAO, c.DTESTORNO, c.NMUSUESTORNO, c.DTENTREGAINI, c.DTENTREGAFIN,"
         " c.CDARVPRODINI, c.CDARVPRODFIN, c.LSTCOMPRADOR, c.LSTFILIAL, c.LSTSOLICIT,"
         " c.DTPROCESTOQUE, c.IDCONSESTOQUE, c.IDCONSSOLI, c.IDPRODORIG, c.IDTODASSOLI,"
-        " c.IDCONSSOLIABERTA, c.IDCONSAF, c.IDLIMITESEG, c.IDPARAMOL"
-        " FROM CONSSOLI c WHERE " +
+        " c.IDCONSSOLIABERTA, c.IDCONSAF, c.IDLIMITESEG, c.IDPARAMOL, c.DTFECHAMENTO,"
+        " c.NMUSUFECHAMENTO FROM CONSSOLI c WHERE " +
             where + " ORDER BY c.NRCONSSOLI DESC",
         params);
     while (c->next()) {
@@ -222,6 +226,8 @@ DataPacket consolidationHeaders(suitedb::Connection& db, const std::string& wher
         packet.append(situation(c->text(8)));
         packet.append(text(*c, 9));
         packet.append(text(*c, 10));
+        packet.append(text(*c, 27));
+        packet.append(text(*c, 28));
     }
     return packet;
 }
@@ -316,6 +322,16 @@ void addConsultationMethods(RemoteObject& rdm) {
         ctx.number = MethodArguments(methods::kEstornaConsSoli, a).consolidationNumber(0);
         return protocol::CallResult::ofText(
             runEstornaConsSoli(ctx.db.get(), ctx.number, std::string(ctx.operatorCode)));
+    });
+    // Called by the next step of purchasing once the consolidation became orders; answers "1".
+    rdm.addMethod(methods::kFechaConsSoli, [](CallContext& ctx, std::vector<Argument>& a) {
+        ctx.number = MethodArguments(methods::kFechaConsSoli, a).consolidationNumber(0);
+        suitedb::BusyTimeout wait(ctx.db.get(), kReversalLockWaitMs);
+        const auto outcome = suitedb::closeConsolidation(
+            ctx.db.get(), ctx.number, recordedUser(std::string(ctx.operatorCode)));
+        if (outcome != suitedb::CloseOutcome::Closed)
+            throw ArgumentError(suitedb::closeRefusal(outcome, ctx.number));
+        return protocol::CallResult::ofText("1");
     });
 }
 

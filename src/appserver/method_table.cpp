@@ -81,6 +81,7 @@ const MethodSignature kGetConsSoliItens{"GetConsSoliItens", kConsolidationNumber
 const MethodSignature kGetConsSoliCabec{"GetConsSoliCabec", kConsolidationNumber};
 const MethodSignature kGetConsSoliOrigem{"GetConsSoliOrigem", kConsSoliOrigem};
 const MethodSignature kEstornaConsSoli{"EstornaConsSoli", kConsolidationNumber};
+const MethodSignature kFechaConsSoli{"FechaConsSoli", kConsolidationNumber};
 
 }  // namespace methods
 

@@ -37,6 +37,7 @@ extern const MethodSignature kGetConsSoliCabec;
 extern const MethodSignature kGetConsSoliItens;
 extern const MethodSignature kGetConsSoliOrigem;
 extern const MethodSignature kEstornaConsSoli;
+extern const MethodSignature kFechaConsSoli;
 
 }  // namespace methods
 

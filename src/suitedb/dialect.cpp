@@ -14,6 +14,8 @@ const Dialect::Capabilities Dialect::kSqlite{.rowLocks = false,
                                              .hashJoins = false,
                                              .keepsWorkTables = true,
                                              .pragmas = true,
+                                             .typedColumns = false,
+                                             .plansByStatistics = false,
                                              .serverSettings =
                                                  "PRAGMA temp_store = MEMORY; PRAGMA mmap_size = "
                                                  "268435456;"};
@@ -22,6 +24,8 @@ const Dialect::Capabilities Dialect::kPostgres{.rowLocks = true,
                                                .hashJoins = true,
                                                .keepsWorkTables = false,
                                                .pragmas = false,
+                                               .typedColumns = true,
+                                               .plansByStatistics = true,
                                                .serverSettings = ""};
 
 Dialect::Dialect(Engine engine)

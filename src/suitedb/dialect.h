@@ -41,6 +41,13 @@ class Dialect {
     // answers stay in memory, and the file is read through a shared mapping rather than
     // copied into each connection's page cache.
     const char* serverSettings() const { return m_caps.serverSettings; }
+    // Columns hold only values of their declared type (a DATE column only days) and a table
+    // takes new CHECK constraints. SQLite stores any value in any column and checks a table
+    // only by the constraints it was created with; triggers guard what was added later.
+    bool typedColumns() const { return m_caps.typedColumns; }
+    // The planner chooses plans by table statistics, which a bulk change leaves stale until
+    // ANALYZE (PostgreSQL). SQLite's plans here do not depend on gathered statistics.
+    bool plansByStatistics() const { return m_caps.plansByStatistics; }
 
     // A one-column row source of the items of a list bound as listParam(items).
     std::string listSource() const;
@@ -55,8 +62,10 @@ class Dialect {
     std::string timestampParam() const { return m_pg ? "CAST(? AS TIMESTAMP)" : "?"; }
     // Smallest integer not below x, for x > 0 (SQLite may lack ceil()).
     std::string ceilPositive(const std::string& x) const;
-    // Column type of quantities with three decimals.
+    // Column types of quantities with three decimals, of calendar days and of timestamps.
     std::string quantityType() const { return m_pg ? "NUMERIC(15,3)" : "REAL"; }
+    std::string dateType() const { return m_pg ? "DATE" : "TEXT"; }
+    std::string timestampType() const { return m_pg ? "TIMESTAMP" : "TEXT"; }
 
     // A row's physical address (stable while the transaction holds the row), as a column of
     // `alias`, its type in a work table, and the rows of a table whose address `select`
@@ -98,6 +107,8 @@ class Dialect {
         bool hashJoins;
         bool keepsWorkTables;
         bool pragmas;
+        bool typedColumns;
+        bool plansByStatistics;
         const char* serverSettings;
     };
 

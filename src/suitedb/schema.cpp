@@ -259,7 +259,8 @@ struct SchemaStep {
     void (*apply)(Connection&);
 };
 constexpr SchemaStep kSteps[] = {
-    {1, schemaStep1}, {2, schemaStep2}, {3, schemaStep3}, {4, schemaStep4}, {5, schemaStep5},
+    {1, schemaStep1}, {2, schemaStep2}, {3, schemaStep3},
+    {4, schemaStep4}, {5, schemaStep5}, {6, schemaStep6},
 };
 static_assert(std::size(kSteps) == kSchemaVersion &&
               kSteps[kSchemaVersion - 1].version == kSchemaVersion);

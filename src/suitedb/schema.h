@@ -8,7 +8,7 @@
 
 namespace rqc::suitedb {
 
-inline constexpr int kSchemaVersion = 5;
+inline constexpr int kSchemaVersion = 6;
 
 // The version recorded in SCHEMA_VERSION; 0 when the database has no schema yet.
 int schemaVersion(Connection& c);

@@ -11,5 +11,6 @@ void schemaStep2(Connection& c);  // schema_v2.cpp
 void schemaStep3(Connection& c);  // schema_v3.cpp
 void schemaStep4(Connection& c);  // schema_v4.cpp
 void schemaStep5(Connection& c);  // schema_v5.cpp
+void schemaStep6(Connection& c);  // schema_v6.cpp
 
 }  // namespace rqc::suitedb

@@ -178,11 +178,11 @@ TEST_P(Consultation, ListItemsAndSourceLinesOfKnownConsolidations) {
                      "Entrega 01/03/2024 a 31/03/2024; produtos de 0000 em diante; compradores "
                      "COMP1; filiais 0003, 0002; inclusive já consolidadas; estoque da filial "
                      "0001 em 05/03/2024; menos AF abertas; arredondamento OL",
-                     "2", "4", "A", "Aberta", "-", "<null>"},
+                     "2", "4", "A", "Aberta", "-", "<null>", "<null>", "<null>"},
                     {"0000000101", "-", "ana", "0001", "0001", "0001",
                      "Entrega 01/03/2024 a 31/03/2024; produtos de 0000 em diante; todas as "
                      "filiais; não consolidadas",
-                     "4", "6", "E", "Estornada", "-", "carla"}}));
+                     "4", "6", "E", "Estornada", "-", "carla", "<null>", "<null>"}}));
     EXPECT_EQ(rows(lista("0001", "T", 0), 1), (Rows{{"0000000102"}}));
     appserver::ConsSoliFilter padded;
     padded.dtEntregaIni = "2024-03-01";

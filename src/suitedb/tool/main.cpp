@@ -13,6 +13,7 @@
 
 #include "appserver/object_registry.h"
 #include "appserver/rdm_consolida_solicita.h"
+#include "feed.h"
 #include "protocol/secret_prompt.h"
 #include "suitedb/connection.h"
 #include "suitedb/demo_data.h"
@@ -389,7 +390,64 @@ int main(int argc, char** argv) {
         sub->callback([&opAction, sub] { opAction = sub->get_name(); });
     }
 
+    namespace tool = rqc::suitedb::tool;
+    tool::ImportCommand ic;
+    auto* importCmd = app.add_subcommand(
+        "import",
+        "Import a company's CSV files (FILIAL.csv, PRODUTO.csv, SOLICMP.csv, ...; docs/import.md): "
+        "every row is checked first, then everything is written in one transaction");
+    importCmd->add_option("--db", ic.db, "database (SQLite path or PostgreSQL URL)")
+        ->envname("RQC_DB");
+    importCmd->add_option("PATH", ic.paths,
+                          "files, or folders whose .csv files are imported and then moved to "
+                          "processados/ or rejeitados/");
+    importCmd->add_option("--kind", ic.kind, "the kind of every file given (default: its name)");
+    importCmd->add_option("--decimal", ic.decimal,
+                          "virgula or ponto: the decimal separator, for values such as 1.234");
+    importCmd->add_flag("--dry-run", ic.dryRun, "check and count, write nothing");
+    importCmd->add_flag("--replace", ic.replace,
+                        "ESTOQUE, AUTFORN, LIMSEGFIL, PARAMOL: remove the rows the file no "
+                        "longer has");
+    importCmd->add_option("--max-errors", ic.maxErrors, "problems listed at most (100)");
+    importCmd->add_option("--wait", ic.waitSeconds,
+                          "SQLite: seconds to wait for the database's write turn (30)");
+    importCmd->add_option("--template", ic.templateKind,
+                          "print the header and an example row of a kind, and stop");
+
+    tool::ExportCommand ec;
+    auto* exportCmd = app.add_subcommand(
+        "export", "Write consolidated requests for the next step of purchasing (JSON or CSV)");
+    exportCmd->add_option("--db", ec.db, "database (SQLite path or PostgreSQL URL)")
+        ->required()
+        ->envname("RQC_DB");
+    exportCmd->add_option("NUMBER", ec.number, "consolidated request number");
+    exportCmd->add_option("--since", ec.since,
+                          "every open consolidation generated on this date or later");
+    exportCmd->add_option("--format", ec.format, "json (default) or csv");
+    exportCmd->add_option("--output,-o", ec.output, "file to write (default: standard output)");
+
+    tool::CloseCommand cc;
+    auto* closeCmd = app.add_subcommand(
+        "close", "Close a consolidation that became orders: it can no longer be reversed");
+    closeCmd->add_option("--db", cc.db, "database (SQLite path or PostgreSQL URL)")
+        ->required()
+        ->envname("RQC_DB");
+    closeCmd->add_option("NUMBER", cc.number, "consolidated request number")->required();
+    closeCmd->add_option("--user", cc.user, "who closes it (default: the login name)");
+
     CLI11_PARSE(app, argc, argv);
+    try {
+        if (*importCmd)
+            return tool::runImport(ic);
+        if (*exportCmd)
+            return tool::runExport(ec);
+        if (*closeCmd)
+            return tool::runClose(cc);
+    } catch (const std::exception& e) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "rqc-suitedb: %s\n", e.what());
+        return 1;
+    }
     try {
         if (*initCmd)
             return init(io);
