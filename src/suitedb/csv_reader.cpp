@@ -2,10 +2,9 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cstdio>
 #include <stdexcept>
 
-#include "suitedb/dates.h"
+#include <chrono>
 
 namespace rqc::suitedb::import {
 
@@ -146,54 +145,65 @@ CsvRecords::CsvRecords(std::string_view text) : m_text(text) {
 }
 
 bool CsvRecords::next(std::vector<std::string>& fields, std::int64_t& line) {
-    while (m_pos < m_text.size()) {
-        fields.clear();
+    const std::size_t size = m_text.size();
+    const char* text = m_text.data();
+    while (m_pos < size) {
         line = m_line;
-        std::string field;
-        bool quoted = false;
+        std::size_t used = 0;
         bool blank = true;
-        for (;;) {
-            if (m_pos >= m_text.size()) {
-                if (quoted) {
-                    throw std::runtime_error("as aspas abertas na linha " + std::to_string(line) +
-                                             " não se fecham até o fim do arquivo");
-                }
-                break;
-            }
-            char c = m_text[m_pos++];
-            if (quoted) {
-                if (c == '"') {
-                    if (m_pos < m_text.size() && m_text[m_pos] == '"') {
-                        field += '"';
-                        ++m_pos;
-                    } else {
-                        quoted = false;
+        bool endOfRecord = false;
+        while (!endOfRecord) {
+            if (used == fields.size())
+                fields.emplace_back();
+            std::string& field = fields[used++];
+            field.clear();
+            std::size_t start = m_pos;
+            while (m_pos < size && (text[m_pos] == ' ' || text[m_pos] == '\t'))
+                ++m_pos;
+            if (m_pos < size && text[m_pos] == '"') {
+                blank = false;
+                ++m_pos;
+                for (;;) {
+                    if (m_pos >= size) {
+                        throw std::runtime_error("as aspas abertas na linha " +
+                                                 std::to_string(line) +
+                                                 " não se fecham até o fim do arquivo");
                     }
-                } else {
+                    const char c = text[m_pos++];
+                    if (c == '"') {
+                        if (m_pos < size && text[m_pos] == '"') {
+                            field += '"';
+                            ++m_pos;
+                            continue;
+                        }
+                        break;
+                    }
                     if (c == '\n')
                         ++m_line;
                     field += c;
                 }
-                continue;
+                start = m_pos;  // what follows the closing quote, up to the separator
             }
-            if (c == '"' && trimmed(field).empty()) {
-                field.clear();
-                quoted = true;
-                blank = false;
-            } else if (c == m_sep) {
-                fields.push_back(std::move(field));
-                field.clear();
-                blank = false;
-            } else if (c == '\n') {
-                ++m_line;
-                break;
-            } else if (c != '\r') {
-                field += c;
-                if (c != ' ' && c != '\t')
+            while (m_pos < size && text[m_pos] != m_sep && text[m_pos] != '\n')
+                ++m_pos;
+            std::size_t end = m_pos;
+            if (end > start && text[end - 1] == '\r')
+                --end;
+            if (end > start) {
+                field.append(text + start, end - start);
+                if (blank && !trimmed(std::string_view(text + start, end - start)).empty())
                     blank = false;
             }
+            if (m_pos >= size || text[m_pos] == '\n') {
+                endOfRecord = true;
+                if (m_pos < size)
+                    ++m_line;
+            } else {
+                blank = false;  // a separator
+            }
+            ++m_pos;
         }
-        fields.push_back(std::move(field));
+        fields.resize(used);
         if (!blank)
             return true;
     }
@@ -294,11 +304,21 @@ std::string parseDay(std::string_view text, std::string& iso) {
     } else {
         return "não é uma data (dd/mm/aaaa ou aaaa-mm-dd)";
     }
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", y, m, d);
-    if (!dates::tryParseIsoDate(buf) || y < 1900)
+    const std::chrono::year_month_day day{std::chrono::year{y},
+                                          std::chrono::month{static_cast<unsigned>(m)},
+                                          std::chrono::day{static_cast<unsigned>(d)}};
+    if (!day.ok() || y < 1900 || y > 9999)
         return "não é uma data do calendário";
-    iso = buf;
+    iso.resize(10);
+    const auto put = [&iso](std::size_t at, int value, int width) {
+        for (int i = width - 1; i >= 0; --i, value /= 10)
+            iso[at + static_cast<std::size_t>(i)] = static_cast<char>('0' + value % 10);
+    };
+    put(0, y, 4);
+    iso[4] = '-';
+    put(5, m, 2);
+    iso[7] = '-';
+    put(8, d, 2);
     return {};
 }
 

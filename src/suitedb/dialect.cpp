@@ -151,20 +151,27 @@ void Dialect::beginLocal(Connection& db) const {
         db.exec("BEGIN DEFERRED");
 }
 
-WorkSettings::WorkSettings(Connection& db, std::int64_t cacheBytes) : m_db(db) {
+WorkSettings::WorkSettings(Connection& db, std::int64_t cacheBytes, std::int64_t tempCacheBytes)
+    : m_db(db) {
     if (!Dialect(db).pragmas())
         return;
     m_inMemory = pragma("temp_store") == kTempStoreMemory;
     if (m_inMemory)
         db.exec("PRAGMA temp_store = FILE");
-    if (cacheBytes <= 0)
-        return;
-    const std::int64_t cache = pragma("main.cache_size");
-    const std::int64_t bytes = cache >= 0 ? cache * pragma("main.page_size") : -cache * 1024;
-    if (bytes < cacheBytes) {
-        db.exec("PRAGMA main.cache_size = " + std::to_string(-(cacheBytes >> 10)));
-        m_cacheSize = cache;
-    }
+    m_cacheSize = grownCache("main", cacheBytes);
+    m_tempCacheSize = grownCache("temp", tempCacheBytes);
+}
+
+std::optional<std::int64_t> WorkSettings::grownCache(const std::string& schema,
+                                                     std::int64_t atLeast) {
+    if (atLeast <= 0)
+        return std::nullopt;
+    const std::int64_t cache = pragma(schema + ".cache_size");
+    const std::int64_t bytes = cache >= 0 ? cache * pragma(schema + ".page_size") : -cache * 1024;
+    if (bytes >= atLeast)
+        return std::nullopt;
+    m_db.exec("PRAGMA " + schema + ".cache_size = " + std::to_string(-(atLeast >> 10)));
+    return cache;
 }
 
 WorkSettings::~WorkSettings() {
@@ -173,6 +180,8 @@ WorkSettings::~WorkSettings() {
             m_db.exec("PRAGMA temp_store = MEMORY");
         if (m_cacheSize)
             m_db.exec("PRAGMA main.cache_size = " + std::to_string(*m_cacheSize));
+        if (m_tempCacheSize)
+            m_db.exec("PRAGMA temp.cache_size = " + std::to_string(*m_tempCacheSize));
     } catch (...) {
         // The connection keeps the settings of the work; only speed and memory differ.
     }

@@ -123,20 +123,26 @@ class Dialect {
 // memory differ when a restore fails); nothing where settings are not pragmas (see
 // Dialect::sizeTempBuffers). Temporary tables go to the
 // temporary file store, whose page cache is bounded, even on a connection that keeps them in
-// memory; with cacheBytes, the main page cache holds at least that many bytes.
+// memory; with cacheBytes, the main page cache holds at least that many bytes, and with
+// tempCacheBytes the temporary store's.
 class WorkSettings {
   public:
-    explicit WorkSettings(Connection& db, std::int64_t cacheBytes = 0);
+    explicit WorkSettings(Connection& db, std::int64_t cacheBytes = 0,
+                          std::int64_t tempCacheBytes = 0);
     ~WorkSettings();
     WorkSettings(const WorkSettings&) = delete;
     WorkSettings& operator=(const WorkSettings&) = delete;
 
   private:
     std::int64_t pragma(const std::string& name);
+    // Grows the page cache of `schema` ("main", "temp") to `atLeast` bytes; the setting to
+    // restore when it changed it.
+    std::optional<std::int64_t> grownCache(const std::string& schema, std::int64_t atLeast);
 
     Connection& m_db;
     bool m_inMemory = false;
-    std::optional<std::int64_t> m_cacheSize;  // the setting to restore
+    std::optional<std::int64_t> m_cacheSize;  // the settings to restore
+    std::optional<std::int64_t> m_tempCacheSize;
 };
 
 // Where settings are pragmas: for its scope the connection waits at most `ms` for the

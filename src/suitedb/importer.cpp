@@ -3,7 +3,7 @@
 #include <fstream>
 #include <map>
 #include <optional>
-#include <sstream>
+#include <tuple>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -27,6 +27,13 @@ constexpr int kImportLockClass = 4101;
 constexpr std::int64_t kLinesPerFile = 10'000'000'000;
 constexpr std::int64_t kProgressEvery = 100'000;
 constexpr std::int64_t kAnalyzeAfter = 10'000;
+constexpr std::int64_t kRebuildIndexesAt = 100'000;
+// The tail of an INSERT ... SELECT that adds only rows whose key is new: each row is looked up
+// by its key as it goes in, whatever the planner thinks of the table's size. ("WHERE true"
+// tells SQLite the ON belongs to the INSERT, not to a join.)
+constexpr std::string_view kNewRowsOnly = " WHERE 1 = 1 ON CONFLICT DO NOTHING";
+// SQLite page caches of an import (main file and staging tables), grown as pages are used.
+constexpr std::int64_t kImportCacheBytes = std::int64_t{256} << 20;
 
 std::string upper(std::string_view s) {
     std::string out(s);
@@ -62,14 +69,17 @@ std::size_t utf8Chars(std::string_view s) {
         std::count_if(s.begin(), s.end(), [](char c) { return (c & 0xC0) != 0x80; }));
 }
 
+// The values of `cols` joined by a unit separator; empty when one of them is missing.
 std::string keyOf(const std::vector<std::optional<std::string>>& values,
                   const std::vector<int>& cols) {
     std::string key;
     for (int c : cols) {
-        if (!values[static_cast<std::size_t>(c)])
+        const auto& v = values[static_cast<std::size_t>(c)];
+        if (!v)
             return {};
-        key += *values[static_cast<std::size_t>(c)];
-        key += '\x1f';
+        if (!key.empty() || c != cols.front())
+            key += '\x1f';
+        key += *v;
     }
     return key;
 }
@@ -83,6 +93,29 @@ std::string kindWord(std::string_view kind) {
         return "o comprador";
     return "o produto";
 }
+
+// Texts kept for the import's life at stable addresses, without an allocation each.
+class TextArena {
+  public:
+    std::string_view keep(std::string_view s) {
+        if (s.size() > kBlock - m_used || m_blocks.empty()) {
+            m_blocks.push_back(std::make_unique<char[]>(std::max(kBlock, s.size())));
+            m_used = 0;
+        }
+        char* at = m_blocks.back().get() + m_used;
+        std::copy(s.begin(), s.end(), at);
+        m_used += s.size();
+        return {at, s.size()};
+    }
+
+  private:
+    static constexpr std::size_t kBlock = 1 << 20;
+    std::vector<std::unique_ptr<char[]>> m_blocks;
+    std::size_t m_used = 0;
+};
+
+// Keys in the files and the position of the row that has each.
+using KeyPositions = std::unordered_map<std::string_view, std::int64_t>;
 
 // Everything the import knows of one file.
 struct Source {
@@ -105,9 +138,16 @@ class Importer {
     std::string checkValue(const KindSpec& k, const ColumnSpec& c, std::string_view raw,
                            std::optional<std::string>& out, std::int64_t& whole);
     const std::unordered_set<std::string>& knownKeys(std::string_view kind);
-    void checkReferences(const Source& src, std::int64_t line, const KindSpec& k,
-                         const std::vector<std::optional<std::string>>& values,
-                         std::vector<std::pair<int, std::string>>* selfRefs);
+    // A column whose value is the key of a row of another kind (or of its own).
+    struct Reference {
+        std::size_t index;
+        const ColumnSpec* column;
+        const KeyPositions* inFiles;
+        const std::unordered_set<std::string>* known;
+        bool self;
+    };
+    void checkReference(const Source& src, std::int64_t line, const Reference& r,
+                        const std::string& value);
     // The checks and writes that need the database, in one transaction.
     void stageAndWrite();
     // Reads what the kind's checks need from the database, then creates its staging table
@@ -116,6 +156,10 @@ class Importer {
     void checkTakenLines();
     ImportCount writeKind(const KindSpec& k, std::int64_t rows);
     ImportCount writeRequests();
+    // Before and after many rows go into `table`: the planner's statistics brought up to
+    // date, so that a table loaded (or emptied) since its last analysis is not planned as
+    // what it was: a nested loop over a table thought empty reads it once per row.
+    void refreshStatistics(const std::string& table, std::int64_t changedRows);
     void problem(const Source* src, std::int64_t line, std::string column, std::string value,
                  std::string message);
     void problemAt(std::int64_t pos, std::string column, std::string value, std::string message);
@@ -134,8 +178,10 @@ class Importer {
     // The staging table of the kind being parsed; its rows go there as they are checked.
     std::unique_ptr<BulkLoader> m_loader;
     std::map<int, std::int64_t> m_rows;  // rows per kind (load order) in the files
-    // Keys of each kind in the files (for repeats and references), with where they are.
-    std::unordered_map<std::string, std::unordered_map<std::string, std::int64_t>> m_fileKeys;
+    // Keys of each kind in the files (for repeats and references), with where they are; the
+    // texts live in m_keyText.
+    std::unordered_map<std::string, KeyPositions> m_fileKeys;
+    TextArena m_keyText;
     std::unordered_map<std::string, std::unordered_set<std::string>> m_dbKeys;
     std::unordered_map<std::string, std::int64_t> m_treeInFiles;
     std::unordered_map<std::string, std::string> m_treeInDb;  // tree code -> product
@@ -222,8 +268,9 @@ std::string Importer::checkValue(const KindSpec& k, const ColumnSpec& c, std::st
         case ValueType::Tree: {
             const std::string_view allowed = c.type == ValueType::Code ? "" : "./-";
             for (char ch : v) {
-                if (!std::isalnum(static_cast<unsigned char>(ch)) &&
-                    allowed.find(ch) == std::string_view::npos) {
+                const bool alnum = (ch >= '0' && ch <= '9') || (ch >= 'A' && ch <= 'Z') ||
+                                   (ch >= 'a' && ch <= 'z');
+                if (!alnum && allowed.find(ch) == std::string_view::npos) {
                     return c.type == ValueType::Code
                                ? "um código só tem letras e dígitos"
                                : "um código de árvore só tem letras, dígitos, '.', '-' e '/'";
@@ -290,41 +337,33 @@ const std::unordered_set<std::string>& Importer::knownKeys(std::string_view kind
     return it->second;
 }
 
-void Importer::checkReferences(const Source& src, std::int64_t line, const KindSpec& k,
-                               const std::vector<std::optional<std::string>>& values,
-                               std::vector<std::pair<int, std::string>>* selfRefs) {
-    for (std::size_t c = 0; c < k.columns.size(); ++c) {
-        const ColumnSpec& col = k.columns[c];
-        if (col.ref.empty() || !values[c])
-            continue;
-        const std::string& v = *values[c];
-        if (col.ref == k.name && selfRefs) {
-            selfRefs->emplace_back(static_cast<int>(c), v);
-            continue;
-        }
-        auto& inFiles = m_fileKeys[std::string(col.ref)];
-        if (inFiles.contains(v + '\x1f') || knownKeys(col.ref).contains(v))
-            continue;
-        std::string hint;
-        const std::size_t width = static_cast<std::size_t>(col.width);
-        if (v.size() < width && v.find_first_not_of("0123456789") == std::string::npos) {
-            const std::string padded = std::string(width - v.size(), '0') + v;
-            if (inFiles.contains(padded + '\x1f') || knownKeys(col.ref).contains(padded))
-                hint = " (quis dizer '" + padded + "'? os zeros à esquerda fazem parte do código)";
-        }
-        problem(&src, line, std::string(col.name), v,
-                kindWord(col.ref) + " '" + v + "' não existe no banco nem nos arquivos" + hint);
+void Importer::checkReference(const Source& src, std::int64_t line, const Reference& r,
+                              const std::string& v) {
+    if (r.inFiles->contains(v) || r.known->contains(v))
+        return;
+    std::string hint;
+    const auto width = static_cast<std::size_t>(r.column->width);
+    if (v.size() < width && v.find_first_not_of("0123456789") == std::string::npos) {
+        const std::string padded = std::string(width - v.size(), '0') + v;
+        if (r.inFiles->contains(padded) || r.known->contains(padded))
+            hint = " (quis dizer '" + padded + "'? os zeros à esquerda fazem parte do código)";
     }
+    problem(&src, line, std::string(r.column->name), v,
+            kindWord(r.column->ref) + " '" + v + "' não existe no banco nem nos arquivos" + hint);
 }
 
 void Importer::parse(const Source& src) {
     const KindSpec& k = *src.kind;
-    std::ifstream in(src.path, std::ios::binary);
+    std::ifstream in(src.path, std::ios::binary | std::ios::ate);
+    std::string bytes;
+    if (in) {
+        bytes.resize(static_cast<std::size_t>(std::max<std::streamoff>(in.tellg(), 0)));
+        in.seekg(0);
+        in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    }
     if (!in)
         throw ImportError("não foi possível ler o arquivo '" + src.path + "'");
-    std::ostringstream buf;
-    buf << in.rdbuf();
-    import::CsvText text = import::decodeCsv(std::move(buf).str());
+    import::CsvText text = import::decodeCsv(std::move(bytes));
     import::CsvRecords records(text.text);
     std::vector<std::string> fields;
     std::int64_t line = 0;
@@ -355,10 +394,19 @@ void Importer::parse(const Source& src) {
         }
     }
     auto& keys = m_fileKeys[std::string(k.name)];
+    keys.reserve(keys.size() + text.text.size() / 32);
+    std::vector<Reference> refs;
+    for (std::size_t c = 0; c < k.columns.size(); ++c) {
+        const ColumnSpec& col = k.columns[c];
+        if (!col.ref.empty()) {
+            refs.push_back(Reference{c, &col, &m_fileKeys[std::string(col.ref)],
+                                     &knownKeys(col.ref), col.ref == k.name});
+        }
+    }
     std::vector<std::optional<std::string>> values(k.columns.size());
     std::vector<std::int64_t> wholes(k.columns.size());
-    std::vector<std::pair<int, std::string>> selfRefs;
-    std::vector<std::pair<std::int64_t, std::pair<int, std::string>>> pendingSelf;
+    // A row may name one further down its own file: those wait for the file's end.
+    std::vector<std::tuple<std::int64_t, const Reference*, std::string>> pendingSelf;
     std::int64_t rows = 0;
     const bool requests = k.name == import::kRequestKind;
     const auto column = [&](std::string_view name) {
@@ -407,8 +455,10 @@ void Importer::parse(const Source& src) {
         }
         const std::string key = keyOf(values, keyCols);
         if (!key.empty()) {
-            auto [it, fresh] = keys.try_emplace(key, pos);
-            if (!fresh) {
+            auto it = keys.find(key);
+            if (it == keys.end()) {
+                keys.emplace(m_keyText.keep(key), pos);
+            } else {
                 std::string shown;
                 for (int c : keyCols)
                     shown += (shown.empty() ? "" : " ") + *values[static_cast<std::size_t>(c)];
@@ -430,22 +480,29 @@ void Importer::parse(const Source& src) {
             }
             auto owner = m_treeInDb.find(tree);
             if (owner != m_treeInDb.end() && values[codeCol] && owner->second != *values[codeCol] &&
-                !keys.contains(owner->second + '\x1f')) {
+                !keys.contains(owner->second)) {
                 problem(&src, line, "CDARVPROD", tree,
                         "o código de árvore já é do produto " + owner->second + " no banco");
             }
         }
-        selfRefs.clear();
-        checkReferences(src, line, k, values, &selfRefs);
-        for (auto& s : selfRefs)
-            pendingSelf.emplace_back(line, std::move(s));
+        for (const Reference& r : refs) {
+            if (const auto& v = values[r.index]; v) {
+                if (r.self)
+                    pendingSelf.emplace_back(line, &r, *v);
+                else
+                    checkReference(src, line, r, *v);
+            }
+        }
+        std::string request;
         if (requests && rowOk) {
-            const std::string request = keyOf(values, requestCols);
-            Request here{pos, values[static_cast<std::size_t>(requestedCol)],
-                         values[static_cast<std::size_t>(deliveryCol)],
-                         values[static_cast<std::size_t>(requesterCol)]};
-            auto [it, fresh] = m_requests.try_emplace(request, here);
-            if (!fresh) {
+            request = keyOf(values, requestCols);
+            const auto& requested = values[static_cast<std::size_t>(requestedCol)];
+            const auto& delivery = values[static_cast<std::size_t>(deliveryCol)];
+            const auto& requester = values[static_cast<std::size_t>(requesterCol)];
+            auto it = m_requests.find(request);
+            if (it == m_requests.end()) {
+                m_requests.emplace(request, Request{pos, requested, delivery, requester});
+            } else {
                 const Request& first = it->second;
                 const auto differs = [&](const char* name, const std::optional<std::string>& a,
                                          const std::optional<std::string>& b) {
@@ -457,9 +514,9 @@ void Importer::parse(const Source& src) {
                                 "'): as linhas de uma solicitação levam os "
                                 "mesmos dados da solicitação");
                 };
-                differs("DTSOLICITACAO", first.requested, here.requested);
-                differs("DTENTREGA", first.delivery, here.delivery);
-                differs("CDOPERADOR", first.requester, here.requester);
+                differs("DTSOLICITACAO", first.requested, requested);
+                differs("DTENTREGA", first.delivery, delivery);
+                differs("CDOPERADOR", first.requester, requester);
             }
         }
         if (!m_report.problems.empty())
@@ -467,7 +524,7 @@ void Importer::parse(const Source& src) {
         BulkLoader& l = *m_loader;
         l.int64(pos);
         if (requests)
-            l.int64(m_requests.at(keyOf(values, requestCols)).pos == pos ? 1 : 0);
+            l.int64(m_requests.at(request).pos == pos ? 1 : 0);
         for (std::size_t c = 0; c < k.columns.size(); ++c) {
             if (!values[c])
                 l.null();
@@ -484,13 +541,8 @@ void Importer::parse(const Source& src) {
                      "%)");
         }
     }
-    for (const auto& [at, ref] : pendingSelf) {
-        const auto& [c, v] = ref;
-        if (keys.contains(v + '\x1f') || knownKeys(k.name).contains(v))
-            continue;
-        problem(&src, at, std::string(k.columns[static_cast<std::size_t>(c)].name), v,
-                kindWord(k.name) + " '" + v + "' não existe no banco nem nos arquivos");
-    }
+    for (const auto& [at, ref, v] : pendingSelf)
+        checkReference(src, at, *ref, v);
     m_rows[order] += rows;
 }
 
@@ -523,6 +575,11 @@ void Importer::startKind(const KindSpec& k) {
         m_db.exec("DROP TABLE IF EXISTS " + m_d.tempTable("IMP_" + std::string(k.name)));
     m_db.exec(m_d.createWorkTable(def));
     m_loader = m_db.bulkLoad("IMP_" + std::string(k.name), cols);
+}
+
+void Importer::refreshStatistics(const std::string& table, std::int64_t changedRows) {
+    if (m_d.plansByStatistics() && changedRows >= kAnalyzeAfter)
+        m_db.exec("ANALYZE " + table);
 }
 
 std::string keyJoin(const KindSpec& k, std::string_view a, std::string_view b, bool all = false) {
@@ -585,8 +642,8 @@ ImportCount Importer::writeKind(const KindSpec& k, std::int64_t rows) {
         hadRows = cur->next();
     }
     n.added = m_db.execute("INSERT INTO " + table + " (" + cols + ") SELECT " + cols + " FROM " +
-                           stage + " s WHERE NOT EXISTS (SELECT 1 FROM " + table + " t WHERE " +
-                           keyJoin(k, "t", "s") + ")");
+                           stage + std::string(kNewRowsOnly));
+    refreshStatistics(table, n.added);
     if (hadRows) {
         auto [set, differs] = updateParts(k);
         if (!set.empty()) {
@@ -607,15 +664,11 @@ ImportCount Importer::writeRequests() {
     const KindSpec& k = *import::findKind(import::kRequestKind);
     ImportCount n{"SOLICMP (solicitações)", 0};
     n.rows = static_cast<std::int64_t>(m_requests.size());
-    const std::string keys =
-        "s.CDFILSOLI = t.CDFILSOLI AND s.CDFILLANCA = t.CDFILLANCA AND "
-        "s.NRSOLICMP = t.NRSOLICMP";
     n.added = m_db.execute(
         "INSERT INTO SOLICMP (CDFILSOLI, CDFILLANCA, NRSOLICMP, DTSOLICITACAO, DTENTREGA,"
         " CDOPERADOR) SELECT CDFILSOLI, CDFILLANCA, NRSOLICMP, DTSOLICITACAO, DTENTREGA,"
-        " CDOPERADOR FROM IMP_SOLICMP s WHERE s.PRIMEIRA = 1 AND NOT EXISTS (SELECT 1 FROM"
-        " SOLICMP t WHERE " +
-        keys + ")");
+        " CDOPERADOR FROM IMP_SOLICMP s WHERE s.PRIMEIRA = 1 ON CONFLICT DO NOTHING");
+    refreshStatistics("SOLICMP", n.added);
     if (n.added < n.rows) {
         n.changed = m_db.execute(
             "UPDATE SOLICMP SET DTSOLICITACAO = s.DTSOLICITACAO, DTENTREGA = s.DTENTREGA,"
@@ -634,10 +687,12 @@ void Importer::stageAndWrite() {
     const KindSpec& requestKind = *import::findKind(import::kRequestKind);
     // Lines: only product and quantity change, and never on a line a consolidation took.
     constexpr std::string_view kLineColumns[] = {"CDPRODUTO", "QTSOLICITADA"};
-    progress("conferindo as linhas já consolidadas");
-    checkTakenLines();
-    if (!m_report.problems.empty())
-        return;
+    if (m_rows.contains(import::loadOrder(requestKind))) {
+        progress("conferindo as linhas já consolidadas");
+        checkTakenLines();
+        if (!m_report.problems.empty())
+            return;
+    }
     for (const auto& k : import::kinds()) {
         const int order = import::loadOrder(k);
         if (!m_rows.contains(order))
@@ -646,6 +701,19 @@ void Importer::stageAndWrite() {
         if (&k != &requestKind) {
             m_report.counts.push_back(writeKind(k, m_rows[order]));
             continue;
+        }
+        // Many lines into a table of few: the secondary indexes are built again at the end,
+        // faster than kept row by row. Only where the import holds the only write turn
+        // (PostgreSQL would lock out every reader of the table until the commit).
+        const std::int64_t staged = m_rows[import::loadOrder(k)];
+        bool rebuild = false;
+        if (!m_d.rowLocks() && staged >= kRebuildIndexesAt) {
+            auto c = m_db.query("SELECT COUNT(*) FROM ITSOLICMP");
+            rebuild = c->next() && c->int64(0) * 2 < staged;
+        }
+        if (rebuild) {
+            dropRequestIndexes(m_db, "SOLICMP");
+            dropRequestIndexes(m_db, "ITSOLICMP");
         }
         ImportCount requests = writeRequests();
         ImportCount lines{std::string(k.name), m_rows[order]};
@@ -659,9 +727,7 @@ void Importer::stageAndWrite() {
             }
         }
         lines.added = m_db.execute("INSERT INTO ITSOLICMP (" + cols + ") SELECT " + cols +
-                                   " FROM IMP_SOLICMP s WHERE NOT EXISTS (SELECT 1 FROM ITSOLICMP"
-                                   " t WHERE " +
-                                   keyJoin(requestKind, "t", "s") + ")");
+                                   " FROM IMP_SOLICMP" + std::string(kNewRowsOnly));
         if (lines.added < lines.rows) {
             auto [set, differs] = updateParts(requestKind, kLineColumns);
             lines.changed =
@@ -672,6 +738,11 @@ void Importer::stageAndWrite() {
             if (m_d.rowLocks())
                 checkTakenLines();
         }
+        if (rebuild) {
+            progress("refazendo os índices das solicitações");
+            createRequestIndexes(m_db);
+        }
+        refreshStatistics("ITSOLICMP", lines.added + lines.changed);
         lines.unchanged = lines.rows - lines.added - lines.changed;
         m_report.counts.push_back(lines);
         m_report.counts.push_back(requests);
@@ -715,6 +786,7 @@ ImportReport Importer::run(const std::vector<ImportFile>& files) {
 
     // Staging tables live in the connection's temporary store; on SQLite filling them takes
     // no write lock, so a running server keeps writing until the import's own transaction.
+    WorkSettings settings(m_db, kImportCacheBytes, kImportCacheBytes);
     const bool stageApart = m_d.keepsWorkTables();
     std::optional<Transaction> tx;
     if (stageApart)
@@ -733,6 +805,7 @@ ImportReport Importer::run(const std::vector<ImportFile>& files) {
             if (i + 1 == m_sources.size() || m_sources[i + 1].kind != &k) {
                 m_loader->finish();
                 m_loader.reset();
+                refreshStatistics("IMP_" + std::string(k.name), m_rows[import::loadOrder(k)]);
             }
         }
         if (stageApart)
@@ -767,17 +840,6 @@ ImportReport Importer::run(const std::vector<ImportFile>& files) {
     }
     if (m_o.dryRun)
         return std::move(m_report);  // the transaction rolls back
-    // The planner's statistics of a table much changed, before the next consolidation plans.
-    if (m_d.plansByStatistics()) {
-        for (const auto& c : m_report.counts) {
-            const KindSpec* k = import::findKind(c.kind);
-            if (k && c.added + c.changed + c.removed > kAnalyzeAfter) {
-                m_db.exec("ANALYZE " + std::string(k->table));
-                if (k->name == import::kRequestKind)
-                    m_db.exec("ANALYZE SOLICMP");
-            }
-        }
-    }
     progress("confirmando");
     tx->commit();
     m_report.written = true;

@@ -331,9 +331,12 @@ void clearData(Connection& c) {
     tx.commit();
 }
 
-void dropRequestIndexes(Connection& c) {
-    for (const auto& ix : kRequestIndexes)
-        c.exec("DROP INDEX IF EXISTS " + std::string(ix.name));
+void dropRequestIndexes(Connection& c, std::string_view table) {
+    for (const auto& ix : kRequestIndexes) {
+        if (table.empty() || (ix.definition.starts_with(table) &&
+                              ix.definition.substr(table.size()).starts_with(" (")))
+            c.exec("DROP INDEX IF EXISTS " + std::string(ix.name));
+    }
 }
 
 void createRequestIndexes(Connection& c) {

@@ -3,6 +3,7 @@
 // part of it that Firebird carries.
 
 #include <string>
+#include <string_view>
 
 #include "suitedb/connection.h"
 
@@ -30,8 +31,8 @@ void clearData(Connection& c);
 
 // Secondary indexes of the request tables: dropped before a bulk load and built again after
 // it, which is faster than maintaining them row by row. createRequestIndexes builds those of
-// the database's recorded schema version.
-void dropRequestIndexes(Connection& c);
+// the database's recorded schema version. With `table`, only that table's are dropped.
+void dropRequestIndexes(Connection& c, std::string_view table = {});
 void createRequestIndexes(Connection& c);
 
 // isql script body (after CREATE DATABASE) creating FILIAL, OPERADOR, COMPRADOR, PRODUTO and

@@ -1,5 +1,7 @@
+#include <algorithm>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "suitedb/dialect.h"
 #include "suitedb/schema_steps.h"
@@ -65,8 +67,9 @@ constexpr Check kChecks[] = {
 constexpr std::string_view kTables[] = {"FILIAL",    "OPERADOR", "PRODUTO", "PARCMPSUP", "SOLICMP",
                                         "ITSOLICMP", "ESTOQUE",  "AUTFORN", "LIMSEGFIL", "PARAMOL"};
 
-// The condition a value `v` breaks the rule under, on SQLite (null where the rule allows it).
-// date() alone keeps 2024-02-30 as it is; with a modifier it becomes the day it stands for.
+// The condition a value `v` breaks the rule under, where columns are untyped (null where the rule
+// allows it). date() alone keeps 2024-02-30 as it is; with a modifier it becomes the day it stands
+// for.
 std::string untypedBreaks(Rule r, const std::string& v) {
     switch (r) {
         case Rule::NullNotBlank:
@@ -97,23 +100,70 @@ std::string ruleText(Rule r) {
     return {};
 }
 
-// SQLite cannot add a check to an existing table: a trigger per table and operation refuses
-// the rows that break a rule, naming the column.
-void addGuardTriggers(Connection& c) {
-    for (std::string_view table : kTables) {
-        for (std::string_view op : {"INSERT", "UPDATE"}) {
-            std::string body;
-            for (const Check& k : kChecks) {
-                if (k.table != table)
-                    continue;
-                body += "    SELECT RAISE(ABORT, '" + std::string(table) + "." +
-                        std::string(k.column) + ": " + ruleText(k.rule) + "') WHERE " +
-                        untypedBreaks(k.rule, "NEW." + std::string(k.column)) + ";\n";
-            }
-            c.exec("CREATE TRIGGER CK_" + std::string(table) + "_" + std::string(op) + " BEFORE " +
-                   std::string(op) + " ON " + std::string(table) + " BEGIN\n" + body + "END");
+// Tables other tables' foreign keys point at: SQLite cannot drop and rebuild them without
+// turning foreign keys off, which a transaction cannot do.
+constexpr std::string_view kReferenced[] = {"OPERADOR", "PRODUTO"};
+
+std::string quoted(std::string_view text) {
+    std::string out = "'";
+    for (char ch : text)
+        out += ch == '\'' ? std::string("''") : std::string(1, ch);
+    return out + "'";
+}
+
+// A table referenced by foreign keys gets a trigger per operation that refuses, naming the
+// column, the rows that break a rule.
+void addGuardTriggers(Connection& c, std::string_view table) {
+    for (std::string_view op : {"INSERT", "UPDATE"}) {
+        std::string body;
+        for (const Check& k : kChecks) {
+            if (k.table != table)
+                continue;
+            body +=
+                "    SELECT RAISE(ABORT, " +
+                quoted(std::string(table) + "." + std::string(k.column) + ": " + ruleText(k.rule)) +
+                ") WHERE " + untypedBreaks(k.rule, "NEW." + std::string(k.column)) + ";\n";
+        }
+        c.exec("CREATE TRIGGER CK_" + std::string(table) + "_" + std::string(op) + " BEFORE " +
+               std::string(op) + " ON " + std::string(table) + " BEGIN\n" + body + "END");
+    }
+}
+
+// Any other table is rebuilt with its rules as CHECK constraints, which cost a write almost
+// nothing: the same definition plus the checks, the rows copied, its indexes made again.
+void rebuildWithChecks(Connection& c, std::string_view table) {
+    const std::string t(table), fresh = t + "_V6";
+    std::string ddl;
+    std::vector<std::string> indexes;
+    {
+        auto cur = c.query(
+            "SELECT type, sql FROM sqlite_master WHERE tbl_name = ? AND sql IS NOT NULL", {t});
+        while (cur->next()) {
+            if (cur->text(0) == "table")
+                ddl = cur->text(1);
+            else if (cur->text(0) == "index")
+                indexes.emplace_back(cur->text(1));
         }
     }
+    const std::size_t name = ddl.find(t);
+    const std::size_t close = ddl.rfind(')');
+    if (name == std::string::npos || close == std::string::npos)
+        throw DbError("a definição da tabela " + t + " não foi encontrada");
+    std::string checks;
+    for (const Check& k : kChecks) {
+        if (k.table == table) {
+            checks += ",\n    CONSTRAINT CK_" + t + "_" + std::string(k.column) + " CHECK (NOT (" +
+                      untypedBreaks(k.rule, std::string(k.column)) + "))";
+        }
+    }
+    ddl.insert(close, checks);
+    ddl.replace(name, t.size(), fresh);
+    c.exec(ddl);
+    c.exec("INSERT INTO " + fresh + " SELECT * FROM " + t);
+    c.exec("DROP TABLE " + t);
+    c.exec("ALTER TABLE " + fresh + " RENAME TO " + t);
+    for (const auto& ix : indexes)
+        c.exec(ix);
 }
 
 void addCheckConstraints(Connection& c) {
@@ -183,10 +233,17 @@ void schemaStep6(Connection& c) {
     }
     c.exec("ALTER TABLE CONSSOLI ADD COLUMN DTFECHAMENTO " + d.timestampType());
     c.exec("ALTER TABLE CONSSOLI ADD COLUMN NMUSUFECHAMENTO VARCHAR(40)");
-    if (d.typedColumns())
+    if (d.typedColumns()) {
         addCheckConstraints(c);
-    else
-        addGuardTriggers(c);
+        return;
+    }
+    for (std::string_view table : kTables) {
+        if (std::find(std::begin(kReferenced), std::end(kReferenced), table) !=
+            std::end(kReferenced))
+            addGuardTriggers(c, table);
+        else
+            rebuildWithChecks(c, table);
+    }
 }
 
 }  // namespace rqc::suitedb
