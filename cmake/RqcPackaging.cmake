@@ -34,11 +34,12 @@ endif()
 # --- rqc-appserver -------------------------------------------------------------------------
 install(TARGETS rqc-appserver rqc-suitedb rqc-call
     RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT server)
-install(FILES ${RQC_PACKAGING_DIR}/rqc-appserver@.service
+install(FILES ${RQC_PACKAGING_DIR}/rqc-appserver@.service ${RQC_PACKAGING_DIR}/rqc-import.service
+    ${RQC_PACKAGING_DIR}/rqc-import.timer
     DESTINATION ${RQC_UNIT_DIR} COMPONENT server)
 install(FILES ${RQC_PACKAGING_DIR}/rqc.sysusers RENAME rqc.conf
     DESTINATION ${CMAKE_INSTALL_PREFIX}/lib/sysusers.d COMPONENT server)
-install(FILES ${RQC_PACKAGING_DIR}/appserver.conf
+install(FILES ${RQC_PACKAGING_DIR}/appserver.conf ${RQC_PACKAGING_DIR}/import.conf
     DESTINATION ${RQC_SYSCONF_DIR}/rqc COMPONENT server)
 install(FILES ${RQC_PACKAGING_DIR}/rqc-appserver.logrotate RENAME rqc-appserver
     DESTINATION ${RQC_SYSCONF_DIR}/logrotate.d COMPONENT server)
@@ -79,7 +80,11 @@ foreach(pkg rqc-appserver rqc-suite)
 endforeach()
 install(FILES ${RQC_PACKAGING_DIR}/copyright ${CMAKE_SOURCE_DIR}/docs/install.md
     ${CMAKE_SOURCE_DIR}/docs/operations.md ${CMAKE_SOURCE_DIR}/docs/deployment.md
+    ${CMAKE_SOURCE_DIR}/docs/schema.md ${CMAKE_SOURCE_DIR}/docs/import.md
+    ${CMAKE_SOURCE_DIR}/docs/go-live.md ${CMAKE_SOURCE_DIR}/docs/protocol.md
     DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/rqc-appserver COMPONENT server)
+install(DIRECTORY ${RQC_PACKAGING_DIR}/exemplos/
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/rqc-appserver/exemplos COMPONENT server)
 install(FILES ${RQC_CHANGELOG}/rqc-appserver.gz RENAME changelog.gz
     DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/rqc-appserver COMPONENT server)
 install(FILES ${RQC_PACKAGING_DIR}/copyright ${CMAKE_SOURCE_DIR}/docs/configuration.md
@@ -121,7 +126,8 @@ The systemd unit rqc-appserver@PORT runs one server per port as user rqc.")
 set(RQC_SERVER_CONTROL ${CMAKE_BINARY_DIR}/packaging-control/server)
 file(MAKE_DIRECTORY ${RQC_SERVER_CONTROL})
 file(WRITE ${RQC_SERVER_CONTROL}/conffiles
-    "${RQC_SYSCONF_DIR}/rqc/appserver.conf\n${RQC_SYSCONF_DIR}/logrotate.d/rqc-appserver\n")
+    "${RQC_SYSCONF_DIR}/rqc/appserver.conf\n${RQC_SYSCONF_DIR}/rqc/import.conf\n"
+    "${RQC_SYSCONF_DIR}/logrotate.d/rqc-appserver\n")
 file(COPY_FILE ${RQC_PACKAGING_DIR}/rqc-appserver.postinst ${RQC_SERVER_CONTROL}/postinst)
 file(COPY_FILE ${RQC_PACKAGING_DIR}/rqc-appserver.postrm ${RQC_SERVER_CONTROL}/postrm)
 set(CPACK_DEBIAN_SERVER_PACKAGE_CONTROL_EXTRA

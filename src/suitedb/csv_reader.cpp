@@ -194,12 +194,11 @@ bool CsvRecords::next(std::vector<std::string>& fields, std::int64_t& line) {
                 if (blank && !trimmed(std::string_view(text + start, end - start)).empty())
                     blank = false;
             }
+            // A record of separators only (spreadsheets write them below the data) is blank.
             if (m_pos >= size || text[m_pos] == '\n') {
                 endOfRecord = true;
                 if (m_pos < size)
                     ++m_line;
-            } else {
-                blank = false;  // a separator
             }
             ++m_pos;
         }

@@ -79,7 +79,5 @@ std::vector<std::string> importKinds();
 // A file of `kind` with its header and one example row (';' and decimal comma); empty when
 // there is no such kind.
 std::string importTemplate(std::string_view kind);
-// Every column of every kind as a Markdown table per kind (for docs/import.md).
-std::string importColumnsMarkdown();
 
 }  // namespace rqc::suitedb

@@ -142,7 +142,7 @@ constexpr KindSpec kKinds[] = {
     {"LIMSEGFIL", "LIMSEGFIL", true, false, kLimSegFil, "0001;0000000001;40"},
     {"PARAMOL", "PARAMOL", true, false, kParamOl, "0001;0000000001;12;24"},
     {"SOLICMP", "ITSOLICMP", false, true, kSolicMp,
-     "0002;0002;0000000001;10/12/2026;20/12/2026;COMP001;1;0000000001;36"},
+     "0001;0001;0000000001;10/12/2026;20/12/2026;COMP001;1;0000000001;36"},
 };
 
 bool isKindEnd(char c) {

@@ -28,7 +28,7 @@ struct ColumnSpec {
     std::string_view ref;  // the kind whose code this is; empty when none
     std::string_view allowed;
     std::span<const std::string_view> aliases;  // other header names accepted, lower case
-    std::string_view meaning;                   // one line, for --template and the docs
+    std::string_view meaning;                   // one line of what it holds
 };
 
 struct KindSpec {

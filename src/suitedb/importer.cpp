@@ -890,45 +890,4 @@ std::string importTemplate(std::string_view kind) {
     return out + "\n" + std::string(k->example) + "\n";
 }
 
-std::string importColumnsMarkdown() {
-    std::string out;
-    for (const auto& k : import::kinds()) {
-        out += "### " + std::string(k.name) +
-               "\n\n| coluna | tipo | obrigatória | descrição |\n"
-               "|---|---|---|---|\n";
-        for (const auto& c : k.columns) {
-            std::string type;
-            switch (c.type) {
-                case ValueType::Code:
-                    type = "código (letras e dígitos) até " + std::to_string(c.width);
-                    break;
-                case ValueType::Tree:
-                    type = "código de árvore até " + std::to_string(c.width);
-                    break;
-                case ValueType::Text:
-                    type = "texto até " + std::to_string(c.width);
-                    break;
-                case ValueType::Flag:
-                    type = "letra: " + std::string(c.allowed);
-                    break;
-                case ValueType::Date:
-                    type = "data";
-                    break;
-                case ValueType::Quantity:
-                    type = "quantidade (até 3 decimais)";
-                    break;
-                case ValueType::Integer:
-                    type = "inteiro";
-                    break;
-            }
-            if (!c.ref.empty())
-                type += ", existe em " + std::string(c.ref);
-            out += "| `" + std::string(c.name) + "`" + (c.key ? " (chave)" : "") + " | " + type +
-                   " | " + (c.required ? "sim" : "não") + " | " + std::string(c.meaning) + " |\n";
-        }
-        out += "\n";
-    }
-    return out;
-}
-
 }  // namespace rqc::suitedb

@@ -345,5 +345,45 @@ TEST_F(RqcSuitedbTool, FirebirdFailureRemovesTheHalfMadeFile) {
     EXPECT_FALSE(std::filesystem::exists(fdb));
 }
 
+// The daily feed: the shipped examples and a file with a problem dropped in one folder; the
+// good files are imported and put aside, the bad one rejected with its problems beside it.
+TEST_F(RqcSuitedbTool, FolderFeedImportsTheGoodFilesAndRejectsTheBadOne) {
+    namespace fs = std::filesystem;
+    const std::string db = m_dir.file("feed.db");
+    ASSERT_EQ(suitedb("init --db " + shellQuoted(db) + " --empty").exit, 0);
+    const fs::path in = m_dir.file("entrada");
+    fs::create_directories(in);
+    const char* source = std::getenv("RQC_SOURCE_DIR");
+    ASSERT_NE(source, nullptr);
+    for (const auto& e : fs::directory_iterator(fs::path(source) / "packaging/exemplos"))
+        fs::copy_file(e.path(), in / e.path().filename());
+    std::ofstream(in / "ESTOQUE_loja.csv") << "CDFILIAL;CDPRODUTO;DTESTOQUE;QTESTOQUE\n"
+                                              "0001;0000000001;2026-12-16;1,5\n"
+                                              "0001;0000000001;16/12/26;2\n";
+
+    Outcome dry = suitedb("import --dry-run --db " + shellQuoted(db) + " " +
+                          shellQuoted((in / "FILIAL.csv").string()));
+    EXPECT_EQ(dry.exit, 0) << dry.output;
+    EXPECT_TRUE(contains(dry.output, "1 a incluir")) << dry.output;
+
+    Outcome r = suitedb("import --db " + shellQuoted(db) + " " + shellQuoted(in.string()));
+    EXPECT_EQ(r.exit, 1) << r.output;
+    std::size_t done = 0, rejected = 0;
+    for (const auto& e : fs::directory_iterator(in / "processados"))
+        done += e.path().extension() == ".csv";
+    std::string errors;
+    for (const auto& e : fs::directory_iterator(in / "rejeitados")) {
+        rejected += e.path().extension() == ".csv";
+        if (e.path().string().ends_with(".erros.txt"))
+            std::getline(std::ifstream(e.path()), errors);
+    }
+    EXPECT_EQ(done, 10u);
+    EXPECT_EQ(rejected, 1u);
+    EXPECT_TRUE(contains(errors, "ESTOQUE_loja.csv, linha 3, coluna DTESTOQUE, valor '16/12/26'"))
+        << errors;
+    EXPECT_TRUE(contains(suitedb("import --template SOLICMP").output,
+                         "CDFILSOLI;CDFILLANCA;NRSOLICMP;DTSOLICITACAO;DTENTREGA"));
+}
+
 }  // namespace
 }  // namespace rqc::suitedb

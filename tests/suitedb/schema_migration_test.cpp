@@ -66,6 +66,35 @@ TEST_P(SchemaMigration, UpgradesVersionOneInPlaceKeepingEveryRow) {
     EXPECT_EQ(fingerprint(), before);
 }
 
+// Version 6: '' becomes null where null is the meaning; what cannot be decided refuses the
+// whole upgrade, naming the rows, and a corrected database then upgrades.
+TEST_P(SchemaMigration, VersionSixMendsEmptyCodesAndRefusesWhatItCannotDecide) {
+    applySchemaUpTo(db(), 5);
+    const std::string before = fingerprint();
+    const std::int64_t centrals = count("SELECT COUNT(*) FROM FILIAL WHERE CDFILCENTCMP IS NULL");
+    db().exec("UPDATE FILIAL SET CDFILCENTCMP = '' WHERE CDFILCENTCMP IS NULL");
+    db().exec("UPDATE ITSOLICMP SET NRCONSSOLI = '' WHERE NRCONSSOLI IS NULL");
+    db().exec(
+        "UPDATE ESTOQUE SET QTESTOQUE = -1 WHERE CDPRODUTO = (SELECT MIN(CDPRODUTO)"
+        " FROM ESTOQUE)");
+    try {
+        applySchema(db());
+        ADD_FAILURE() << "a negative stock was upgraded";
+    } catch (const DbError& e) {
+        EXPECT_NE(std::string(e.what()).find("ESTOQUE.QTESTOQUE = '-1"), std::string::npos)
+            << e.what();
+    }
+    EXPECT_EQ(schemaVersion(db()), 5);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM FILIAL WHERE CDFILCENTCMP = ''"), centrals);
+
+    db().exec("UPDATE ESTOQUE SET QTESTOQUE = 0 WHERE QTESTOQUE < 0");
+    EXPECT_EQ(applySchema(db()), 5);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM FILIAL WHERE CDFILCENTCMP IS NULL"), centrals);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM ITSOLICMP WHERE NRCONSSOLI = ''"), 0);
+    EXPECT_EQ(fingerprint(), before);
+    EXPECT_THROW(db().exec("UPDATE ITSOLICMP SET NRCONSSOLI = '' WHERE NRITEM = 2"), DbError);
+}
+
 TEST_P(SchemaMigration, BulkLoadBuildsTheIndexesOfTheDatabasesOwnVersion) {
     struct Case {
         int version;

@@ -41,7 +41,10 @@ check_list() {
 }
 check_list "$server_deb" usr/bin/rqc-appserver usr/bin/rqc-suitedb usr/bin/rqc-call \
     'lib/systemd/system/rqc-appserver@.service' usr/lib/sysusers.d/rqc.conf \
-    etc/rqc/appserver.conf etc/logrotate.d/rqc-appserver usr/share/doc/rqc-appserver/copyright
+    etc/rqc/appserver.conf etc/logrotate.d/rqc-appserver usr/share/doc/rqc-appserver/copyright \
+    lib/systemd/system/rqc-import.service lib/systemd/system/rqc-import.timer etc/rqc/import.conf \
+    usr/share/doc/rqc-appserver/import.md usr/share/doc/rqc-appserver/schema.md \
+    usr/share/doc/rqc-appserver/go-live.md usr/share/doc/rqc-appserver/exemplos/SOLICMP.csv
 check_list "$suite_deb" usr/bin/suite "$libdir/suite" "$libdir/librqc04100.so" \
     "$libdir/librqc04200.so" "$libdir/libvlm.so" "$libdir/libvlm_core.so" \
     usr/share/rqc/help/12800100.html usr/share/applications/rqc-suite.desktop \

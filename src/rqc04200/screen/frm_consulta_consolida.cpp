@@ -187,6 +187,8 @@ const QVector<GridColumn>& listColumns() {
         {QStringLiteral("CDFILEST"), QStringLiteral("Fil. estoque"), ColumnKind::Code},
         {QStringLiteral("DTESTORNO"), QStringLiteral("Estornada em"), ColumnKind::Date},
         {QStringLiteral("NMUSUESTORNO"), QStringLiteral("Estornada por"), ColumnKind::Text},
+        {QStringLiteral("DTFECHAMENTO"), QStringLiteral("Fechada em"), ColumnKind::Date},
+        {QStringLiteral("NMUSUFECHAMENTO"), QStringLiteral("Fechada por"), ColumnKind::Text},
         // Kept for the selection, not shown as columns.
         {QStringLiteral("CDFILCENTCMP"), QStringLiteral("Central"), ColumnKind::Code},
         {QStringLiteral("DSFILTRO"), QStringLiteral("Filtro"), ColumnKind::Text},

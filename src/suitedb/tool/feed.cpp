@@ -65,7 +65,12 @@ ImportDecimal decimalOption(const std::string& text) {
 
 void printCounts(const ImportReport& r, bool dry) {
     for (const auto& c : r.counts) {
-        std::printf("  %-24s %9lld linhas: %lld %s, %lld %s, %lld sem mudança", c.kind.c_str(),
+        // Padded by characters, not bytes: "solicitações" has two of two bytes.
+        const auto chars = std::count_if(c.kind.begin(), c.kind.end(),
+                                         [](char ch) { return (ch & 0xC0) != 0x80; });
+        const std::string name =
+            c.kind + std::string(static_cast<std::size_t>(std::max<long>(0, 24 - chars)), ' ');
+        std::printf("  %s %9lld linhas: %lld %s, %lld %s, %lld sem mudança", name.c_str(),
                     static_cast<long long>(c.rows), static_cast<long long>(c.added),
                     dry ? "a incluir" : "incluídas", static_cast<long long>(c.changed),
                     dry ? "a alterar" : "alteradas", static_cast<long long>(c.unchanged));
@@ -174,21 +179,29 @@ int importFolder(Connection& db, const fs::path& dir, const ImportCommand& c,
             std::fprintf(stderr, "  %s -> %s\n", p.c_str(), moved.c_str());
         }
     }
-    if (good.empty() || bad.empty())
-        return 1;
-    ImportReport second = importFiles(db, filesOf(good, ""), options);
-    if (second.ok()) {
-        std::printf("importados os outros %zu arquivo(s):\n", good.size());
-        printCounts(second, c.dryRun);
-        if (!c.dryRun) {
-            for (const auto& p : good)
-                moveInto(p, dir / kDoneFolder, prefix);
+    // The others go in without the refused ones; a file whose rows need a refused file waits
+    // in the folder for the next run, and the rest are tried again without it.
+    while (!good.empty() && !bad.empty()) {
+        ImportReport next = importFiles(db, filesOf(good, ""), options);
+        if (next.ok()) {
+            std::printf("importados os outros %zu arquivo(s):\n", good.size());
+            printCounts(next, c.dryRun);
+            if (!c.dryRun) {
+                for (const auto& p : good)
+                    moveInto(p, dir / kDoneFolder, prefix);
+            }
+            break;
         }
-    } else {
         std::fprintf(stderr,
-                     "rqc-suitedb: os outros arquivos ficam na pasta até a próxima execução, "
-                     "pois sem os recusados também têm problemas:\n");
-        printProblems(second);
+                     "rqc-suitedb: sem os arquivos recusados, estes ficam na pasta até a "
+                     "próxima execução:\n");
+        printProblems(next);
+        const std::vector<std::string> waiting = next.filesWithProblems();
+        std::erase_if(good, [&](const std::string& p) {
+            return std::find(waiting.begin(), waiting.end(), p) != waiting.end();
+        });
+        if (waiting.empty())
+            break;
     }
     return 1;
 }
