@@ -283,6 +283,9 @@ Server::Server(const ServerConfig& config, const Dispatcher& dispatcher) {
         throw std::runtime_error("cannot listen on " + config.host + ":" +
                                  std::to_string(config.port) + ": " + e.code().message());
     }
+    // From here on SIGTERM is a stop, even before run(): a supervisor may send it as soon as
+    // the server says where it listens, and the signal waits in the set until run() takes it.
+    m_impl->signals.emplace(m_impl->control, SIGINT, SIGTERM);
 }
 
 Server::~Server() = default;
@@ -293,7 +296,6 @@ std::uint16_t Server::port() const {
 
 bool Server::run() {
     Impl& s = *m_impl;
-    s.signals.emplace(s.control, SIGINT, SIGTERM);
     s.signals->async_wait([this](const std::error_code& ec, int signal) {
         if (ec)
             return;
