@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "suitedb/import.h"
+
 namespace rqc::suitedb::import {
 
 // A file's text, decoded to UTF-8, and how it was written.
@@ -43,7 +45,7 @@ class CsvRecords {
 
 // What separates a number's decimals, when the operator says so; Unknown refuses what could
 // be read either way (1.234: one thousand, or one and a fraction).
-enum class DecimalMark { Unknown, Comma, Point };
+using DecimalMark = ImportDecimal;
 
 // Each returns an empty string and writes the canonical value, or returns why the text is not
 // one (a Portuguese phrase, without the value).

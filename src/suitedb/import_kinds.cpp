@@ -163,10 +163,15 @@ const KindSpec* findKind(std::string_view name) {
     return nullptr;
 }
 
+std::string upperAscii(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return out;
+}
+
 const KindSpec* kindOfFileName(std::string_view fileName) {
-    std::string upper(fileName.substr(0, fileName.rfind('.')));
-    std::transform(upper.begin(), upper.end(), upper.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    const std::string upper = upperAscii(fileName.substr(0, fileName.rfind('.')));
     for (const auto& k : kKinds) {
         if (upper == k.name || (upper.starts_with(k.name) && isKindEnd(upper[k.name.size()])))
             return &k;

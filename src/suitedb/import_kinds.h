@@ -5,6 +5,7 @@
 // its codes refer to.
 
 #include <span>
+#include <string>
 #include <string_view>
 
 namespace rqc::suitedb::import {
@@ -47,6 +48,8 @@ const KindSpec* findKind(std::string_view name);
 // The kind a file's name stands for: its stem (no extension) is the kind's name, or starts
 // with it followed by '_', '-', '.' or a blank (SOLICMP_20261210.csv); nullptr when none.
 const KindSpec* kindOfFileName(std::string_view fileName);
+// `s` with its ASCII letters in upper case (kinds and column names are).
+std::string upperAscii(std::string_view s);
 // Position of the kind in load order.
 int loadOrder(const KindSpec& k);
 

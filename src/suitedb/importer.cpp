@@ -35,13 +35,6 @@ constexpr std::string_view kNewRowsOnly = " WHERE 1 = 1 ON CONFLICT DO NOTHING";
 // SQLite page caches of an import (main file and staging tables), grown as pages are used.
 constexpr std::int64_t kImportCacheBytes = std::int64_t{256} << 20;
 
-std::string upper(std::string_view s) {
-    std::string out(s);
-    for (char& c : out)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return out;
-}
-
 // A header cell as a name to compare: lower case, accents dropped, blanks and '-' as '_'.
 std::string headerKey(std::string_view cell) {
     // Latin-1 letters U+00C0..U+00FF without their accents.
@@ -173,7 +166,6 @@ class Importer {
     const ImportOptions& m_o;
     ImportReport m_report;
     std::vector<Source> m_sources;
-    import::DecimalMark m_mark = import::DecimalMark::Unknown;
 
     // The staging table of the kind being parsed; its rows go there as they are checked.
     std::unique_ptr<BulkLoader> m_loader;
@@ -223,7 +215,7 @@ bool Importer::mapHeader(const Source& src, const std::vector<std::string>& head
         int found = -1;
         for (std::size_t c = 0; c < k.columns.size() && found < 0; ++c) {
             const ColumnSpec& col = k.columns[c];
-            if (upper(name) == col.name ||
+            if (import::upperAscii(name) == col.name ||
                 std::find(col.aliases.begin(), col.aliases.end(), name) != col.aliases.end()) {
                 found = static_cast<int>(c);
             }
@@ -304,7 +296,7 @@ std::string Importer::checkValue(const KindSpec& k, const ColumnSpec& c, std::st
                 return why;
             break;
         case ValueType::Quantity:
-            if (why = import::parseDecimal(v, m_mark, 3, canonical); !why.empty())
+            if (why = import::parseDecimal(v, m_o.decimal, 3, canonical); !why.empty())
                 return why;
             if (canonical.starts_with('-'))
                 return "não pode ser negativa";
@@ -582,10 +574,10 @@ void Importer::refreshStatistics(const std::string& table, std::int64_t changedR
         m_db.exec("ANALYZE " + table);
 }
 
-std::string keyJoin(const KindSpec& k, std::string_view a, std::string_view b, bool all = false) {
+std::string keyJoin(const KindSpec& k, std::string_view a, std::string_view b) {
     std::string out;
     for (const auto& c : k.columns) {
-        if (!c.key && !all)
+        if (!c.key)
             continue;
         if (!out.empty())
             out += " AND ";
@@ -661,7 +653,6 @@ ImportCount Importer::writeKind(const KindSpec& k, std::int64_t rows) {
 }
 
 ImportCount Importer::writeRequests() {
-    const KindSpec& k = *import::findKind(import::kRequestKind);
     ImportCount n{"SOLICMP (solicitações)", 0};
     n.rows = static_cast<std::int64_t>(m_requests.size());
     n.added = m_db.execute(
@@ -679,7 +670,6 @@ ImportCount Importer::writeRequests() {
             " SOLICMP.CDOPERADOR IS DISTINCT FROM s.CDOPERADOR)");
     }
     n.unchanged = n.rows - n.added - n.changed;
-    (void)k;
     return n;
 }
 
@@ -753,7 +743,8 @@ ImportReport Importer::run(const std::vector<ImportFile>& files) {
     for (const auto& f : files) {
         Source s{f.path, nullptr, 0};
         const std::string name = std::filesystem::path(f.path).filename().string();
-        s.kind = f.kind.empty() ? import::kindOfFileName(name) : import::findKind(upper(f.kind));
+        s.kind = f.kind.empty() ? import::kindOfFileName(name)
+                                : import::findKind(import::upperAscii(f.kind));
         if (!s.kind) {
             std::string list;
             for (const auto& k : import::kinds())
@@ -774,9 +765,6 @@ ImportReport Importer::run(const std::vector<ImportFile>& files) {
     });
     for (std::size_t i = 0; i < m_sources.size(); ++i)
         m_sources[i].index = i;
-    m_mark = m_o.decimal == ImportDecimal::Comma   ? import::DecimalMark::Comma
-             : m_o.decimal == ImportDecimal::Point ? import::DecimalMark::Point
-                                                   : import::DecimalMark::Unknown;
     if (int v = schemaVersion(m_db); v != kSchemaVersion) {
         throw ImportError("o banco está na versão " + std::to_string(v) +
                           " do esquema e este "
@@ -881,7 +869,7 @@ std::vector<std::string> importKinds() {
 }
 
 std::string importTemplate(std::string_view kind) {
-    const KindSpec* k = import::findKind(upper(kind));
+    const KindSpec* k = import::findKind(import::upperAscii(kind));
     if (!k)
         return {};
     std::string out;
