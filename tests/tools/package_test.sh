@@ -51,7 +51,7 @@ check_list "$suite_deb" usr/bin/suite "$libdir/suite" "$libdir/librqc04100.so" \
     usr/share/icons/hicolor/scalable/apps/rqc-suite.svg etc/rqc/suite.ini
 [ "$(dpkg-deb -f "$server_deb" Depends | grep -o 'libpq5\|libsodium23\|libsystemd0' | sort -u | wc -l)" = 3 ] ||
     fail "rqc-appserver does not depend on libpq5, libsodium23 and libsystemd0"
-dpkg-deb -f "$suite_deb" Depends | grep -q 'libqt6widgets6' || fail "rqc-suite does not depend on Qt"
+dpkg-deb -f "$suite_deb" Depends | grep 'libqt6widgets6' >/dev/null || fail "rqc-suite does not depend on Qt"
 mkdir -p "$tmp/control"
 dpkg-deb -e "$server_deb" "$tmp/control/server"
 dpkg-deb -e "$suite_deb" "$tmp/control/suite"
@@ -71,13 +71,14 @@ else
     echo "lintian not installed: skipped"
 fi
 
-# The extracted programs, against a new database.
+# The extracted programs, against a new database. (grep reads all of a pipe's output here: with
+# pipefail, `grep -q` leaving early fails the pipeline when the writer gets SIGPIPE.)
 root=$tmp/root
 dpkg-deb -x "$server_deb" "$root"
 dpkg-deb -x "$suite_deb" "$root"
 # The host finds libvlm beside itself, and starts through its link on the PATH.
-ldd "$root/$libdir/suite" | grep -q "$root/$libdir/libvlm.so" || fail "the host does not take libvlm beside it"
-QT_QPA_PLATFORM=offscreen "$root/usr/bin/suite" --help 2>&1 | grep -q -- '--config' ||
+ldd "$root/$libdir/suite" | grep "$root/$libdir/libvlm.so" >/dev/null || fail "the host does not take libvlm beside it"
+QT_QPA_PLATFORM=offscreen "$root/usr/bin/suite" --help 2>&1 | grep -- '--config' >/dev/null ||
     fail "the extracted host does not start"
 db=$tmp/rqc.db
 "$root/usr/bin/rqc-suitedb" init --db "$db" --empty > "$tmp/init.log" 2>&1 || fail "init"
