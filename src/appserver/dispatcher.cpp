@@ -167,17 +167,25 @@ protocol::CallResult Dispatcher::sessionCall(const protocol::CallRequest& call,
     try {
         // A current password is checked as a login attempt of the operator from this address.
         const std::string_view address = addressOf(state.peer);
-        if (!m_throttle.tryAttempt(db, state.operatorCode, address)) {
+        const auto attempt = m_throttle.tryAttempt(db, state.operatorCode, address);
+        if (!attempt) {
             return CallResult::error(
                 "Muitas tentativas sem sucesso; aguarde alguns minutos e tente de novo.");
         }
-        if (!suitedb::checkLogin(db.get(), state.operatorCode, current)) {
-            m_throttle.failed(db, state.operatorCode, address);
+        std::optional<std::vector<std::string>> checked;
+        try {
+            checked = suitedb::checkLogin(db.get(), state.operatorCode, current);
+        } catch (...) {
+            m_throttle.abandoned(db, *attempt);
+            throw;
+        }
+        if (!checked) {
+            m_throttle.failed(db, *attempt);
             spdlog::warn("password change refused operator={} peer={}: wrong current password",
                          state.operatorCode, state.peer);
             return CallResult::error("A senha atual não confere; a senha não foi alterada.");
         }
-        m_throttle.succeeded(db, state.operatorCode, address);
+        m_throttle.succeeded(db, *attempt);
         if (fresh == current)
             return CallResult::error("A nova senha é igual à atual; escolha outra.");
         suitedb::setOperatorPassword(db.get(), state.operatorCode, fresh);
@@ -210,10 +218,15 @@ protocol::CallResult Dispatcher::login(std::span<const std::byte> body, WorkerCo
         return CallResult::error("A conexão já fez login como " + state.operatorCode +
                                  "; para outro operador, abra outra conexão.");
     }
+    // A code no operator can have is refused before anything is counted or written.
+    if (!suitedb::operatorCodeProblem(request.operatorCode).empty()) {
+        spdlog::debug("login refused peer={}: not an operator code", state.peer);
+        return CallResult::error(kLoginRefused);
+    }
     const std::string address(addressOf(state.peer));
-    bool allowed = false;
+    std::optional<LoginAttempt> attempt;
     try {
-        allowed = m_throttle.tryAttempt(db, request.operatorCode, address);
+        attempt = m_throttle.tryAttempt(db, request.operatorCode, address);
     } catch (const std::exception& e) {
         db.discard();
         const std::string id = newIncidentId();
@@ -221,7 +234,7 @@ protocol::CallResult Dispatcher::login(std::span<const std::byte> body, WorkerCo
                       state.peer, printable(e.what(), 2000));
         return CallResult::error(messages::databaseFailure(id));
     }
-    if (!allowed) {
+    if (!attempt) {
         spdlog::warn("login refused operator={} peer={}: too many attempts", shownCode, state.peer);
         return CallResult::error(
             "Muitas tentativas de login sem sucesso; aguarde alguns minutos e tente de novo.");
@@ -231,7 +244,7 @@ protocol::CallResult Dispatcher::login(std::span<const std::byte> body, WorkerCo
         objects = suitedb::checkLogin(db.get(), request.operatorCode, request.password);
     } catch (const std::exception& e) {
         try {
-            m_throttle.abandoned(db, request.operatorCode, address);
+            m_throttle.abandoned(db, *attempt);
         } catch (const std::exception&) {
             // the attempt lapses on its own
         }
@@ -245,7 +258,7 @@ protocol::CallResult Dispatcher::login(std::span<const std::byte> body, WorkerCo
     }
     if (!objects) {
         try {
-            m_throttle.failed(db, request.operatorCode, address);
+            m_throttle.failed(db, *attempt);
         } catch (const std::exception& e) {
             db.discard();
             spdlog::error("login of {} from {}: its failure could not be counted: {}", shownCode,
@@ -256,7 +269,7 @@ protocol::CallResult Dispatcher::login(std::span<const std::byte> body, WorkerCo
         return CallResult::error(kLoginRefused);
     }
     try {
-        m_throttle.succeeded(db, request.operatorCode, address);
+        m_throttle.succeeded(db, *attempt);
     } catch (const std::exception& e) {
         db.discard();
         spdlog::error("login of {} from {}: its attempt could not be given back: {}", shownCode,

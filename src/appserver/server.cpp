@@ -10,6 +10,7 @@
 #include <asio/signal_set.hpp>
 #include <asio/ssl/context.hpp>
 #include <asio/ssl/error.hpp>
+#include <asio/steady_timer.hpp>
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
@@ -77,7 +78,8 @@ unsigned checkDescriptorLimit(const ServerConfig& c) {
     rlimit limit{};
     if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
         return c.maxConnections;
-    const rlim_t others = kOtherDescriptors + kDescriptorsPerDatabaseConnection * c.threads;
+    const rlim_t others =
+        kOtherDescriptors + kDescriptorsPerDatabaseConnection * c.threads + kMaxRefusalsUnderWay;
     const rlim_t need = c.maxConnections + others;
     if (limit.rlim_cur < limit.rlim_max && limit.rlim_cur < need) {
         const rlim_t before = limit.rlim_cur;
@@ -136,9 +138,15 @@ struct Server::Impl {
                 runFrame(body, state, std::move(done));
             });
         };
-        context.limits = {c.maxFrame, c.idleTimeout, c.readTimeout, c.writeTimeout, c.loginTimeout};
-        context.caps = {config.maxConnections, c.maxPerPeer, config.unauthenticatedCap(),
-                        c.maxUnauthenticatedPerPeer};
+        context.limits.maxFrame = c.maxFrame;
+        context.limits.idleTimeout = c.idleTimeout;
+        context.limits.readTimeout = c.readTimeout;
+        context.limits.writeTimeout = c.writeTimeout;
+        context.limits.loginTimeout = c.loginTimeout;
+        context.caps.maxTotal = config.maxConnections;
+        context.caps.maxPerPeer = c.maxPerPeer;
+        context.caps.maxUnauthenticated = config.unauthenticatedCap();
+        context.caps.maxUnauthenticatedPerPeer = c.maxUnauthenticatedPerPeer;
         context.trustedProxies = c.trustedProxies;
         context.tls = tls.get();
         if (writeQueue != nullptr)
@@ -225,6 +233,17 @@ struct Server::Impl {
         ended();
     }
 
+    // Sums up the warnings of connections without a login once a minute has passed.
+    void flushNoticesLater() {
+        noticeTimer.expires_after(std::chrono::seconds(15));
+        noticeTimer.async_wait([this](const std::error_code& ec) {
+            if (ec)
+                return;
+            sessions.flushNotices();
+            flushNoticesLater();
+        });
+    }
+
     void ioThread(asio::io_context& io) {
         try {
             io.run();
@@ -262,6 +281,7 @@ struct Server::Impl {
     WriteQueue* writeQueue;  // SQLite targets only
     Listener listener;
     std::optional<asio::signal_set> signals;
+    asio::steady_timer noticeTimer{control};
     std::atomic<bool> stopping{false};
     std::function<void()> startedHook;   // set before run()
     std::function<void()> stoppingHook;  // set before run()
@@ -303,6 +323,7 @@ bool Server::run() {
         stop();
     });
     s.listener.start();
+    s.flushNoticesLater();
     if (s.startedHook)
         s.startedHook();
     std::vector<std::thread> threads;
@@ -329,6 +350,7 @@ bool Server::run() {
     }
     for (auto& t : threads)
         t.join();
+    s.sessions.flushNotices(true);
     return true;
 }
 
@@ -348,6 +370,7 @@ void Server::stop() {
         s.stoppingHook();
     s.listener.close([&s] {
         s.sessions.shutdownAll(Session::Stop::Gently);
+        s.noticeTimer.cancel();
         if (s.signals)
             s.signals->cancel();
         for (auto& g : s.guards)

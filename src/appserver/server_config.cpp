@@ -155,7 +155,7 @@ void validateConfig(const ServerConfig& config) {
 unsigned ServerConfig::unauthenticatedCap() const {
     if (maxUnauthenticated != 0)
         return std::min(maxUnauthenticated, maxConnections);
-    return std::min(maxConnections, std::max(8u, maxConnections / 10));
+    return std::min(maxConnections, std::max(8u, maxConnections / 4));
 }
 
 unsigned ServerConfig::defaultThreads() {

@@ -29,11 +29,15 @@ struct ServerConfig {
     unsigned threads = defaultThreads();
     std::uint32_t maxFrame = 64u * 1024u * 1024u;
     std::string logLevel = "info";
-    std::string logFile;             // appended to; empty: stderr
-    std::string portFile;            // written with the bound port once listening; empty: none
+    std::string logFile;   // appended to; empty: stderr
+    std::string portFile;  // written with the bound port once listening; empty: none
+    // A central purchasing branch has a few hundred buyers, each with a screen or two open:
+    // 1000 connections hold all of them with room to spare; 64 from one address fit a terminal
+    // server shared by some thirty buyers. A quarter of the connections may be waiting for a
+    // login at once: a whole floor logging in at nine o'clock.
     unsigned maxConnections = 1000;  // open connections at once; the next one is refused
     unsigned maxPerPeer = 64;        // open connections from one client address
-    // Connections not logged in yet, at once: 0 is a tenth of maxConnections (at least 8).
+    // Connections not logged in yet, at once: 0 is a quarter of maxConnections (at least 8).
     unsigned maxUnauthenticated = 0;
     unsigned maxUnauthenticatedPerPeer = 32;  // the same, from one client address
     std::chrono::milliseconds loginTimeout = std::chrono::seconds(10);  // accept to login

@@ -20,7 +20,9 @@ namespace {
 constexpr std::size_t kInitialBuffer = 16 * 1024;
 constexpr std::size_t kReadStep = 64 * 1024;  // the most the buffer grows ahead of the bytes
 constexpr std::size_t kKeptBuffer = 1024 * 1024;
-constexpr unsigned kMaxRefusals = 64;
+constexpr std::size_t kDrainBuffer = 4096;
+constexpr auto kNoticeWindow = std::chrono::minutes(1);
+constexpr unsigned kNoticesInFull = 5;  // per address and minute; the rest are summed up
 // After a closing answer the client's unread bytes are drained (so that the answer is not
 // lost to a reset) for at most this long and this much.
 constexpr auto kDrainTime = std::chrono::seconds(2);
@@ -40,24 +42,27 @@ std::string answerTooLarge(std::size_t length, std::uint32_t limit) {
            " bytes por mensagem; restrinja o pedido (menos filiais ou um período menor).";
 }
 
+// Every refusal for lack of room says "servidor ocupado", which a client may show as it is.
 std::string serverFull(unsigned open) {
-    return "Conexão recusada: o servidor já tem " + std::to_string(open) +
-           " conexões abertas, o seu limite; tente novamente em instantes.";
+    return "Conexão recusada, servidor ocupado: já há " + std::to_string(open) +
+           " conexões abertas, o limite do servidor; tente novamente em instantes.";
 }
 
 std::string peerFull(const std::string& address, unsigned open) {
-    return "Conexão recusada: o endereço " + address + " já tem " + std::to_string(open) +
-           " conexões abertas, o limite por endereço; feche uma e tente de novo.";
+    return "Conexão recusada, servidor ocupado: o endereço " + address + " já tem " +
+           std::to_string(open) +
+           " conexões abertas, o limite por endereço; feche uma e tente "
+           "de novo.";
 }
 
 std::string tooManyWaiting(const std::string& address) {
-    return "Conexão recusada: há conexões demais do endereço " + address +
+    return "Conexão recusada, servidor ocupado: há conexões demais do endereço " + address +
            " ainda sem login; conclua ou feche uma delas e tente de novo.";
 }
 
 std::string serverBusyWithLogins() {
-    return "Conexão recusada: o servidor tem conexões demais ainda sem login; tente novamente "
-           "em instantes.";
+    return "Conexão recusada, servidor ocupado: há conexões demais ainda sem login; tente "
+           "novamente em instantes.";
 }
 
 }  // namespace answers
@@ -98,10 +103,12 @@ void Session::start() {
         const auto login = self->m_context.limits.loginTimeout;
         self->m_loginTimer.expires_after(login);
         self->m_loginTimer.async_wait([self, login](const std::error_code& ec) {
-            if (ec || self->m_loggedIn || self->m_closed)
+            // A login already handed over is answered, however long its turn takes.
+            if (ec || self->m_loggedIn || self->m_closed || self->m_inCall)
                 return;
-            spdlog::warn("connection {}: no login after {} ms; closing", self->m_state.peer,
-                         login.count());
+            self->m_sessions.notice(self->m_address,
+                                    fmt::format("connection {}: no login after {} ms; closing",
+                                                self->m_state.peer, login.count()));
             self->close();
         });
         if (self->m_context.trustedProxies.contains(self->m_socketAddress)) {
@@ -128,20 +135,22 @@ void Session::readProxyHeader() {
                     spdlog::debug("connection {} closed before its PROXY header",
                                   self->m_state.peer);
                 } else {
-                    spdlog::warn(
-                        "connection {} from a trusted balancer closed: no PROXY "
-                        "header ({} bytes)",
-                        self->m_state.peer, n);
+                    self->m_sessions.notice(
+                        self->m_address,
+                        fmt::format("connection {} from a trusted balancer closed: no PROXY "
+                                    "header ({} bytes)",
+                                    self->m_state.peer, n));
                 }
                 self->close();
                 return;
             }
             const auto size = proxyHeaderSize(self->m_in);
             if (!size) {
-                spdlog::warn(
-                    "connection {} refused: a trusted balancer's connection without a "
-                    "PROXY v2 header",
-                    self->m_state.peer);
+                self->m_sessions.notice(
+                    self->m_address,
+                    fmt::format("connection {} refused: a trusted balancer's connection "
+                                "without a PROXY v2 header",
+                                self->m_state.peer));
                 self->close();
                 return;
             }
@@ -159,8 +168,10 @@ void Session::readProxyHeader() {
                     if (self->m_closed)
                         return;
                     if (ec2) {
-                        spdlog::warn("connection {}: PROXY header cut short: {}",
-                                     self->m_state.peer, ec2.message());
+                        self->m_sessions.notice(self->m_address,
+                                                fmt::format("connection {}: PROXY header cut "
+                                                            "short: {}",
+                                                            self->m_state.peer, ec2.message()));
                         self->close();
                         return;
                     }
@@ -174,7 +185,7 @@ void Session::onProxyHeader(std::size_t size) {
     std::string fault;
     const auto header = parseProxyHeader(std::span<const std::byte>(m_in.data(), size), fault);
     if (!header) {
-        spdlog::warn("connection {} refused: {}", m_state.peer, fault);
+        m_sessions.notice(m_address, fmt::format("connection {} refused: {}", m_state.peer, fault));
         close();
         return;
     }
@@ -186,6 +197,7 @@ void Session::onProxyHeader(std::size_t size) {
     }
     m_in.clear();
     admit();
+    m_sessions.heardFrom(this);
 }
 
 void Session::admit() {
@@ -196,11 +208,13 @@ void Session::admit() {
     const std::string refusal = m_sessions.admit(this, m_address, m_context.caps);
     if (!refusal.empty()) {
         if (m_sessions.beginRefusal(this)) {
-            spdlog::warn("connection {} refused: {}", m_state.peer, refusal);
+            m_sessions.notice(m_address,
+                              fmt::format("connection {} refused: {}", m_state.peer, refusal));
             refuse(refusal);
         } else {
-            spdlog::warn("connection {} dropped: {} (too many refusals under way)", m_state.peer,
-                         refusal);
+            m_sessions.notice(m_address,
+                              fmt::format("connection {} dropped: {} (too many refusals under way)",
+                                          m_state.peer, refusal));
             close();
         }
         return;
@@ -213,26 +227,34 @@ void Session::admit() {
 void Session::checkForStrayHeader() {
     if (!m_context.trustedProxies.contains(m_socketAddress) || m_socketAddress.is_unspecified()) {
         m_reading = true;
+        m_waitingForFrame = true;
         arm(m_context.limits.idleTimeout, "idle");
         socket().async_wait(
             asio::socket_base::wait_read, [self = shared_from_this()](const std::error_code& ec) {
                 self->m_reading = false;
+                self->m_waitingForFrame = false;
                 self->disarm();
                 if (self->m_closed)
                     return;
+                if (!self->m_evictedWith.empty()) {
+                    self->refuse(self->m_evictedWith);
+                    return;
+                }
                 if (ec || self->m_stopping) {
                     self->close();
                     return;
                 }
+                self->m_sessions.heardFrom(self.get());
                 std::byte first[kProxySignatureSize];
                 const ssize_t n = ::recv(self->socket().native_handle(), first, sizeof first,
                                          MSG_PEEK | MSG_DONTWAIT);
                 if (n > 0 && startsLikeProxyHeader(
                                  std::span<const std::byte>(first, static_cast<std::size_t>(n)))) {
-                    spdlog::warn(
-                        "connection {} refused: a PROXY header from an address that is not "
-                        "among the trusted proxies",
-                        self->m_state.peer);
+                    self->m_sessions.notice(
+                        self->m_address,
+                        fmt::format("connection {} refused: a PROXY header from an address "
+                                    "that is not among the trusted proxies",
+                                    self->m_state.peer));
                     self->close();
                     return;
                 }
@@ -244,31 +266,34 @@ void Session::checkForStrayHeader() {
 }
 
 void Session::handshake() {
-    m_in.resize(kInitialBuffer);
+    // Before the login the buffer holds one login request at most, and never grows.
+    m_in.resize(protocol::kFrameHeaderSize + m_context.limits.maxLoginFrame);
+    m_in.shrink_to_fit();
     if (!m_tls) {
         processBuffered();
         return;
     }
     m_reading = true;  // a shutdown may close a connection still shaking hands
     arm(m_context.limits.readTimeout, "TLS handshake not complete");
-    m_tls->async_handshake(asio::ssl::stream_base::server,
-                           [self = shared_from_this()](const std::error_code& ec) {
-                               self->m_reading = false;
-                               self->disarm();
-                               if (self->m_closed)
-                                   return;
-                               if (ec) {
-                                   spdlog::warn("connection {}: TLS handshake failed: {}",
-                                                self->m_state.peer, ec.message());
-                                   self->close();
-                                   return;
-                               }
-                               if (self->m_stopping) {
-                                   self->close();
-                                   return;
-                               }
-                               self->processBuffered();
-                           });
+    m_tls->async_handshake(
+        asio::ssl::stream_base::server, [self = shared_from_this()](const std::error_code& ec) {
+            self->m_reading = false;
+            self->disarm();
+            if (self->m_closed)
+                return;
+            if (ec) {
+                self->m_sessions.notice(self->m_address,
+                                        fmt::format("connection {}: TLS handshake failed: {}",
+                                                    self->m_state.peer, ec.message()));
+                self->close();
+                return;
+            }
+            if (self->m_stopping) {
+                self->close();
+                return;
+            }
+            self->processBuffered();
+        });
 }
 
 void Session::refuse(const std::string& reason) {
@@ -296,9 +321,24 @@ void Session::shutdown(Stop how, const char* why) {
             if (self->m_reading)
                 self->close();
         } else if (!self->m_closed) {
-            spdlog::warn("connection {}: {}", self->m_state.peer, why);
+            self->warn(fmt::format("connection {}: {}", self->m_state.peer, why));
             self->close();
         }
+    });
+}
+
+void Session::evict(const std::string& why, const std::string& refusal) {
+    asio::post(socket().get_executor(), [self = shared_from_this(), why, refusal] {
+        if (self->m_closed || self->m_loggedIn)
+            return;
+        self->warn(fmt::format("connection {}: {}", self->m_state.peer, why));
+        if (!self->m_waitingForFrame || self->m_inCall) {
+            self->close();  // still shaking hands: nothing can be said yet
+            return;
+        }
+        self->m_evictedWith = refusal;
+        std::error_code ignored;
+        self->socket().cancel(ignored);
     });
 }
 
@@ -310,11 +350,14 @@ void Session::processBuffered() {
         const std::uint32_t length =
             protocol::frameLength(std::span<const std::byte, protocol::kFrameHeaderSize>(
                 m_in.data() + m_begin, protocol::kFrameHeaderSize));
-        const std::uint32_t limit = m_context.limits.maxFrame;
+        const std::uint32_t limit =
+            m_loggedIn ? m_context.limits.maxFrame : m_context.limits.maxLoginFrame;
         if (length > limit) {
-            spdlog::warn(
-                "connection {}: request of {} bytes exceeds the limit of {} bytes; closing",
-                m_state.peer, length, limit);
+            const std::string what = fmt::format(
+                "connection {}: request of {} bytes exceeds the limit of {} bytes{}; "
+                "closing",
+                m_state.peer, length, limit, m_loggedIn ? "" : " before the login");
+            warn(what);
             m_begin = m_end = 0;
             writeAnswer(protocol::encodeResult(
                             protocol::CallResult::error(answers::requestTooLarge(length, limit))),
@@ -327,6 +370,8 @@ void Session::processBuffered() {
             m_frameStarted = false;
             m_inCall = true;
             m_pendingFrame = need;
+            if (!m_loggedIn)
+                m_sessions.loginStarted(this);
             // The io_context stays alive for the answer, whatever else stops meanwhile.
             auto work = asio::make_work_guard(m_timer.get_executor());
             m_context.handler(std::span<const std::byte>(
@@ -357,7 +402,7 @@ void Session::processBuffered() {
         m_in.shrink_to_fit();
     }
     // Room for the next read only: a frame's buffer follows its bytes as they arrive.
-    if (m_in.size() - m_end < kReadStep / 4)
+    if (m_loggedIn && m_in.size() - m_end < kReadStep / 4)
         m_in.resize(m_end + kReadStep);
     readMore();
 }
@@ -386,6 +431,7 @@ void Session::readMore() {
         arm(m_context.limits.readTimeout, "request not complete");
     }
     m_reading = true;
+    m_waitingForFrame = true;
     auto buffer = asio::buffer(m_in.data() + m_end, m_in.size() - m_end);
     auto done = [self = shared_from_this()](const std::error_code& ec, std::size_t n) {
         self->onRead(ec, n);
@@ -399,8 +445,15 @@ void Session::readMore() {
 
 void Session::onRead(const std::error_code& ec, std::size_t n) {
     m_reading = false;
+    m_waitingForFrame = false;
     if (m_closed)
         return;
+    if (!m_evictedWith.empty()) {
+        // Made room for a newcomer: the client is told why before the connection closes.
+        m_begin = m_end = 0;
+        writeAnswer(protocol::encodeResult(protocol::CallResult::error(m_evictedWith)), true);
+        return;
+    }
     if (ec) {
         const std::size_t pending = m_end - m_begin;
         const bool eof = ec == asio::error::eof || ec == asio::ssl::error::stream_truncated;
@@ -409,12 +462,12 @@ void Session::onRead(const std::error_code& ec, std::size_t n) {
         } else if (eof && pending == 0) {
             spdlog::debug("connection {} closed by the client", m_state.peer);
         } else if (eof) {
-            spdlog::warn(
-                "connection {}: closed by the client in the middle of a request ({} "
-                "bytes received)",
-                m_state.peer, pending);
+            warn(
+                fmt::format("connection {}: closed by the client in the middle of a request ({} "
+                            "bytes received)",
+                            m_state.peer, pending));
         } else {
-            spdlog::warn("connection {}: read failed: {}", m_state.peer, ec.message());
+            warn(fmt::format("connection {}: read failed: {}", m_state.peer, ec.message()));
         }
         close();
         return;
@@ -478,7 +531,7 @@ void Session::onWritten(const std::error_code& ec, std::size_t n) {
     if (ec) {
         disarm();
         if (ec != asio::error::operation_aborted) {
-            spdlog::warn("connection {}: write failed: {}", m_state.peer, ec.message());
+            warn(fmt::format("connection {}: write failed: {}", m_state.peer, ec.message()));
         }
         close();
         return;
@@ -509,7 +562,7 @@ void Session::drainThenClose() {
     std::error_code ignored;
     socket().shutdown(asio::ip::tcp::socket::shutdown_send, ignored);
     arm(kDrainTime, "closing answer not acknowledged");
-    m_in.resize(kInitialBuffer);
+    m_in.resize(kDrainBuffer);
     m_in.shrink_to_fit();
     drainMore();
 }
@@ -548,10 +601,19 @@ void Session::waitDeadline(Clock::duration after) {
             self->waitDeadline(self->m_deadline - still);
             return;
         }
-        spdlog::warn("connection {}: {} after {} ms; closing", self->m_state.peer,
-                     self->m_deadlineWhat, self->m_deadline.count());
+        const std::string what =
+            fmt::format("connection {}: {} after {} ms; closing", self->m_state.peer,
+                        self->m_deadlineWhat, self->m_deadline.count());
+        self->warn(what);
         self->close();
     });
+}
+
+void Session::warn(const std::string& text) {
+    if (m_loggedIn)
+        spdlog::warn("{}", text);
+    else
+        m_sessions.notice(m_address, text);
 }
 
 void Session::disarm() {
@@ -579,10 +641,42 @@ void SessionSet::stopWaiting(Entry& e, Session* s) {
     if (!e.waiting)
         return;
     e.waiting = false;
-    --m_waiting;
-    auto& queue = m_peers[e.address].waiting;
-    if (auto it = std::find(queue.begin(), queue.end(), s); it != queue.end())
-        queue.erase(it);
+    --m_peers[e.address].waiting;
+    if (auto it = std::find(m_waitingOrder.begin(), m_waitingOrder.end(), s);
+        it != m_waitingOrder.end())
+        m_waitingOrder.erase(it);
+}
+
+// Who makes room for a newcomer from `address`: the oldest connection of the address with
+// clearly more connections waiting than the newcomer's own, or else the oldest connection that
+// has had its time to log in; never one whose login is being checked.
+Session* SessionSet::evictable(const std::string& address, Clock::time_point now,
+                               const SessionCaps& caps) {
+    const std::string* heaviest = nullptr;
+    unsigned most = 0;
+    for (const auto& [a, p] : m_peers) {
+        if (p.waiting > most) {
+            most = p.waiting;
+            heaviest = &a;
+        }
+    }
+    const auto own = m_peers.find(address);
+    const unsigned mine = own == m_peers.end() ? 0 : own->second.waiting;
+    Session* oldest = nullptr;
+    for (Session* candidate : m_waitingOrder) {
+        const Entry& e = m_sessions[candidate];
+        if (e.inLogin)
+            continue;
+        if (heaviest != nullptr && most > mine + 1 && e.address == *heaviest)
+            return candidate;
+        // A socket that has sent nothing yet goes first; one whose client is talking has a
+        // moment to finish its login.
+        if (!e.heardFrom)
+            return candidate;
+        if (oldest == nullptr && now - e.admitted >= caps.evictableAfter)
+            oldest = candidate;
+    }
+    return oldest;
 }
 
 std::string SessionSet::admit(Session* s, const std::string& address, const SessionCaps& caps) {
@@ -590,28 +684,22 @@ std::string SessionSet::admit(Session* s, const std::string& address, const Sess
     std::string refusal;
     {
         std::lock_guard lock(m_mutex);
+        const auto now = Clock::now();
         Peer& peer = m_peers[address];
-        const bool shareFull = m_waiting >= caps.maxUnauthenticated;
         if (peer.open >= caps.maxPerPeer) {
             refusal = answers::peerFull(address, peer.open);
-        } else if (peer.waiting.size() >= caps.maxUnauthenticatedPerPeer) {
+        } else if (peer.waiting >= caps.maxUnauthenticatedPerPeer) {
             refusal = answers::tooManyWaiting(address);
-        } else if (m_counted >= caps.maxTotal || shareFull) {
-            // Room is made only at the expense of an address with clearly more waiting
-            // connections than the newcomer's own.
-            Peer* heaviest = nullptr;
-            for (auto& [a, p] : m_peers) {
-                if (heaviest == nullptr || p.waiting.size() > heaviest->waiting.size())
-                    heaviest = &p;
-            }
-            if (heaviest != nullptr && heaviest->waiting.size() > peer.waiting.size() + 1) {
-                Session* victim = heaviest->waiting.front();
+        } else if (m_counted >= caps.maxTotal || m_waitingOrder.size() >= caps.maxUnauthenticated) {
+            if (Session* victim = evictable(address, now, caps)) {
                 Entry& e = m_sessions[victim];
                 evicted = e.session.lock();
                 stopWaiting(e, victim);
                 e.counted = false;
                 --m_counted;
-                --m_peers[e.address].open;
+                // The newcomer's own address stays: `peer` refers to it.
+                if (auto p = m_peers.find(e.address); --p->second.open == 0 && p->first != address)
+                    m_peers.erase(p);
             } else if (m_counted >= caps.maxTotal) {
                 refusal = answers::serverFull(m_counted);
             } else {
@@ -621,21 +709,33 @@ std::string SessionSet::admit(Session* s, const std::string& address, const Sess
         if (refusal.empty()) {
             Entry& e = m_sessions[s];
             e.address = address;
+            e.admitted = now;
             e.counted = true;
             e.waiting = true;
             ++m_counted;
-            ++m_waiting;
             ++peer.open;
-            peer.waiting.push_back(s);
-        } else if (peer.open == 0 && peer.waiting.empty()) {
-            m_peers.erase(address);
+            ++peer.waiting;
+            m_waitingOrder.push_back(s);
         }
+        if (peer.open == 0)
+            m_peers.erase(address);
     }
     if (evicted)
-        evicted->shutdown(Session::Stop::Now,
-                          "closed to make room: its address has the most connections "
-                          "waiting for a login");
+        evicted->evict("closed to make room: the oldest connection still without a login",
+                       answers::serverBusyWithLogins());
     return refusal;
+}
+
+void SessionSet::heardFrom(Session* s) {
+    std::lock_guard lock(m_mutex);
+    if (auto it = m_sessions.find(s); it != m_sessions.end())
+        it->second.heardFrom = true;
+}
+
+void SessionSet::loginStarted(Session* s) {
+    std::lock_guard lock(m_mutex);
+    if (auto it = m_sessions.find(s); it != m_sessions.end())
+        it->second.inLogin = true;
 }
 
 void SessionSet::loggedIn(Session* s) {
@@ -646,7 +746,7 @@ void SessionSet::loggedIn(Session* s) {
 
 bool SessionSet::beginRefusal(Session* s) {
     std::lock_guard lock(m_mutex);
-    if (m_refusals >= kMaxRefusals)
+    if (m_refusals >= kMaxRefusalsUnderWay)
         return false;
     ++m_refusals;
     m_sessions[s].refusal = true;
@@ -662,15 +762,55 @@ void SessionSet::remove(Session* s) {
     stopWaiting(e, s);
     if (e.counted) {
         --m_counted;
-        if (auto p = m_peers.find(e.address); p != m_peers.end()) {
-            --p->second.open;
-            if (p->second.open == 0 && p->second.waiting.empty())
-                m_peers.erase(p);
-        }
+        if (auto p = m_peers.find(e.address); p != m_peers.end() && --p->second.open == 0)
+            m_peers.erase(p);
     }
     if (e.refusal)
         --m_refusals;
     m_sessions.erase(it);
+}
+
+void SessionSet::notice(const std::string& address, const std::string& text) {
+    const auto now = Clock::now();
+    {
+        std::lock_guard lock(m_noticeMutex);
+        auto [it, fresh] = m_notices.try_emplace(address);
+        Notices& n = it->second;
+        if (!fresh && now - n.since < kNoticeWindow) {
+            if (++n.shown > kNoticesInFull) {
+                ++n.more;
+                n.last = text;
+                return;
+            }
+            spdlog::warn("{}", text);
+            return;
+        }
+        if (!fresh && n.more > 0) {
+            spdlog::warn(
+                "address {}: {} more connection warning(s) in the last minute, the last: {}",
+                address, n.more, n.last);
+        }
+        n = Notices{now, 1, 0, {}};
+    }
+    spdlog::warn("{}", text);
+}
+
+void SessionSet::flushNotices(bool all) {
+    const auto now = Clock::now();
+    std::lock_guard lock(m_noticeMutex);
+    for (auto it = m_notices.begin(); it != m_notices.end();) {
+        Notices& n = it->second;
+        if (!all && now - n.since < kNoticeWindow) {
+            ++it;
+            continue;
+        }
+        if (n.more > 0) {
+            spdlog::warn(
+                "address {}: {} more connection warning(s) in the last minute, the last: {}",
+                it->first, n.more, n.last);
+        }
+        it = m_notices.erase(it);
+    }
 }
 
 void SessionSet::shutdownAll(Session::Stop how, const char* why) {

@@ -44,6 +44,9 @@ using FrameHandler = std::function<void(std::span<const std::byte> body, Connect
 
 struct SessionLimits {
     std::uint32_t maxFrame = 64u * 1024u * 1024u;  // request and answer bodies
+    // A request before the login: a login (code and password) and little else. It bounds what
+    // a connection that has not logged in may make the server hold.
+    std::uint32_t maxLoginFrame = 4096;
     std::chrono::milliseconds idleTimeout = std::chrono::minutes(10);
     // No byte of a started request (or of the TLS handshake, or the PROXY header) for this long.
     std::chrono::milliseconds readTimeout = std::chrono::seconds(30);
@@ -53,14 +56,23 @@ struct SessionLimits {
 };
 
 // Connection caps. Connections that have not logged in have their own, smaller share, so that
-// they never keep out a logged-in client; when that share is full, a newcomer from an address
-// with fewer waiting connections takes the place of the oldest one of the address with most.
+// they never keep out a logged-in client; when that share (or the total) is full, a connection
+// not logging in right now makes room for the newcomer, whatever its address: the oldest of the
+// address with clearly most of them, or the oldest one whose client has sent nothing, or else
+// the oldest one that has had a second to log in. Refused clients are told so ("servidor ocupado").
 struct SessionCaps {
     unsigned maxTotal = 1000;
     unsigned maxPerPeer = 64;
-    unsigned maxUnauthenticated = 100;
+    unsigned maxUnauthenticated = 250;
     unsigned maxUnauthenticatedPerPeer = 32;
+    // A connection whose client has sent something is closed to make room only once it is
+    // this old.
+    std::chrono::milliseconds evictableAfter{1000};
 };
+
+// Refused connections are answered and then drained for a moment; at most this many at once
+// (each holds a descriptor and a small buffer). Beyond it a refused connection is closed.
+inline constexpr unsigned kMaxRefusalsUnderWay = 1024;
 
 // What every session of one server shares; outlives them.
 struct SessionContext {
@@ -86,6 +98,9 @@ class Session : public std::enable_shared_from_this<Session> {
     // closes; an idle connection closes at once. Now: closes at once, abandoning an answer
     // being sent, and logs `why`.
     void shutdown(Stop how, const char* why = "closed");
+    // Thread-safe: closes a connection that has not logged in to make room for a newcomer,
+    // telling the client `refusal` when it is waiting to send its login.
+    void evict(const std::string& why, const std::string& refusal);
     const std::string& peer() const { return m_state.peer; }
     const std::string& address() const { return m_address; }
 
@@ -114,6 +129,8 @@ class Session : public std::enable_shared_from_this<Session> {
     void progress() { m_lastProgress = Clock::now(); }
     void disarm();
     void close() noexcept;
+    // Logged at once after the login; before it, summed up per address (SessionSet::notice).
+    void warn(const std::string& text);
 
     asio::ip::tcp::socket m_socket;    // plain connections
     std::unique_ptr<TlsStream> m_tls;  // TLS connections (owns the socket)
@@ -144,6 +161,8 @@ class Session : public std::enable_shared_from_this<Session> {
     bool m_stopping = false;
     bool m_closed = false;
     bool m_closeAfterWrite = false;
+    bool m_waitingForFrame = false;  // a read of the next request is under way
+    std::string m_evictedWith;       // the refusal owed to a client that made room
 };
 
 // The live sessions, so that a shutdown can reach every one of them, and the counts behind
@@ -155,8 +174,18 @@ class SessionSet {
     // admitted, otherwise the refusal for the client. May close an older connection that has
     // not logged in to make room.
     std::string admit(Session* s, const std::string& address, const SessionCaps& caps);
+    // The client has sent its first bytes: it is no longer the first to make room.
+    void heardFrom(Session* s);
+    // The session's login is being checked: it is not closed to make room meanwhile.
+    void loginStarted(Session* s);
     // The session has logged in: it leaves the share of those that have not.
     void loggedIn(Session* s);
+    // A warning about a connection that has not logged in. The first five of an address in a
+    // minute are logged; the rest are counted and summed up in one line per address and minute, so
+    // that a flood of refused connections cannot drown the log.
+    void notice(const std::string& address, const std::string& text);
+    // Writes the summaries of the minutes that have ended; called now and then.
+    void flushNotices(bool all = false);
     // Reserves one of the few refusals that may be under way at once; false: drop the
     // connection without an answer.
     bool beginRefusal(Session* s);
@@ -166,25 +195,39 @@ class SessionSet {
     std::size_t size() const;
 
   private:
+    using Clock = std::chrono::steady_clock;
     struct Entry {
         std::weak_ptr<Session> session;
         std::string address;
+        Clock::time_point admitted;
         bool counted = false;
-        bool waiting = false;  // counted and not logged in
+        bool waiting = false;    // counted and not logged in
+        bool inLogin = false;    // its login is being checked
+        bool heardFrom = false;  // the client has sent something
         bool refusal = false;
     };
     struct Peer {
         unsigned open = 0;
-        std::deque<Session*> waiting;  // not logged in, oldest first
+        unsigned waiting = 0;
+    };
+    struct Notices {
+        Clock::time_point since;
+        unsigned shown = 0;
+        unsigned more = 0;  // not logged since `since`
+        std::string last;
     };
     void stopWaiting(Entry& e, Session* s);  // under the lock
+    Session* evictable(const std::string& address, Clock::time_point now,
+                       const SessionCaps& caps);  // under the lock
 
     mutable std::mutex m_mutex;
     std::unordered_map<Session*, Entry> m_sessions;
     std::unordered_map<std::string, Peer> m_peers;
+    std::deque<Session*> m_waitingOrder;  // not logged in, oldest first
     unsigned m_counted = 0;
-    unsigned m_waiting = 0;
     unsigned m_refusals = 0;
+    std::mutex m_noticeMutex;
+    std::unordered_map<std::string, Notices> m_notices;
 };
 
 }  // namespace rqc::appserver

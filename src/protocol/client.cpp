@@ -104,6 +104,8 @@ struct Client::Impl {
     std::size_t inStart = 0;
     std::size_t inEnd = 0;
     std::chrono::milliseconds ioTimeout{0};
+    // The end of the call under way: every send and receive of it waits only until then.
+    std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max();
     std::unique_ptr<SSL_CTX, SslCtxFree> tlsContext;  // built from tlsCaFile on first use
     std::string tlsCaFile;
     std::unique_ptr<SSL, SslFree> tls;  // the open connection's TLS state
@@ -200,8 +202,8 @@ struct Client::Impl {
                                  std::error_code(err, std::generic_category()).message());
     }
 
-    // Exchanges use the blocking socket directly (one send, usually one recv per call) with
-    // kernel timeouts; asio is used only to connect with a timeout.
+    // The TLS handshake uses the blocking socket with kernel timeouts; exchanges then run on
+    // the non-blocking socket, waiting in poll() for at most what is left of the call's time.
     void setBlockingWithTimeout(std::chrono::milliseconds timeout) {
         ioTimeout = timeout;
         std::error_code ec;
@@ -211,6 +213,30 @@ struct Client::Impl {
         tv.tv_usec = static_cast<suseconds_t>((timeout.count() % 1000) * 1000);
         ::setsockopt(socket.native_handle(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
         ::setsockopt(socket.native_handle(), SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+    }
+
+    void useDeadlines(std::chrono::milliseconds timeout) {
+        ioTimeout = timeout;
+        std::error_code ec;
+        socket.native_non_blocking(true, ec);
+    }
+
+    // Waits until the socket is ready for `events` or the call's deadline has passed (then
+    // fails as timed out).
+    void waitFor(short events, const char* what) {
+        while (true) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0)
+                fail(what, EAGAIN);
+            pollfd p{socket.native_handle(), events, 0};
+            const int rc =
+                ::poll(&p, 1, static_cast<int>(std::min<long long>(left.count(), 1 << 30)));
+            if (rc > 0)
+                return;
+            if (rc < 0 && errno != EINTR)
+                fail(what, errno);
+        }
     }
 
     void sendAll(const std::vector<std::byte>& header, const std::vector<std::byte>& body) {
@@ -230,6 +256,10 @@ struct Client::Impl {
             if (n < 0) {
                 if (errno == EINTR)
                     continue;
+                if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                    waitFor(POLLOUT, "sending to");
+                    continue;
+                }
                 fail("sending to", errno);
             }
             auto left = static_cast<std::size_t>(n);
@@ -259,10 +289,27 @@ struct Client::Impl {
                 done += static_cast<std::size_t>(n);
                 continue;
             }
+            if (waitForTls(n, "sending to"))
+                continue;
             tlsFailure(n, "sending to");
         }
         if (tlsOut.capacity() > inbox.size())
             tlsOut = {};
+    }
+
+    // After an SSL_read or SSL_write that returned `rc`: true once the socket is ready for
+    // what TLS needs; false for a failure.
+    bool waitForTls(int rc, const char* what) {
+        const int kind = SSL_get_error(tls.get(), rc);
+        if (kind == SSL_ERROR_WANT_READ) {
+            waitFor(POLLIN, what);
+            return true;
+        }
+        if (kind == SSL_ERROR_WANT_WRITE) {
+            waitFor(POLLOUT, what);
+            return true;
+        }
+        return false;
     }
 
     [[noreturn]] void tlsFailure(int rc, const char* what) {
@@ -290,14 +337,16 @@ struct Client::Impl {
 
     // Reads up to n bytes straight into dst (when dst is null, into the inbox).
     std::size_t receive(void* dst, std::size_t n, const char* what) {
-        if (tls) {
+        const std::string from = std::string(what) + " from";
+        while (tls) {
             ERR_clear_error();
             errno = 0;
             const int got =
                 SSL_read(tls.get(), dst, static_cast<int>(std::min<std::size_t>(n, 1 << 30)));
             if (got > 0)
                 return static_cast<std::size_t>(got);
-            tlsFailure(got, (std::string(what) + " from").c_str());
+            if (!waitForTls(got, from.c_str()))
+                tlsFailure(got, from.c_str());
         }
         while (true) {
             ssize_t got = ::recv(socket.native_handle(), dst, n, 0);
@@ -311,7 +360,11 @@ struct Client::Impl {
             }
             if (errno == EINTR)
                 continue;
-            fail(what + std::string(" from"), errno);
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                waitFor(POLLIN, from.c_str());
+                continue;
+            }
+            fail(from, errno);
         }
     }
 
@@ -406,7 +459,7 @@ void Client::connect(const std::string& host, std::uint16_t port,
         s.setBlockingWithTimeout(timeout);
         s.handshake(m_tls.caFile, m_tls.serverName.empty() ? host : m_tls.serverName);
     }
-    s.setBlockingWithTimeout(m_ioTimeout);
+    s.useDeadlines(m_ioTimeout);
     if (!m_loginCode.empty())
         login(m_loginCode, m_loginPassword);
 }
@@ -427,6 +480,8 @@ void Client::requireOpen() const {
 CallResult Client::exchange(const std::vector<std::byte>& body, std::uint32_t maxAnswer,
                             const std::string& answer, OverLimitText overLimit) {
     auto& s = *m_impl;
+    // The timeout bounds the whole call, however slowly the server sends its answer.
+    s.deadline = std::chrono::steady_clock::now() + m_ioTimeout;
     std::vector<std::byte> header;
     appendFrameHeader(header, static_cast<std::uint32_t>(body.size()));
     s.sendAll(header, body);
@@ -486,7 +541,7 @@ void Client::setTls(TlsSettings tls) {
 void Client::setIoTimeout(std::chrono::milliseconds timeout) {
     m_ioTimeout = timeout;
     if (isOpen())
-        m_impl->setBlockingWithTimeout(timeout);
+        m_impl->useDeadlines(timeout);
 }
 
 bool Client::isOpen() const noexcept {

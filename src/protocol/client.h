@@ -92,9 +92,9 @@ class Client {
     CallResult call(const CallRequest& request);
 
     void setMaxFrame(std::uint32_t bytes) { m_maxFrame = bytes; }
-    // Bound on sending a call and on waiting for its answer; past it the call throws
-    // TransportError and the connection is closed.
-    // Limit for each send and receive of a call; applies at once to an open connection.
+    // The most a call (sending it and reading all of its answer) may take; past it the call
+    // throws TransportError (TimedOut) and the connection is closed. Applies at once to an
+    // open connection.
     void setIoTimeout(std::chrono::milliseconds timeout);
 
     // TLS for the connections that follow: the server's certificate must chain to a

@@ -156,8 +156,10 @@ int main(int argc, char** argv) {
     app.add_option("--user", user,
                    "client user name sent with the call, for the log (default: the OS user); "
                    "the server records the logged-in operator");
-    app.add_option("--timeout", timeoutText,
-                   "seconds to wait for the answer, a decimal such as 600 or 2.5 (default 600)");
+    app.add_option(
+        "--timeout", timeoutText,
+        "seconds the login, and then the call, may each take from sending it to the last "
+        "byte of its answer, a decimal such as 600 or 2.5 (default 600)");
     app.add_option("--ca-file", caFile,
                    "PEM file of the CA the server's certificate must chain to; connects over "
                    "TLS (without it: plain TCP, to a loopback address only)");

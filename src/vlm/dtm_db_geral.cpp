@@ -74,7 +74,9 @@ void TdtmDBGeral::Open(const vlm::HostConfig& config) {
         QSqlDatabase db = QSqlDatabase::addDatabase(driver, m_connectionName);
         switch (config.engine) {
             case vlm::DbEngine::Sqlite:
+                // The desktop only reads: the file is never written from here.
                 db.setDatabaseName(config.dbPath);
+                db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
                 what = config.dbPath;
                 break;
             case vlm::DbEngine::Postgres:
@@ -84,6 +86,12 @@ void TdtmDBGeral::Open(const vlm::HostConfig& config) {
                 db.setDatabaseName(config.dbName);
                 db.setUserName(config.dbUser);
                 db.setPassword(config.dbPassword);
+                {
+                    QString options = "sslmode=" + config.effectiveSslMode();
+                    if (!config.dbCaFile.isEmpty())
+                        options += ";sslrootcert='" + config.dbCaFile + "'";
+                    db.setConnectOptions(options);
+                }
                 what = QString("postgresql://%1@%2:%3/%4")
                            .arg(config.dbUser, db.hostName())
                            .arg(db.port())
@@ -94,9 +102,9 @@ void TdtmDBGeral::Open(const vlm::HostConfig& config) {
                                                            : config.dbHost + ":" + config.dbPath);
                 if (config.dbPort > 0)
                     db.setPort(config.dbPort);
-                db.setUserName(config.dbUser.isEmpty() ? QStringLiteral("SYSDBA") : config.dbUser);
-                db.setPassword(config.dbPassword.isEmpty() ? QStringLiteral("masterkey")
-                                                           : config.dbPassword);
+                // No built-in account: the read-only user of docs/configuration.md.
+                db.setUserName(config.dbUser);
+                db.setPassword(config.dbPassword);
                 db.setConnectOptions("ISC_DPB_LC_CTYPE=UTF8");
                 what = db.databaseName();
                 break;

@@ -33,6 +33,8 @@ constexpr KnownKey kKnownKeys[] = {
     {"Banco", "Nome"},
     {"Banco", "Usuario"},
     {"Banco", "Senha"},
+    {"Banco", "ModoSSL"},
+    {"Banco", "CertificadoCA"},
     {"Servidor", "CertificadoCA"},
     {"Servidor", "NomeCertificado"},
 };
@@ -178,6 +180,10 @@ class IniFile {
     QHash<QString, Entry> m_entries;
 };
 
+bool isLoopbackHost(const QString& host) {
+    return host.isEmpty() || host == "localhost" || host == "::1" || host.startsWith("127.");
+}
+
 bool isAlnum(const QString& t) {
     for (QChar c : t) {
         if (c.unicode() > 127 || !c.isLetterOrNumber())
@@ -210,6 +216,27 @@ std::optional<Fault> firstFault(const HostConfig& c) {
         return Fault{"Banco/Engine", QStringLiteral("[Banco] Nome (o banco PostgreSQL) é "
                                                     "obrigatório com Engine=postgres")};
     }
+    if (c.engine == DbEngine::Postgres) {
+        static const QStringList modes = {"disable", "prefer", "require", "verify-ca",
+                                          "verify-full"};
+        const QString mode = c.effectiveSslMode();
+        if (!modes.contains(mode)) {
+            return Fault{"Banco/ModoSSL",
+                         QStringLiteral("[Banco] ModoSSL \"%1\" não é verify-full, verify-ca, "
+                                        "require, prefer nem disable")
+                             .arg(c.dbSslMode)};
+        }
+        if (!mode.startsWith("verify") && !isLoopbackHost(c.dbHost)) {
+            return Fault{"Banco/ModoSSL",
+                         QStringLiteral("[Banco] ModoSSL \"%1\" não confere o certificado do "
+                                        "banco em %2; use verify-full com CertificadoCA")
+                             .arg(mode, c.dbHost)};
+        }
+        if (c.dbCaFile.contains(';') || c.dbCaFile.contains('\'')) {
+            return Fault{"Banco/CertificadoCA",
+                         QStringLiteral("[Banco] CertificadoCA não pode conter ; nem '")};
+        }
+    }
     if (c.engine == DbEngine::Firebird && c.dbPath.isEmpty()) {
         return Fault{"Banco/Engine", QStringLiteral("[Banco] Caminho (o arquivo do banco "
                                                     "Firebird) é obrigatório com "
@@ -230,6 +257,12 @@ QString HostConfig::engineName(DbEngine e) {
             return "firebird";
     }
     return "sqlite";
+}
+
+QString HostConfig::effectiveSslMode() const {
+    if (!dbSslMode.isEmpty())
+        return dbSslMode.toLower();
+    return isLoopbackHost(dbHost) ? QStringLiteral("prefer") : QStringLiteral("verify-full");
 }
 
 void HostConfig::validate() const {
@@ -322,6 +355,10 @@ HostConfig HostConfig::load(const QString& iniPath) {
     c.dbName = ini.text("Banco/Nome", QString());
     c.dbUser = ini.text("Banco/Usuario", QString());
     c.dbPassword = ini.text("Banco/Senha", QString());
+    c.dbSslMode = ini.text("Banco/ModoSSL", QString());
+    c.dbCaFile = ini.text("Banco/CertificadoCA", QString());
+    if (!c.dbCaFile.isEmpty() && QFileInfo(c.dbCaFile).isRelative())
+        c.dbCaFile = info.absoluteDir().absoluteFilePath(c.dbCaFile);
 
     if (auto f = firstFault(c))
         ini.failOn(*f);
@@ -345,6 +382,10 @@ void HostConfig::save(const QString& iniPath) const {
     s.setValue("Banco/Nome", dbName);
     s.setValue("Banco/Usuario", dbUser);
     s.setValue("Banco/Senha", dbPassword);
+    if (!dbSslMode.isEmpty())
+        s.setValue("Banco/ModoSSL", dbSslMode);
+    if (!dbCaFile.isEmpty())
+        s.setValue("Banco/CertificadoCA", dbCaFile);
     s.sync();
     if (s.status() != QSettings::NoError) {
         fail({QString(), QStringLiteral("Arquivo de configuração %1: o arquivo não pode ser "

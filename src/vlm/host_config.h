@@ -35,6 +35,11 @@ struct VLM_EXPORT HostConfig {
     QString dbName;      // Nome (PostgreSQL database)
     QString dbUser;      // Usuario
     QString dbPassword;  // Senha
+    // PostgreSQL over TLS. ModoSSL: verify-full (the default for a server on another machine),
+    // verify-ca, require, prefer or disable (the last three only for a loopback server);
+    // CertificadoCA: PEM file of the CA that signed the database server's certificate.
+    QString dbSslMode;
+    QString dbCaFile;
 
     // Reads `iniPath`. Missing keys keep the defaults above. Throws ConfigError naming the
     // file and the line for: a missing or unreadable file, a file with no known key, a line
@@ -47,6 +52,8 @@ struct VLM_EXPORT HostConfig {
     void validate() const;
 
     static QString engineName(DbEngine e);  // "sqlite", "postgres", "firebird"
+    // The TLS mode the PostgreSQL connection uses: dbSslMode, or its default for dbHost.
+    QString effectiveSslMode() const;
 };
 
 // The configuration the helpers (FiliProc, ModuFili, WebURL, WebPort) read; defaults until set.

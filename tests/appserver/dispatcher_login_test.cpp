@@ -142,9 +142,15 @@ TEST_F(DispatcherLogin, AConsolidationRecordsTheOperatorWhateverUserTheClientNam
 
 class DispatcherLoginThrottle : public DispatcherLogin {
   protected:
-    DispatcherLoginThrottle()
-        : DispatcherLogin({2, 4, std::chrono::milliseconds(300), std::chrono::milliseconds(600),
-                           std::chrono::minutes(15)}) {}
+    DispatcherLoginThrottle() : DispatcherLogin(policy()) {}
+    static appserver::LoginPolicy policy() {
+        appserver::LoginPolicy p;
+        p.freeAttempts = 2;
+        p.freeAttemptsPerAddress = 4;
+        p.firstWait = std::chrono::milliseconds(300);
+        p.maxWait = std::chrono::milliseconds(600);
+        return p;
+    }
 };
 
 TEST_F(DispatcherLoginThrottle, RepeatedFailuresMakeTheOperatorWaitEvenWithTheRightPassword) {

@@ -16,6 +16,7 @@
 #include <fstream>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <thread>
 
 #include "protocol/client.h"
@@ -38,7 +39,8 @@ using Clock = std::chrono::steady_clock;
 class Raw {
   public:
     // `from`: a loopback source address (127.x.y.z) other than the default.
-    explicit Raw(std::uint16_t port, int receiveBuffer = 0, const char* from = nullptr) {
+    explicit Raw(std::uint16_t port, int receiveBuffer = 0, const char* from = nullptr,
+                 int waitSeconds = 5) {
         m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
         if (receiveBuffer > 0)
             ::setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
@@ -48,7 +50,7 @@ class Raw {
             ::inet_pton(AF_INET, from, &source.sin_addr);
             ::bind(m_fd, reinterpret_cast<sockaddr*>(&source), sizeof source);
         }
-        timeval t{5, 0};
+        timeval t{waitSeconds, 0};
         ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &t, sizeof t);
         ::setsockopt(m_fd, SOL_SOCKET, SO_SNDTIMEO, &t, sizeof t);
         sockaddr_in a{};
@@ -206,18 +208,24 @@ TEST_F(SessionLimits, StalledConnectionsCloseAtTheirDeadline) {
 }
 
 TEST_F(SessionLimits, TheConnectionOverACapIsRefusedWithAnError) {
+    // Connections still without a login would make room for the newcomer: the full server
+    // is full of logged-in ones.
     struct Case {
         std::vector<std::string> args;
         int allowed;
         const char* says;
     };
-    const Case cases[] = {{{"--max-connections", "3"}, 3, "conexões abertas, o seu limite"},
-                          {{"--max-per-peer", "2"}, 2, "o limite por endereço"}};
+    const Case cases[] = {{{"--max-connections", "3"}, 3, "servidor ocupado: já há 3 conexões"},
+                          {{"--max-per-peer", "2"}, 2, "servidor ocupado: o endereço"}};
     for (const auto& c : cases) {
         start(c.args);
         std::vector<std::unique_ptr<Raw>> held;
-        for (int i = 0; i < c.allowed; ++i)
+        for (int i = 0; i < c.allowed; ++i) {
             held.push_back(std::make_unique<Raw>(port()));
+            held.back()->sendFrame(
+                protocol::encodeLogin({suitedb::kDemoOperator, suitedb::kDemoPassword}));
+            ASSERT_TRUE(held.back()->readResult().has_value());
+        }
         std::this_thread::sleep_for(200ms);
         Raw next(port());
         auto answer = next.readResult();
@@ -313,8 +321,112 @@ TEST_F(SessionLimits, ConnectionsThatNeverLogInLeaveAtTheLoginDeadlineAndKeepNob
         }
     }
     EXPECT_EQ(open, 0) << "connections still open after the login deadline";
-    EXPECT_NE(m_server->log().find("no login after 2000 ms; closing"), std::string::npos);
     EXPECT_EQ(loggedIn.call(solicitacoes()).kind, CallResult::Kind::Packet);
+    // Each address gets five lines in full, then one summary of the rest.
+    m_server->terminate(10s);
+    const std::string log = m_server->log();
+    EXPECT_NE(log.find("no login after 2000 ms; closing"), std::string::npos);
+    std::size_t lines = 0;
+    std::istringstream in(log);
+    for (std::string line; std::getline(in, line);)
+        lines += line.find("127.0.1.7:") != std::string::npos ? 1 : 0;
+    EXPECT_LE(lines, 6u) << log;
+    EXPECT_NE(log.find("address 127.0.1.7: "), std::string::npos) << log;
+    EXPECT_NE(log.find("more connection warning(s) in the last minute"), std::string::npos);
+}
+
+// Before its login a connection may hold almost nothing: 64 of them from two addresses, each
+// announcing a 64 MiB request and sending 1 MiB of it, are refused at the header.
+TEST_F(SessionLimits, ConnectionsWithoutALoginHoldAlmostNothing) {
+    start({"--threads", "2"});
+    const long before = rssKiB(m_server->pid());
+    std::vector<std::unique_ptr<Raw>> conns;
+    const std::vector<std::byte> chunk(1 << 20, std::byte{'x'});
+    for (int i = 0; i < 64; ++i) {
+        conns.push_back(std::make_unique<Raw>(port(), 0, i % 2 ? "127.0.3.1" : "127.0.3.2"));
+        conns.back()->setSendTimeout(200ms);
+        conns.back()->send(header(64u * 1024 * 1024 - 16));
+        conns.back()->send(chunk);
+    }
+    std::this_thread::sleep_for(300ms);
+    const long after = rssKiB(m_server->pid());
+    EXPECT_LT(after - before, 100 * 1024) << "RSS grew from " << before << " KiB to " << after;
+    const auto answer = conns.front()->readResult();
+    ASSERT_TRUE(answer.has_value());
+    EXPECT_NE(answer->text.find("passa do limite de 4096 bytes"), std::string::npos)
+        << answer->text;
+}
+
+// A thousand addresses holding one idle socket each keep no newcomer out: the oldest idle
+// socket makes room, and it is told why.
+TEST_F(SessionLimits, IdleSocketsOfAThousandAddressesKeepNoLoginOut) {
+    rlimit limit{};
+    ::getrlimit(RLIMIT_NOFILE, &limit);
+    limit.rlim_cur = limit.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+    start({"--threads", "4"});
+    std::vector<std::unique_ptr<Raw>> idle;
+    for (int i = 0; i < 1000; ++i) {
+        const std::string from =
+            "127.1." + std::to_string(i / 250) + "." + std::to_string(1 + i % 250);
+        idle.push_back(std::make_unique<Raw>(port(), 0, from.c_str()));
+    }
+    for (int i = 0; i < 24; ++i) {
+        const auto t0 = Clock::now();
+        Raw login(port(), 0, ("127.2.0." + std::to_string(1 + i)).c_str());
+        login.sendFrame(protocol::encodeLogin({suitedb::kDemoOperator, suitedb::kDemoPassword}));
+        const auto answer = login.readResult();
+        ASSERT_TRUE(answer.has_value()) << "login " << i;
+        EXPECT_EQ(answer->text, suitedb::kDemoOperator) << "login " << i;
+        EXPECT_LT(Clock::now() - t0, 1s) << "login " << i;
+    }
+    const auto told = idle.front()->readResult();
+    ASSERT_TRUE(told.has_value());
+    EXPECT_NE(told->text.find("servidor ocupado"), std::string::npos) << told->text;
+}
+
+// Six hundred clients at once, twenty calls each: every one is served or told the server is
+// busy, none is left without an answer.
+TEST_F(SessionLimits, SixHundredClientsAtOnceAreServedOrToldTheServerIsBusy) {
+    rlimit limit{};
+    ::getrlimit(RLIMIT_NOFILE, &limit);
+    limit.rlim_cur = limit.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+    start({"--threads", "4"});
+    std::atomic<int> served{0}, busy{0}, silent{0};
+    const auto call = protocol::encodeCall(solicitacoes());
+    std::vector<std::thread> clients;
+    for (int i = 0; i < 600; ++i) {
+        clients.emplace_back([&, i] {
+            const std::string from =
+                "127.3." + std::to_string(i / 200) + "." + std::to_string(1 + i % 200);
+            Raw c(port(), 0, from.c_str(), 60);
+            c.sendFrame(protocol::encodeLogin({suitedb::kDemoOperator, suitedb::kDemoPassword}));
+            auto answer = c.readResult();
+            if (answer && answer->text.find("servidor ocupado") != std::string::npos) {
+                ++busy;
+                return;
+            }
+            if (!answer || answer->text != suitedb::kDemoOperator) {
+                ++silent;
+                return;
+            }
+            for (int k = 0; k < 20; ++k) {
+                c.sendFrame(call);
+                auto r = c.readResult();
+                if (!r || r->kind != CallResult::Kind::Packet) {
+                    ++silent;
+                    return;
+                }
+            }
+            ++served;
+        });
+    }
+    for (auto& t : clients)
+        t.join();
+    EXPECT_EQ(silent.load(), 0) << served << " served, " << busy << " busy";
+    EXPECT_EQ(served + busy, 600);
+    EXPECT_GT(served.load(), 0);
 }
 
 // A request sent slowly and an answer taken slowly are served whole, however long they take;

@@ -7,6 +7,7 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QPointer>
+#include <QSqlDatabase>
 #include <QSqlQuery>
 
 #include "demo_suite_fixture.h"
@@ -59,7 +60,11 @@ TEST_F(ScreenLifecycle, TwoIniProcCallsMakeOneScreenAndRepeatTheLookUp) {
     EXPECT_EQ(filterState(*first).stCdFilCentCmp, "0001");
 
     // The second call must look the central branch up again and restore a minimised screen.
-    QSqlQuery move(host.database().Database());
+    // The desktop's own connection is read-only: the change comes from elsewhere.
+    QSqlDatabase writer = QSqlDatabase::addDatabase("QSQLITE", "lifecycle-writer");
+    writer.setDatabaseName(host.database().Database().databaseName());
+    ASSERT_TRUE(writer.open());
+    QSqlQuery move(writer);
     ASSERT_TRUE(move.exec("UPDATE FILIAL SET CDFILCENTCMP = '0011' WHERE CDFILIAL = '0003'"));
     first->subWindow()->showMinimized();
     settle();

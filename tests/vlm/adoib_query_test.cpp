@@ -339,6 +339,7 @@ TEST(TADOIBQuery, FirebirdRunsTheInterBaseText) {
     TdtmDBGeral module;
     HostConfig c;
     c.engine = DbEngine::Firebird;
+    c.dbUser = QStringLiteral("SYSDBA");  // embedded access: the owner of the test file
     c.dbPath = fdb;
     module.Open(c);
     TADOIBQuery q;

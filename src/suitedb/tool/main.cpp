@@ -17,6 +17,7 @@
 #include "protocol/secret_prompt.h"
 #include "suitedb/connection.h"
 #include "suitedb/demo_data.h"
+#include "suitedb/desktop_role.h"
 #include "suitedb/firebird.h"
 #include "suitedb/operators.h"
 #include "suitedb/redact.h"
@@ -327,6 +328,24 @@ int operatorCommand(const std::string& action, const OperatorOptions& o) {
     return 0;
 }
 
+int desktopRole(const std::string& db, const std::string& name) {
+    auto c = openCurrent(db);
+    if (std::string p = sdb::desktopRoleProblem(name); !p.empty())
+        throw UsageError(p);
+    const std::string password = newPassword(name);
+    const bool created = sdb::setDesktopRole(*c, name, password);
+    std::printf("%s %s: may read",
+                created ? "created desktop role" : "desktop role updated:", name.c_str());
+    for (const auto& g : sdb::desktopGrants()) {
+        std::string columns;
+        for (const auto& col : g.columns)
+            columns += (columns.empty() ? " (" : ", ") + col;
+        std::printf(" %s%s", g.table.c_str(), columns.empty() ? "" : (columns + ")").c_str());
+    }
+    std::printf(", nothing else\n");
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -389,6 +408,16 @@ int main(int argc, char** argv) {
         sub->add_option("--db", oo.db, "database (SQLite path or PostgreSQL URL)")->required();
         sub->callback([&opAction, sub] { opAction = sub->get_name(); });
     }
+
+    std::string roleDb, roleName;
+    auto* roleCmd = app.add_subcommand(
+        "desktop-role",
+        "PostgreSQL: create or update the role the desktops log in with, which may only read "
+        "the look-up tables (password from RQC_PASSWORD or typed at a prompt)");
+    roleCmd->add_option("--db", roleDb, "database (PostgreSQL URL of the servers' role)")
+        ->required()
+        ->envname("RQC_DB");
+    roleCmd->add_option("NAME", roleName, "role name, e.g. rqc_desktop")->required();
 
     namespace tool = rqc::suitedb::tool;
     tool::ImportCommand ic;
@@ -459,6 +488,8 @@ int main(int argc, char** argv) {
             return operatorCommand(opAction, oo);
         if (*migrateCmd)
             return migrate(migrateDb);
+        if (*roleCmd)
+            return desktopRole(roleDb, roleName);
     } catch (const std::exception& e) {
         std::fflush(stdout);
         std::fprintf(stderr, "rqc-suitedb: error: %s\n", e.what());
