@@ -165,4 +165,73 @@ TEST_F(DispatcherLoginThrottle, RepeatedFailuresMakeTheOperatorWaitEvenWithTheRi
     EXPECT_EQ(login(state, "ANA", "senha-da-ana").text, "ANA");
 }
 
+// The login budget on both engines: on PostgreSQL its counts live in LOGINFALHA, shared by
+// every server of the database.
+class ThrottleOnEngines : public ::testing::TestWithParam<test::DbKind> {
+  protected:
+    void SetUp() override {
+        m_db = std::make_unique<test::ConsolidationDb>(GetParam());
+        if (!m_db->available())
+            GTEST_SKIP() << "RQC_TEST_PG_URL not set";
+        m_conn = m_db->connect();
+        test::loadSmallDataSet(*m_conn);
+        suitedb::addOperator(*m_conn, "ANA", "Ana", "senha-da-ana");
+        appserver::registerRdmConsolidaSolicita(m_registry);
+        appserver::LoginPolicy p;
+        p.freeAttemptsPerOperator = 3;
+        p.firstWait = std::chrono::milliseconds(300);
+        p.maxOperatorWait = std::chrono::milliseconds(600);
+        m_dispatcher = std::make_unique<appserver::Dispatcher>(m_registry, p);
+        m_worker = std::make_unique<appserver::WorkerConnection>(m_db->target());
+    }
+    CallResult login(const std::string& address, const std::string& code, const std::string& pw) {
+        ConnectionState state{address + ":4000", {}, {}, false};
+        return protocol::decodeResult(
+            m_dispatcher->handleFrame(protocol::encodeLogin({code, pw}), *m_worker, state));
+    }
+
+    std::unique_ptr<test::ConsolidationDb> m_db;
+    std::unique_ptr<suitedb::Connection> m_conn;
+    appserver::ObjectRegistry m_registry;
+    std::unique_ptr<appserver::Dispatcher> m_dispatcher;
+    std::unique_ptr<appserver::WorkerConnection> m_worker;
+};
+
+TEST_P(ThrottleOnEngines, CodesNoOperatorCanHaveLeaveTheAddressBudgetWhole) {
+    const std::string hostile[] = {std::string("AN\0A", 4), std::string(39, 'A') + "\xC3\xA9",
+                                   std::string(41, 'A'),    "",
+                                   "ANA' OR '1'='1",        "\xFF\xFE"};
+    for (int round = 0; round < 20; ++round) {
+        for (const auto& code : hostile) {
+            // Refused as undecodable or as a failed login, never as a budget spent.
+            const CallResult r = login("10.1.1.1", code, "qualquer-senha");
+            EXPECT_EQ(r.kind, CallResult::Kind::Error);
+            EXPECT_EQ(r.text.find("Muitas tentativas"), std::string::npos) << r.text;
+        }
+    }
+    EXPECT_EQ(login("10.1.1.1", "ANA", "senha-da-ana").text, "ANA");
+    if (GetParam() == test::DbKind::Postgres) {
+        auto rows = m_conn->query("SELECT COUNT(*) FROM LOGINFALHA WHERE NRCURSO > 0");
+        ASSERT_TRUE(rows->next());
+        EXPECT_EQ(rows->int64(0), 0) << "an attempt was never given back";
+    }
+}
+
+TEST_P(ThrottleOnEngines, AGuesserSpreadOverAddressesIsStoppedWhileTheOperatorsMachineIsNot) {
+    ASSERT_EQ(login("10.2.0.1", "ANA", "senha-da-ana").text, "ANA");  // her own machine
+    for (int i = 1; i <= 3; ++i) {
+        EXPECT_EQ(login("10.3.0." + std::to_string(i), "ANA", "errada").text,
+                  appserver::kLoginRefused);
+    }
+    const CallResult stranger = login("10.3.0.9", "ANA", "senha-da-ana");
+    EXPECT_NE(stranger.text.find("Muitas tentativas"), std::string::npos) << stranger.text;
+    EXPECT_EQ(login("10.2.0.1", "ANA", "senha-da-ana").text, "ANA");
+    std::this_thread::sleep_for(std::chrono::milliseconds(350));
+    EXPECT_EQ(login("10.3.0.9", "ANA", "senha-da-ana").text, "ANA") << "the wait is over";
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, ThrottleOnEngines,
+                         ::testing::Values(test::DbKind::Sqlite, test::DbKind::Postgres),
+                         test::engineCaseName);
+
 }  // namespace

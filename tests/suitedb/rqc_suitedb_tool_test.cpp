@@ -295,6 +295,41 @@ TEST_F(RqcSuitedbTool, WorksOnPostgres) {
     EXPECT_TRUE(contains(r.output, "there is no consolidated request 0000000007")) << r.output;
 }
 
+// The desktops' role reads the four look-up tables and nothing else.
+TEST_F(RqcSuitedbTool, TheDesktopRoleReadsTheLookUpsAndWritesNothing) {
+    rqc::test::PgDatabase pg;
+    RQC_SKIP_WITHOUT_PG(pg);
+    ASSERT_EQ(suitedb("init --db " + shellQuoted(pg.url()) + " --demo --today 2024-03-15").exit, 0);
+    const std::string role = "rqc_desktop_" + std::to_string(::getpid());
+    Outcome r = run("RQC_PASSWORD=senha-dos-desktops " + tool() + " desktop-role --db " +
+                    shellQuoted(pg.url()) + " " + role);
+    ASSERT_EQ(r.exit, 0) << r.output;
+    EXPECT_TRUE(contains(r.output, "OPERADOR (CDOPERADOR, NMOPERADOR), nothing else")) << r.output;
+    const std::string owner =
+        pg.url().substr(pg.url().find("://") + 3, pg.url().find('@') - pg.url().find("://") - 3);
+    r = run("RQC_PASSWORD=senha-dos-desktops " + tool() + " desktop-role --db " +
+            shellQuoted(pg.url()) + " " + owner.substr(0, owner.find(':')));
+    EXPECT_EQ(r.exit, 1) << "the servers' role is never the desktops' one: " << r.output;
+
+    const std::string url =
+        "postgresql://" + role + ":senha-dos-desktops@" + pg.url().substr(pg.url().find('@') + 1);
+    auto desk = Connection::open(url);
+    EXPECT_TRUE(desk->query("SELECT NMFILIAL FROM FILIAL")->next());
+    EXPECT_TRUE(desk->query("SELECT NMOPERADOR FROM OPERADOR")->next());
+    const char* refused[] = {
+        "INSERT INTO FILIAL (CDFILIAL, NMFILIAL) VALUES ('9999', 'X')",
+        "UPDATE ITSOLICMP SET QTSOLICITADA = QTSOLICITADA * 10",
+        "DELETE FROM LOGINFALHA",
+        "UPDATE OPERADORSENHA SET DSHASH = 'x'",
+        "INSERT INTO PERMISSAO (CDOPERADOR, NMOBJETO) VALUES ('X', 'Y')",
+        "SELECT DSHASH FROM OPERADORSENHA",
+        "SELECT * FROM PERMISSAO",
+        "SELECT * FROM SOLICMP",
+    };
+    for (const char* sql : refused)
+        EXPECT_THROW(desk->execute(sql), DbError) << sql;
+}
+
 // Runs an isql-fb script against a Firebird file (embedded) and returns its output.
 std::string isql(const rqc::test::TempDir& dir, const std::string& db, const std::string& sql) {
     std::string script = dir.file("query.sql");
