@@ -19,7 +19,7 @@ constexpr int kMaxDoublings = 20;
 constexpr std::int64_t kStaleAttempt = 30'000;
 // How long an attempt waits for the ones under way before it is refused.
 constexpr auto kBusyRetry = std::chrono::milliseconds(20);
-constexpr int kBusyRetries = 50;
+constexpr int kBusyRetries = 250;
 
 std::int64_t nowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
