@@ -93,8 +93,7 @@ std::optional<LoginAttempt> LoginThrottle::tryAttempt(WorkerConnection& db,
             db.get().execute(
                 "DELETE FROM LOGINFALHA WHERE DTLIBERA <= ? AND DTCURSO < ? AND DTULTIMA < CASE "
                 "WHEN CHAVE LIKE 'K %' THEN ? WHEN CHAVE LIKE 'U %' THEN ? ELSE ? END",
-                {now, now - kStaleAttempt,
-                 now - ms(std::chrono::duration_cast<std::chrono::milliseconds>(m_policy.knownFor)),
+                {now, now - kStaleAttempt, now - ms(m_policy.knownFor),
                  now - ms(m_policy.forgetOperator), now - forget});
         }
     }
@@ -143,8 +142,7 @@ void LoginThrottle::giveBack(WorkerConnection& db, const LoginAttempt& attempt) 
 }
 
 bool LoginThrottle::known(WorkerConnection& db, const std::string& key, std::int64_t now) {
-    const std::int64_t since =
-        now - ms(std::chrono::duration_cast<std::chrono::milliseconds>(m_policy.knownFor));
+    const std::int64_t since = now - ms(m_policy.knownFor);
     if (!sharedCounts(db)) {
         std::lock_guard lock(m_mutex);
         auto it = m_known.find(key);

@@ -106,9 +106,8 @@ void Session::start() {
             // A login already handed over is answered, however long its turn takes.
             if (ec || self->m_loggedIn || self->m_closed || self->m_inCall)
                 return;
-            self->m_sessions.notice(self->m_address,
-                                    fmt::format("connection {}: no login after {} ms; closing",
-                                                self->m_state.peer, login.count()));
+            self->warn(fmt::format("connection {}: no login after {} ms; closing",
+                                   self->m_state.peer, login.count()));
             self->close();
         });
         if (self->m_context.trustedProxies.contains(self->m_socketAddress)) {
@@ -135,8 +134,7 @@ void Session::readProxyHeader() {
                     spdlog::debug("connection {} closed before its PROXY header",
                                   self->m_state.peer);
                 } else {
-                    self->m_sessions.notice(
-                        self->m_address,
+                    self->warn(
                         fmt::format("connection {} from a trusted balancer closed: no PROXY "
                                     "header ({} bytes)",
                                     self->m_state.peer, n));
@@ -146,8 +144,7 @@ void Session::readProxyHeader() {
             }
             const auto size = proxyHeaderSize(self->m_in);
             if (!size) {
-                self->m_sessions.notice(
-                    self->m_address,
+                self->warn(
                     fmt::format("connection {} refused: a trusted balancer's connection "
                                 "without a PROXY v2 header",
                                 self->m_state.peer));
@@ -168,10 +165,10 @@ void Session::readProxyHeader() {
                     if (self->m_closed)
                         return;
                     if (ec2) {
-                        self->m_sessions.notice(self->m_address,
-                                                fmt::format("connection {}: PROXY header cut "
-                                                            "short: {}",
-                                                            self->m_state.peer, ec2.message()));
+                        self->warn(
+                            fmt::format("connection {}: PROXY header cut "
+                                        "short: {}",
+                                        self->m_state.peer, ec2.message()));
                         self->close();
                         return;
                     }
@@ -185,7 +182,7 @@ void Session::onProxyHeader(std::size_t size) {
     std::string fault;
     const auto header = parseProxyHeader(std::span<const std::byte>(m_in.data(), size), fault);
     if (!header) {
-        m_sessions.notice(m_address, fmt::format("connection {} refused: {}", m_state.peer, fault));
+        warn(fmt::format("connection {} refused: {}", m_state.peer, fault));
         close();
         return;
     }
@@ -208,13 +205,11 @@ void Session::admit() {
     const std::string refusal = m_sessions.admit(this, m_address, m_context.caps);
     if (!refusal.empty()) {
         if (m_sessions.beginRefusal(this)) {
-            m_sessions.notice(m_address,
-                              fmt::format("connection {} refused: {}", m_state.peer, refusal));
+            warn(fmt::format("connection {} refused: {}", m_state.peer, refusal));
             refuse(refusal);
         } else {
-            m_sessions.notice(m_address,
-                              fmt::format("connection {} dropped: {} (too many refusals under way)",
-                                          m_state.peer, refusal));
+            warn(fmt::format("connection {} dropped: {} (too many refusals under way)",
+                             m_state.peer, refusal));
             close();
         }
         return;
@@ -250,8 +245,7 @@ void Session::checkForStrayHeader() {
                                          MSG_PEEK | MSG_DONTWAIT);
                 if (n > 0 && startsLikeProxyHeader(
                                  std::span<const std::byte>(first, static_cast<std::size_t>(n)))) {
-                    self->m_sessions.notice(
-                        self->m_address,
+                    self->warn(
                         fmt::format("connection {} refused: a PROXY header from an address "
                                     "that is not among the trusted proxies",
                                     self->m_state.peer));
@@ -275,25 +269,24 @@ void Session::handshake() {
     }
     m_reading = true;  // a shutdown may close a connection still shaking hands
     arm(m_context.limits.readTimeout, "TLS handshake not complete");
-    m_tls->async_handshake(
-        asio::ssl::stream_base::server, [self = shared_from_this()](const std::error_code& ec) {
-            self->m_reading = false;
-            self->disarm();
-            if (self->m_closed)
-                return;
-            if (ec) {
-                self->m_sessions.notice(self->m_address,
-                                        fmt::format("connection {}: TLS handshake failed: {}",
-                                                    self->m_state.peer, ec.message()));
-                self->close();
-                return;
-            }
-            if (self->m_stopping) {
-                self->close();
-                return;
-            }
-            self->processBuffered();
-        });
+    m_tls->async_handshake(asio::ssl::stream_base::server,
+                           [self = shared_from_this()](const std::error_code& ec) {
+                               self->m_reading = false;
+                               self->disarm();
+                               if (self->m_closed)
+                                   return;
+                               if (ec) {
+                                   self->warn(fmt::format("connection {}: TLS handshake failed: {}",
+                                                          self->m_state.peer, ec.message()));
+                                   self->close();
+                                   return;
+                               }
+                               if (self->m_stopping) {
+                                   self->close();
+                                   return;
+                               }
+                               self->processBuffered();
+                           });
 }
 
 void Session::refuse(const std::string& reason) {
@@ -768,6 +761,13 @@ void SessionSet::remove(Session* s) {
     if (e.refusal)
         --m_refusals;
     m_sessions.erase(it);
+}
+
+void SessionSet::logSummary(const std::string& address, const Notices& n) {
+    if (n.more > 0) {
+        spdlog::warn("address {}: {} more connection warning(s) in the last minute, the last: {}",
+                     address, n.more, n.last);
+    }
 }
 
 void SessionSet::notice(const std::string& address, const std::string& text) {

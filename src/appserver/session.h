@@ -217,6 +217,7 @@ class SessionSet {
         std::string last;
     };
     void stopWaiting(Entry& e, Session* s);  // under the lock
+    static void logSummary(const std::string& address, const Notices& n);
     Session* evictable(const std::string& address, Clock::time_point now,
                        const SessionCaps& caps);  // under the lock
 

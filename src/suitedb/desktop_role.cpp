@@ -14,6 +14,13 @@ const std::vector<DesktopGrant>& desktopGrants() {
     return grants;
 }
 
+std::string columnList(const DesktopGrant& grant) {
+    std::string columns;
+    for (const auto& col : grant.columns)
+        columns += (columns.empty() ? " (" : ", ") + col;
+    return columns.empty() ? columns : columns + ")";
+}
+
 std::string desktopRoleProblem(std::string_view name) {
     if (name.empty() || name.size() > 63)
         return "a desktop role's name has 1 to 63 characters";
@@ -37,13 +44,9 @@ bool setDesktopRole(Connection& c, const std::string& name, const std::string& p
     }
     if (std::string p = desktopRoleProblem(name); !p.empty())
         throw OperatorError(p);
-    if (password.size() < kPasswordMin) {
-        throw OperatorError("a password needs at least " + std::to_string(kPasswordMin) +
-                            " characters");
-    }
-    if (password.size() > kPasswordMax || password.find('\0') != std::string::npos)
-        throw OperatorError("a password may have at most " + std::to_string(kPasswordMax) +
-                            " bytes, none of them NUL");
+    requirePasswordLength(password);
+    if (password.find('\0') != std::string::npos)
+        throw OperatorError("a password may not hold a NUL byte");
     {
         auto who = c.query(
             "SELECT current_user, CASE WHEN (SELECT rolsuper FROM pg_roles WHERE rolname = ?) "
@@ -102,14 +105,8 @@ bool setDesktopRole(Connection& c, const std::string& name, const std::string& p
         c.exec("REVOKE " + g + " FROM " + role);
     c.exec("GRANT CONNECT ON DATABASE " + quoted(database) + " TO " + role);
     c.exec("GRANT USAGE ON SCHEMA " + s + " TO " + role);
-    for (const auto& g : desktopGrants()) {
-        std::string columns;
-        for (const auto& col : g.columns)
-            columns += (columns.empty() ? " (" : ", ") + col;
-        if (!columns.empty())
-            columns += ")";
-        c.exec("GRANT SELECT" + columns + " ON " + s + "." + g.table + " TO " + role);
-    }
+    for (const auto& g : desktopGrants())
+        c.exec("GRANT SELECT" + columnList(g) + " ON " + s + "." + g.table + " TO " + role);
     t.commit();
     return created;
 }

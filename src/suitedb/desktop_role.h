@@ -16,6 +16,8 @@ struct DesktopGrant {
     std::vector<std::string> columns;  // empty: every column
 };
 const std::vector<DesktopGrant>& desktopGrants();
+// "" for a whole table, " (CDOPERADOR, NMOPERADOR)" for some columns.
+std::string columnList(const DesktopGrant& grant);
 
 // Empty when `name` can be a desktop role (a lower-case letter or _, then up to 62 lower-case
 // letters, digits or _); otherwise why not.

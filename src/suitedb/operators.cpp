@@ -26,17 +26,6 @@ void requireOperatorCode(std::string_view code) {
         throw OperatorError(p);
 }
 
-void requirePasswordLength(std::string_view password) {
-    if (password.size() < kPasswordMin) {
-        throw OperatorError("a password needs at least " + std::to_string(kPasswordMin) +
-                            " characters");
-    }
-    if (password.size() > kPasswordMax) {
-        throw OperatorError("a password may have at most " + std::to_string(kPasswordMax) +
-                            " bytes");
-    }
-}
-
 bool hasPassword(Connection& c, const std::string& code) {
     auto cur = c.query("SELECT 1 FROM OPERADORSENHA WHERE CDOPERADOR = ?", {code});
     return cur->next();
@@ -56,6 +45,17 @@ const std::string& decoyHash() {
 }
 
 }  // namespace
+
+void requirePasswordLength(std::string_view password) {
+    if (password.size() < kPasswordMin) {
+        throw OperatorError("a password needs at least " + std::to_string(kPasswordMin) +
+                            " characters");
+    }
+    if (password.size() > kPasswordMax) {
+        throw OperatorError("a password may have at most " + std::to_string(kPasswordMax) +
+                            " bytes");
+    }
+}
 
 std::string operatorCodeProblem(std::string_view code) {
     if (code.empty())

@@ -28,6 +28,9 @@ std::string operatorCodeProblem(std::string_view code);
 // and underscores, up to 60 characters); otherwise why not.
 std::string objectNameProblem(std::string_view name);
 
+// Throws OperatorError for a password outside kPasswordMin..kPasswordMax bytes.
+void requirePasswordLength(std::string_view password);
+
 // Argon2id string hash with a fresh salt (two passes, 19 MiB).
 // Throws OperatorError for a password outside kPasswordMin..kPasswordMax bytes.
 std::string hashPassword(std::string_view password);

@@ -35,6 +35,8 @@ class DispatcherLogin : public ::testing::Test {
         auto sink = std::make_shared<spdlog::sinks::ostream_sink_mt>(m_log);
         spdlog::set_default_logger(std::make_shared<spdlog::logger>("test", sink));
     }
+    // The log stream dies with the fixture: later tests log where they did before.
+    ~DispatcherLogin() override { spdlog::set_default_logger(m_previousLogger); }
 
     CallResult send(const std::vector<std::byte>& body, ConnectionState& state) {
         return protocol::decodeResult(m_dispatcher.handleFrame(body, m_worker, state));
@@ -56,6 +58,7 @@ class DispatcherLogin : public ::testing::Test {
     appserver::Dispatcher m_dispatcher;
     appserver::WorkerConnection m_worker;
     std::ostringstream m_log;
+    std::shared_ptr<spdlog::logger> m_previousLogger = spdlog::default_logger();
 };
 
 TEST_F(DispatcherLogin, WrongPasswordAndUnknownOperatorGetTheSameRefusalAndTheConnectionCloses) {

@@ -336,12 +336,8 @@ int desktopRole(const std::string& db, const std::string& name) {
     const bool created = sdb::setDesktopRole(*c, name, password);
     std::printf("%s %s: may read",
                 created ? "created desktop role" : "desktop role updated:", name.c_str());
-    for (const auto& g : sdb::desktopGrants()) {
-        std::string columns;
-        for (const auto& col : g.columns)
-            columns += (columns.empty() ? " (" : ", ") + col;
-        std::printf(" %s%s", g.table.c_str(), columns.empty() ? "" : (columns + ")").c_str());
-    }
+    for (const auto& g : sdb::desktopGrants())
+        std::printf(" %s%s", g.table.c_str(), sdb::columnList(g).c_str());
     std::printf(", nothing else\n");
     return 0;
 }
