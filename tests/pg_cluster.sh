@@ -24,9 +24,22 @@ prepare_dir() {
     [ "$(id -u)" = 0 ] && chown -R postgres:postgres "$dir"
     chmod 700 "$dir/data"
 }
+# A self-signed certificate for 127.0.0.1, so that clients may use TLS (and tests may see a
+# client refuse a certificate it cannot verify).
+make_cert() {
+    [ -f "$dir/data/server.crt" ] && return 0
+    openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 \
+        -addext subjectAltName=IP:127.0.0.1 -keyout "$dir/data/server.key" \
+        -out "$dir/data/server.crt" >/dev/null 2>&1
+    chmod 600 "$dir/data/server.key"
+    [ "$(id -u)" = 0 ] && chown postgres:postgres "$dir/data/server.key" "$dir/data/server.crt"
+    return 0
+}
 # Throwaway settings: no fsync; replicated clusters keep full pages and hint bits for pg_rewind.
 start_pg() {
     local port=$1 extra=$2
+    make_cert
+    extra="-c ssl=on $extra"
     run_pg "$PGBIN/pg_ctl" -D "$dir/data" -l "$dir/sock/pg.log" -w -t 60 \
         -o "-c listen_addresses=127.0.0.1 -p $port -k $dir/sock -c fsync=off -c max_connections=200 -c shared_buffers=256MB $extra" \
         start >/dev/null

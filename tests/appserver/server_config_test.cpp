@@ -1,4 +1,5 @@
 #include "appserver/server_config.h"
+#include "appserver/proxy_header.h"
 
 #include <gtest/gtest.h>
 
@@ -216,3 +217,55 @@ TEST(ServerConfig, HelpListsEveryOption) {
         EXPECT_NE(help.find(option), std::string::npos) << option;
     }
 }
+
+namespace {
+
+// A PROXY v2 header: signature, version and command, family and transport, length, body.
+std::vector<std::byte> proxyHeader(unsigned versionCommand, unsigned familyTransport,
+                                   std::vector<unsigned> body, int lengthDelta = 0) {
+    std::vector<unsigned> raw = {0x0D, 0x0A, 0x0D, 0x0A, 0x00, 0x0D,           0x0A,
+                                 0x51, 0x55, 0x49, 0x54, 0x0A, versionCommand, familyTransport};
+    const auto length = static_cast<unsigned>(static_cast<int>(body.size()) + lengthDelta);
+    raw.push_back(length >> 8);
+    raw.push_back(length & 0xFF);
+    raw.insert(raw.end(), body.begin(), body.end());
+    std::vector<std::byte> out;
+    for (unsigned b : raw)
+        out.push_back(static_cast<std::byte>(b));
+    return out;
+}
+
+TEST(ProxyHeader, MalformedHeadersAreRefusedAndGoodOnesNameTheClient) {
+    const std::vector<unsigned> ipv4 = {10, 0, 0, 7, 10, 0, 0, 1, 0x1F, 0x90, 0x10, 0x04};
+    struct Case {
+        const char* name;
+        std::vector<std::byte> bytes;
+        const char* fault;  // nullptr: accepted
+        const char* address;
+    } cases[] = {
+        {"IPv4 client", proxyHeader(0x21, 0x11, ipv4), nullptr, "10.0.0.7"},
+        {"LOCAL probe", proxyHeader(0x20, 0x00, {}), nullptr, ""},
+        {"UDP: the balancer's own", proxyHeader(0x21, 0x12, ipv4), nullptr, ""},
+        {"version 1", proxyHeader(0x11, 0x11, ipv4), "not a PROXY protocol version 2", ""},
+        {"unknown command", proxyHeader(0x25, 0x11, ipv4), "unknown command 5", ""},
+        {"addresses cut short", proxyHeader(0x21, 0x11, {10, 0, 0, 7}), "too short", ""},
+        {"IPv6 in IPv4's room", proxyHeader(0x21, 0x21, ipv4), "too short", ""},
+        {"announces more than it has", proxyHeader(0x21, 0x11, ipv4, 8), "shorter than", ""},
+        {"announces over 4 KiB", proxyHeader(0x21, 0x11, ipv4, 5000), "not a PROXY", ""},
+        {"a stray signature", proxyHeader(0x21, 0x11, ipv4), "not a PROXY", ""},
+    };
+    cases[9].bytes[3] = std::byte{0};
+    for (const auto& c : cases) {
+        std::string fault;
+        const auto h = rqc::appserver::parseProxyHeader(c.bytes, fault);
+        if (c.fault == nullptr) {
+            ASSERT_TRUE(h.has_value()) << c.name << ": " << fault;
+            EXPECT_EQ(h->address ? h->address->to_string() : "", c.address) << c.name;
+        } else {
+            EXPECT_FALSE(h.has_value()) << c.name;
+            EXPECT_NE(fault.find(c.fault), std::string::npos) << c.name << ": " << fault;
+        }
+    }
+}
+
+}  // namespace

@@ -28,10 +28,13 @@ long peakRssKiB() {
     return -1;
 }
 
-// A one-connection loopback server that reads the call, writes `answer` and closes.
+// A one-connection loopback server that reads the call, writes `answer` (a byte every
+// `perByte` when set, until the client goes away) and closes.
 class FakeServer {
   public:
-    explicit FakeServer(std::vector<std::byte> answer) : m_answer(std::move(answer)) {
+    explicit FakeServer(std::vector<std::byte> answer,
+                        std::chrono::milliseconds perByte = std::chrono::milliseconds(0))
+        : m_answer(std::move(answer)) {
         m_listen = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in a{};
         a.sin_family = AF_INET;
@@ -41,11 +44,19 @@ class FakeServer {
         socklen_t len = sizeof a;
         ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&a), &len);
         m_port = ntohs(a.sin_port);
-        m_thread = std::thread([this] {
+        m_thread = std::thread([this, perByte] {
             const int fd = ::accept(m_listen, nullptr, nullptr);
             char buf[4096];
             ::recv(fd, buf, sizeof buf, 0);
-            ::send(fd, m_answer.data(), m_answer.size(), MSG_NOSIGNAL);
+            if (perByte.count() == 0) {
+                ::send(fd, m_answer.data(), m_answer.size(), MSG_NOSIGNAL);
+            } else {
+                for (std::byte b : m_answer) {
+                    if (::send(fd, &b, 1, MSG_NOSIGNAL) != 1)
+                        break;
+                    std::this_thread::sleep_for(perByte);
+                }
+            }
             std::this_thread::sleep_for(std::chrono::milliseconds(300));
             ::close(fd);
         });
@@ -93,6 +104,25 @@ TEST(ClientLimits, AHugeAnnouncedAnswerIsRefusedWithoutAllocatingIt) {
     EXPECT_LT(peakRssKiB() - before, 16 * 1024)
         << "peak RSS grew by " << peakRssKiB() - before << " KiB";
     EXPECT_FALSE(client.isOpen());
+}
+
+// A server that sends its answer a byte at a time cannot stretch a call past its timeout.
+TEST(ClientLimits, TheTimeoutBoundsTheWholeCall) {
+    std::vector<std::byte> answer;
+    appendFrameHeader(answer, 40);
+    answer.resize(answer.size() + 40, std::byte{0});
+    FakeServer server(answer, std::chrono::milliseconds(100));
+    Client client;
+    client.connect("127.0.0.1", server.port());
+    client.setIoTimeout(std::chrono::milliseconds(500));
+    const auto t0 = std::chrono::steady_clock::now();
+    try {
+        client.call(anyCall());
+        ADD_FAILURE() << "a call of 4 s ended within a 0.5 s timeout";
+    } catch (const TransportError& e) {
+        EXPECT_EQ(e.fault(), TransportFault::TimedOut) << e.what();
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(2));
 }
 
 // A hostile server's 64 MiB login answer is refused before it is read, and its 64 MiB answer

@@ -284,6 +284,59 @@ TEST(TdtmDBGeral, OpenFailuresSayWhatFailedAndLeaveItClosed) {
     EXPECT_THROW(q.Open(), std::runtime_error);
 }
 
+// The desktop's connection never writes the suite database, and it trusts no PostgreSQL server
+// whose certificate it cannot verify.
+TEST(TdtmDBGeral, ReadsSqliteReadOnlyAndRefusesAnUnverifiedPostgres) {
+    rqc::test::TempDir dir;
+    const QString file = QString::fromStdString(dir.file("suite.db"));
+    {
+        QSqlDatabase writer = QSqlDatabase::addDatabase("QSQLITE", "writer");
+        writer.setDatabaseName(file);
+        ASSERT_TRUE(writer.open());
+        ASSERT_TRUE(QSqlQuery(writer).exec("CREATE TABLE FILIAL (CDFILIAL TEXT)"));
+    }
+    QSqlDatabase::removeDatabase("writer");
+    TdtmDBGeral module;
+    HostConfig c;
+    c.dbPath = file;
+    module.Open(c);
+    {
+        QSqlQuery q(module.Database());
+        for (const char* sql : {"INSERT INTO FILIAL VALUES ('0001')", "DELETE FROM FILIAL",
+                                "CREATE TABLE X (A INTEGER)"})
+            EXPECT_FALSE(q.exec(sql)) << sql;
+        EXPECT_TRUE(q.exec("SELECT COUNT(*) FROM FILIAL")) << q.lastError().text().toStdString();
+    }
+    module.Close();
+
+    rqc::test::PgDatabase pg;
+    RQC_SKIP_WITHOUT_PG(pg);
+    // A CA that never signed the server's certificate.
+    const std::string ca = dir.file("other-ca.pem");
+    ASSERT_EQ(std::system(("openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=outra "
+                           "-keyout " +
+                           dir.file("other-ca.key") + " -out " + ca + " >/dev/null 2>&1")
+                              .c_str()),
+              0);
+    QUrl url(QString::fromStdString(pg.url()));
+    HostConfig p;
+    p.engine = DbEngine::Postgres;
+    p.dbHost = url.host();
+    p.dbPort = url.port(5432);
+    p.dbName = url.path().mid(1);
+    p.dbUser = url.userName();
+    p.dbSslMode = "verify-full";
+    p.dbCaFile = QString::fromStdString(ca);
+    try {
+        module.Open(p);
+        ADD_FAILURE() << "connected to a server whose certificate does not verify";
+    } catch (const std::runtime_error& e) {
+        EXPECT_NE(std::string(e.what()).find("certificate verify failed"), std::string::npos)
+            << e.what();
+    }
+    EXPECT_FALSE(module.Connected());
+}
+
 TEST(TADOIBQuery, PostgresRunsTheGenericText) {
     rqc::test::PgDatabase pg;
     RQC_SKIP_WITHOUT_PG(pg);

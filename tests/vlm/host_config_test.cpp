@@ -86,6 +86,9 @@ TEST(HostConfig, BadValuesAreRefusedWithTheKeyNamed) {
         {"[Banco]\nEngine=postgres\n", "[Banco] Nome"},
         {"[Banco]\nEngine=firebird\n", "[Banco] Caminho"},
         {"[Banco]\nPorta=-1\n", "[Banco] Porta -1"},
+        {"[Banco]\nEngine=postgres\nNome=s\nModoSSL=talvez\n", "[Banco] ModoSSL \"talvez\""},
+        {"[Banco]\nEngine=postgres\nNome=s\nHost=db.example.net\nModoSSL=require\n",
+         "não confere o certificado do banco em db.example.net"},
     };
     for (const auto& c : cases) {
         rqc::test::TempDir dir;
