@@ -53,6 +53,8 @@ if [ "$mode" = "--cluster" ]; then
     tests/pg_cluster.sh standby "$standby_dir" "$standby_port" "$pg_port" >/dev/null ||
         { echo "the PostgreSQL standby did not start" >&2; exit 1; }
     build/bin/rqc-suitedb init --db "$pg_url" --demo >/dev/null
+    # The desktop reads the look-ups as its own read-only role, never as the servers' role.
+    RQC_PASSWORD=rqc-desktop build/bin/rqc-suitedb desktop-role --db "$pg_url" rqc_desktop >/dev/null
     # The servers follow whichever of the two accepts writes.
     pg_url="postgresql://postgres@127.0.0.1:$pg_port,127.0.0.1:$standby_port/postgres?target_session_attrs=read-write"
     backends=""
@@ -119,7 +121,8 @@ Engine=postgres
 Host=127.0.0.1
 Porta=$pg_port
 Nome=postgres
-Usuario=postgres
+Usuario=rqc_desktop
+Senha=rqc-desktop
 INI
     if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
         build/bin/suite --config var/cluster/suite.ini --open RQC04100

@@ -302,7 +302,7 @@ bool parseCommandLine(const std::vector<std::string>& args, ServerConfig& config
          "a PROXY v2 header naming the client"},
         {"login-timeout", "a connection must log in within this of its accept (default 10s)"},
         {"max-unauthenticated",
-         "connections not logged in yet, at once (default a tenth of max-connections)"},
+         "connections not logged in yet, at once (default a quarter of max-connections)"},
         {"max-unauthenticated-per-peer",
          "connections not logged in yet from one client address (default 32)"},
         {"write-wait",

@@ -57,14 +57,16 @@ void TdtmDBGeral::Open(const vlm::HostConfig& config) {
                          : config.engine == vlm::DbEngine::Postgres ? "QPSQL"
                                                                     : "QIBASE";
     if (!QSqlDatabase::isDriverAvailable(driver)) {
-        throw std::runtime_error(std::string("the Qt SQL driver ") + driver + " is not installed");
+        throw std::runtime_error(std::string("O driver ") + driver +
+                                 " do Qt SQL não está instalado neste computador.");
     }
     if (config.engine == vlm::DbEngine::Sqlite) {
         if (config.dbPath.isEmpty()) {
-            throw std::runtime_error("no SQLite database file is configured ([Banco] Caminho)");
+            throw std::runtime_error(
+                "Nenhum arquivo de banco SQLite configurado ([Banco] Caminho).");
         }
         if (!QFileInfo(config.dbPath).isFile()) {
-            throw std::runtime_error("SQLite database file not found: " +
+            throw std::runtime_error("Arquivo do banco SQLite não encontrado: " +
                                      config.dbPath.toStdString());
         }
     }
@@ -110,7 +112,13 @@ void TdtmDBGeral::Open(const vlm::HostConfig& config) {
                 break;
         }
         if (!db.open()) {
-            error = "cannot open the suite database " + what + ": " + db.lastError().text();
+            error =
+                "Não foi possível abrir o banco da suíte " + what + ": " + db.lastError().text();
+            if (error.contains("certificate verify failed")) {
+                error +=
+                    "\nO certificado do servidor do banco não foi emitido pela autoridade de "
+                    "[Banco] CertificadoCA ou não traz o nome de [Banco] Host.";
+            }
         } else if (config.engine == vlm::DbEngine::Sqlite) {
             try {
                 registerNvlstr(db);

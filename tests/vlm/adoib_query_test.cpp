@@ -262,7 +262,8 @@ TEST(TdtmDBGeral, OpenFailuresSayWhatFailedAndLeaveItClosed) {
         module.Open(c);
         FAIL();
     } catch (const std::runtime_error& e) {
-        EXPECT_NE(std::string(e.what()).find("SQLite database file not found"), std::string::npos);
+        EXPECT_NE(std::string(e.what()).find("Arquivo do banco SQLite não encontrado"),
+                  std::string::npos);
     }
     EXPECT_FALSE(module.Connected());
     c.dbPath.clear();
@@ -275,7 +276,8 @@ TEST(TdtmDBGeral, OpenFailuresSayWhatFailedAndLeaveItClosed) {
         module.Open(c);
         FAIL();
     } catch (const std::runtime_error& e) {
-        EXPECT_NE(std::string(e.what()).find("cannot open the suite database"), std::string::npos);
+        EXPECT_NE(std::string(e.what()).find("Não foi possível abrir o banco da suíte"),
+                  std::string::npos);
     }
     EXPECT_FALSE(module.Connected());
     TADOIBQuery q;
@@ -331,7 +333,9 @@ TEST(TdtmDBGeral, ReadsSqliteReadOnlyAndRefusesAnUnverifiedPostgres) {
         module.Open(p);
         ADD_FAILURE() << "connected to a server whose certificate does not verify";
     } catch (const std::runtime_error& e) {
-        EXPECT_NE(std::string(e.what()).find("certificate verify failed"), std::string::npos)
+        EXPECT_NE(std::string(e.what()).find("não foi emitido pela autoridade de [Banco] "
+                                             "CertificadoCA"),
+                  std::string::npos)
             << e.what();
     }
     EXPECT_FALSE(module.Connected());
