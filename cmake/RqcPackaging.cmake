@@ -112,7 +112,8 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 
 set(CPACK_DEBIAN_SERVER_PACKAGE_NAME rqc-appserver)
 set(CPACK_DEBIAN_SERVER_PACKAGE_SECTION net)
-set(CPACK_DEBIAN_SERVER_PACKAGE_DEPENDS "adduser")
+# openssl: the install guide makes the server's certificate with it.
+set(CPACK_DEBIAN_SERVER_PACKAGE_DEPENDS "adduser, openssl")
 set(CPACK_DEBIAN_SERVER_PACKAGE_RECOMMENDS "sqlite3")
 set(CPACK_COMPONENT_SERVER_DESCRIPTION
    "application server of the purchasing suite
@@ -130,8 +131,10 @@ file(WRITE ${RQC_SERVER_CONTROL}/conffiles
     "${RQC_SYSCONF_DIR}/logrotate.d/rqc-appserver\n")
 file(COPY_FILE ${RQC_PACKAGING_DIR}/rqc-appserver.postinst ${RQC_SERVER_CONTROL}/postinst)
 file(COPY_FILE ${RQC_PACKAGING_DIR}/rqc-appserver.postrm ${RQC_SERVER_CONTROL}/postrm)
+file(COPY_FILE ${RQC_PACKAGING_DIR}/rqc-appserver.prerm ${RQC_SERVER_CONTROL}/prerm)
 set(CPACK_DEBIAN_SERVER_PACKAGE_CONTROL_EXTRA
-    ${RQC_SERVER_CONTROL}/conffiles ${RQC_SERVER_CONTROL}/postinst ${RQC_SERVER_CONTROL}/postrm)
+    ${RQC_SERVER_CONTROL}/conffiles ${RQC_SERVER_CONTROL}/postinst ${RQC_SERVER_CONTROL}/prerm
+    ${RQC_SERVER_CONTROL}/postrm)
 
 set(CPACK_DEBIAN_SUITE_PACKAGE_NAME rqc-suite)
 set(CPACK_DEBIAN_SUITE_PACKAGE_SECTION x11)

@@ -1,6 +1,7 @@
 // rqc-appserver: serves Rqc04100.rdmConsolidaSolicita over TCP.
 
 #include <fcntl.h>
+#include <grp.h>
 #include <spdlog/pattern_formatter.h>
 #include <spdlog/sinks/sink.h>
 #include <spdlog/spdlog.h>
@@ -59,22 +60,22 @@ std::unique_ptr<rqc::suitedb::Connection> prepareDatabase(const ServerConfig& co
     const int version = rqc::suitedb::schemaVersion(*db);
     const std::string needs = std::to_string(rqc::suitedb::kSchemaVersion);
     if (version == 0) {
-        throw std::runtime_error(
+        throw ConfigError(
             "the database has no suite schema (create it with rqc-suitedb "
             "init --db " +
             shownTarget(config.db) + ")");
     }
     if (version < rqc::suitedb::kSchemaVersion) {
-        throw std::runtime_error("the database has schema version " + std::to_string(version) +
-                                 ", older than version " + needs +
-                                 " this server needs; upgrade it with rqc-suitedb migrate --db " +
-                                 shownTarget(config.db));
+        throw ConfigError("the database has schema version " + std::to_string(version) +
+                          ", older than version " + needs +
+                          " this server needs; upgrade it with rqc-suitedb migrate --db " +
+                          shownTarget(config.db));
     }
     if (version > rqc::suitedb::kSchemaVersion) {
-        throw std::runtime_error("the database has schema version " + std::to_string(version) +
-                                 ", newer than version " + needs +
-                                 " this server knows; use a "
-                                 "newer server");
+        throw ConfigError("the database has schema version " + std::to_string(version) +
+                          ", newer than version " + needs +
+                          " this server knows; use a "
+                          "newer server");
     }
     return db;
 }
@@ -111,10 +112,14 @@ void checkKeyFile(const ServerConfig& config) {
     if (config.tlsKey.empty() || ::stat(config.tlsKey.c_str(), &st) != 0)
         return;  // loading the key reports a missing file
     if ((st.st_mode & (S_IROTH | S_IWOTH)) != 0) {
+        // The documented ownership: root writes the key, the server's group only reads it.
+        const group* g = ::getgrgid(::getegid());
+        const std::string serverGroup = g != nullptr ? g->gr_name : std::to_string(::getegid());
         throw std::runtime_error("a chave TLS '" + config.tlsKey +
                                  "' pode ser lida por outros usuários desta máquina; corrija com: "
-                                 "chmod 600 " +
-                                 config.tlsKey + " (ou chmod 640 com o grupo do servidor)");
+                                 "chown root:" +
+                                 serverGroup + " " + config.tlsKey + " && chmod 640 " +
+                                 config.tlsKey);
     }
 }
 
@@ -268,7 +273,11 @@ int main(int argc, char** argv) {
     try {
         auto db = prepareDatabase(config);
         if (!checkOperators(config, *db))
-            return 1;
+            return 2;  // a configuration to change: restarting would not help
+    } catch (const ConfigError& e) {
+        // A schema this server cannot serve: only a migration (or another server) helps.
+        spdlog::critical("cannot use database {}: {}", shownTarget(config.db), e.what());
+        return 2;
     } catch (const std::exception& e) {
         spdlog::critical("cannot use database {}: {}", shownTarget(config.db), e.what());
         return 1;

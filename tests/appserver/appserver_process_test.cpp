@@ -396,8 +396,8 @@ TEST(AppServerStart, UnusableSettingsStopTheServerWithAClearMessage) {
          "cannot use database"},
         {"--listen " + busy + db, 1, "cannot listen on " + busy},
         {"--listen 127.0.0.1:0", 1, "does not exist; create it with rqc-suitedb init"},
-        {"--listen 0.0.0.0:0" + db + tls + key, 1, "ainda tem(têm) a senha de demonstração"},
-        {"--listen 127.0.0.1:0" + db + tls + open, 2, "chmod 600 " + open},
+        {"--listen 0.0.0.0:0" + db + tls + key, 2, "ainda tem(têm) a senha de demonstração"},
+        {"--listen 127.0.0.1:0" + db + tls + open, 2, " " + open + " && chmod 640 " + open},
     };
     for (const auto& k : cases) {
         auto [code, out] = runServer(k.args);

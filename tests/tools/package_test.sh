@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The Debian packages built from this build folder: their file lists, lintian, and the
-# programs extracted from them running against a new database (a login and a call), and
-# systemd-analyze verify on the extracted unit.
+# programs extracted from them running against a new database (a login and a call),
+# systemd-analyze verify on the extracted unit, and what the maintainer scripts ask systemd.
 #   tests/tools/package_test.sh BUILD_DIR
 set -uo pipefail
 build=$(cd "${1:?usage: package_test.sh BUILD_DIR}" && pwd)
@@ -64,7 +64,8 @@ if command -v lintian >/dev/null; then
         { cat "$tmp/lintian.log"; fail "lintian reports errors"; }
     # The warnings docs/install.md explains, and no other (sanitizer builds add their own).
     if ! grep -q '^RQC_SANITIZE:BOOL=ON' "$build/CMakeCache.txt" &&
-        grep -E '^[EW]:' "$tmp/lintian.log" | grep -v 'no-manual-page'; then
+        grep -E '^[EW]:' "$tmp/lintian.log" |
+        grep -v 'no-manual-page\|rqc-appserver: maintainer-script-calls-systemctl'; then
         fail "lintian warnings not in docs/install.md"
     fi
 else
@@ -115,6 +116,62 @@ if command -v systemd-analyze >/dev/null; then
         cat "$tmp/verify.log"
         fail "systemd-analyze verify"
     fi
+fi
+
+# The maintainer scripts, each run in a mount namespace of its own where systemd "runs"
+# (/run/systemd/system), an instance is enabled, /var/lib and /var/log are empty, and systemctl
+# and the file tools are stubs that log their arguments: what the scripts ask on an install, an
+# upgrade, a remove and a purge.
+if [ "$(id -u)" = 0 ] && unshare -m true 2>/dev/null; then
+    stubs="$tmp/stubs"
+    mkdir -p "$stubs" /etc/systemd/system
+    for c in systemctl chown chmod systemd-sysusers dpkg-statoverride; do
+        cat > "$stubs/$c" <<'STUB'
+#!/bin/sh
+echo "$(basename "$0") $*" >> "$RQC_STUB_LOG"
+case "$(basename "$0") $1" in
+"systemctl list-units") echo "rqc-appserver@4100.service loaded active running rqc-appserver" ;;
+"dpkg-statoverride --list") exit 1 ;;
+esac
+exit 0
+STUB
+        chmod +x "$stubs/$c"
+    done
+    # maintainer SCRIPT ARGS...: runs it; the stubs' log is left in $tmp/stub.log and the enable
+    # links still there after it in $tmp/links.
+    maintainer() {
+        local script="$tmp/control/server/$1"
+        shift
+        : > "$tmp/stub.log"
+        RQC_STUB_LOG="$tmp/stub.log" STUBS="$stubs" OUT="$tmp/links" unshare -m sh -c '
+            mount -t tmpfs none /run && mkdir -p /run/systemd/system &&
+            mount -t tmpfs none /etc/systemd/system &&
+            mkdir /etc/systemd/system/multi-user.target.wants &&
+            ln -s /lib/systemd/system/rqc-appserver@.service \
+                /etc/systemd/system/multi-user.target.wants/rqc-appserver@4200.service &&
+            mount -t tmpfs none /var/lib && mount -t tmpfs none /var/log || exit 9
+            PATH="$STUBS:$PATH" sh "$@" || exit $?
+            ls /etc/systemd/system/multi-user.target.wants > "$OUT"' sh "$script" "$@" ||
+            fail "$(basename "$script") $* failed"
+    }
+    logged() { grep -Fx -- "$1" "$tmp/stub.log" >/dev/null; }
+    maintainer postinst configure ""
+    logged "systemctl daemon-reload" || fail "a new install does not reload systemd"
+    logged "systemctl try-restart rqc-appserver@*.service" && fail "a new install restarts servers"
+    maintainer postinst configure 0.0.9
+    logged "systemctl try-restart rqc-appserver@*.service" ||
+        fail "an upgrade leaves the servers running the old program"
+    maintainer prerm upgrade 0.2.0
+    grep '^systemctl stop' "$tmp/stub.log" >/dev/null && fail "an upgrade stops the servers"
+    maintainer prerm remove
+    for port in 4100 4200; do
+        logged "systemctl stop rqc-appserver@$port.service" || fail "remove leaves $port running"
+        logged "systemctl disable rqc-appserver@$port.service" || fail "remove leaves $port enabled"
+    done
+    maintainer postrm purge
+    [ -s "$tmp/links" ] && fail "purge leaves the enable link $(cat "$tmp/links")"
+else
+    echo "maintainer scripts not run: they need root and unshare -m"
 fi
 
 [ "$failures" = 0 ] && echo "package test passed"
