@@ -97,7 +97,8 @@ bool checkOperators(const ServerConfig& config, rqc::suitedb::Connection& db) {
     std::string codes, commands;
     for (const auto& code : demo) {
         codes += (codes.empty() ? "" : ", ") + code;
-        commands += "\n  rqc-suitedb operator passwd --db " + shownTarget(config.db) + " " + code;
+        commands += "\n  rqc-suitedb operator passwd --db " +
+                    sdb::shellWord(shownTarget(config.db)) + " " + code;
     }
     spdlog::critical(
         "recusado escutar em {}: o(s) operador(es) {} ainda tem(têm) a senha de demonstração, "

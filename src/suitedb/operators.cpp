@@ -1,6 +1,7 @@
 #include "suitedb/operators.h"
 
 #include "suitedb/demo_data.h"
+#include "suitedb/redact.h"
 
 #include <sodium.h>
 
@@ -203,13 +204,14 @@ std::vector<std::string> operatorsWithPassword(Connection& c, std::string_view p
 }
 
 std::string firstOperatorHint(const std::string& shownDb) {
+    const std::string db = shellWord(shownDb);
     return "Nenhum operador pode fazer login em " + shownDb +
            ". Crie o primeiro (a senha é pedida no terminal ou lida de RQC_PASSWORD):\n"
            "  rqc-suitedb operator add --db " +
-           shownDb +
+           db +
            " CODIGO --name \"Nome do operador\"\n"
            "  rqc-suitedb operator grant --db " +
-           shownDb + " CODIGO " + kDemoObject;
+           db + " CODIGO " + kDemoObject;
 }
 
 std::optional<std::vector<std::string>> checkLogin(Connection& c, std::string_view code,

@@ -115,4 +115,16 @@ std::string redactTarget(std::string_view target) {
     return std::string(target);
 }
 
+std::string shellWord(std::string_view text) {
+    const bool plain = !text.empty() && text.find_first_not_of(
+                                            "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+                                            "0123456789_./:@%+=,-") == std::string_view::npos;
+    if (plain)
+        return std::string(text);
+    std::string out = "'";
+    for (char ch : text)
+        out += ch == '\'' ? std::string("'\\''") : std::string(1, ch);
+    return out + "'";
+}
+
 }  // namespace rqc::suitedb

@@ -9,5 +9,8 @@
 namespace rqc::suitedb {
 
 std::string redactTarget(std::string_view target);
+// `text` as one word of a shell command to copy: as it is when it holds only characters no
+// shell treats specially, otherwise in single quotes ("a&b" -> 'a&b').
+std::string shellWord(std::string_view text);
 
 }  // namespace rqc::suitedb

@@ -25,3 +25,17 @@ TEST(RedactTarget, HidesEveryPasswordAndKeepsTheRest) {
     for (const auto& k : cases)
         EXPECT_EQ(rqc::suitedb::redactTarget(k.target), k.shown) << k.target;
 }
+
+TEST(ShellWord, TargetsCopyIntoAShellAsOneWord) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"/var/lib/rqc/rqc.db", "/var/lib/rqc/rqc.db"},
+        {"postgresql://rqc@db1/suite", "postgresql://rqc@db1/suite"},
+        {"postgresql://a@h1,h2/s?target_session_attrs=read-write&sslmode=require",
+         "'postgresql://a@h1,h2/s?target_session_attrs=read-write&sslmode=require'"},
+        {"host=db1 password=***", "'host=db1 password=***'"},
+        {"it's", "'it'\\''s'"},
+        {"", "''"},
+    };
+    for (const auto& [text, word] : cases)
+        EXPECT_EQ(rqc::suitedb::shellWord(text), word) << text;
+}
