@@ -25,19 +25,44 @@ vlm::HostConfig resolveConfig(const QString& explicitPath) {
     return config;
 }
 
-void requireEmbeddedDatabase(const vlm::HostConfig& config) {
-    if (config.engine != vlm::DbEngine::Sqlite || QFileInfo(config.dbPath).isFile())
+void requireEmbeddedDatabase(const vlm::HostConfig& config, bool configured) {
+    if (config.engine != vlm::DbEngine::Sqlite)
         return;
-    throw StartupError(QStringLiteral("O banco de dados da suíte não existe: %1\n"
-                                      "Crie-o com: rqc-suitedb init --db %1 --demo")
-                           .arg(config.dbPath)
+    const QFileInfo file(config.dbPath);
+    const QFileInfo folder(file.absolutePath());
+    const QString elsewhere = QStringLiteral(
+        "Se o banco fica em outra máquina, configure a seção [Banco] do arquivo de "
+        "configuração: Engine=postgres, Host, Nome, Usuario e Senha do papel dos desktops, "
+        "ModoSSL e CertificadoCA (veja configuration.md).");
+    if (file.isFile() && file.isReadable())
+        return;
+    if (file.exists() || (folder.exists() && !folder.isExecutable())) {
+        throw StartupError(QStringLiteral("Este usuário não pode ler o banco de dados da suíte "
+                                          "%1. Peça ao administrador o acesso de leitura "
+                                          "(install.md: o grupo dos usuários da suíte na pasta "
+                                          "%2).\n%3")
+                               .arg(config.dbPath, folder.absoluteFilePath(), elsewhere)
+                               .toStdString());
+    }
+    // Without any configuration file the host runs as a trial on this machine: it says how
+    // to make that trial's database.
+    const QString remedy = configured
+                               ? elsewhere
+                               : QStringLiteral(
+                                     "Para experimentar a suíte neste computador, crie-o com: "
+                                     "rqc-suitedb init --db %1 --demo")
+                                     .arg(config.dbPath);
+    throw StartupError(QStringLiteral("O banco de dados da suíte não existe neste computador: "
+                                      "%1.\n%2")
+                           .arg(config.dbPath, remedy)
                            .toStdString());
 }
 
 vlm::HostConfig openSuiteDatabase(const QString& explicitPath, TdtmDBGeral& database) {
     vlm::HostConfig config = resolveConfig(explicitPath);
     vlm::setHostConfig(config);
-    requireEmbeddedDatabase(config);
+    requireEmbeddedDatabase(
+        config, !explicitPath.isEmpty() || QFileInfo::exists(QString::fromLatin1(kDefaultIni)));
     database.Open(config);
     return config;
 }

@@ -27,9 +27,10 @@ inline constexpr const char* kDefaultSqlite = "var/rqc.db";
 // bad file.
 vlm::HostConfig resolveConfig(const QString& explicitPath);
 
-// For SQLite: the configured file must exist; otherwise throws StartupError naming the file and
-// the command that creates it. Other engines: nothing.
-void requireEmbeddedDatabase(const vlm::HostConfig& config);
+// For SQLite: the configured file must exist and be readable; otherwise throws StartupError
+// naming the file and what to configure (`configured`: read from a configuration file), or,
+// on the built-in defaults, the command that makes a trial database. Other engines: nothing.
+void requireEmbeddedDatabase(const vlm::HostConfig& config, bool configured);
 
 // The host's start on its database: resolveConfig, the configuration made the package's,
 // requireEmbeddedDatabase, then `database` opened on it. Throws what those throw.

@@ -274,7 +274,7 @@ TEST_F(Suite, ProgramRefusesBadStartsWithAClearMessage) {
     };
     const Case cases[] = {
         {{"--config", QString::fromStdString(file("bad-engine.ini"))}, "oracle"},
-        {{"--config", missing}, "nothere.db"},
+        {{"--config", missing}, "configure a seção [Banco]"},
         {{"--config", good, "--open", "XYZ12345"}, "Tela desconhecida: XYZ12345"},
         {{"--config", QString::fromStdString(file("absent.ini"))}, "absent.ini"},
     };
