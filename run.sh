@@ -5,8 +5,8 @@
 # screenshot under var/ and exits.
 #   ./run.sh            server + host
 #   ./run.sh --server   the server alone, in the foreground
-#   ./run.sh --cluster  three servers behind haproxy on port 4100, on a throwaway PostgreSQL
-#                       primary with a synchronous standby
+#   ./run.sh --cluster  three servers behind haproxy on port 4100, on a throwaway
+#                       pg_auto_failover formation (a monitor, a primary and its secondary)
 set -euo pipefail
 cd "$(dirname "$0")"
 mode=${1:-all}
@@ -30,34 +30,38 @@ echo "Demo login: operator COMP001, password rqc04100"
 export RQC_OPERATOR=${RQC_OPERATOR:-COMP001} RQC_PASSWORD=${RQC_PASSWORD:-rqc04100}
 
 if [ "$mode" = "--cluster" ]; then
-    # A throwaway PostgreSQL primary with the demo data and its synchronous standby, servers on
-    # the next ports (health answers 10 ports above), haproxy in front on $port; everything is
-    # stopped by its pid on exit.
+    # A throwaway pg_auto_failover formation (a monitor and two nodes) with the demo data,
+    # servers on the next ports (health answers 10 ports above), haproxy in front on $port;
+    # everything is stopped by its pid on exit.
     mkdir -p var/cluster
-    pg_dir=$(mktemp -d)
-    standby_dir=$(mktemp -d)
+    formation=$(mktemp -d)
+    chmod 755 "$formation"
     pids=()
     stop_cluster() {
         for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill -TERM "${pids[i]}" 2>/dev/null || true; done
         for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
-        tests/pg_cluster.sh stop "$standby_dir" >/dev/null 2>&1 || true
-        tests/pg_cluster.sh stop "$pg_dir" >/dev/null 2>&1 || true
-        rm -rf "$pg_dir" "$standby_dir"
+        for d in node1 node2 monitor; do tests/pg_autofailover.sh stop "$formation/$d" >/dev/null 2>&1 || true; done
+        rm -rf "$formation"
     }
     trap stop_cluster EXIT
     trap 'exit 130' INT
     trap 'exit 143' TERM
     pg_port=${RQC_PG_PORT:-$((port + 1000))}
-    standby_port=$((pg_port + 1))
-    pg_url=$(tests/pg_cluster.sh primary "$pg_dir" "$pg_port") || { echo "PostgreSQL did not start" >&2; exit 1; }
-    tests/pg_cluster.sh standby "$standby_dir" "$standby_port" "$pg_port" >/dev/null ||
-        { echo "the PostgreSQL standby did not start" >&2; exit 1; }
+    monitor=$(tests/pg_autofailover.sh monitor "$formation/monitor" "$pg_port") ||
+        { echo "the pg_auto_failover monitor did not start" >&2; exit 1; }
+    for n in 1 2; do
+        tests/pg_autofailover.sh node "$formation/node$n" $((pg_port + n)) "$monitor" "node$n" ||
+            { echo "PostgreSQL node $n did not start" >&2; exit 1; }
+    done
+    tests/pg_autofailover.sh wait "$formation/monitor" node2 secondary
+    tests/pg_autofailover.sh wait "$formation/monitor" node1 primary
+    # The servers follow whichever node accepts writes.
+    pg_url="postgresql://postgres@127.0.0.1:$((pg_port + 1)),127.0.0.1:$((pg_port + 2))/suite?target_session_attrs=read-write"
     build/bin/rqc-suitedb init --db "$pg_url" --demo >/dev/null
     # The desktop reads the look-ups as its own read-only role, never as the servers' role.
     RQC_PASSWORD=rqc-desktop build/bin/rqc-suitedb desktop-role --db "$pg_url" rqc_desktop >/dev/null
-    # The servers follow whichever of the two accepts writes.
-    pg_url="postgresql://postgres@127.0.0.1:$pg_port,127.0.0.1:$standby_port/postgres?target_session_attrs=read-write"
     backends=""
+    fallbacks=""
     for n in 1 2 3; do
         p=$((port + n))
         rm -f "var/cluster/appserver-$n.port"
@@ -67,6 +71,7 @@ if [ "$mode" = "--cluster" ]; then
             2>>"var/cluster/appserver-$n.log" &
         pids+=($!)
         backends+="    server s$n 127.0.0.1:$p port $((p + 10)) send-proxy-v2"$'\n'
+        fallbacks+="    server s$n-fallback 127.0.0.1:$p backup no-check send-proxy-v2"$'\n'
     done
     for n in 1 2 3; do
         for _ in $(seq 1 200); do [ -s "var/cluster/appserver-$n.port" ] && break; sleep 0.05; done
@@ -94,6 +99,9 @@ backend appservers
     tcp-check expect rstring ^ok
     default-server check inter 500ms fall 2 rise 1
 $backends
+    # No server passing its check (no database): the same servers unchecked, to say why.
+    option allbackups
+$fallbacks
 CFG
     PATH="$PATH:/usr/sbin:/sbin" haproxy -f var/cluster/haproxy.cfg -db > var/cluster/haproxy.log 2>&1 &
     pids+=($!)
@@ -103,8 +111,9 @@ CFG
         sleep 0.1
     done
     echo "haproxy on 127.0.0.1:$port in front of rqc-appserver on ports $((port + 1))-$((port + 3))"
-    echo "PostgreSQL (demo data): primary on port $pg_port, synchronous standby on $standby_port"
-    echo "  failover: tests/pg_cluster.sh kill $pg_dir; tests/pg_cluster.sh promote $standby_dir"
+    echo "PostgreSQL (demo data): pg_auto_failover monitor on port $pg_port, nodes on $((pg_port + 1)) and $((pg_port + 2))"
+    echo "  lose the primary: tests/pg_autofailover.sh kill $formation/node1 (the monitor promotes node2)"
+    echo "  bring it back:    tests/pg_autofailover.sh run $formation/node1 (it rejoins as secondary)"
     echo "Logs and haproxy.cfg in var/cluster/"
     echo "Try: RQC_PASSWORD=rqc04100 build/bin/rqc-call --server 127.0.0.1:$port --operator COMP001 Rqc04100.rdmConsolidaSolicita GetParaCmpSup r:0001"
     cat > var/cluster/suite.ini <<INI
@@ -119,8 +128,8 @@ Porta=$port
 [Banco]
 Engine=postgres
 Host=127.0.0.1
-Porta=$pg_port
-Nome=postgres
+Porta=$((pg_port + 1))
+Nome=suite
 Usuario=rqc_desktop
 Senha=rqc-desktop
 INI

@@ -232,7 +232,9 @@ protocol::CallResult Dispatcher::login(std::span<const std::byte> body, WorkerCo
         const std::string id = newIncidentId();
         spdlog::error("incident {}: login of {} from {} could not be counted: {}", id, shownCode,
                       state.peer, printable(e.what(), 2000));
-        return CallResult::error(messages::databaseFailure(id));
+        const auto* dbError = dynamic_cast<const suitedb::DbError*>(&e);
+        return CallResult::error(messages::databaseFailure(
+            dbError != nullptr ? dbError->kind() : suitedb::DbFailure::Other, id));
     }
     if (!attempt) {
         spdlog::warn("login refused operator={} peer={}: too many attempts", shownCode, state.peer);

@@ -1,5 +1,6 @@
 // rqc-appserver on a PostgreSQL primary with a synchronous standby (libpq's multi-host target),
-// on a restarted PostgreSQL, and behind haproxy checking each server's health answer.
+// promoted by hand or by pg_auto_failover's monitor, on a restarted PostgreSQL, and behind
+// haproxy checking each server's health answer.
 
 #include <gtest/gtest.h>
 
@@ -14,6 +15,7 @@
 #include "pg_cluster_process.h"
 #include "server_process.h"
 #include "suitedb/demo_data.h"
+#include "suitedb/operators.h"
 #include "suitedb/schema.h"
 
 namespace rqc::test {
@@ -140,6 +142,89 @@ TEST_F(Failover, RunsAnsweredBeforeThePrimaryDiesAreOnThePromotedStandby) {
     EXPECT_EQ(consistencyFaults(*conn), "");
 }
 
+// Under pg_auto_failover nobody promotes: the monitor does, the servers follow on its URL, and
+// the old primary, its keeper started again, comes back as the secondary.
+TEST_F(Failover, TheMonitorPromotesTheStandbyWithinSecondsAndTheOldPrimaryRejoins) {
+    if (!AutoFailoverFormation::installed())
+        GTEST_SKIP() << "pg_auto_failover is not installed";
+    AutoFailoverFormation formation;
+    {
+        auto c = suitedb::Connection::open(formation.url());
+        suitedb::applySchema(*c);
+        suitedb::generateLarge(*c, 16'000, suitedb::parseIsoDate("2024-06-01"));
+    }
+    std::vector<std::unique_ptr<ServerProcess>> servers;
+    for (const char* name : {"s1", "s2"})
+        servers.push_back(server(formation.url(), name, {"--threads", "1"}));
+
+    constexpr int kRuns = 16;
+    std::vector<protocol::CallResult> results(kRuns);
+    std::vector<std::thread> runs;
+    for (int i = 0; i < kRuns; ++i) {
+        runs.emplace_back([&, i] {
+            std::mt19937 rng(300 + i);
+            const int first = 93 + static_cast<int>(rng() % 58);
+            try {
+                TestClient client;
+                results[i] = callOn(client, servers[i % 2]->port(), consSoli(first, first + 20));
+            } catch (const std::exception& e) {
+                results[i] = protocol::CallResult::error(e.what());
+            }
+        });
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    const auto killed = Clock::now();
+    formation.node(1, "kill");
+    // New consolidations from the moment of the kill, until the first one goes through.
+    std::string probed;
+    Clock::duration firstSuccess{};
+    while (probed.empty() && Clock::now() - killed < std::chrono::seconds(60)) {
+        try {
+            TestClient client;
+            const auto r = callOn(client, servers[0]->port(), consSoli(171, 191));
+            if (r.kind == protocol::CallResult::Kind::Text && !r.text.empty()) {
+                probed = r.text;
+                firstSuccess = Clock::now() - killed;
+            }
+        } catch (const std::exception&) {
+            // not yet
+        }
+        if (probed.empty())
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    for (auto& t : runs)
+        t.join();
+    const double seconds = std::chrono::duration<double>(firstSuccess).count();
+    std::printf("first consolidation %.1f s after the primary was killed\n", seconds);
+    ASSERT_FALSE(probed.empty()) << "no consolidation within 60 s of the kill";
+    EXPECT_LE(seconds, 15.0);
+
+    std::vector<std::string> numbers = {probed};
+    int cut = 0;
+    for (const auto& r : results) {
+        if (r.kind == protocol::CallResult::Kind::Error) {
+            ++cut;
+            EXPECT_NE(r.text.find(kNothingWritten), std::string::npos) << r.text;
+        } else if (!r.text.empty()) {
+            numbers.push_back(r.text);
+        }
+    }
+    EXPECT_LE(cut, 2) << "at most the run under way on each server is cut";
+    std::sort(numbers.begin(), numbers.end());
+    for (std::size_t i = 0; i < numbers.size(); ++i) {
+        char expected[24];
+        std::snprintf(expected, sizeof expected, "%010zu", i + 1);
+        EXPECT_EQ(numbers[i], expected) << "numbers are not 1..n, distinct and gapless";
+    }
+    auto conn = suitedb::Connection::open(formation.nodeUrl(2));
+    EXPECT_EQ(scalar(*conn, "SELECT COUNT(*) FROM CONSSOLI"),
+              static_cast<std::int64_t>(numbers.size()));
+    EXPECT_EQ(consistencyFaults(*conn), "");
+
+    formation.node(1, "run");
+    formation.waitFor(1, "secondary");
+}
+
 TEST_F(Failover, ACallAfterAPostgresRestartSucceeds) {
     PgClusterProcess pg;
     suitedb::applySchema(*suitedb::Connection::open(pg.url()));
@@ -187,6 +272,36 @@ TEST_F(Failover, AServerWithoutItsDatabaseLeavesTheRotationAndComesBack) {
     }
     own.run("start");
     EXPECT_EQ(until("UP"), "UP");
+}
+
+// While no database answers, a client that connects through the balancer is told so in
+// Portuguese by a server reached as a fallback, not cut off.
+TEST_F(Failover, WithoutADatabaseTheBalancerStillLetsAServerSayWhy) {
+    if (!HaproxyProcess::installed())
+        GTEST_SKIP() << "haproxy is not installed";
+    PgClusterProcess pg;
+    suitedb::applySchema(*suitedb::Connection::open(pg.url()));
+    suitedb::addOperator(*suitedb::Connection::open(pg.url()), suitedb::kDemoOperator, "Demo",
+                         suitedb::kDemoPassword);
+    const std::uint16_t health = freeLoopbackPort();
+    auto s1 = server(pg.url(), "s1", {"--health-listen", "127.0.0.1:" + std::to_string(health)});
+    HaproxyProcess haproxy(m_dir.path(), {s1->port()}, {health});
+    haproxy.setFallback(true);
+    haproxy.start();
+    pg.run("stop");
+    const auto start = Clock::now();
+    while (Clock::now() - start < std::chrono::seconds(3) &&
+           haproxy.servers().at("s1").status.rfind("DOWN", 0) != 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_EQ(haproxy.servers().at("s1").status.rfind("DOWN", 0), 0u) << haproxy.config();
+    try {
+        TestClient client;
+        callOn(client, haproxy.port(), consSoli(1, 2));
+        ADD_FAILURE() << "a call without a database succeeded";
+    } catch (const std::exception& e) {
+        EXPECT_NE(std::string(e.what()).find("o banco de dados não respondeu"), std::string::npos)
+            << e.what();
+    }
 }
 
 }  // namespace

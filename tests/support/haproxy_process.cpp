@@ -153,6 +153,13 @@ std::string HaproxyProcess::config() const {
             c << (i < m_health.size() ? " send-proxy-v2" : " send-proxy-v2 check-send-proxy");
         c << "\n";
     }
+    if (m_fallback) {
+        c << "    option allbackups\n";
+        for (std::size_t i = 0; i < m_backends.size(); ++i) {
+            c << "    server s" << i + 1 << "-fallback 127.0.0.1:" << m_backends[i]
+              << " backup no-check" << (m_proxyProtocol ? " send-proxy-v2" : "") << "\n";
+        }
+    }
     return c.str();
 }
 

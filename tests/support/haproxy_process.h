@@ -36,6 +36,9 @@ class HaproxyProcess {
     // Servers get each connection's client address in a PROXY v2 header (send-proxy-v2); their
     // TCP checks send a LOCAL header. Before start().
     void setProxyProtocol(bool on) { m_proxyProtocol = on; }
+    // Every server also as an unchecked backup, as docs/deployment.md sets it: when every check
+    // fails (no database), clients still reach a server that says why.
+    void setFallback(bool on) { m_fallback = on; }
     static bool installed();
     void start();  // throws std::runtime_error with haproxy's output when it does not come up
     void stop();
@@ -48,6 +51,7 @@ class HaproxyProcess {
   private:
     std::filesystem::path m_dir;
     std::vector<std::uint16_t> m_backends;
+    bool m_fallback = false;
     std::vector<std::uint16_t> m_health;
     std::uint16_t m_port = 0;
     pid_t m_pid = -1;

@@ -43,4 +43,32 @@ class PgClusterProcess {
     bool m_running = false;
 };
 
+// A pg_auto_failover formation (tests/pg_autofailover.sh) in a temporary folder: a monitor and
+// two nodes on free loopback ports, node1 the primary. The destructor stops all three.
+class AutoFailoverFormation {
+  public:
+    AutoFailoverFormation();  // throws std::runtime_error
+    ~AutoFailoverFormation();
+    AutoFailoverFormation(const AutoFailoverFormation&) = delete;
+    AutoFailoverFormation& operator=(const AutoFailoverFormation&) = delete;
+
+    static bool installed();
+    // The monitor's multi-host URL of the formation, as superuser.
+    const std::string& url() const { return m_url; }
+    // The URL of node `n` (1 or 2) alone.
+    std::string nodeUrl(int n) const;
+    // "kill" (the node's machine lost) or "run" (its keeper started again) on node `n`.
+    void node(int n, const std::string& command);
+    // Returns once node `n` reports `state` ("primary", "secondary"); throws after a minute.
+    void waitFor(int n, const std::string& state);
+
+  private:
+    std::string script(const std::string& args) const;
+    std::string dir(const std::string& name) const;
+
+    TempDir m_dir;
+    std::uint16_t m_ports[3] = {};  // monitor, node1, node2
+    std::string m_url;
+};
+
 }  // namespace rqc::test
