@@ -187,6 +187,12 @@ class QtDialogs final : public Dialogs {
         if (buttons.contains(mbOK) || (!yes && !no)) {
             ok = box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
         }
+        QAbstractButton* const byDefault = buttons.defaultButton == mbYes  ? yes
+                                           : buttons.defaultButton == mbNo ? no
+                                           : buttons.defaultButton == mbOK ? ok
+                                                                           : nullptr;
+        if (auto* push = qobject_cast<QPushButton*>(byDefault))
+            box.setDefaultButton(push);
         box.exec();
         QAbstractButton* clicked = box.clickedButton();
         if (clicked == nullptr)

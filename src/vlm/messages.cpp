@@ -19,6 +19,12 @@ int MessageDlg(const QString& text, TMsgDlgType type, TMsgDlgButtons buttons, in
     return vlm::dialogs().messageDialog(text, type, buttons, helpContext);
 }
 
+int MessageDlg(const QString& text, TMsgDlgType type, TMsgDlgButtons buttons, int helpContext,
+               TMsgDlgBtn defaultButton) {
+    buttons.defaultButton = defaultButton;
+    return vlm::dialogs().messageDialog(text, type, buttons, helpContext);
+}
+
 void MensErro(const QString& text, bool abort) {
     vlm::dialogs().error(text);
     if (abort)

@@ -26,11 +26,13 @@ enum TMsgDlgBtn { mbYes = 0, mbNo = 1, mbOK = 2 };
 // Its mask has bit n set for button n (the set {mbOK} is 4).
 struct VLM_EXPORT TMsgDlgButtons {
     unsigned mask = 0;
+    // The button Enter presses; -1: the dialog's own choice (the first one).
+    int defaultButton = -1;
     TMsgDlgButtons() = default;
     TMsgDlgButtons(std::initializer_list<TMsgDlgBtn> buttons);
     static TMsgDlgButtons fromMask(unsigned m);
     bool contains(TMsgDlgBtn b) const { return (mask >> b) & 1u; }
-    bool operator==(const TMsgDlgButtons&) const = default;
+    bool operator==(const TMsgDlgButtons& o) const { return mask == o.mask; }
 };
 
 // The button a dialog was closed with.
@@ -39,6 +41,10 @@ enum TModalResult { mrNone = 0, mrOk = 1, mrCancel = 2, mrYes = 6, mrNo = 7 };
 // Shows `text` in a message dialog of the given type and buttons; returns the button pressed.
 VLM_EXPORT int MessageDlg(const QString& text, TMsgDlgType type, TMsgDlgButtons buttons,
                           int helpContext);
+// The same with `defaultButton` as the one Enter presses: mbNo for a question whose "Sim"
+// destroys something.
+VLM_EXPORT int MessageDlg(const QString& text, TMsgDlgType type, TMsgDlgButtons buttons,
+                          int helpContext, TMsgDlgBtn defaultButton);
 
 // Shows `text` in the error dialog; with `abort` true it then throws EAbort.
 VLM_EXPORT void MensErro(const QString& text, bool abort);

@@ -134,16 +134,10 @@ QByteArray csvBytes(const ReportTable& table) {
     for (const QString& d : table.details)
         out += csvLine({csvField(d, ColumnKind::Text)});
     out += csvLine({csvField(issuedText(table), ColumnKind::Text)});
-    QStringList fields;
-    for (int c = 0; c < table.columns.size(); ++c) {
-        const std::optional<double> sum = total(table, c);
-        fields.append(sum ? numberText(*sum, false) : QString());
-    }
-    if (!fields.isEmpty())
-        fields[0] = QStringLiteral("Totais (%1 linhas)").arg(table.rows.size());
-    out += csvLine(fields);
+    // A blank line, then the header right before the data and the totals after it: a
+    // spreadsheet's filter and sort find the table where it starts.
     out += "\r\n";
-    fields.clear();
+    QStringList fields;
     for (const ReportColumn& c : table.columns)
         fields.append(csvField(QString(c.header).replace(QLatin1Char('\n'), QLatin1Char(' ')),
                                ColumnKind::Text));
@@ -156,6 +150,14 @@ QByteArray csvBytes(const ReportTable& table) {
         }
         out += csvLine(fields);
     }
+    fields.clear();
+    for (int c = 0; c < table.columns.size(); ++c) {
+        const std::optional<double> sum = total(table, c);
+        fields.append(sum ? numberText(*sum, false) : QString());
+    }
+    if (!fields.isEmpty())
+        fields[0] = QStringLiteral("Totais (%1 linhas)").arg(table.rows.size());
+    out += csvLine(fields);
     return out;
 }
 

@@ -612,6 +612,17 @@ TEST_F(RealRun, PreviewShowsWhatTheRunWritesAndItsConsolidarRunsIt) {
     EXPECT_TRUE(zero.totals.contains("e mais ")) << zero.totals.toStdString();
 }
 
+TEST_F(RealRun, PreviewSaysWhenTheProductRangeIsInverted) {
+    fillValidFilter(*form);
+    form->medCdProdIni->SetText(QStringLiteral("10"));
+    form->medCdProdfin->SetText(QStringLiteral("01"));
+    const SeenPreview seen = pressPreview(*form, false);
+    ASSERT_TRUE(seen.shown) << screen->errors().join(" | ").toStdString();
+    EXPECT_TRUE(seen.products.isEmpty());
+    EXPECT_TRUE(seen.totals.contains("A faixa de produtos está invertida"))
+        << seen.totals.toStdString();
+}
+
 TEST_F(RealRun, PreviewStopsAtTheConfirmButtonsChecksInTheirOrder) {
     struct Case {
         const char* what;

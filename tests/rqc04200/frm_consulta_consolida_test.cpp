@@ -164,6 +164,7 @@ TEST_F(ConsultaConsolida, ReversalAsksNamingWhatItFreesAndRunsOnlyOnYes) {
             messages.front(),
             QStringLiteral("Estornar a consolidação 0000000077?\n\nSerão liberadas 2 "
                            "linha(s) de solicitação de 2 produto(s) para nova consolidação."));
+        EXPECT_EQ(dialogs().shown.front().buttons.defaultButton, mbNo) << "Enter must not undo";
         const int row =
             static_cast<int>(column(form->grdConsSoli, 0).indexOf(QStringLiteral("0000000077")));
         EXPECT_EQ(column(form->grdConsSoli, QStringLiteral("Situação"))[row],
@@ -212,13 +213,13 @@ TEST_F(ConsultaConsolida, ExportsTheShownProductLinesThroughTheFileDialog) {
                          "situa\xC3\xA7\xC3\xA3o Aberta\"\r\n"
                          "\"Filtro: Entrega 01/03/2024 a 31/03/2024; produtos de 0000 em diante; "
                          "todas as filiais; n\xC3\xA3o consolidadas\"\r\n"
-                         "Totais (2 linhas);;;8;8;;;;;;2\r\n"
                          "\r\n"
                          "Produto;C\xC3\xB3"
                          "digo;Descri\xC3\xA7\xC3\xA3o;Consolidada;Solicitada;Limite seg.;"
                          "Estoque;AF abertas;Cons. abertas;Arredond.;Linhas\r\n"
                          "P1;=\"0101\";Produto 1;6;6;0;0;0;0;0;1\r\n"
-                         "P2;=\"0102\";Produto 2;2;2;0;0;0;0;0,25;1\r\n"));
+                         "P2;=\"0102\";Produto 2;2;2;0;0;0;0;0,25;1\r\n"
+                         "Totais (2 linhas);;;8;8;;;;;;2\r\n"));
     QProcess text;
     text.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
     ASSERT_TRUE(text.waitForFinished(20000));

@@ -55,7 +55,7 @@ TEST(TableReport, CellsReadAsABrazilianUserWritesThem) {
             << c.cell;
 }
 
-TEST(TableReport, CsvStartsWithFilterAndTotalsKeepsCodesAndRunsNoFormula) {
+TEST(TableReport, CsvHasTheHeaderRightBeforeTheDataTotalsAfterKeepsCodesAndRunsNoFormula) {
     ReportTable t = sample(2);
     t.rows[0] = {QStringLiteral("0101"), QStringLiteral("=HYPERLINK(\"x\")"),
                  QStringLiteral("1234.5"), QStringLiteral("2026-03-09"), QStringLiteral("-3")};
@@ -65,11 +65,11 @@ TEST(TableReport, CsvStartsWithFilterAndTotalsKeepsCodesAndRunsNoFormula) {
         "Consolida\xC3\xA7\xC3\xA3o 0000000077\r\n"
         "\"Filtro: Entrega 01/03/2024 a 31/03/2024; todas as filiais\"\r\n"
         "Emitido em 09/12/2026 10:11 por COMP001\r\n"
-        "Totais (2 linhas);;1236;;997\r\n"
         "\r\n"
         "Produto;Descri\xC3\xA7\xC3\xA3o;Solicitada;Entrega;Consolidada\r\n"
         "=\"0101\";\"'=HYPERLINK(\"\"x\"\")\";1234,5;09/03/2026;-3\r\n"
-        "P1;\"'@SUM(A1); +1\";1,5;09/03/2026;1000\r\n";
+        "P1;\"'@SUM(A1); +1\";1,5;09/03/2026;1000\r\n"
+        "Totais (2 linhas);;1236;;997\r\n";
     EXPECT_EQ(csvBytes(t), expected);
 }
 

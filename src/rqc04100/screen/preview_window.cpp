@@ -111,7 +111,7 @@ QString netZeroProducts(const TDataSet& rows, int shown) {
 }  // namespace
 
 TfrmPreviaConsolida::TfrmPreviaConsolida(const TDataSet& rows, bool takesConsolidated,
-                                         QWidget* parent)
+                                         QWidget* parent, const QString& whyEmpty)
     : QDialog(parent), m_rows(rows) {
     setObjectName(QStringLiteral("frmPreviaConsolida"));
     setWindowTitle(QStringLiteral("Simulação da Consolidação"));
@@ -157,9 +157,9 @@ TfrmPreviaConsolida::TfrmPreviaConsolida(const TDataSet& rows, bool takesConsoli
     lblTotais->setObjectName(QStringLiteral("lblTotais"));
     lblTotais->setWordWrap(true);
     if (totals.products == 0) {
-        lblTotais->setText(
-            QStringLiteral("Nenhuma linha de solicitação atende a este filtro: "
-                           "nada seria consolidado."));
+        lblTotais->setText(QStringLiteral("Nenhuma linha de solicitação atende a este filtro: "
+                                          "nada seria consolidado.") +
+                           (whyEmpty.isEmpty() ? QString() : QLatin1Char(' ') + whyEmpty));
     } else if (totals.allNetZero) {
         constexpr int kListed = 10;
         lblTotais->setText(

@@ -38,8 +38,10 @@ class RQC04100_EXPORT TfrmPreviaConsolida : public QDialog {
     Q_OBJECT
   public:
     // `rows`: the packet of GetConsSoliPrevia; `takesConsolidated`: the filter takes lines that
-    // were consolidated before ("Todas" in "Consolida Solicitações").
-    TfrmPreviaConsolida(const TDataSet& rows, bool takesConsolidated, QWidget* parent = nullptr);
+    // were consolidated before ("Todas" in "Consolida Solicitações"); `whyEmpty`: a sentence
+    // added when no line matches (a cause the filter shows, such as an inverted range).
+    TfrmPreviaConsolida(const TDataSet& rows, bool takesConsolidated, QWidget* parent = nullptr,
+                        const QString& whyEmpty = {});
 
     QTableWidget* grdPrevia;
     QLabel* lblTotais;

@@ -132,7 +132,19 @@ void TfrmConsolidaSolicita::sbtSimulaClick(QObject*) {
                 netConsolidaSolicita->AppServer().Call(QStringLiteral("GetConsSoliPrevia"), args);
             rows.SetData(CheckResultServ(result, true, 0));
         }
-        TfrmPreviaConsolida preview(rows, stConsSoli == QLatin1String("T"), this);
+        // The run takes an inverted product range as it is and finds nothing; the preview
+        // says why.
+        const QString first = medCdProdIni->Text();
+        const QString last = medCdProdfin->Text();
+        const QString inverted =
+            !first.isEmpty() && !last.isEmpty() &&
+                    first > last + Replicate(QStringLiteral("Z"), kProductCodeWidth - last.size())
+                ? QStringLiteral(
+                      "A faixa de produtos está invertida: o produto inicial %1 vem "
+                      "depois do final %2.")
+                      .arg(first, last)
+                : QString();
+        TfrmPreviaConsolida preview(rows, stConsSoli == QLatin1String("T"), this, inverted);
         consolidate = preview.exec() == QDialog::Accepted;
     }
     if (consolidate && sbtConfirma->isEnabled())

@@ -659,7 +659,8 @@ void TfrmConsultaConsolida::sbtEstornaClick(QObject*) {
                                  "solicitação de %3 produto(s) para nova consolidação.")
                                  .arg(number, selectedCell(QStringLiteral("NRLINHAS")),
                                       selectedCell(QStringLiteral("NRPRODUTOS")));
-    if (MessageDlg(question, mtConfirmation, {mbYes, mbNo}, 0) != mrYes)
+    // Undoing a consolidation: Enter answers "Não".
+    if (MessageDlg(question, mtConfirmation, {mbYes, mbNo}, 0, mbNo) != mrYes)
         return;
     const TServerResult result =
         call(QStringLiteral("EstornaConsSoli"), {TServerArg::Value(number)},
