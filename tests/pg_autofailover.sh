@@ -37,7 +37,7 @@ keeper_session() {
 # The reported state of node NAME, from the monitor in $dir.
 state_of() {
     as_pg pg_autoctl show state --pgdata "$dir/data" 2>/dev/null |
-        awk -F'|' -v n="$1" '{gsub(/ /, "", $1); gsub(/ /, "", $6)} $1 == n {print $6}'
+        awk -F'|' -v n="$1" '{gsub(/ /, "", $1); gsub(/ /, "", $6)} $1 == n {print $6}' || true
 }
 case "$cmd" in
 monitor)
@@ -74,8 +74,10 @@ node)
     as_pg pg_autoctl config set --pgdata "$dir/data" timeout.network_partition_timeout 3 >/dev/null
     start_keeper
     for _ in $(seq 1 600); do
+        # Until the node has registered, show state fails: not yet.
         s=$(as_pg pg_autoctl show state --pgdata "$dir/data" 2>/dev/null |
-            awk -F'|' -v n="$name" '{gsub(/ /, "", $1); gsub(/ /, "", $6)} $1 == n {print $6}')
+            awk -F'|' -v n="$name" '{gsub(/ /, "", $1); gsub(/ /, "", $6)} $1 == n {print $6}' ||
+            true)
         case "$s" in single | primary | secondary) exit 0 ;; esac
         sleep 0.1
     done
