@@ -34,7 +34,8 @@ keeper_session() {
     ps -eo sid=,args= | awk -v want="pg_autoctl run --pgdata $dir/data" \
         'index($0, want) && $2 == "pg_autoctl" {print $1; exit}'
 }
-# The reported state of node NAME, from the monitor in $dir.
+# The reported state of node NAME, asked through the monitor or node in $dir; empty while the
+# node has not registered yet.
 state_of() {
     as_pg pg_autoctl show state --pgdata "$dir/data" 2>/dev/null |
         awk -F'|' -v n="$1" '{gsub(/ /, "", $1); gsub(/ /, "", $6)} $1 == n {print $6}' || true
@@ -74,11 +75,7 @@ node)
     as_pg pg_autoctl config set --pgdata "$dir/data" timeout.network_partition_timeout 3 >/dev/null
     start_keeper
     for _ in $(seq 1 600); do
-        # Until the node has registered, show state fails: not yet.
-        s=$(as_pg pg_autoctl show state --pgdata "$dir/data" 2>/dev/null |
-            awk -F'|' -v n="$name" '{gsub(/ /, "", $1); gsub(/ /, "", $6)} $1 == n {print $6}' ||
-            true)
-        case "$s" in single | primary | secondary) exit 0 ;; esac
+        case "$(state_of "$name")" in single | primary | secondary) exit 0 ;; esac
         sleep 0.1
     done
     echo "node $name did not become primary or secondary (see $dir/keeper.log)" >&2
