@@ -10,12 +10,14 @@
 #include <QPrintPreviewDialog>
 #include <QPrinter>
 #include <QSaveFile>
+#include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextTable>
 #include <algorithm>
 #include <optional>
 #include <stdexcept>
+#include <vector>
 
 #include "helpers.h"
 #include "messages.h"
@@ -215,6 +217,52 @@ std::unique_ptr<QTextDocument> reportDocument(const ReportTable& table, QPaintDe
     return doc;
 }
 
+namespace {
+
+// Where the document may be cut between pages: the lines between the table's rows (and its
+// top and bottom), in document coordinates, top to bottom. A row's cells end at its line.
+struct RowLines {
+    std::vector<qreal> lines;  // lines[0] above the header row, lines[r + 1] below row r
+};
+
+RowLines rowLines(QTextDocument& doc) {
+    RowLines out;
+    QTextTable* grid = nullptr;
+    for (QTextFrame* f : doc.rootFrame()->childFrames()) {
+        if ((grid = qobject_cast<QTextTable*>(f)) != nullptr)
+            break;
+    }
+    if (grid == nullptr)
+        return out;
+    QAbstractTextDocumentLayout* layout = doc.documentLayout();
+    std::vector<qreal> top(grid->rows(), 1e18);
+    std::vector<qreal> bottom(grid->rows(), -1e18);
+    for (int r = 0; r < grid->rows(); ++r) {
+        for (int c = 0; c < grid->columns(); ++c) {
+            const QTextTableCell cell = grid->cellAt(r, c);
+            for (QTextBlock b = cell.firstCursorPosition().block();
+                 b.isValid() && b.position() <= cell.lastCursorPosition().position();
+                 b = b.next()) {
+                const QRectF box = layout->blockBoundingRect(b);
+                top[r] = std::min(top[r], box.top());
+                bottom[r] = std::max(bottom[r], box.bottom());
+            }
+        }
+    }
+    if (grid->rows() < 2)
+        return out;
+    const qreal halfGap = (top[1] - bottom[0]) / 2;
+    out.lines.push_back(top[0] - halfGap);
+    for (int r = 0; r + 1 < grid->rows(); ++r)
+        out.lines.push_back((bottom[r] + top[r + 1]) / 2);
+    out.lines.push_back(bottom.back() + halfGap);
+    return out;
+}
+
+}  // namespace
+
+// Pages end between rows, never inside one (a description of several lines stays with its
+// figures), and every page after the first repeats the header row.
 int paintReport(const ReportTable& table, QPagedPaintDevice& device) {
     std::unique_ptr<QTextDocument> doc = reportDocument(table, &device);
     QPainter painter;
@@ -225,14 +273,49 @@ int paintReport(const ReportTable& table, QPagedPaintDevice& device) {
     painter.setFont(footFont);
     const qreal footer = QFontMetricsF(footFont, &device).height() * 2;
     const QSizeF body(device.width(), device.height() - footer);
-    doc->setPageSize(body);
-    const int pages = doc->pageCount();
+    doc->setTextWidth(body.width());
+    const RowLines rows = rowLines(*doc);
+    const qreal end = doc->size().height();
+    // The slices [from, to) of the document, page by page, and the header band to repeat.
+    struct Slice {
+        qreal from, to;
+    };
+    std::vector<Slice> slices;
+    const bool hasTable = rows.lines.size() >= 3;
+    const Slice header = hasTable ? Slice{rows.lines[0], rows.lines[1]} : Slice{0, 0};
+    qreal from = 0;
+    while (from < end - 0.5) {
+        const qreal room = body.height() - (slices.empty() ? 0 : header.to - header.from);
+        qreal to = std::min(end, from + room);
+        if (to < end) {
+            // The last line between rows that fits, when one does past the page's start.
+            for (auto it = rows.lines.rbegin(); it != rows.lines.rend(); ++it) {
+                if (*it <= to && *it > from + 1) {
+                    to = *it;
+                    break;
+                }
+            }
+        }
+        slices.push_back({from, to});
+        from = to;
+    }
+    const int pages = static_cast<int>(slices.size());
     for (int p = 0; p < pages; ++p) {
         if (p > 0)
             device.newPage();
+        qreal y = 0;
+        if (p > 0 && hasTable && slices[p].from >= header.to) {
+            painter.save();
+            painter.translate(0, -header.from);
+            doc->drawContents(&painter,
+                              QRectF(0, header.from, body.width(), header.to - header.from));
+            painter.restore();
+            y = header.to - header.from;
+        }
         painter.save();
-        painter.translate(0, -p * body.height());
-        doc->drawContents(&painter, QRectF(0, p * body.height(), body.width(), body.height()));
+        painter.translate(0, y - slices[p].from);
+        doc->drawContents(&painter,
+                          QRectF(0, slices[p].from, body.width(), slices[p].to - slices[p].from));
         painter.restore();
         const QRectF foot(0, body.height(), body.width(), footer);
         painter.drawText(foot, Qt::AlignLeft | Qt::AlignBottom, table.title);

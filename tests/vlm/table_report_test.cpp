@@ -90,6 +90,34 @@ qsizetype endOf(const QString& line, const QString& word) {
     return m.hasMatch() ? m.capturedEnd() : -1;
 }
 
+// A row whose description takes several lines is never cut by a page break: its code, the
+// last word of its description and its figures are on one page.
+TEST(TableReport, APageBreakNeverSplitsARow) {
+    QTemporaryDir dir;
+    ReportTable table = sample(60);
+    for (int r = 0; r < table.rows.size(); ++r)
+        table.rows[r][1] =
+            QString(kLongName + QLatin1Char(' ')).repeated(5) + QStringLiteral("FIM%1").arg(r);
+    const QString path = dir.filePath(QStringLiteral("rows.pdf"));
+    writePdf(table, path);
+    const QStringList pages = pdfText(path).split(QLatin1Char('\f'), Qt::SkipEmptyParts);
+    ASSERT_GE(pages.size(), 2);
+    for (int r = 0; r < table.rows.size(); ++r) {
+        const QRegularExpression code(QStringLiteral("(^|\\n)\\s*P%1\\s").arg(r));
+        const QRegularExpression end(QStringLiteral("FIM%1\\b").arg(r));
+        int codePage = -1;
+        int endPage = -1;
+        for (int p = 0; p < pages.size(); ++p) {
+            if (codePage < 0 && code.match(pages[p]).hasMatch())
+                codePage = p;
+            if (endPage < 0 && end.match(pages[p]).hasMatch())
+                endPage = p;
+        }
+        ASSERT_GE(codePage, 0) << "row " << r;
+        EXPECT_EQ(codePage, endPage) << "row " << r << " is split across pages";
+    }
+}
+
 // The PDF file and the printed document are one document: every page ends with its number,
 // every row line holds its product's full name and numbers, each number ending where its
 // right-aligned header ends, and the totals close the table.
