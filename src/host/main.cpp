@@ -37,6 +37,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("suite"));
     QApplication::setApplicationVersion(QStringLiteral("0.1.0"));
+    QApplication::setWindowIcon(host::suiteIcon());
     if (!host::installTranslations(app))
         std::cerr << "suite: Qt's Portuguese translation (qtbase_pt_BR) was not found" << std::endl;
 

@@ -5,6 +5,9 @@
 #include <QFileInfo>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPixmap>
 #include <QTranslator>
 
 #include "vlm/dtm_db_geral.h"
@@ -76,6 +79,40 @@ bool installTranslations(QCoreApplication& app) {
         return false;
     }
     return QCoreApplication::installTranslator(qt);
+}
+
+QIcon suiteIcon() {
+    // packaging/rqc-suite.svg, drawn on a 64-unit square: a blue tile, three white request
+    // slips joined by a yellow bracket to the yellow consolidated one.
+    QIcon icon;
+    for (int size : {16, 24, 32, 48, 64, 128}) {
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::transparent);
+        QPainter p(&pixmap);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.scale(size / 64.0, size / 64.0);
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(0x1f, 0x5f, 0x8b));
+        p.drawRoundedRect(QRectF(4, 4, 56, 56), 8, 8);
+        p.setBrush(Qt::white);
+        for (const QRectF& slip :
+             {QRectF(14, 16, 16, 10), QRectF(14, 30, 16, 10), QRectF(14, 44, 16, 6)})
+            p.drawRoundedRect(slip, 2, 2);
+        const QColor yellow(0xff, 0xd1, 0x66);
+        QPainterPath bracket;
+        bracket.moveTo(32, 21);
+        bracket.lineTo(40, 21);
+        bracket.lineTo(40, 47);
+        bracket.lineTo(32, 47);
+        bracket.moveTo(32, 34);
+        bracket.lineTo(46, 34);
+        p.strokePath(bracket, QPen(yellow, 3));
+        p.setBrush(yellow);
+        p.drawRoundedRect(QRectF(44, 28, 10, 12), 2, 2);
+        p.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
 }
 
 }  // namespace host

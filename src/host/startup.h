@@ -2,6 +2,7 @@
 // What the host does before its window opens: find and read the configuration, and make sure
 // the embedded database is there (rqc-suitedb creates it; the host never does).
 
+#include <QIcon>
 #include <QString>
 #include <stdexcept>
 
@@ -40,5 +41,8 @@ vlm::HostConfig openSuiteDatabase(const QString& explicitPath, TdtmDBGeral& data
 // default locale becomes pt_BR and Qt's qtbase_pt_BR translation is installed on `app`.
 // Returns false when that translation is not on the machine (the texts stay in English).
 bool installTranslations(QCoreApplication& app);
+
+// The suite's icon (the one of the menu entry), drawn at the usual sizes, for every window.
+QIcon suiteIcon();
 
 }  // namespace host

@@ -251,7 +251,7 @@ class QtDialogs final : public Dialogs {
         delete m_waiting.data();
     }
 
-    void showHelp(const QString& htmlFile, int context) override {
+    void showHelp(const QString& htmlFile, int /*context*/) override {
         if (m_help == nullptr) {
             m_help = new QDialog(mainForm(), Qt::Window);
             m_help->setAttribute(Qt::WA_DeleteOnClose);
@@ -263,9 +263,12 @@ class QtDialogs final : public Dialogs {
             lay->addWidget(browser);
             m_help->resize(640, 480);
         }
-        m_help->setWindowTitle(QStringLiteral("Ajuda - %1").arg(context));
-        m_help->findChild<QTextBrowser*>("vlmHelpBrowser")
-            ->setSource(QUrl::fromLocalFile(htmlFile));
+        auto* browser = m_help->findChild<QTextBrowser*>("vlmHelpBrowser");
+        browser->setSource(QUrl::fromLocalFile(htmlFile));
+        // The page's own title names the screen; the context number means nothing to a buyer.
+        const QString page = browser->documentTitle();
+        m_help->setWindowTitle(page.isEmpty() ? QStringLiteral("Ajuda")
+                                              : QStringLiteral("Ajuda - %1").arg(page));
         m_help->show();
         m_help->raise();
         m_help->activateWindow();

@@ -287,6 +287,15 @@ TEST_F(Suite, ProgramRefusesBadStartsWithAClearMessage) {
     }
 }
 
+TEST(SuiteIcon, IsTheMenuEntrysIconNotQts) {
+    const QImage image = host::suiteIcon().pixmap(64, 64).toImage();
+    ASSERT_EQ(image.size(), QSize(64, 64));
+    EXPECT_EQ(image.pixelColor(8, 8), QColor(0x1f, 0x5f, 0x8b));    // the tile
+    EXPECT_EQ(image.pixelColor(20, 20), QColor(Qt::white));         // a request slip
+    EXPECT_EQ(image.pixelColor(49, 34), QColor(0xff, 0xd1, 0x66));  // the consolidated one
+    EXPECT_EQ(image.pixelColor(1, 1).alpha(), 0);                   // rounded, on nothing
+}
+
 // Last of the file: the run consolidates requests of the shared demo database.
 TEST_F(Suite, DemoRunConsolidatesThroughTheScreenAndSavesItsPictures) {
     const QString ini = writeIni(config("0001"), "demo.ini");

@@ -133,7 +133,9 @@ TEST(KeyboardAccess, EscClosesTheHelpWindow) {
     const QString page = QString::fromStdString(dir.file("1.html"));
     QFile f(page);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write("<html><body><h1>Ajuda</h1></body></html>");
+    f.write(
+        "<html><head><title>Consulta de Consolidação</title></head><body><h1>Ajuda</h1>"
+        "</body></html>");
     f.close();
     QWidget main;
     vlm::setMainForm(&main);
@@ -143,6 +145,7 @@ TEST(KeyboardAccess, EscClosesTheHelpWindow) {
     QDialog* help = main.findChild<QDialog*>("vlmHelp");
     ASSERT_NE(help, nullptr);
     ASSERT_TRUE(help->isVisible());
+    EXPECT_EQ(help->windowTitle(), QStringLiteral("Ajuda - Consulta de Consolidação"));
     QWidget* browser = help->findChild<QTextBrowser*>();
     browser->setFocus(Qt::OtherFocusReason);
     QTest::keyClick(browser, Qt::Key_Escape);
