@@ -62,6 +62,8 @@ void PasswordDialog::tryChange() {
     }
     m_refusal->setText(refusal);
     m_refusal->show();
+    // The message takes room of its own: the dialog grows instead of squeezing the fields.
+    adjustSize();
     m_current->setAccessibleDescription(refusal);
     QAccessibleEvent alert(m_refusal, QAccessible::Alert);
     QAccessible::updateAccessibility(&alert);

@@ -125,8 +125,12 @@ TEST_F(HostLogin, TheOperatorSeesHimselfInTheStatusBarAndChangesHisPassword) {
             QTest::keyClicks(dialog->findChild<QLineEdit*>("edtNovaSenha"), t.fresh);
             QTest::keyClicks(dialog->findChild<QLineEdit*>("edtConfirmaSenha"), t.repeated);
             QTest::keyClick(dialog->findChild<QLineEdit*>("edtConfirmaSenha"), Qt::Key_Return);
-            if (*t.refusal != '\0')
+            if (*t.refusal != '\0') {
                 refusals << dialog->findChild<QLabel*>("lblRecusa")->text();
+                QApplication::processEvents();
+                auto* field = dialog->findChild<QLineEdit*>("edtSenhaAtual");
+                EXPECT_GE(field->height(), field->sizeHint().height()) << "a squeezed field";
+            }
         }
     });
     vlm::ScriptedDialogs dialogs;
