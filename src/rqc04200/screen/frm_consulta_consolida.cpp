@@ -262,6 +262,8 @@ TfrmConsultaConsolida::TfrmConsultaConsolida(QWidget* parent) : TfrmRotiGeral(pa
     edtNmFilCentCmp->setReadOnly(true);
     edtNmFilCentCmp->setFocusPolicy(Qt::NoFocus);
     edtNmFilCentCmp->setAccessibleName(QStringLiteral("Nome da filial central"));
+    // A branch's whole name (up to 30 characters) shows without scrolling.
+    edtNmFilCentCmp->setMinimumWidth(edtNmFilCentCmp->fontMetrics().averageCharWidth() * 30 + 12);
     depDataIni = new TDateEditPlus(grbDadosRel);
     depDataIni->setObjectName(QStringLiteral("depDataIni"));
     depDataIni->setAccessibleName(QStringLiteral("Geradas de"));
@@ -375,7 +377,7 @@ TfrmConsultaConsolida::TfrmConsultaConsolida(QWidget* parent) : TfrmRotiGeral(pa
     whole->addWidget(panMenu);
     setMinimumSize(720, 480);
     setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
-    resize(960, 600);
+    resize(1120, 620);  // every column of the consolidations at a 1366-pixel screen
 
     for (auto [from, to] : {std::pair<QWidget*, QWidget*>{medCdFilCentCmp, depDataIni},
                             {depDataIni, depDataFin},
