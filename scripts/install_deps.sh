@@ -12,7 +12,7 @@ RQC_PACKAGES=(
     sqlite3 xvfb xauth procps fonts-dejavu-core
     libsodium-dev qt6-translations-l10n haproxy openssl clang libclang-rt-14-dev ccache clang-format
     libsystemd-dev systemd lintian debhelper dpkg-dev fakeroot poppler-utils iproute2 util-linux
-    pg-auto-failover-cli postgresql-15-auto-failover
+    pg-auto-failover-cli postgresql-15-auto-failover systemd-container
 )
 
 missing=()
