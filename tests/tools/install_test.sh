@@ -35,7 +35,7 @@ machine_boot appserver 10.231.7.2/24
 machines_hosts '10.231.7.2 appserver.example.net'
 cp "$tmp"/out/rqc-appserver_*.deb "$tmp/appserver/root/root/"
 ct() { on appserver "$@"; }
-ctsh() { onsh appserver "$1"; }
+ctsh() { onsh appserver "cd /root; $1"; }
 
 step "1. Install (the previous version)"
 ctsh "apt-get install -y ./rqc-appserver_0.0.1_amd64.deb" > "$tmp/apt.log" 2>&1 || { cat "$tmp/apt.log"; die "apt-get install"; }

@@ -79,7 +79,7 @@ on() {
     nsenter -t "${machine_init[$name]}" -a env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root \
         LANG=C.UTF-8 "$@"
 }
-onsh() { on "$1" sh -ec "cd /root; $2"; }
+onsh() { on "$1" sh -ec "cd /; $2"; }
 
 # machines_hosts "ADDRESS NAME"...: the names, on every machine booted so far and on this side.
 machines_hosts() {
