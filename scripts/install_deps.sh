@@ -11,7 +11,7 @@ RQC_PACKAGES=(
     postgresql firebird3.0-server firebird3.0-utils firebird-dev
     sqlite3 xvfb xauth procps fonts-dejavu-core
     libsodium-dev qt6-translations-l10n haproxy openssl clang libclang-rt-14-dev ccache clang-format
-    libsystemd-dev systemd lintian debhelper dpkg-dev fakeroot poppler-utils iproute2 util-linux
+    libsystemd-dev systemd prometheus-cpp-dev lintian debhelper dpkg-dev fakeroot poppler-utils iproute2 util-linux
     pg-auto-failover-cli postgresql-15-auto-failover systemd-container
 )
 

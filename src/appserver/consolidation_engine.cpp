@@ -1,9 +1,11 @@
 #include "consolidation_engine.h"
 
+#include <chrono>
 #include <cstdio>
 
 #include "dates/dates.h"
 #include "method_arguments.h"
+#include "metrics.h"
 #include "protocol/utf8.h"
 #include "suitedb/dialect.h"
 
@@ -274,6 +276,7 @@ constexpr std::string_view kRunTempBuffers = "64MB";
 
 std::string consolidate(suitedb::Connection& db, const ConsSoliArguments& a,
                         const std::string& user) {
+    const auto start = std::chrono::steady_clock::now();
     const Dialect d(db);
     suitedb::WorkSettings settings(db, kRunCacheBytes);
     d.sizeTempBuffers(db, kRunTempBuffers);
@@ -287,7 +290,7 @@ std::string consolidate(suitedb::Connection& db, const ConsSoliArguments& a,
 
     std::string number = formatNumber(nextNumber(db));
     insertHeader(db, a, number, user);
-    db.execute(
+    const std::int64_t products = db.execute(
         "INSERT INTO ITCONSSOLI (NRCONSSOLI, CDPRODUTO, QTSOLICITADA, QTLIMITESEG,"
         " QTESTOQUE, QTAF, QTCONSABERTA, QTARREDONDA, QTCONSOLIDADA)"
         " SELECT CAST(? AS VARCHAR(10)), CDPRODUTO, " +
@@ -310,6 +313,8 @@ std::string consolidate(suitedb::Connection& db, const ConsSoliArguments& a,
     if (d.keepsWorkTables())
         clearWorkTables(db, d);
     tx.commit();
+    if (auto* m = metrics())
+        m->consolidation(linked, products, std::chrono::steady_clock::now() - start);
     return number;
 }
 

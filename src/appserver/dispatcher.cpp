@@ -10,6 +10,7 @@
 
 #include "argument_error.h"
 #include "error_text.h"
+#include "log_event.h"
 #include "suitedb/connection.h"
 #include "suitedb/operators.h"
 #include "worker_connection.h"
@@ -56,6 +57,33 @@ std::string checkKinds(const RemoteObject&, const RemoteMethod& method,
     return {};
 }
 
+// Logs a failure the user cannot act on under a new occurrence id, the one the user's message
+// names, and returns the id. `what` says what failed and for whom; the detail (SQL, host)
+// stays in the log.
+std::string logIncident(LogFields fields, std::string_view what, std::string_view detail) {
+    std::string id = newIncidentId();
+    fields.event = "incident";
+    fields.outcome = "error";
+    fields.occurrence = id;
+    logEvent(spdlog::level::err, fields,
+             fmt::format("incident {}: {}: {}", id, what, printable(detail, 2000)));
+    return id;
+}
+
+const char* outcomeName(CallOutcome o) {
+    switch (o) {
+        case CallOutcome::Ok:
+            return "ok";
+        case CallOutcome::Refused:
+            return "refused";
+        case CallOutcome::Error:
+            return "error";
+        case CallOutcome::OutcomeUnknown:
+            return "outcome_unknown";
+    }
+    return "error";
+}
+
 }  // namespace
 
 std::string describeKind(std::uint8_t code) {
@@ -74,8 +102,11 @@ std::string describeKind(std::uint8_t code) {
 }
 
 protocol::CallResult Dispatcher::dispatch(protocol::CallRequest& call, WorkerConnection& db,
-                                          const ConnectionState& state, std::string* number) const {
+                                          const ConnectionState& state, CallReport* report) const {
     using protocol::CallResult;
+    CallReport ignored;
+    CallReport& out = report != nullptr ? *report : ignored;
+    out.outcome = CallOutcome::Refused;
     const std::string_view peer = state.peer;
     std::string fault = protocol::validateCall(call);
     if (!fault.empty()) {
@@ -84,7 +115,7 @@ protocol::CallResult Dispatcher::dispatch(protocol::CallRequest& call, WorkerCon
     }
 
     if (call.object == kSessionObject)
-        return sessionCall(call, db, state);
+        return sessionCall(call, db, state, out);
     const RemoteObject* object = m_registry.find(call.object);
     if (object == nullptr) {
         return CallResult::error(messages::unknownObject(call.object));
@@ -103,23 +134,25 @@ protocol::CallResult Dispatcher::dispatch(protocol::CallRequest& call, WorkerCon
 
     // Failures the user cannot act on reach the client as a short message with an incident
     // id; the detail (SQL, host) goes to the log only, under that id.
-    auto incident = [&](std::string_view kind, std::string_view detail) {
+    const std::string where = object->name() + "." + method->name;
+    auto incident = [&](std::string_view kind, std::string_view detail, CallOutcome outcome) {
         db.discard();
-        std::string id = newIncidentId();
-        spdlog::error("incident {}: {} in {}.{} for {}: {}", id, kind, object->name(), method->name,
-                      peer, printable(detail, 2000));
-        return id;
+        out.outcome = outcome;
+        out.occurrence =
+            logIncident({.operatorCode = state.operatorCode, .client = peer, .method = where},
+                        fmt::format("{} in {} for {}", kind, where, peer), detail);
+        return out.occurrence;
     };
     try {
         CallContext ctx{peer, state.operatorCode, db, {}};
         CallResult result = method->run(ctx, call.args);
-        if (number != nullptr)
-            *number = std::move(ctx.number);
+        out.number = std::move(ctx.number);
         if (result.kind == CallResult::Kind::Error) {
             result.byRef.clear();
             result.text = cleanText(result.text);
             return result;
         }
+        out.outcome = CallOutcome::Ok;
         result.byRef.clear();
         for (std::size_t i = 0; i < call.args.size(); ++i) {
             if (call.args[i].isByRef()) {
@@ -131,19 +164,23 @@ protocol::CallResult Dispatcher::dispatch(protocol::CallRequest& call, WorkerCon
     } catch (const UserFacingError& e) {
         return CallResult::error(cleanText(e.what()));
     } catch (const suitedb::DbError& e) {
+        const CallOutcome outcome = e.kind() == suitedb::DbFailure::OutcomeUnknown
+                                        ? CallOutcome::OutcomeUnknown
+                                        : CallOutcome::Error;
         return CallResult::error(
-            messages::databaseFailure(e.kind(), incident("database error", e.what())));
+            messages::databaseFailure(e.kind(), incident("database error", e.what(), outcome)));
     } catch (const std::exception& e) {
-        return CallResult::error(messages::internalFailure(incident("internal error", e.what())));
-    } catch (...) {
         return CallResult::error(
-            messages::internalFailure(incident("internal error", "exception of an unknown kind")));
+            messages::internalFailure(incident("internal error", e.what(), CallOutcome::Error)));
+    } catch (...) {
+        return CallResult::error(messages::internalFailure(
+            incident("internal error", "exception of an unknown kind", CallOutcome::Error)));
     }
 }
 
 protocol::CallResult Dispatcher::sessionCall(const protocol::CallRequest& call,
-                                             WorkerConnection& db,
-                                             const ConnectionState& state) const {
+                                             WorkerConnection& db, const ConnectionState& state,
+                                             CallReport& report) const {
     using protocol::CallResult;
     const std::vector<std::uint8_t> kinds = {protocol::kTextByValue, protocol::kTextByValue};
     if (call.descriptor.method != kChangePassword)
@@ -191,21 +228,26 @@ protocol::CallResult Dispatcher::sessionCall(const protocol::CallRequest& call,
         suitedb::setOperatorPassword(db.get(), state.operatorCode, fresh);
     } catch (const std::exception& e) {
         db.discard();
-        const std::string id = newIncidentId();
-        spdlog::error("incident {}: password change of {} from {} failed: {}", id,
-                      state.operatorCode, state.peer, printable(e.what(), 2000));
+        report.outcome = CallOutcome::Error;
+        report.occurrence = logIncident(
+            {.operatorCode = state.operatorCode, .client = state.peer, .method = kChangePassword},
+            fmt::format("password change of {} from {} failed", state.operatorCode, state.peer),
+            e.what());
+        const std::string& id = report.occurrence;
         const auto* dbError = dynamic_cast<const suitedb::DbError*>(&e);
         return CallResult::error(dbError != nullptr ? messages::databaseFailure(dbError->kind(), id)
                                                     : messages::internalFailure(id));
     }
     spdlog::info("password changed operator={} peer={}", state.operatorCode, state.peer);
+    report.outcome = CallOutcome::Ok;
     return CallResult{};
 }
 
 protocol::CallResult Dispatcher::login(std::span<const std::byte> body, WorkerConnection& db,
-                                       ConnectionState& state) const {
+                                       ConnectionState& state, LoginOutcome& outcome) const {
     using protocol::CallResult;
     state.closeAfterAnswer = true;
+    outcome = LoginOutcome::Refused;
     protocol::LoginRequest request;
     try {
         request = protocol::decodeLogin(body);
@@ -229,15 +271,24 @@ protocol::CallResult Dispatcher::login(std::span<const std::byte> body, WorkerCo
         attempt = m_throttle.tryAttempt(db, request.operatorCode, address);
     } catch (const std::exception& e) {
         db.discard();
-        const std::string id = newIncidentId();
-        spdlog::error("incident {}: login of {} from {} could not be counted: {}", id, shownCode,
-                      state.peer, printable(e.what(), 2000));
+        outcome = LoginOutcome::Error;
+        const std::string id = logIncident(
+            {.operatorCode = shownCode, .client = state.peer},
+            fmt::format("login of {} from {} could not be counted", shownCode, state.peer),
+            e.what());
         const auto* dbError = dynamic_cast<const suitedb::DbError*>(&e);
         return CallResult::error(messages::databaseFailure(
             dbError != nullptr ? dbError->kind() : suitedb::DbFailure::Other, id));
     }
     if (!attempt) {
-        spdlog::warn("login refused operator={} peer={}: too many attempts", shownCode, state.peer);
+        outcome = LoginOutcome::Throttled;
+        logEvent(spdlog::level::warn,
+                 {.event = "login",
+                  .operatorCode = shownCode,
+                  .client = state.peer,
+                  .outcome = "throttled"},
+                 fmt::format("login refused operator={} peer={}: too many attempts", shownCode,
+                             state.peer));
         return CallResult::error(
             "Muitas tentativas de login sem sucesso; aguarde alguns minutos e tente de novo.");
     }
@@ -251,9 +302,11 @@ protocol::CallResult Dispatcher::login(std::span<const std::byte> body, WorkerCo
             // the attempt lapses on its own
         }
         db.discard();
-        const std::string id = newIncidentId();
-        spdlog::error("incident {}: login of {} from {} could not be checked: {}", id, shownCode,
-                      state.peer, printable(e.what(), 2000));
+        outcome = LoginOutcome::Error;
+        const std::string id = logIncident(
+            {.operatorCode = shownCode, .client = state.peer},
+            fmt::format("login of {} from {} could not be checked", shownCode, state.peer),
+            e.what());
         const auto* db = dynamic_cast<const suitedb::DbError*>(&e);
         return CallResult::error(
             messages::databaseFailure(db ? db->kind() : suitedb::DbFailure::Other, id));
@@ -266,8 +319,14 @@ protocol::CallResult Dispatcher::login(std::span<const std::byte> body, WorkerCo
             spdlog::error("login of {} from {}: its failure could not be counted: {}", shownCode,
                           state.peer, printable(e.what(), 2000));
         }
-        spdlog::warn("login refused operator={} peer={}: unknown operator or wrong password",
-                     shownCode, state.peer);
+        logEvent(
+            spdlog::level::warn,
+            {.event = "login",
+             .operatorCode = shownCode,
+             .client = state.peer,
+             .outcome = "refused"},
+            fmt::format("login refused operator={} peer={}: unknown operator or wrong password",
+                        shownCode, state.peer));
         return CallResult::error(kLoginRefused);
     }
     try {
@@ -277,6 +336,7 @@ protocol::CallResult Dispatcher::login(std::span<const std::byte> body, WorkerCo
         spdlog::error("login of {} from {}: its attempt could not be given back: {}", shownCode,
                       state.peer, printable(e.what(), 2000));
     }
+    outcome = LoginOutcome::Ok;
     state.closeAfterAnswer = false;
     state.operatorCode = request.operatorCode;
     state.objects = std::move(*objects);
@@ -298,14 +358,21 @@ std::vector<std::byte> Dispatcher::handleFrame(std::span<const std::byte> body,
                                       std::min(header->version, protocol::kProtocolVersion));
     }
     if (header && header->type == protocol::kMessageLogin) {
-        protocol::CallResult result = login(body, db, state);
+        LoginOutcome outcome = LoginOutcome::Refused;
+        protocol::CallResult result = login(body, db, state, outcome);
+        const auto took = std::chrono::steady_clock::now() - start;
+        if (auto* m = metrics())
+            m->login(outcome, addressOf(peer));
         if (result.kind != protocol::CallResult::Kind::Error) {
-            spdlog::info(
-                "login operator={} peer={} {:.3f} ms ok, {} object(s) permitted",
-                state.operatorCode, peer,
-                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-                    .count(),
-                state.objects.size());
+            const double ms = std::chrono::duration<double, std::milli>(took).count();
+            logEvent(spdlog::level::info,
+                     {.event = "login",
+                      .operatorCode = state.operatorCode,
+                      .client = peer,
+                      .durationMs = ms,
+                      .outcome = "ok"},
+                     fmt::format("login operator={} peer={} {:.3f} ms ok, {} object(s) permitted",
+                                 state.operatorCode, peer, ms, state.objects.size()));
         }
         return protocol::encodeResult(result);
     }
@@ -318,38 +385,52 @@ std::vector<std::byte> Dispatcher::handleFrame(std::span<const std::byte> body,
     protocol::CallResult result;
     std::string object = "-";
     std::string method = "-";
-    std::string number;
+    CallReport report;
+    report.outcome = CallOutcome::Refused;
     try {
         protocol::CallRequest call = protocol::decodeCall(body);
         object = printable(call.object);
         method = printable(call.descriptor.method);
-        result = dispatch(call, db, state, &number);
+        result = dispatch(call, db, state, &report);
     } catch (const protocol::DecodeError& e) {
         spdlog::warn("undecodable request from {}: {}", peer, printable(e.what(), 400));
         result = protocol::CallResult::error(messages::undecodableRequest(body));
     } catch (const std::exception& e) {
-        const std::string id = newIncidentId();
-        spdlog::error("incident {}: internal error for {}: {}", id, peer,
-                      printable(e.what(), 2000));
-        result = protocol::CallResult::error(messages::internalFailure(id));
+        report.outcome = CallOutcome::Error;
+        report.occurrence = logIncident({.operatorCode = state.operatorCode, .client = peer},
+                                        fmt::format("internal error for {}", peer), e.what());
+        result = protocol::CallResult::error(messages::internalFailure(report.occurrence));
     }
-    const double ms =
-        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-    const std::string numbered = number.empty() ? std::string() : " number=" + printable(number);
+    const auto took = std::chrono::steady_clock::now() - start;
+    if (auto* m = metrics())
+        m->call(object, method, report.outcome, took);
+    const double ms = std::chrono::duration<double, std::milli>(took).count();
+    const std::string numbered =
+        report.number.empty() ? std::string() : " number=" + printable(report.number);
+    const std::string where = object + "." + method;
+    const LogFields fields{.event = "call",
+                           .operatorCode = state.operatorCode,
+                           .client = peer,
+                           .method = where,
+                           .durationMs = ms,
+                           .outcome = outcomeName(report.outcome),
+                           .occurrence = report.occurrence};
     if (result.kind == protocol::CallResult::Kind::Error) {
-        spdlog::info("call operator={} peer={} object={} method={}{} {:.3f} ms error: {}",
-                     state.operatorCode, peer, object, method, numbered, ms,
-                     printable(result.text, 400));
+        logEvent(spdlog::level::info, fields,
+                 fmt::format("call operator={} peer={} object={} method={}{} {:.3f} ms error: {}",
+                             state.operatorCode, peer, object, method, numbered, ms,
+                             printable(result.text, 400)));
     } else {
-        spdlog::info("call operator={} peer={} object={} method={}{} {:.3f} ms ok",
-                     state.operatorCode, peer, object, method, numbered, ms);
+        logEvent(spdlog::level::info, fields,
+                 fmt::format("call operator={} peer={} object={} method={}{} {:.3f} ms ok",
+                             state.operatorCode, peer, object, method, numbered, ms));
     }
     try {
         return protocol::encodeResult(result);
     } catch (const std::exception& e) {
-        const std::string id = newIncidentId();
-        spdlog::error("incident {}: result could not be encoded for {}: {}", id, peer,
-                      printable(e.what(), 2000));
+        const std::string id =
+            logIncident({.operatorCode = state.operatorCode, .client = peer},
+                        fmt::format("result could not be encoded for {}", peer), e.what());
         return protocol::encodeResult(protocol::CallResult::error(messages::internalFailure(id)));
     }
 }

@@ -15,6 +15,7 @@
 
 #include "connection_state.h"
 #include "login_throttle.h"
+#include "metrics.h"
 #include "object_registry.h"
 #include "protocol/protocol.h"
 
@@ -31,6 +32,13 @@ inline constexpr const char* kLoginRefused = "Operador ou senha inválidos.";
 inline constexpr const char* kSessionObject = "Suite.Sessao";
 inline constexpr const char* kChangePassword = "AlteraSenha";
 
+// What the log line and the metrics of a call say besides its result.
+struct CallReport {
+    std::string number;  // the consolidated request the method made or reversed, if any
+    CallOutcome outcome = CallOutcome::Ok;
+    std::string occurrence;  // the incident's id when the call failed on the server's side
+};
+
 class Dispatcher {
   public:
     explicit Dispatcher(const ObjectRegistry& registry, LoginPolicy policy = {})
@@ -38,10 +46,9 @@ class Dispatcher {
 
     // Runs a decoded call as the connection's operator. On success the result carries every
     // by-reference argument as the method left it; on failure it is an error result and
-    // carries none. `number` receives the consolidated request the method reports, if any.
+    // carries none. `report` receives how it ended.
     protocol::CallResult dispatch(protocol::CallRequest& call, WorkerConnection& db,
-                                  const ConnectionState& state,
-                                  std::string* number = nullptr) const;
+                                  const ConnectionState& state, CallReport* report = nullptr) const;
 
     // Answers one frame body: a login (the first message of a connection) or a call of the
     // logged-in operator; logs one line for it and returns the encoded result body. Sets
@@ -52,10 +59,10 @@ class Dispatcher {
 
   private:
     protocol::CallResult login(std::span<const std::byte> body, WorkerConnection& db,
-                               ConnectionState& state) const;
+                               ConnectionState& state, LoginOutcome& outcome) const;
     // A call of kSessionObject, for the operator the connection logged in as.
     protocol::CallResult sessionCall(const protocol::CallRequest& call, WorkerConnection& db,
-                                     const ConnectionState& state) const;
+                                     const ConnectionState& state, CallReport& report) const;
     const ObjectRegistry& m_registry;
     mutable LoginThrottle m_throttle;
 };

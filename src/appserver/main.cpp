@@ -27,6 +27,8 @@
 
 #include "appserver/dispatcher.h"
 #include "appserver/health_listener.h"
+#include "appserver/log_event.h"
+#include "appserver/metrics.h"
 #include "appserver/object_registry.h"
 #include "appserver/rdm_consolida_solicita.h"
 #include "appserver/server.h"
@@ -226,7 +228,10 @@ std::unique_ptr<LogGuard> setUpLogging(const ServerConfig& config) {
     auto logger = std::make_shared<spdlog::logger>("rqc-appserver", std::move(sink));
     auto guard = std::make_unique<LogGuard>();
     spdlog::set_default_logger(logger);
-    spdlog::set_pattern("%Y-%m-%d %H:%M:%S.%e %l %v");
+    if (config.logFormat == "json")
+        spdlog::set_formatter(rqc::appserver::makeJsonFormatter());
+    else
+        spdlog::set_pattern("%Y-%m-%d %H:%M:%S.%e %l %v");
     spdlog::set_level(spdlog::level::from_str(config.logLevel));
     spdlog::flush_on(spdlog::level::warn);
     spdlog::flush_every(std::chrono::seconds(1));
@@ -293,17 +298,44 @@ int main(int argc, char** argv) {
     ObjectRegistry registry;
     registerRdmConsolidaSolicita(registry);
     Dispatcher dispatcher(registry);
+    // Counted only when someone may read them: until metrics-listen is set, nothing is.
+    std::unique_ptr<Metrics> metricsOn;
+    if (!config.metricsHost.empty()) {
+        std::vector<std::string> methods = registry.methodNames();
+        methods.push_back(std::string(kSessionObject) + "." + kChangePassword);
+        metricsOn = std::make_unique<Metrics>(methods, RQC_VERSION);
+        metricsOn->schemaVersion(rqc::suitedb::kSchemaVersion);
+        installMetrics(metricsOn.get());
+    }
     try {
         Server server(config, dispatcher);
         spdlog::info("listening on {}:{} ({}, {} threads, database {})", config.host, server.port(),
                      config.usesTls() ? "TLS" : "plain TCP", config.threads,
                      shownTarget(config.db));
+        // After the server, so that they stop before it goes: liveness and the samplers of
+        // the metrics ask it.
         std::unique_ptr<HealthListener> health;
         if (!config.healthHost.empty()) {
-            health =
-                std::make_unique<HealthListener>(config.healthHost, config.healthPort, config.db);
+            health = std::make_unique<HealthListener>(
+                config.healthHost, config.healthPort,
+                HealthListener::Routes{
+                    .db = config.db,
+                    .alive = [&server] { return server.responsive(std::chrono::seconds(1)); },
+                    .metrics = {}});
             health->start();
-            spdlog::info("health checks on {}:{}", config.healthHost, health->port());
+            spdlog::info("health checks on {}:{} (GET /live, GET /ready)", config.healthHost,
+                         health->port());
+        }
+        std::unique_ptr<HealthListener> metricsListener;
+        if (metricsOn) {
+            metricsListener = std::make_unique<HealthListener>(
+                config.metricsHost, config.metricsPort,
+                HealthListener::Routes{.db = {}, .alive = {}, .metrics = [&metricsOn] {
+                                           return metricsOn->scrape();
+                                       }});
+            metricsListener->start();
+            spdlog::info("metrics on http://{}:{}/metrics", config.metricsHost,
+                         metricsListener->port());
         }
         if (!config.portFile.empty())
             writePortFile(config.portFile, server.port());

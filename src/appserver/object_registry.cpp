@@ -40,4 +40,13 @@ const RemoteObject* ObjectRegistry::find(std::string_view name) const {
     return nullptr;
 }
 
+std::vector<std::string> ObjectRegistry::methodNames() const {
+    std::vector<std::string> names;
+    for (const auto& object : m_objects) {
+        for (const RemoteMethod& m : object->methods())
+            names.push_back(object->name() + "." + m.name);
+    }
+    return names;
+}
+
 }  // namespace rqc::appserver

@@ -48,6 +48,7 @@ class RemoteObject {
     // A method of the method table, with its name and kinds from there.
     void addMethod(const MethodSignature& method, MethodHandler run);
     const RemoteMethod* findMethod(std::string_view name) const;  // nullptr when absent
+    const std::vector<RemoteMethod>& methods() const { return m_methods; }
 
   private:
     std::string m_name;
@@ -59,6 +60,8 @@ class ObjectRegistry {
     // Throws std::invalid_argument when the name is already registered.
     RemoteObject& add(std::string name);
     const RemoteObject* find(std::string_view name) const;  // nullptr when absent
+    // "Object.Method" of every method registered.
+    std::vector<std::string> methodNames() const;
 
   private:
     std::vector<std::unique_ptr<RemoteObject>> m_objects;

@@ -25,6 +25,7 @@
 #include "dispatcher.h"
 #include "error_text.h"
 #include "listener.h"
+#include "metrics.h"
 #include "rdm_consolida_solicita.h"
 #include "session.h"
 #include "suitedb/connection.h"
@@ -156,6 +157,19 @@ struct Server::Impl {
         guards.emplace_back(pool.get_executor());
         for (unsigned i = 0; i < c.threads; ++i)
             connections.push_back(std::make_unique<WorkerConnection>(c.db));
+        if (auto* m = metrics()) {
+            m->addSampler(this, [this](Metrics& out) {
+                const auto [open, waiting] = sessions.counts();
+                out.connections(open, waiting);
+                if (writeQueue != nullptr)
+                    out.writeQueueLength(writeQueue->waiting());
+            });
+        }
+    }
+
+    ~Impl() {
+        if (auto* m = metrics())
+            m->removeSamplers(this);
     }
 
     static ServerConfig withConnections(ServerConfig c, unsigned connections) {
@@ -183,20 +197,24 @@ struct Server::Impl {
         if (writeQueue != nullptr && !state.operatorCode.empty()) {
             const auto target = protocol::peekCallTarget(body);
             if (target && takesWriteTurn(target->object, target->method)) {
-                queueForTurn(body, state, std::move(done));
+                queueForTurn(body, state, std::move(done), target->object + "." + target->method);
                 return;
             }
         }
         done(dispatcher.handleFrame(body, *t_database, state));
     }
 
-    void queueForTurn(std::span<const std::byte> body, ConnectionState& state, AnswerHandler done) {
+    void queueForTurn(std::span<const std::byte> body, ConnectionState& state, AnswerHandler done,
+                      std::string target) {
         auto timer = std::make_shared<asio::steady_timer>(pool);
         auto answer = std::make_shared<AnswerHandler>(std::move(done));
         auto keepPool = std::make_shared<WorkGuard>(pool.get_executor());
+        const auto asked = std::chrono::steady_clock::now();
         const std::uint64_t ticket = writeQueue->asyncAcquire(
-            [this, body, &state, answer, timer, keepPool] {
+            [this, body, &state, answer, timer, keepPool, asked] {
                 timer->cancel();
+                if (auto* m = metrics())
+                    m->writeTurnWaited(std::chrono::steady_clock::now() - asked);
                 asio::post(pool, [this, body, &state, answer, keepPool] {
                     std::vector<std::byte> result;
                     {
@@ -206,9 +224,16 @@ struct Server::Impl {
                     (*answer)(std::move(result));
                 });
             },
-            [answer, keepPool, &state](WriteQueue::Refusal) {
+            [answer, keepPool, &state, asked, target = std::move(target)](WriteQueue::Refusal) {
                 spdlog::warn("call operator={} peer={} refused: the write queue is busy",
                              state.operatorCode, state.peer);
+                if (auto* m = metrics()) {
+                    m->writeTurnRefused();
+                    const auto dot = target.rfind('.');
+                    m->call(std::string_view(target).substr(0, dot),
+                            std::string_view(target).substr(dot + 1), CallOutcome::Refused,
+                            std::chrono::steady_clock::now() - asked);
+                }
                 (*answer)(
                     protocol::encodeResult(protocol::CallResult::error(messages::serverBusy())));
             });
@@ -352,6 +377,27 @@ bool Server::run() {
         t.join();
     s.sessions.flushNotices(true);
     return true;
+}
+
+bool Server::responsive(std::chrono::milliseconds limit) const {
+    Impl& s = *m_impl;
+    if (s.stopping)
+        return false;
+    struct Answers {
+        std::mutex mutex;
+        std::condition_variable changed;
+        std::size_t count = 0;
+    };
+    auto answers = std::make_shared<Answers>();
+    for (auto& io : s.ios) {
+        asio::post(*io, [answers] {
+            std::lock_guard lock(answers->mutex);
+            ++answers->count;
+            answers->changed.notify_all();
+        });
+    }
+    std::unique_lock lock(answers->mutex);
+    return answers->changed.wait_for(lock, limit, [&] { return answers->count == s.ios.size(); });
 }
 
 void Server::onStarted(std::function<void()> hook) {

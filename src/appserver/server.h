@@ -3,6 +3,7 @@
 // threads, and a pool of threads running the calls, each with its own database connection.
 // An io thread never waits for a call: calls are posted to the pool and answered from there.
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -29,6 +30,9 @@ class Server {
     bool run();
     // Thread-safe: stops accepting, lets calls under way finish and answer, closes sessions.
     void stop();
+    // Thread-safe: true when every io thread runs a posted task within `limit` (the liveness
+    // answer): false when one is stuck or the server is stopping.
+    bool responsive(std::chrono::milliseconds limit) const;
     // Runs once run() accepts connections and handles SIGTERM/SIGINT, on run()'s thread.
     void onStarted(std::function<void()> hook);
     // Runs once, on the first stop (stop() or a signal), before anything closes.

@@ -16,27 +16,40 @@ namespace {
 constexpr unsigned kMaxThreads = 256;
 constexpr std::uint64_t kMinFrame = 1024;
 constexpr std::uint64_t kMaxFrame = 1024ull * 1024 * 1024;
-const char* const kKeys[] = {"db",
-                             "listen",
-                             "threads",
-                             "max-frame",
-                             "log-level",
-                             "log-file",
-                             "port-file",
-                             "max-connections",
-                             "max-per-peer",
-                             "idle-timeout",
-                             "read-timeout",
-                             "write-timeout",
-                             "stop-timeout",
-                             "tls-cert",
-                             "tls-key",
-                             "health-listen",
-                             "trusted-proxies",
-                             "login-timeout",
-                             "max-unauthenticated",
-                             "max-unauthenticated-per-peer",
-                             "write-wait"};
+// Every key, as a file key and as a --option, with its help text.
+const std::pair<const char*, const char*> kSettings[] = {
+    {"db", "SQLite file or PostgreSQL URL (default var/rqc.db; rqc-suitedb init creates it)"},
+    {"listen", "HOST:PORT to listen on (default 127.0.0.1:4100; port 0: ephemeral)"},
+    {"threads", "worker threads, each with its own database connection"},
+    {"max-frame", "largest request accepted and answer sent, in bytes (default 64M)"},
+    {"log-level", "trace, debug, info, warn, error, critical or off (default info)"},
+    {"log-file", "file the log is appended to (default stderr)"},
+    {"port-file", "file that receives the bound port once the server listens"},
+    {"max-connections", "open connections at once; the next is refused (default 1000)"},
+    {"max-per-peer", "open connections from one client address (default 64)"},
+    {"idle-timeout", "closes a connection idle this long (default 10m; N, Ns, Nms, Nm)"},
+    {"read-timeout", "closes a started request when no byte arrives for this long (default 30s)"},
+    {"write-timeout",
+     "closes a connection that takes no byte of its answer for this long (default 30s)"},
+    {"stop-timeout", "SIGTERM waits this long for calls under way (default 30s)"},
+    {"tls-cert", "PEM certificate chain of the server; connections run over TLS"},
+    {"tls-key", "PEM private key of tls-cert"},
+    {"trusted-proxies",
+     "balancer addresses or networks (10.0.0.0/24, 127.0.0.1) whose connections start with "
+     "a PROXY v2 header naming the client"},
+    {"login-timeout", "a connection must log in within this of its accept (default 10s)"},
+    {"max-unauthenticated",
+     "connections not logged in yet, at once (default a quarter of max-connections)"},
+    {"max-unauthenticated-per-peer",
+     "connections not logged in yet from one client address (default 32)"},
+    {"write-wait",
+     "longest wait for the SQLite write turn; a longer one is refused at once (default 2m)"},
+    {"health-listen",
+     "HOST:PORT answering GET /live, GET /ready, and a connection that asks nothing 'ok' or "
+     "'database unreachable' (default: none)"},
+    {"metrics-listen", "HOST:PORT answering GET /metrics in Prometheus's format (default: off)"},
+    {"log-format", "text or json (one JSON object per line) (default text)"},
+};
 const char* const kLevels[] = {"trace", "debug", "info", "warn", "error", "critical", "off"};
 
 std::string_view trim(std::string_view s) {
@@ -171,6 +184,12 @@ void applySetting(ServerConfig& config, std::string_view key, std::string_view v
         setListen(key, value, config.host, config.port);
     } else if (key == "health-listen") {
         setListen(key, value, config.healthHost, config.healthPort);
+    } else if (key == "metrics-listen") {
+        setListen(key, value, config.metricsHost, config.metricsPort);
+    } else if (key == "log-format") {
+        if (value != "text" && value != "json")
+            throw ConfigError("log-format must be text or json, not '" + std::string(value) + "'");
+        config.logFormat = std::string(value);
     } else if (key == "threads") {
         std::uint64_t n = 0;
         if (!parseUnsigned(value, n) || n < 1 || n > kMaxThreads) {
@@ -231,8 +250,8 @@ void applySetting(ServerConfig& config, std::string_view key, std::string_view v
         (key == "tls-cert" ? config.tlsCert : config.tlsKey) = std::string(value);
     } else {
         std::string known;
-        for (const char* k : kKeys)
-            known += (known.empty() ? "" : ", ") + std::string(k);
+        for (const auto& setting : kSettings)
+            known += (known.empty() ? "" : ", ") + std::string(setting.first);
         throw ConfigError("unknown key '" + std::string(key) + "' (known: " + known + ")");
     }
 }
@@ -279,39 +298,7 @@ bool parseCommandLine(const std::vector<std::string>& args, ServerConfig& config
     std::vector<std::pair<std::string, CLI::Option*>> options;
     auto* configOption =
         app.add_option("--config", configPath, "configuration file of 'key = value' lines");
-    const std::pair<const char*, const char*> described[] = {
-        {"db", "SQLite file or PostgreSQL URL (default var/rqc.db; rqc-suitedb init creates it)"},
-        {"listen", "HOST:PORT to listen on (default 127.0.0.1:4100; port 0: ephemeral)"},
-        {"threads", "worker threads, each with its own database connection"},
-        {"max-frame", "largest request accepted and answer sent, in bytes (default 64M)"},
-        {"log-level", "trace, debug, info, warn, error, critical or off (default info)"},
-        {"log-file", "file the log is appended to (default stderr)"},
-        {"port-file", "file that receives the bound port once the server listens"},
-        {"max-connections", "open connections at once; the next is refused (default 1000)"},
-        {"max-per-peer", "open connections from one client address (default 64)"},
-        {"idle-timeout", "closes a connection idle this long (default 10m; N, Ns, Nms, Nm)"},
-        {"read-timeout",
-         "closes a started request when no byte arrives for this long (default 30s)"},
-        {"write-timeout",
-         "closes a connection that takes no byte of its answer for this long (default 30s)"},
-        {"stop-timeout", "SIGTERM waits this long for calls under way (default 30s)"},
-        {"tls-cert", "PEM certificate chain of the server; connections run over TLS"},
-        {"tls-key", "PEM private key of tls-cert"},
-        {"trusted-proxies",
-         "balancer addresses or networks (10.0.0.0/24, 127.0.0.1) whose connections start with "
-         "a PROXY v2 header naming the client"},
-        {"login-timeout", "a connection must log in within this of its accept (default 10s)"},
-        {"max-unauthenticated",
-         "connections not logged in yet, at once (default a quarter of max-connections)"},
-        {"max-unauthenticated-per-peer",
-         "connections not logged in yet from one client address (default 32)"},
-        {"write-wait",
-         "longest wait for the SQLite write turn; a longer one is refused at once (default 2m)"},
-        {"health-listen",
-         "HOST:PORT answering each connection 'ok' or 'database unreachable' (default: none)"},
-    };
-    static_assert(std::size(described) == std::size(kKeys));
-    for (const auto& [key, text] : described) {
+    for (const auto& [key, text] : kSettings) {
         options.emplace_back(key, app.add_option(std::string("--") + key, values[key], text));
     }
     std::vector<std::string> reversed(args.rbegin(), args.rend());

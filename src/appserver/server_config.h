@@ -51,9 +51,14 @@ struct ServerConfig {
     std::chrono::milliseconds stopTimeout = std::chrono::seconds(30);   // SIGTERM to exit
     std::string tlsCert;  // PEM certificate chain; with tlsKey, connections run over TLS
     std::string tlsKey;   // PEM private key of tlsCert
-    // Health listener (a line per connection: "ok" or "database unreachable"); empty: none.
+    // Health listener: liveness (GET /live), readiness (GET /ready, and the line a connection
+    // that asks nothing gets: "ok" or "database unreachable"); empty: none.
     std::string healthHost;
     std::uint16_t healthPort = 0;
+    // Prometheus metrics (GET /metrics); empty: off, and nothing is counted.
+    std::string metricsHost;
+    std::uint16_t metricsPort = 0;
+    std::string logFormat = "text";  // or "json": one object per line
 
     bool usesTls() const { return !tlsCert.empty(); }
 

@@ -10,7 +10,9 @@
 #include <asio/read.hpp>
 #include <asio/ssl/error.hpp>
 #include <cstring>
+#include <optional>
 
+#include "metrics.h"
 #include "protocol/protocol.h"
 
 namespace rqc::appserver {
@@ -679,10 +681,13 @@ std::string SessionSet::admit(Session* s, const std::string& address, const Sess
         std::lock_guard lock(m_mutex);
         const auto now = Clock::now();
         Peer& peer = m_peers[address];
+        std::optional<CapRefusal> cap;
         if (peer.open >= caps.maxPerPeer) {
             refusal = answers::peerFull(address, peer.open);
+            cap = CapRefusal::PerAddress;
         } else if (peer.waiting >= caps.maxUnauthenticatedPerPeer) {
             refusal = answers::tooManyWaiting(address);
+            cap = CapRefusal::UnauthenticatedPerAddress;
         } else if (m_counted >= caps.maxTotal || m_waitingOrder.size() >= caps.maxUnauthenticated) {
             if (Session* victim = evictable(address, now, caps)) {
                 Entry& e = m_sessions[victim];
@@ -695,9 +700,15 @@ std::string SessionSet::admit(Session* s, const std::string& address, const Sess
                     m_peers.erase(p);
             } else if (m_counted >= caps.maxTotal) {
                 refusal = answers::serverFull(m_counted);
+                cap = CapRefusal::Total;
             } else {
                 refusal = answers::serverBusyWithLogins();
+                cap = CapRefusal::Unauthenticated;
             }
+        }
+        if (cap) {
+            if (auto* m = metrics())
+                m->connectionRefused(*cap);
         }
         if (refusal.empty()) {
             Entry& e = m_sessions[s];
@@ -824,6 +835,11 @@ void SessionSet::shutdownAll(Session::Stop how, const char* why) {
     }
     for (auto& s : live)
         s->shutdown(how, why);
+}
+
+std::pair<std::size_t, std::size_t> SessionSet::counts() const {
+    std::lock_guard lock(m_mutex);
+    return {m_counted, m_waitingOrder.size()};
 }
 
 std::size_t SessionSet::size() const {

@@ -193,6 +193,8 @@ class SessionSet {
     void remove(Session* s);
     void shutdownAll(Session::Stop how, const char* why = "closed");
     std::size_t size() const;
+    // Connections counted against the caps, and those of them not logged in yet.
+    std::pair<std::size_t, std::size_t> counts() const;
 
   private:
     using Clock = std::chrono::steady_clock;

@@ -2,6 +2,7 @@
 
 #include <spdlog/spdlog.h>
 
+#include "metrics.h"
 #include "suitedb/redact.h"
 
 namespace rqc::appserver {
@@ -21,6 +22,11 @@ suitedb::Connection& WorkerConnection::get() {
         if (const char* settings = suitedb::Dialect(*conn).serverSettings(); *settings != '\0')
             conn->exec(settings);
         m_conn = std::move(conn);
+        if (m_openedBefore) {
+            if (auto* m = metrics())
+                m->databaseReconnect();
+        }
+        m_openedBefore = true;
     }
     return *m_conn;
 }

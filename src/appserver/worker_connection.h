@@ -32,6 +32,7 @@ class WorkerConnection {
     std::string m_target;
     suitedb::RetryPolicy m_retry;
     std::unique_ptr<suitedb::Connection> m_conn;
+    bool m_openedBefore = false;  // a later open is a reconnect
 };
 
 }  // namespace rqc::appserver

@@ -42,6 +42,15 @@ class DbError : public std::runtime_error {
 
 // Bounded tries to open a database: `tries` attempts, waiting `firstWait` after the first
 // failure and twice as long after each next one, at most `maxWait`.
+// Commits cut by the loss of the database server since the process started, by what asking
+// a server of the same target afterwards found.
+struct CommitSettlements {
+    std::uint64_t committed = 0;
+    std::uint64_t notCommitted = 0;
+    std::uint64_t unknown = 0;
+};
+CommitSettlements commitSettlements();
+
 struct RetryPolicy {
     int tries = 1;
     std::chrono::milliseconds firstWait{100};

@@ -18,15 +18,18 @@ const Dialect::Capabilities Dialect::kSqlite{.rowLocks = false,
                                              .plansByStatistics = false,
                                              .serverSettings =
                                                  "PRAGMA temp_store = MEMORY; PRAGMA mmap_size = "
-                                                 "268435456;"};
-const Dialect::Capabilities Dialect::kPostgres{.rowLocks = true,
-                                               .queuesWriters = false,
-                                               .hashJoins = true,
-                                               .keepsWorkTables = false,
-                                               .pragmas = false,
-                                               .typedColumns = true,
-                                               .plansByStatistics = true,
-                                               .serverSettings = ""};
+                                                 "268435456;",
+                                             .acceptsWrites = "SELECT 1"};
+const Dialect::Capabilities Dialect::kPostgres{
+    .rowLocks = true,
+    .queuesWriters = false,
+    .hashJoins = true,
+    .keepsWorkTables = false,
+    .pragmas = false,
+    .typedColumns = true,
+    .plansByStatistics = true,
+    .serverSettings = "",
+    .acceptsWrites = "SELECT CASE WHEN pg_is_in_recovery() THEN 0 ELSE 1 END"};
 
 Dialect::Dialect(Engine engine)
     : m_pg(engine == Engine::Postgres), m_caps(m_pg ? kPostgres : kSqlite) {}

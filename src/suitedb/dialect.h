@@ -41,6 +41,9 @@ class Dialect {
     // answers stay in memory, and the file is read through a shared mapping rather than
     // copied into each connection's page cache.
     const char* serverSettings() const { return m_caps.serverSettings; }
+    // A query answering one row whose first column is 1 while the connection's server
+    // accepts writes (not a standby in recovery).
+    const char* acceptsWritesQuery() const { return m_caps.acceptsWrites; }
     // Columns hold only values of their declared type (a DATE column only days) and a table
     // takes new CHECK constraints. SQLite stores any value in any column and checks a table
     // only by the constraints it was created with; triggers guard what was added later.
@@ -110,6 +113,7 @@ class Dialect {
         bool typedColumns;
         bool plansByStatistics;
         const char* serverSettings;
+        const char* acceptsWrites;
     };
 
     static const Capabilities kSqlite;

@@ -3,6 +3,7 @@
 
 #include <libpq-fe.h>
 #include <poll.h>
+#include <atomic>
 
 #include <array>
 #include <charconv>
@@ -39,6 +40,10 @@ constexpr const char* kConnectTimeoutSeconds = "5";
 constexpr RetryPolicy kSettlePolicy{16, std::chrono::milliseconds(100),
                                     std::chrono::milliseconds(500)};
 constexpr int kSettleChecks = 50;  // checks 100 ms apart while the transaction is in progress
+
+std::atomic<std::uint64_t> g_settledCommitted{0};
+std::atomic<std::uint64_t> g_settledNotCommitted{0};
+std::atomic<std::uint64_t> g_settledUnknown{0};
 
 DbFailure failureKind(const std::string& state, PGconn* conn) {
     if (state == "25006")
@@ -396,6 +401,16 @@ class PgConnection final : public Connection {
     }
 
     void settleCommit(const std::string& xid, const std::string& cut) const {
+        try {
+            settleCommitOnce(xid, cut);
+            ++g_settledCommitted;
+        } catch (const DbError& e) {
+            ++(e.kind() == DbFailure::OutcomeUnknown ? g_settledUnknown : g_settledNotCommitted);
+            throw;
+        }
+    }
+
+    void settleCommitOnce(const std::string& xid, const std::string& cut) const {
         std::string status;
         try {
             auto other = Connection::open(m_target, kSettlePolicy);
@@ -493,3 +508,12 @@ std::unique_ptr<Connection> openPostgres(const std::string& target) {
 }
 
 }  // namespace rqc::suitedb::detail
+
+namespace rqc::suitedb {
+
+CommitSettlements commitSettlements() {
+    return {detail::g_settledCommitted.load(), detail::g_settledNotCommitted.load(),
+            detail::g_settledUnknown.load()};
+}
+
+}  // namespace rqc::suitedb
