@@ -31,7 +31,8 @@ export RQC_OPERATOR=${RQC_OPERATOR:-COMP001} RQC_PASSWORD=${RQC_PASSWORD:-rqc041
 
 if [ "$mode" = "--cluster" ]; then
     # A throwaway pg_auto_failover formation (a monitor and two nodes) with the demo data,
-    # servers on the next ports (health answers 10 ports above), haproxy in front on $port;
+    # servers on the next ports (health answers 10 ports above, metrics 20 above), haproxy in
+    # front on $port;
     # everything is stopped by its pid on exit.
     mkdir -p var/cluster
     formation=$(mktemp -d)
@@ -67,7 +68,8 @@ if [ "$mode" = "--cluster" ]; then
         rm -f "var/cluster/appserver-$n.port"
         build/bin/rqc-appserver --db "$pg_url" --listen "127.0.0.1:$p" --threads 4 \
             --log-file "var/cluster/appserver-$n.log" --port-file "var/cluster/appserver-$n.port" \
-            --health-listen "127.0.0.1:$((p + 10))" --trusted-proxies 127.0.0.1 \
+            --health-listen "127.0.0.1:$((p + 10))" --metrics-listen "127.0.0.1:$((p + 20))" \
+            --trusted-proxies 127.0.0.1 \
             2>>"var/cluster/appserver-$n.log" &
         pids+=($!)
         backends+="    server s$n 127.0.0.1:$p port $((p + 10)) send-proxy-v2"$'\n'
@@ -94,9 +96,9 @@ frontend rqc
     default_backend appservers
 backend appservers
     balance leastconn
-    # Each server's health answer: "ok" while it reaches the database.
-    option tcp-check
-    tcp-check expect rstring ^ok
+    # Each server's readiness (GET /ready): 200 while its database accepts writes.
+    option httpchk GET /ready
+    http-check expect status 200
     default-server check inter 500ms fall 2 rise 1
 $backends
     # No server passing its check (no database): the same servers unchecked, to say why.
@@ -114,6 +116,7 @@ CFG
     echo "PostgreSQL (demo data): pg_auto_failover monitor on port $pg_port, nodes on $((pg_port + 1)) and $((pg_port + 2))"
     echo "  lose the primary: tests/pg_autofailover.sh kill $formation/node1 (the monitor promotes node2)"
     echo "  bring it back:    tests/pg_autofailover.sh run $formation/node1 (it rejoins as secondary)"
+    echo "Metrics: http://127.0.0.1:$((port + 21))/metrics, $((port + 22)), $((port + 23)) (docs/operations.md)"
     echo "Logs and haproxy.cfg in var/cluster/"
     echo "Try: RQC_PASSWORD=rqc04100 build/bin/rqc-call --server 127.0.0.1:$port --operator COMP001 Rqc04100.rdmConsolidaSolicita GetParaCmpSup r:0001"
     cat > var/cluster/suite.ini <<INI

@@ -25,6 +25,7 @@
 #include "suitedb/connection.h"
 #include "suitedb/demo_data.h"
 #include "suitedb/schema.h"
+#include "support/haproxy_process.h"
 #include "support/server_process.h"
 
 namespace {
@@ -404,6 +405,44 @@ int main(int argc, char** argv) {
                        seconds, server.pid());
         report("  same, minimal blocking client", r, rawRate);
     }
+
+    // Metrics on (scraped every second, as Prometheus would) against off, alternated in three
+    // rounds; the median of each.
+    std::vector<double> off, on;
+    for (int round = 0; round < 3; ++round) {
+        for (const bool metricsOn : {false, true}) {
+            std::vector<std::string> extra;
+            if (!serverThreads.empty())
+                extra.insert(extra.end(), {"--threads", serverThreads});
+            const std::uint16_t metricsPort = metricsOn ? test::freeLoopbackPort() : 0;
+            if (metricsOn)
+                extra.insert(extra.end(),
+                             {"--metrics-listen", "127.0.0.1:" + std::to_string(metricsPort)});
+            test::ServerProcess server({db, dir.string(), extra});
+            server.start();
+            std::atomic<bool> done{false};
+            std::thread scraper([&] {
+                while (metricsOn && !done) {
+                    if (test::httpGet(metricsPort, "/metrics").find("rqc_calls_total") ==
+                        std::string::npos)
+                        throw std::runtime_error("no metrics on " + std::to_string(metricsPort));
+                    for (int i = 0; i < 10 && !done; ++i)
+                        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                }
+            });
+            const Rate rate =
+                throughput([&] { return std::make_unique<RawServerClient>(server.port()); },
+                           clients, seconds, server.pid());
+            done = true;
+            scraper.join();
+            (metricsOn ? on : off).push_back(rate.perSecond);
+        }
+    }
+    const double offRate = bench::spread(off).median, onRate = bench::spread(on).median;
+    std::printf(
+        "GetParaCmpSup, minimal client, metrics off %9.0f calls/s, on %9.0f calls/s: "
+        "cost %.1f%%\n",
+        offRate, onRate, 100.0 * (offRate - onRate) / offRate);
     std::filesystem::remove_all(dir);
     return 0;
 }

@@ -2,12 +2,16 @@
 
 #include <QActionGroup>
 #include <QApplication>
+#include <QEvent>
+#include <QFrame>
 #include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QStatusBar>
+#include <QVBoxLayout>
 
 #include "login.h"
 #include "password_dialog.h"
@@ -58,7 +62,47 @@ MainWindow::MainWindow(const QString& processingBranch, ModuleLoader& loader)
     statusBar()->addPermanentWidget(m_operator);
     showOperator();
 
+    // The empty area offers the screens of the menu until one is open.
+    m_start = new QFrame(m_mdi->viewport());
+    m_start->setObjectName(QStringLiteral("panTelas"));
+    m_start->setAutoFillBackground(true);
+    static_cast<QFrame*>(m_start)->setFrameShape(QFrame::StyledPanel);
+    auto* startLayout = new QVBoxLayout(m_start);
+    auto* startTitle = new QLabel(QStringLiteral("<b>Telas da suíte</b> (também no menu Compras)"));
+    startLayout->addWidget(startTitle);
+    for (const ScreenModule& m : screenModules()) {
+        auto* b = new QPushButton(QStringLiteral("%1 — %2").arg(m.code, m.title), m_start);
+        b->setObjectName(QStringLiteral("btnTela") + m.code);
+        b->setAccessibleName(m.title);
+        const QString code = m.code;
+        connect(b, &QPushButton::clicked, this, [this, code] { openScreen(code); });
+        startLayout->addWidget(b);
+    }
+    m_start->adjustSize();
+    m_mdi->viewport()->installEventFilter(this);
+    connect(m_mdi, &QMdiArea::subWindowActivated, this, [this] { showStartPanel(); });
+    showStartPanel();
+
     resize(1000, 680);
+}
+
+void MainWindow::showStartPanel() {
+    const bool none = m_mdi->subWindowList().isEmpty();
+    m_start->setVisible(none);
+    if (!none)
+        return;
+    const QSize area = m_mdi->viewport()->size();
+    m_start->move((area.width() - m_start->width()) / 2, (area.height() - m_start->height()) / 3);
+    m_start->raise();
+    if (auto* first = m_start->findChild<QPushButton*>(); first != nullptr && !m_mdi->hasFocus())
+        first->setFocus(Qt::OtherFocusReason);
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_mdi->viewport() &&
+        (event->type() == QEvent::Resize || event->type() == QEvent::ChildRemoved))
+        showStartPanel();
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void MainWindow::showOperator() {

@@ -31,11 +31,15 @@ class MainWindow : public QMainWindow {
     void changePassword();
     // The Janela menu: cascade and tile, then one entry per open screen, the active one checked.
     void fillWindowMenu();
+    // With no screen open, the menu's screens as buttons in the middle of the empty area.
+    void showStartPanel();
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
     ModuleLoader& m_loader;
     QMdiArea* m_mdi;
     QMenu* m_windows;
     QLabel* m_operator;
+    QWidget* m_start;
 };
 
 }  // namespace host

@@ -2,8 +2,10 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
@@ -28,6 +30,23 @@ Dialogs::~Dialogs() = default;
 QString Dialogs::saveFileName(const QString& title, const QString& suggested,
                               const QString& filter) {
     return QFileDialog::getSaveFileName(vlm::mainForm(), title, suggested, filter);
+}
+
+QSettings& userState() {
+    static QSettings state(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("rqc"),
+                           QStringLiteral("suite-estado"));
+    return state;
+}
+
+QString askSavePath(const QString& title, const QString& fileName, const QString& filter) {
+    const QString folder = userState().value(QStringLiteral("ultimaPasta")).toString();
+    const QDir dir(!folder.isEmpty() && QDir(folder).exists() ? folder : QDir::homePath());
+    const QString path = dialogs().saveFileName(title, dir.filePath(fileName), filter);
+    if (!path.isEmpty()) {
+        userState().setValue(QStringLiteral("ultimaPasta"), QFileInfo(path).absolutePath());
+        userState().sync();
+    }
+    return path;
 }
 
 bool Dialogs::login(QString& operatorCode, QString& password, const QString& refusal) {

@@ -4,6 +4,7 @@
 // Qt dialogs (the pickers are PickListDialog and PickOneDialog of pick_dialogs.h); another
 // implementation can be installed in its place (setDialogs, ScopedDialogs).
 
+#include <QSettings>
 #include <QString>
 #include <QStringList>
 
@@ -50,6 +51,15 @@ class VLM_EXPORT Dialogs {
     virtual QString saveFileName(const QString& title, const QString& suggested,
                                  const QString& filter);
 };
+
+// Asks where to save a file, proposing `fileName` in the folder the user last saved to (kept
+// between sessions), or the home folder at first; remembers the folder chosen. "" when the
+// user gives up.
+VLM_EXPORT QString askSavePath(const QString& title, const QString& fileName,
+                               const QString& filter);
+// The user's own state of the suite between sessions (the last folder saved to, the screens
+// left open): an INI file in the user's configuration folder.
+VLM_EXPORT QSettings& userState();
 
 // The dialogs in use: the Qt implementation unless another was installed.
 VLM_EXPORT Dialogs& dialogs();

@@ -108,7 +108,14 @@ QMdiSubWindow* TfrmRotiGeral::PlaceInMdiArea(Qt::WindowFlags flags) {
     QMdiArea* area = qobject_cast<QMdiArea*>(main);
     if (area == nullptr)
         area = main->findChild<QMdiArea*>();
-    return area != nullptr ? area->addSubWindow(this, flags) : nullptr;
+    if (area == nullptr)
+        return nullptr;
+    QMdiSubWindow* sub = area->addSubWindow(this, flags);
+    // A form of fixed size keeps its frame at its own size: tiling or maximising moves the
+    // frame, and never leaves the form floating inside a larger one.
+    if (minimumSize() == maximumSize())
+        sub->setFixedSize(sub->sizeHint());
+    return sub;
 }
 
 bool TfrmRotiGeral::Close() {

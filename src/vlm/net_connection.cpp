@@ -6,9 +6,12 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QEventLoop>
+#include <QPointer>
 #include <QThread>
 #include <atomic>
+#include <memory>
 #include <thread>
+#include <vector>
 
 #include "abort.h"
 #include "protocol/client.h"
@@ -48,20 +51,31 @@ TNetFailure failureOf(proto::TransportFault fault) {
 }
 
 // Drops user input to every object of the application while it lives; a close request is
-// refused. Paint, expose, timer and posted events go on.
+// refused. Paint, expose, timer and posted events go on. A mouse button's release is kept and
+// delivered once the wait is over: it ends a click the user began before the wait (a call
+// made as the focus left a field, on the press that moved it), which would otherwise stay
+// pressed and never click.
 class InputBlocker : public QObject {
   public:
     InputBlocker() { QCoreApplication::instance()->installEventFilter(this); }
-    ~InputBlocker() override { QCoreApplication::instance()->removeEventFilter(this); }
+    ~InputBlocker() override {
+        QCoreApplication::instance()->removeEventFilter(this);
+        for (auto& [receiver, event] : m_releases) {
+            if (receiver != nullptr)
+                QCoreApplication::postEvent(receiver, event.release());
+        }
+    }
 
-    bool eventFilter(QObject*, QEvent* e) override {
+    bool eventFilter(QObject* watched, QEvent* e) override {
         switch (e->type()) {
+            case QEvent::MouseButtonRelease:
+                m_releases.emplace_back(watched, e->clone());
+                return true;
             case QEvent::KeyPress:
             case QEvent::KeyRelease:
             case QEvent::ShortcutOverride:
             case QEvent::Shortcut:
             case QEvent::MouseButtonPress:
-            case QEvent::MouseButtonRelease:
             case QEvent::MouseButtonDblClick:
             case QEvent::MouseMove:
             case QEvent::NonClientAreaMouseButtonPress:
@@ -90,6 +104,9 @@ class InputBlocker : public QObject {
                 return false;
         }
     }
+
+  private:
+    std::vector<std::pair<QPointer<QObject>, std::unique_ptr<QEvent>>> m_releases;
 };
 
 // Runs `work` to its end. On the application's thread, `work` runs on a worker thread while

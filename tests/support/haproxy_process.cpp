@@ -60,6 +60,26 @@ std::uint16_t freeLoopbackPort() {
     return ntohs(a.sin_port);
 }
 
+std::string httpGet(std::uint16_t port, const std::string& path) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::string out;
+    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+        const std::string request = "GET " + path + " HTTP/1.0\r\n\r\n";
+        if (::write(fd, request.data(), request.size()) == static_cast<ssize_t>(request.size())) {
+            char buf[4096];
+            for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;)
+                out.append(buf, static_cast<std::size_t>(n));
+        }
+    }
+    if (fd >= 0)
+        ::close(fd);
+    return out;
+}
+
 namespace {
 
 bool accepts(std::uint16_t port) {
@@ -144,7 +164,7 @@ std::string HaproxyProcess::config() const {
       << "    balance roundrobin\n"
       << "    default-server check inter 100ms fall 2 rise 1\n";
     if (!m_health.empty())
-        c << "    option tcp-check\n    tcp-check expect rstring ^ok\n";
+        c << "    option httpchk GET /ready\n    http-check expect status 200\n";
     for (std::size_t i = 0; i < m_backends.size(); ++i) {
         c << "    server s" << i + 1 << " 127.0.0.1:" << m_backends[i];
         if (i < m_health.size())

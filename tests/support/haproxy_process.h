@@ -12,6 +12,9 @@ namespace rqc::test {
 
 // A loopback port that was free a moment ago (for servers that cannot report an ephemeral one).
 std::uint16_t freeLoopbackPort();
+// The whole answer (status line, headers, body) to "GET path HTTP/1.0" on a loopback port;
+// empty when nothing listens there.
+std::string httpGet(std::uint16_t port, const std::string& path);
 
 // Debian's haproxy in TCP mode on a loopback port in front of the given loopback backends,
 // each health-checked every 100 ms (down after 2 failures) by a plain TCP connect, or by the

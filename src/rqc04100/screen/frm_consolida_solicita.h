@@ -181,6 +181,7 @@ class RQC04100_EXPORT TfrmConsolidaSolicita : public TfrmRotiGeral {
     void createComponents();
     // The confirm button's checks, in its order, then the 19 arguments of the run (of
     // GetConsSoli and GetConsSoliPrevia alike).
+    QString filterDescription() const;
     std::vector<TServerArg> checkedRunArguments();
     template <class T>
     T* built(const char* name) const;

@@ -2,14 +2,17 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLocale>
 #include <QPushButton>
+#include <QScreen>
 #include <QShortcut>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <stdexcept>
 
 #include "vlm/data_set.h"
@@ -111,8 +114,9 @@ QString netZeroProducts(const TDataSet& rows, int shown) {
 }  // namespace
 
 TfrmPreviaConsolida::TfrmPreviaConsolida(const TDataSet& rows, bool takesConsolidated,
-                                         QWidget* parent, const QString& whyEmpty)
-    : QDialog(parent), m_rows(rows) {
+                                         QWidget* parent, const QString& whyEmpty,
+                                         const QString& filter)
+    : QDialog(parent), m_rows(rows), m_filter(filter) {
     setObjectName(QStringLiteral("frmPreviaConsolida"));
     setWindowTitle(QStringLiteral("Simulação da Consolidação"));
     setModal(true);
@@ -147,11 +151,19 @@ TfrmPreviaConsolida::TfrmPreviaConsolida(const TDataSet& rows, bool takesConsoli
             grdPrevia->setItem(r, c, item);
         }
     }
+    // Figures as wide as they need, the name takes the rest of the window's width; the window
+    // opens wide enough for whole names (up to a long one), within the screen.
     grdPrevia->resizeColumnsToContents();
     constexpr int kNameColumn = 2;
-    constexpr int kNameWidth = 190;
-    if (grdPrevia->columnWidth(kNameColumn) > kNameWidth)
-        grdPrevia->setColumnWidth(kNameColumn, kNameWidth);
+    constexpr int kLongestName = 420;
+    int wanted = std::min(grdPrevia->columnWidth(kNameColumn), kLongestName) + 60;
+    for (int c = 0; c < grdPrevia->columnCount(); ++c) {
+        if (c != kNameColumn)
+            wanted += grdPrevia->columnWidth(c);
+    }
+    grdPrevia->horizontalHeader()->setStretchLastSection(false);
+    grdPrevia->horizontalHeader()->setSectionResizeMode(kNameColumn, QHeaderView::Stretch);
+    grdPrevia->horizontalHeader()->setMinimumSectionSize(40);
 
     lblTotais = new QLabel(this);
     lblTotais->setObjectName(QStringLiteral("lblTotais"));
@@ -206,10 +218,9 @@ TfrmPreviaConsolida::TfrmPreviaConsolida(const TDataSet& rows, bool takesConsoli
     });
     connect(btnPdf, &QPushButton::clicked, this, [this] {
         vlm::dispatch([this] {
-            const QString path = vlm::dialogs().saveFileName(
-                QStringLiteral("Gravar a simulação em PDF"),
-                QDir::home().filePath(QStringLiteral("simulacao-consolidacao.pdf")),
-                QStringLiteral("Documento PDF (*.pdf)"));
+            const QString path = vlm::askSavePath(QStringLiteral("Gravar a simulação em PDF"),
+                                                  QStringLiteral("simulacao-consolidacao.pdf"),
+                                                  QStringLiteral("Documento PDF (*.pdf)"));
             if (path.isEmpty())
                 return;
             vlm::writePdf(Relatorio(), path);
@@ -237,14 +248,19 @@ TfrmPreviaConsolida::TfrmPreviaConsolida(const TDataSet& rows, bool takesConsoli
     layout->addWidget(lblTotais);
     layout->addWidget(lblJaConsolidadas);
     layout->addLayout(buttons);
-    resize(1000, 460);
+    const QScreen* screen = parent != nullptr ? parent->screen() : QGuiApplication::primaryScreen();
+    const int room = screen != nullptr ? screen->availableGeometry().width() - 40 : wanted;
+    resize(std::clamp(wanted, 1000, std::max(1000, room)), 460);
     btnFechar->setFocus();
 }
 
 vlm::ReportTable TfrmPreviaConsolida::Relatorio() const {
     vlm::ReportTable table;
     table.title = windowTitle();
-    table.details = {lblTotais->text(), lblJaConsolidadas->text()};
+    if (!m_filter.isEmpty())
+        table.details.append(QStringLiteral("Filtro: ") + m_filter);
+    table.details.append(lblTotais->text());
+    table.details.append(lblJaConsolidadas->text());
     table.operatorCode = TNetConnection::SessionOperator();
     table.issued = QDateTime::currentDateTime();
     for (const Column& c : kColumns) {

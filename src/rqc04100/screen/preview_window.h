@@ -39,9 +39,10 @@ class RQC04100_EXPORT TfrmPreviaConsolida : public QDialog {
   public:
     // `rows`: the packet of GetConsSoliPrevia; `takesConsolidated`: the filter takes lines that
     // were consolidated before ("Todas" in "Consolida Solicitações"); `whyEmpty`: a sentence
-    // added when no line matches (a cause the filter shows, such as an inverted range).
+    // added when no line matches (a cause the filter shows, such as an inverted range);
+    // `filter`: the filter in words, at the head of the report.
     TfrmPreviaConsolida(const TDataSet& rows, bool takesConsolidated, QWidget* parent = nullptr,
-                        const QString& whyEmpty = {});
+                        const QString& whyEmpty = {}, const QString& filter = {});
 
     QTableWidget* grdPrevia;
     QLabel* lblTotais;
@@ -56,4 +57,5 @@ class RQC04100_EXPORT TfrmPreviaConsolida : public QDialog {
 
   private:
     const TDataSet& m_rows;
+    QString m_filter;
 };

@@ -115,6 +115,45 @@ void TfrmConsolidaSolicita::sbtConfirmaClick(QObject*) {
     repaint();
 }
 
+// The filter of the run in words, for the preview's report: what the buyer set on the screen.
+QString TfrmConsolidaSolicita::filterDescription() const {
+    const auto list = [](QString codes) {
+        return codes.remove(QLatin1Char('\'')).replace(QLatin1Char(','), QStringLiteral(", "));
+    };
+    QStringList parts;
+    parts << QStringLiteral("Central %1").arg(medCdFilial->Text());
+    parts << QStringLiteral("entrega %1 a %2").arg(depDataIni->Text(), depDataFin->Text());
+    const QString first = medCdProdIni->Text(), last = medCdProdfin->Text();
+    if (last.isEmpty())
+        parts << QStringLiteral("produtos de %1 em diante").arg(first.isEmpty() ? "início" : first);
+    else
+        parts << QStringLiteral("produtos %1 a %2").arg(first, last);
+    if (!stListaComp.isEmpty())
+        parts << QStringLiteral("compradores %1").arg(list(stListaComp));
+    parts << (stListaFili.isEmpty() ? QStringLiteral("todas as filiais")
+                                    : QStringLiteral("filiais %1").arg(list(stListaFili)));
+    if (stTodasSolicit != QLatin1String("T")) {
+        const qsizetype n =
+            stListaSolicit.isEmpty() ? 0 : stListaSolicit.count(QLatin1Char(',')) + 1;
+        parts << QStringLiteral("%1 solicitação(ões) escolhida(s)").arg(n);
+    }
+    parts << (stConsSoli == QLatin1String("N") ? QStringLiteral("não consolidadas")
+                                               : QStringLiteral("inclusive já consolidadas"));
+    if (stConsEsto == QLatin1String("S"))
+        parts << QStringLiteral("estoque da filial %1").arg(medCdFilEst->Text());
+    if (stProdOrig == QLatin1String("S"))
+        parts << QStringLiteral("por produto de origem");
+    if (stConsSolicitacao == QLatin1String("S"))
+        parts << QStringLiteral("menos consolidações abertas");
+    if (stConsAF == QLatin1String("S"))
+        parts << QStringLiteral("menos AF abertas");
+    if (stLimiteSeg == QLatin1String("S"))
+        parts << QStringLiteral("limite de segurança");
+    if (stParamOL == QLatin1String("S"))
+        parts << QStringLiteral("arredondamento OL");
+    return parts.join(QStringLiteral("; "));
+}
+
 // The preview writes nothing; its "Consolidar" presses the confirm button once the window is
 // closed, so the run checks the filter again and reads it as it is then.
 void TfrmConsolidaSolicita::sbtSimulaClick(QObject*) {
@@ -144,7 +183,8 @@ void TfrmConsolidaSolicita::sbtSimulaClick(QObject*) {
                       "depois do final %2.")
                       .arg(first, last)
                 : QString();
-        TfrmPreviaConsolida preview(rows, stConsSoli == QLatin1String("T"), this, inverted);
+        TfrmPreviaConsolida preview(rows, stConsSoli == QLatin1String("T"), this, inverted,
+                                    filterDescription());
         consolidate = preview.exec() == QDialog::Accepted;
     }
     if (consolidate && sbtConfirma->isEnabled())

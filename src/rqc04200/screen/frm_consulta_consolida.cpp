@@ -737,11 +737,12 @@ namespace {
 // The file the user chose for a report, or "" when the user gave up.
 QString exportPath(const TfrmConsultaConsolida& form, const QString& title,
                    const QString& extension, const QString& filter) {
-    const QString suggested = QDir::home().filePath(
+    return vlm::askSavePath(
+        title,
         QStringLiteral("consolidacao-%1%2.%3")
             .arg(form.NumeroSelecionado(),
-                 form.RelatorioOrigem() ? QStringLiteral("-origem") : QString(), extension));
-    return vlm::dialogs().saveFileName(title, suggested, filter);
+                 form.RelatorioOrigem() ? QStringLiteral("-origem") : QString(), extension),
+        filter);
 }
 
 }  // namespace
