@@ -143,3 +143,21 @@ function(rqc_check_layers)
         UNREACHABLE controls.h main_window.h suitedb/schema.h suitedb/connection.h
             screen/frm_consolida_solicita.h module/module.h)
 endfunction()
+
+# Links that would run against the layers, each refused by name: the database tool reaching the
+# application server's core, the host the wire protocol, the scripted demo the database
+# library. What they once needed of those (object names, the password variable, the demo
+# operator) is in src/names.
+function(rqc_check_program_links)
+    foreach(pair "rqc-suitedb:rqc_appserver_core" "rqc_host:rqc_protocol"
+            "rqc-demo-run:rqc_suitedb")
+        string(REPLACE ":" ";" parts ${pair})
+        list(GET parts 0 program)
+        list(GET parts 1 library)
+        get_target_property(links ${program} LINK_LIBRARIES)
+        if(library IN_LIST links)
+            message(FATAL_ERROR "layer check: ${program} links ${library}, against the layers; "
+                "take the shared name from src/names/names.h")
+        endif()
+    endforeach()
+endfunction()

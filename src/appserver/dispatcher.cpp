@@ -17,6 +17,8 @@
 
 namespace rqc::appserver {
 
+using protocol::ErrorKind;
+
 namespace {
 
 // Client-supplied names go into logs clipped on a character boundary, control and
@@ -111,26 +113,28 @@ protocol::CallResult Dispatcher::dispatch(protocol::CallRequest& call, WorkerCon
     std::string fault = protocol::validateCall(call);
     if (!fault.empty()) {
         spdlog::warn("malformed call from {}: {}", peer, printable(fault, 400));
-        return CallResult::error(messages::malformedCall());
+        return CallResult::error(messages::malformedCall(), ErrorKind::BadArgument);
     }
 
     if (call.object == kSessionObject)
         return sessionCall(call, db, state, out);
     const RemoteObject* object = m_registry.find(call.object);
     if (object == nullptr) {
-        return CallResult::error(messages::unknownObject(call.object));
+        return CallResult::error(messages::unknownObject(call.object), ErrorKind::NotFound);
     }
     if (!permitted(state, object->name())) {
         return CallResult::error("O operador " + state.operatorCode +
-                                 " não tem permissão para usar " + object->name() + ".");
+                                     " não tem permissão para usar " + object->name() + ".",
+                                 ErrorKind::Refused);
     }
     const RemoteMethod* method = object->findMethod(call.descriptor.method);
     if (method == nullptr) {
-        return CallResult::error(messages::unknownMethod(object->name(), call.descriptor.method));
+        return CallResult::error(messages::unknownMethod(object->name(), call.descriptor.method),
+                                 ErrorKind::NotFound);
     }
     fault = checkKinds(*object, *method, call.descriptor);
     if (!fault.empty())
-        return CallResult::error(fault);
+        return CallResult::error(fault, ErrorKind::BadArgument);
 
     // Failures the user cannot act on reach the client as a short message with an incident
     // id; the detail (SQL, host) goes to the log only, under that id.
@@ -150,6 +154,8 @@ protocol::CallResult Dispatcher::dispatch(protocol::CallRequest& call, WorkerCon
         if (result.kind == CallResult::Kind::Error) {
             result.byRef.clear();
             result.text = cleanText(result.text);
+            if (result.errorKind == ErrorKind::Unspecified)
+                result.errorKind = ErrorKind::Refused;
             return result;
         }
         out.outcome = CallOutcome::Ok;
@@ -162,20 +168,31 @@ protocol::CallResult Dispatcher::dispatch(protocol::CallRequest& call, WorkerCon
         }
         return result;
     } catch (const UserFacingError& e) {
-        return CallResult::error(cleanText(e.what()));
+        return CallResult::error(cleanText(e.what()), e.errorKind());
     } catch (const suitedb::DbError& e) {
-        const CallOutcome outcome = e.kind() == suitedb::DbFailure::OutcomeUnknown
-                                        ? CallOutcome::OutcomeUnknown
-                                        : CallOutcome::Error;
+        const bool unknown = e.kind() == suitedb::DbFailure::OutcomeUnknown;
+        const CallOutcome outcome = unknown ? CallOutcome::OutcomeUnknown : CallOutcome::Error;
         return CallResult::error(
-            messages::databaseFailure(e.kind(), incident("database error", e.what(), outcome)));
+            messages::databaseFailure(e.kind(), incident("database error", e.what(), outcome)),
+            unknown                                       ? ErrorKind::OutcomeUnknown
+            : e.kind() == suitedb::DbFailure::LockTimeout ? ErrorKind::Busy
+                                                          : ErrorKind::DatabaseFailure);
     } catch (const std::exception& e) {
         return CallResult::error(
-            messages::internalFailure(incident("internal error", e.what(), CallOutcome::Error)));
+            messages::internalFailure(incident("internal error", e.what(), CallOutcome::Error)),
+            ErrorKind::Internal);
     } catch (...) {
-        return CallResult::error(messages::internalFailure(
-            incident("internal error", "exception of an unknown kind", CallOutcome::Error)));
+        return CallResult::error(
+            messages::internalFailure(
+                incident("internal error", "exception of an unknown kind", CallOutcome::Error)),
+            ErrorKind::Internal);
     }
+}
+
+bool Dispatcher::writes(std::string_view object, std::string_view method) const {
+    const RemoteObject* o = m_registry.find(object);
+    const RemoteMethod* m = o != nullptr ? o->findMethod(method) : nullptr;
+    return m != nullptr && m->writes;
 }
 
 protocol::CallResult Dispatcher::sessionCall(const protocol::CallRequest& call,
@@ -348,7 +365,8 @@ std::vector<std::byte> Dispatcher::handleFrame(std::span<const std::byte> body,
     const std::string_view peer = state.peer;
     const auto start = std::chrono::steady_clock::now();
     const auto header = protocol::peekHeader(body);
-    if (header && header->version != protocol::kProtocolVersion) {
+    if (header && (header->version < protocol::kOldestProtocolVersion ||
+                   header->version > protocol::kProtocolVersion)) {
         state.closeAfterAnswer = true;
         const std::string text =
             messages::undecodableRequest(body) + " Atualize o programa cliente.";
@@ -357,6 +375,8 @@ std::vector<std::byte> Dispatcher::handleFrame(std::span<const std::byte> body,
         return protocol::encodeResult(protocol::CallResult::error(text),
                                       std::min(header->version, protocol::kProtocolVersion));
     }
+    // Answered in the frame's own version: a client of version 2 reads no error kind.
+    const std::uint8_t version = header ? header->version : protocol::kProtocolVersion;
     if (header && header->type == protocol::kMessageLogin) {
         LoginOutcome outcome = LoginOutcome::Refused;
         protocol::CallResult result = login(body, db, state, outcome);
@@ -374,13 +394,16 @@ std::vector<std::byte> Dispatcher::handleFrame(std::span<const std::byte> body,
                      fmt::format("login operator={} peer={} {:.3f} ms ok, {} object(s) permitted",
                                  state.operatorCode, peer, ms, state.objects.size()));
         }
-        return protocol::encodeResult(result);
+        return protocol::encodeResult(result, version);
     }
     if (state.operatorCode.empty()) {
         state.closeAfterAnswer = true;
         spdlog::warn("connection {} refused: a call before the login", peer);
-        return protocol::encodeResult(protocol::CallResult::error(
-            "A conexão não fez login: a primeira mensagem tem de ser o login do operador."));
+        return protocol::encodeResult(
+            protocol::CallResult::error(
+                "A conexão não fez login: a primeira mensagem tem de ser o login do operador.",
+                ErrorKind::Refused),
+            version);
     }
     protocol::CallResult result;
     std::string object = "-";
@@ -394,12 +417,14 @@ std::vector<std::byte> Dispatcher::handleFrame(std::span<const std::byte> body,
         result = dispatch(call, db, state, &report);
     } catch (const protocol::DecodeError& e) {
         spdlog::warn("undecodable request from {}: {}", peer, printable(e.what(), 400));
-        result = protocol::CallResult::error(messages::undecodableRequest(body));
+        result =
+            protocol::CallResult::error(messages::undecodableRequest(body), ErrorKind::BadArgument);
     } catch (const std::exception& e) {
         report.outcome = CallOutcome::Error;
         report.occurrence = logIncident({.operatorCode = state.operatorCode, .client = peer},
                                         fmt::format("internal error for {}", peer), e.what());
-        result = protocol::CallResult::error(messages::internalFailure(report.occurrence));
+        result = protocol::CallResult::error(messages::internalFailure(report.occurrence),
+                                             ErrorKind::Internal);
     }
     const auto took = std::chrono::steady_clock::now() - start;
     if (auto* m = metrics())
@@ -426,12 +451,14 @@ std::vector<std::byte> Dispatcher::handleFrame(std::span<const std::byte> body,
                              state.operatorCode, peer, object, method, numbered, ms));
     }
     try {
-        return protocol::encodeResult(result);
+        return protocol::encodeResult(result, version);
     } catch (const std::exception& e) {
         const std::string id =
             logIncident({.operatorCode = state.operatorCode, .client = peer},
                         fmt::format("result could not be encoded for {}", peer), e.what());
-        return protocol::encodeResult(protocol::CallResult::error(messages::internalFailure(id)));
+        return protocol::encodeResult(
+            protocol::CallResult::error(messages::internalFailure(id), ErrorKind::Internal),
+            version);
     }
 }
 

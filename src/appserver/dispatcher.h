@@ -57,6 +57,9 @@ class Dispatcher {
     std::vector<std::byte> handleFrame(std::span<const std::byte> body, WorkerConnection& db,
                                        ConnectionState& state) const;
 
+    // Whether the method writes to the database (the method table says); false when unknown.
+    bool writes(std::string_view object, std::string_view method) const;
+
   private:
     protocol::CallResult login(std::span<const std::byte> body, WorkerConnection& db,
                                ConnectionState& state, LoginOutcome& outcome) const;

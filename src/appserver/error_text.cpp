@@ -122,6 +122,10 @@ std::string databaseFailure(suitedb::DbFailure kind, std::string_view incident) 
                    ": a conexão caiu ao gravar a operação e não foi possível saber se ela foi "
                    "gravada. Confira na Consulta de Consolidação antes de repetir; se persistir, "
                    "informe o administrador.";
+        case suitedb::DbFailure::LockTimeout:
+            return head +
+                   ": o banco de dados está ocupado com outra gravação e nada desta operação foi "
+                   "gravado. Tente novamente em instantes.";
         case suitedb::DbFailure::Other:
             break;
     }
@@ -167,8 +171,9 @@ std::string malformedCall() {
 }
 
 std::string undecodableRequest(std::span<const std::byte> body) {
+    const auto version = body.size() >= 3 ? static_cast<std::uint8_t>(body[2]) : 0;
     if (body.size() >= 3 && body[0] == std::byte{'R'} && body[1] == std::byte{'Q'} &&
-        static_cast<std::uint8_t>(body[2]) != protocol::kProtocolVersion) {
+        (version < protocol::kOldestProtocolVersion || version > protocol::kProtocolVersion)) {
         return "Versão de protocolo " + std::to_string(static_cast<unsigned>(body[2])) +
                " não suportada; este servidor usa a versão " +
                std::to_string(protocol::kProtocolVersion) + ".";

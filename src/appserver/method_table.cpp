@@ -74,14 +74,14 @@ namespace methods {
 
 const MethodSignature kGetParaCmpSup{"GetParaCmpSup", kParaCmpSup};
 const MethodSignature kGetSolicitacao{"GetSolicitacao", kSolicitacao};
-const MethodSignature kGetConsSoli{"GetConsSoli", kConsSoli};
+const MethodSignature kGetConsSoli{"GetConsSoli", kConsSoli, true};
 const MethodSignature kGetConsSoliPrevia{"GetConsSoliPrevia", kConsSoli};
 const MethodSignature kGetConsSoliLista{"GetConsSoliLista", kConsSoliLista};
 const MethodSignature kGetConsSoliItens{"GetConsSoliItens", kConsolidationNumber};
 const MethodSignature kGetConsSoliCabec{"GetConsSoliCabec", kConsolidationNumber};
 const MethodSignature kGetConsSoliOrigem{"GetConsSoliOrigem", kConsSoliOrigem};
-const MethodSignature kEstornaConsSoli{"EstornaConsSoli", kConsolidationNumber};
-const MethodSignature kFechaConsSoli{"FechaConsSoli", kConsolidationNumber};
+const MethodSignature kEstornaConsSoli{"EstornaConsSoli", kConsolidationNumber, true};
+const MethodSignature kFechaConsSoli{"FechaConsSoli", kConsolidationNumber, true};
 
 }  // namespace methods
 

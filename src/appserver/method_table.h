@@ -20,6 +20,9 @@ struct ArgumentInfo {
 struct MethodSignature {
     std::string_view name;
     std::span<const ArgumentInfo> arguments;
+    // The method writes to the database: on SQLite the server gives it the file's write turn
+    // (WriteQueue) before a call thread runs it.
+    bool writes = false;
 
     std::vector<std::uint8_t> kinds() const;
     // "Argumento N (name)", N counting from 1, as every argument error starts.

@@ -14,6 +14,7 @@ void RemoteObject::addMethod(std::string name, std::vector<std::uint8_t> argumen
 
 void RemoteObject::addMethod(const MethodSignature& method, MethodHandler run) {
     addMethod(std::string(method.name), method.kinds(), std::move(run));
+    m_methods.back().writes = method.writes;
 }
 
 const RemoteMethod* RemoteObject::findMethod(std::string_view name) const {

@@ -36,6 +36,7 @@ struct RemoteMethod {
     std::string name;
     std::vector<std::uint8_t> argumentKinds;  // type codes, in call order
     MethodHandler run;
+    bool writes = false;  // from the method table: it takes the SQLite file's write turn
 };
 
 class RemoteObject {

@@ -27,10 +27,6 @@ void appendPadded(std::string& out, std::string_view code, std::size_t width) {
 
 }  // namespace
 
-bool takesWriteTurn(std::string_view object, std::string_view method) {
-    return object == kRdmConsolidaSolicita && method == methods::kGetConsSoli.name;
-}
-
 DataPacket getParaCmpSup(suitedb::Connection& db, const std::vector<Argument>& args) {
     const std::string branch = MethodArguments(methods::kGetParaCmpSup, args).branchCode(0);
 

@@ -5,19 +5,17 @@
 #include <string_view>
 #include <vector>
 
+#include "names/names.h"
 #include "object_registry.h"
 #include "protocol/protocol.h"
 #include "suitedb/connection.h"
 
 namespace rqc::appserver {
 
-inline constexpr std::string_view kRdmConsolidaSolicita = "Rqc04100.rdmConsolidaSolicita";
+inline constexpr std::string_view kRdmConsolidaSolicita = names::kConsolidationObject;
 
 // Registers the object with its three methods and their argument kinds.
 void registerRdmConsolidaSolicita(ObjectRegistry& registry);
-
-// True for the methods that write to the database and so wait for a SQLite file's write turn.
-bool takesWriteTurn(std::string_view object, std::string_view method);
 
 // GetParaCmpSup(branch): packet with field IDUTPRODPREF, one row when the branch has purchase
 // parameters, none otherwise. Throws ArgumentError for a malformed branch code.

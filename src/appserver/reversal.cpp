@@ -33,19 +33,21 @@ Header readHeader(suitedb::Connection& db, const std::string& nr, bool lock) {
 
 void refuseUnlessOpen(const Header& h, const std::string& nr) {
     if (!h.found)
-        throw ArgumentError("A consolidação " + nr + " não existe.");
+        throw UserFacingError("A consolidação " + nr + " não existe.",
+                              protocol::ErrorKind::NotFound);
     if (h.situation == "E")
-        throw ArgumentError("A consolidação " + nr + " já foi estornada.");
+        throw UserFacingError("A consolidação " + nr + " já foi estornada.");
     if (h.situation != "A") {
-        throw ArgumentError("A consolidação " + nr + " não está aberta (situação " +
-                            (h.situation == "F" ? std::string("Fechada") : h.situation) +
-                            "); só uma consolidação aberta pode ser estornada.");
+        throw UserFacingError("A consolidação " + nr + " não está aberta (situação " +
+                              (h.situation == "F" ? std::string("Fechada") : h.situation) +
+                              "); só uma consolidação aberta pode ser estornada.");
     }
 }
 
 [[noreturn]] void refuseBusy(const Header& h) {
-    throw ArgumentError("Há uma consolidação da filial central " + h.central +
-                        " em andamento; tente o estorno novamente em instantes.");
+    throw UserFacingError("Há uma consolidação da filial central " + h.central +
+                              " em andamento; tente o estorno novamente em instantes.",
+                          protocol::ErrorKind::Busy);
 }
 
 // The marks go back to the latest earlier consolidation of each line that is not reversed;

@@ -196,7 +196,7 @@ struct Server::Impl {
     void runFrame(std::span<const std::byte> body, ConnectionState& state, AnswerHandler done) {
         if (writeQueue != nullptr && !state.operatorCode.empty()) {
             const auto target = protocol::peekCallTarget(body);
-            if (target && takesWriteTurn(target->object, target->method)) {
+            if (target && dispatcher.writes(target->object, target->method)) {
                 queueForTurn(body, state, std::move(done), target->object + "." + target->method);
                 return;
             }
@@ -224,7 +224,8 @@ struct Server::Impl {
                     (*answer)(std::move(result));
                 });
             },
-            [answer, keepPool, &state, asked, target = std::move(target)](WriteQueue::Refusal) {
+            [answer, keepPool, &state, asked, target = std::move(target),
+             version = protocol::peekHeader(body)->version](WriteQueue::Refusal) {
                 spdlog::warn("call operator={} peer={} refused: the write queue is busy",
                              state.operatorCode, state.peer);
                 if (auto* m = metrics()) {
@@ -234,8 +235,9 @@ struct Server::Impl {
                             std::string_view(target).substr(dot + 1), CallOutcome::Refused,
                             std::chrono::steady_clock::now() - asked);
                 }
-                (*answer)(
-                    protocol::encodeResult(protocol::CallResult::error(messages::serverBusy())));
+                (*answer)(protocol::encodeResult(
+                    protocol::CallResult::error(messages::serverBusy(), protocol::ErrorKind::Busy),
+                    version));
             });
         if (ticket == 0)
             return;

@@ -31,6 +31,10 @@ constexpr auto kDrainTime = std::chrono::seconds(2);
 constexpr std::size_t kMaxDrained = 1024 * 1024;
 
 // The answers a session gives on its own, for the operator to read.
+// Answers the session gives outside any request's own version (a refusal before a byte was
+// read, a frame too large): in the oldest layout served, which every client reads.
+constexpr std::uint8_t kEveryClient = protocol::kOldestProtocolVersion;
+
 namespace answers {
 
 std::string requestTooLarge(std::uint64_t length, std::uint32_t limit) {
@@ -292,7 +296,7 @@ void Session::handshake() {
 }
 
 void Session::refuse(const std::string& reason) {
-    auto answer = protocol::encodeResult(protocol::CallResult::error(reason));
+    auto answer = protocol::encodeResult(protocol::CallResult::error(reason), kEveryClient);
     if (!m_tls) {
         writeAnswer(std::move(answer), true);
         return;
@@ -355,7 +359,8 @@ void Session::processBuffered() {
             warn(what);
             m_begin = m_end = 0;
             writeAnswer(protocol::encodeResult(
-                            protocol::CallResult::error(answers::requestTooLarge(length, limit))),
+                            protocol::CallResult::error(answers::requestTooLarge(length, limit)),
+                            kEveryClient),
                         true);
             return;
         }
@@ -446,7 +451,8 @@ void Session::onRead(const std::error_code& ec, std::size_t n) {
     if (!m_evictedWith.empty()) {
         // Made room for a newcomer: the client is told why before the connection closes.
         m_begin = m_end = 0;
-        writeAnswer(protocol::encodeResult(protocol::CallResult::error(m_evictedWith)), true);
+        writeAnswer(
+            protocol::encodeResult(protocol::CallResult::error(m_evictedWith), kEveryClient), true);
         return;
     }
     if (ec) {
@@ -480,7 +486,7 @@ void Session::writeAnswer(std::vector<std::byte> body, bool closeAfter) {
             "sending an error instead",
             m_state.peer, body.size(), limit);
         body = protocol::encodeResult(
-            protocol::CallResult::error(answers::answerTooLarge(body.size(), limit)));
+            protocol::CallResult::error(answers::answerTooLarge(body.size(), limit)), kEveryClient);
     }
     m_closeAfterWrite = closeAfter;
     m_outHeader.clear();

@@ -22,7 +22,8 @@ thread_local WriteQueue* t_held = nullptr;
 
 }  // namespace
 
-ServerBusyError::ServerBusyError() : UserFacingError(messages::serverBusy()) {}
+ServerBusyError::ServerBusyError()
+    : UserFacingError(messages::serverBusy(), protocol::ErrorKind::Busy) {}
 
 std::uint64_t WriteQueue::asyncAcquire(Granted granted, Refused refused) {
     std::unique_lock lock(m_mutex);

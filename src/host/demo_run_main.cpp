@@ -12,7 +12,7 @@
 #include "host/main_window.h"
 #include "host/module_loader.h"
 #include "host/startup.h"
-#include "suitedb/demo_data.h"
+#include "names/names.h"
 #include "vlm/dtm_db_geral.h"
 #include "vlm/helpers.h"
 
@@ -48,8 +48,8 @@ int main(int argc, char** argv) {
     }
     // The login comes from RQC_OPERATOR and RQC_PASSWORD, else it is the demo operator's.
     const QString refusal =
-        host::loginFromEnvironment(config, QString::fromLatin1(rqc::suitedb::kDemoOperator),
-                                   QString::fromLatin1(rqc::suitedb::kDemoPassword));
+        host::loginFromEnvironment(config, QString::fromLatin1(rqc::names::kDemoOperator),
+                                   QString::fromLatin1(rqc::names::kDemoPassword));
     if (!refusal.isEmpty()) {
         std::cerr << "rqc-demo-run: " << refusal.toStdString() << std::endl;
         return 1;

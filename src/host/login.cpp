@@ -2,7 +2,7 @@
 
 #include <QSqlQuery>
 
-#include "protocol/secret_prompt.h"
+#include "names/names.h"
 #include "vlm/dialogs.h"
 #include "vlm/dtm_db_geral.h"
 #include "vlm/net_connection.h"
@@ -44,8 +44,8 @@ bool askLogin(const vlm::HostConfig& config, vlm::Dialogs& dialogs, QString oper
 
 QString loginFromEnvironment(const vlm::HostConfig& config, const QString& defaultCode,
                              const QString& defaultPassword) {
-    QString code = qEnvironmentVariable("RQC_OPERATOR");
-    QString password = qEnvironmentVariable(rqc::protocol::kPasswordVariable);
+    QString code = qEnvironmentVariable(rqc::names::kOperatorVariable);
+    QString password = qEnvironmentVariable(rqc::names::kPasswordVariable);
     if (code.isEmpty()) {
         code = defaultCode;
         password = defaultPassword;
@@ -56,7 +56,7 @@ QString loginFromEnvironment(const vlm::HostConfig& config, const QString& defau
     return QStringLiteral(
                "Não foi possível fazer o login do operador \"%1\": %2 (sem janela, o login vem de "
                "RQC_OPERATOR e %3)")
-        .arg(code, refusal, QLatin1String(rqc::protocol::kPasswordVariable));
+        .arg(code, refusal, QLatin1String(rqc::names::kPasswordVariable));
 }
 
 QString changePassword(const vlm::HostConfig& config, const QString& current, const QString& fresh,

@@ -190,7 +190,7 @@ std::vector<std::byte> encodeResult(const CallResult& result, std::uint8_t versi
             break;
         case CallResult::Kind::Text:
         case CallResult::Kind::Error:
-            size += 4 + result.text.size();
+            size += 4 + result.text.size() + 1;
             break;
         case CallResult::Kind::Packet:
             size += packetSize(result.packet);
@@ -211,6 +211,8 @@ std::vector<std::byte> encodeResult(const CallResult& result, std::uint8_t versi
         case CallResult::Kind::Text:
         case CallResult::Kind::Error:
             w.text(result.text);
+            if (error && version >= 3)
+                w.u8(static_cast<std::uint8_t>(result.errorKind));
             break;
         case CallResult::Kind::Packet:
             writePacket(w, result.packet);
@@ -460,10 +462,17 @@ CallResult decodeResult(std::span<const std::byte> body) {
             result.kind = CallResult::Kind::Packet;
             readPacket(r, result.packet);
             break;
-        case 3:
+        case 3: {
             result.kind = CallResult::Kind::Error;
             result.text = r.text("error message");
+            if (r.version() >= 3) {
+                const std::uint8_t why = r.u8("error kind");
+                if (why > kLastErrorKind)
+                    r.failBefore(1, "unknown error kind " + wire::hex(why));
+                result.errorKind = static_cast<ErrorKind>(why);
+            }
             break;
+        }
         default:
             r.failBefore(1, "unknown result kind " + wire::hex(kind));
     }

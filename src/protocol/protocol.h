@@ -13,7 +13,10 @@
 
 namespace rqc::protocol {
 
-inline constexpr std::uint8_t kProtocolVersion = 2;
+inline constexpr std::uint8_t kProtocolVersion = 3;
+// The oldest version still served: its messages have the same layout, and its error results
+// carry no kind (docs/protocol.md).
+inline constexpr std::uint8_t kOldestProtocolVersion = 2;
 inline constexpr std::uint32_t kDefaultMaxFrame = 64u * 1024u * 1024u;
 
 // Argument type codes of a call descriptor.
@@ -118,19 +121,35 @@ class DataPacket {
     std::vector<Cell> m_cells;
 };
 
+// What kind of failure an error result reports (version 3 on), for a client that acts on it
+// rather than on the message's words.
+enum class ErrorKind : std::uint8_t {
+    Unspecified = 0,      // a peer of version 2, or a failure of no other kind
+    BadArgument = 1,      // an argument (or the call's description) is not acceptable
+    Busy = 2,             // the server is busy with other writes: try again shortly
+    NotFound = 3,         // no such object, method or record
+    Refused = 4,          // not allowed, or refused by a rule of the business
+    DatabaseFailure = 5,  // the database failed; nothing of the call was written
+    OutcomeUnknown = 6,   // cut while committing: whether it was written is unknown
+    Internal = 7,         // a fault of the server
+};
+inline constexpr std::uint8_t kLastErrorKind = 7;
+
 struct CallResult {
     enum class Kind : std::uint8_t { Empty = 0, Text = 1, Packet = 2, Error = 3 };
     Kind kind = Kind::Empty;
-    std::string text;  // Text: the value; Error: the message
+    std::string text;                              // Text: the value; Error: the message
+    ErrorKind errorKind = ErrorKind::Unspecified;  // Error only
     DataPacket packet;
     // By-reference values after a successful call, by argument index (0-based).
     // Never present on an error result.
     std::vector<std::pair<std::uint8_t, std::string>> byRef;
 
-    static CallResult error(std::string message) {
+    static CallResult error(std::string message, ErrorKind why = ErrorKind::Unspecified) {
         CallResult r;
         r.kind = Kind::Error;
         r.text = std::move(message);
+        r.errorKind = why;
         return r;
     }
     static CallResult ofText(std::string t) {
@@ -152,8 +171,8 @@ struct CallResult {
 std::vector<std::byte> encodeCall(const CallRequest& call);
 CallRequest decodeCall(std::span<const std::byte> body);
 std::vector<std::byte> encodeResult(const CallResult& result);
-// The same result under another version's header, for telling a peer of that version that
-// it is not served (the result layout is the same in versions 1 and 2).
+// The same result in another version's layout: a peer of version 2 gets no error kind; an
+// older one is told it is not served (the result layout is the same in versions 1 and 2).
 std::vector<std::byte> encodeResult(const CallResult& result, std::uint8_t version);
 std::vector<std::byte> encodeLogin(const LoginRequest& login);
 LoginRequest decodeLogin(std::span<const std::byte> body);

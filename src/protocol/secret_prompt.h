@@ -6,9 +6,11 @@
 #include <optional>
 #include <string>
 
+#include "names/names.h"
+
 namespace rqc::protocol {
 
-inline constexpr const char* kPasswordVariable = "RQC_PASSWORD";
+inline constexpr const char* kPasswordVariable = names::kPasswordVariable;
 
 // The password, without its line end; nullopt when there is none to read (end of input).
 // `prompt` goes to stderr, and only when reading from a terminal.

@@ -27,10 +27,12 @@ void Reader::header(MessageType expected) {
              hex(static_cast<std::uint8_t>(m_data[1])) + ", not a message of this protocol");
     }
     const auto version = static_cast<std::uint8_t>(m_data[2]);
-    if (version != kProtocolVersion) {
-        throw DecodeError("protocol version " + std::to_string(version) +
-                          " not supported, this side speaks " + std::to_string(kProtocolVersion));
+    if (version < kOldestProtocolVersion || version > kProtocolVersion) {
+        throw DecodeError(
+            "protocol version " + std::to_string(version) + " not supported, this side speaks " +
+            std::to_string(kOldestProtocolVersion) + " to " + std::to_string(kProtocolVersion));
     }
+    m_version = version;
     const auto type = static_cast<std::uint8_t>(m_data[3]);
     if (type != static_cast<std::uint8_t>(expected)) {
         const char* names[] = {"", "call", "result", "login"};

@@ -115,6 +115,7 @@ class Reader {
             truncated(n, what);
     }
     void header(MessageType expected);
+    std::uint8_t version() const { return m_version; }  // the header's, once read
 
     std::uint8_t u8(const char* what) {
         need(1, what);
@@ -196,6 +197,7 @@ class Reader {
     std::size_t m_size;
     std::size_t m_pos = 0;
     const char* m_message;
+    std::uint8_t m_version = 0;
 };
 
 }  // namespace rqc::protocol::wire

@@ -24,19 +24,22 @@ enum class DbFailure {
     ConnectionLost,  // the server went away: the transaction under way is rolled back
     ReadOnly,        // the server accepts no writes (a standby): nothing was written
     OutcomeUnknown,  // lost while committing, and no server could say whether it committed
+    LockTimeout,     // another writer held what this one waited for past its bound
 };
 
 class DbError : public std::runtime_error {
   public:
     using std::runtime_error::runtime_error;
-    DbError(const std::string& message, std::string sqlState, DbFailure kind = DbFailure::Other)
-        : std::runtime_error(message), m_sqlState(std::move(sqlState)), m_kind(kind) {}
-    // PostgreSQL's SQLSTATE of the failure (e.g. "23505"); empty for other failures.
-    const std::string& sqlState() const noexcept { return m_sqlState; }
+    // `code`: the engine's own code of the failure; the kind, when not given, follows from it.
+    DbError(const std::string& message, std::string code, DbFailure kind = DbFailure::Other)
+        : std::runtime_error(message), m_code(std::move(code)), m_kind(kind) {}
+    // The engine's code: PostgreSQL's SQLSTATE ("23505"), SQLite's extended result code in
+    // decimal ("517" for SQLITE_BUSY_SNAPSHOT); empty for failures of this library's own.
+    const std::string& code() const noexcept { return m_code; }
     DbFailure kind() const noexcept { return m_kind; }
 
   private:
-    std::string m_sqlState;
+    std::string m_code;
     DbFailure m_kind = DbFailure::Other;
 };
 

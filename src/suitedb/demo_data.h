@@ -12,6 +12,8 @@
 #include "suitedb/connection.h"
 #include "suitedb/dates.h"
 
+#include "names/names.h"
+
 namespace rqc::suitedb {
 
 // Rows loaded per table, in load order.
@@ -48,10 +50,10 @@ MasterData largeMasterData(std::int64_t lines, Date today);
 
 // Operators of the demo set who log in with kDemoPassword: the first two may call the
 // consolidation object, the third has no permission at all.
-inline constexpr const char* kDemoOperator = "COMP001";
-inline constexpr const char* kDemoPassword = "rqc04100";
+inline constexpr const char* kDemoOperator = names::kDemoOperator;
+inline constexpr const char* kDemoPassword = names::kDemoPassword;
 inline constexpr const char* kDemoOperators[] = {"COMP001", "COMP002", "OPER001"};
-inline constexpr const char* kDemoObject = "Rqc04100.rdmConsolidaSolicita";
+inline constexpr const char* kDemoObject = names::kConsolidationObject.data();
 
 // Loads the demo set in one transaction. The schema must be applied and the database empty;
 // otherwise throws DbError and writes nothing.

@@ -4,7 +4,6 @@ namespace rqc::suitedb {
 
 namespace {
 
-constexpr const char* kLockNotAvailable = "55P03";
 constexpr std::int64_t kTempStoreMemory = 2;
 
 }  // namespace
@@ -125,11 +124,7 @@ void Dialect::boundLockWaits(Connection& db, int ms) const {
 }
 
 bool Dialect::isLockTimeout(const DbError& e) const {
-    if (m_pg)
-        return e.sqlState() == kLockNotAvailable;
-    const std::string_view m = e.what();
-    return m.find("database is locked") != std::string_view::npos ||
-           m.find("database table is locked") != std::string_view::npos;
+    return e.kind() == DbFailure::LockTimeout;
 }
 
 void Dialect::sizeTempBuffers(Connection& db, std::string_view size) const {

@@ -109,7 +109,8 @@ void createFirebirdDatabase(const std::string& path, const MasterData* data) {
     int status = 0;
     std::string output =
         runCaptured(program + " -q -b -user SYSDBA -i " + scriptPath + " 2>&1 </dev/null", status);
-    if (status != 0 || output.find("Statement failed") != std::string::npos) {
+    // -b stops at the first failed statement with a status other than 0.
+    if (status != 0) {
         std::error_code ec;
         fs::remove(path, ec);
         std::string why = output.empty() ? "exit status " + std::to_string(status) : output;

@@ -44,7 +44,7 @@ constexpr A kRequestDateAliases[] = {"data_solicitacao"};
 constexpr A kDeliveryAliases[] = {"data_entrega", "entrega"};
 constexpr A kItemAliases[] = {"item"};
 constexpr A kQuantityAliases[] = {"quantidade", "quantidade_solicitada"};
-constexpr ColumnSpec kFilial[] = {
+constexpr ImportColumn kFilial[] = {
     {"CDFILIAL", V::Code, 4, true, true, "", "", kBranchAliases, "código da filial"},
     {"NMFILIAL", V::Text, 30, true, false, "", "", kBranchNameAliases, "nome da filial"},
     {"IDCNTRRESC", V::Flag, 1, false, false, "", "SN", kRescindedAliases,
@@ -57,15 +57,15 @@ constexpr ColumnSpec kFilial[] = {
     {"DTPROCESSAMENTO", V::Date, 0, true, false, "", "", kProcessingAliases,
      "data de processamento da filial"},
 };
-constexpr ColumnSpec kOperador[] = {
+constexpr ImportColumn kOperador[] = {
     {"CDOPERADOR", V::Code, 12, true, true, "", "", kOperatorAliases, "código do operador"},
     {"NMOPERADOR", V::Text, 40, false, false, "", "", kOperatorNameAliases, "nome do operador"},
 };
-constexpr ColumnSpec kComprador[] = {
+constexpr ImportColumn kComprador[] = {
     {"CDOPERADOR", V::Code, 12, true, true, "OPERADOR", "", kOperatorAliases,
      "operador que é comprador"},
 };
-constexpr ColumnSpec kProduto[] = {
+constexpr ImportColumn kProduto[] = {
     {"CDPRODUTO", V::Code, 10, true, true, "", "", kProductAliases, "código do produto"},
     {"CDARVPROD", V::Tree, 20, true, false, "", "", kTreeAliases,
      "código na árvore de produtos (único), por exemplo 01.01.001.0001"},
@@ -75,20 +75,20 @@ constexpr ColumnSpec kProduto[] = {
     {"CDPRODORIG", V::Code, 10, false, false, "PRODUTO", "", kOriginAliases,
      "produto origem; vazio: o próprio produto"},
 };
-constexpr ColumnSpec kParCmpSup[] = {
+constexpr ImportColumn kParCmpSup[] = {
     {"CDFILIAL", V::Code, 4, true, true, "FILIAL", "", kBranchAliases, "filial"},
     {"IDUTPRODPREF", V::Flag, 1, true, false, "", "SN", kPreferredAliases,
      "S ou N: utiliza produto preferencial"},
     {"QTDIASCOBERTURA", V::Integer, 0, false, false, "", "", kCoverageAliases,
      "dias de cobertura (opcional)"},
 };
-constexpr ColumnSpec kEstoque[] = {
+constexpr ImportColumn kEstoque[] = {
     {"CDFILIAL", V::Code, 4, true, true, "FILIAL", "", kBranchAliases, "filial"},
     {"CDPRODUTO", V::Code, 10, true, true, "PRODUTO", "", kProductAliases, "produto"},
     {"DTESTOQUE", V::Date, 0, true, true, "", "", kStockDateAliases, "data do estoque"},
     {"QTESTOQUE", V::Quantity, 0, true, false, "", "", kStockAliases, "quantidade em estoque"},
 };
-constexpr ColumnSpec kAutForn[] = {
+constexpr ImportColumn kAutForn[] = {
     {"NRAUTFORN", V::Code, 10, true, true, "", "", kAfAliases,
      "número da autorização de fornecimento"},
     {"CDPRODUTO", V::Code, 10, true, true, "PRODUTO", "", kProductAliases, "produto"},
@@ -99,13 +99,13 @@ constexpr ColumnSpec kAutForn[] = {
      "quantidade já recebida (vazio: nada)"},
     {"IDSITUACAO", V::Flag, 1, true, false, "", "AF", kSituationAliases, "A: aberta; F: fechada"},
 };
-constexpr ColumnSpec kLimSegFil[] = {
+constexpr ImportColumn kLimSegFil[] = {
     {"CDFILIAL", V::Code, 4, true, true, "FILIAL", "", kBranchAliases, "filial"},
     {"CDPRODUTO", V::Code, 10, true, true, "PRODUTO", "", kProductAliases, "produto"},
     {"QTLIMITESEG", V::Quantity, 0, true, false, "", "", kLimitAliases,
      "limite de segurança do produto na filial"},
 };
-constexpr ColumnSpec kParamOl[] = {
+constexpr ImportColumn kParamOl[] = {
     {"CDFILIAL", V::Code, 4, true, true, "FILIAL", "", kBranchAliases, "filial"},
     {"CDPRODUTO", V::Code, 10, true, true, "PRODUTO", "", kProductAliases, "produto"},
     {"QTMULTIPLO", V::Quantity, 0, false, false, "", "", kMultipleAliases,
@@ -113,7 +113,7 @@ constexpr ColumnSpec kParamOl[] = {
     {"QTMINIMA", V::Quantity, 0, false, false, "", "", kMinimumAliases,
      "quantidade mínima de compra (opcional)"},
 };
-constexpr ColumnSpec kSolicMp[] = {
+constexpr ImportColumn kSolicMp[] = {
     {"CDFILSOLI", V::Code, 4, true, true, "FILIAL", "", kRequestingAliases, "filial solicitante"},
     {"CDFILLANCA", V::Code, 4, true, true, "FILIAL", "", kLaunchingAliases,
      "filial que lançou a solicitação"},
@@ -129,7 +129,7 @@ constexpr ColumnSpec kSolicMp[] = {
      "quantidade solicitada (maior que zero)"},
 };
 
-constexpr KindSpec kKinds[] = {
+constexpr ImportKind kKinds[] = {
     {"FILIAL", "FILIAL", false, false, kFilial,
      "0001;Central Compras São Paulo;N;SP;C;;15/12/2026"},
     {"OPERADOR", "OPERADOR", false, false, kOperador, "COMP001;Ana Souza"},
@@ -151,11 +151,11 @@ bool isKindEnd(char c) {
 
 }  // namespace
 
-std::span<const KindSpec> kinds() {
+std::span<const ImportKind> kinds() {
     return kKinds;
 }
 
-const KindSpec* findKind(std::string_view name) {
+const ImportKind* findKind(std::string_view name) {
     for (const auto& k : kKinds) {
         if (k.name == name)
             return &k;
@@ -170,7 +170,7 @@ std::string upperAscii(std::string_view s) {
     return out;
 }
 
-const KindSpec* kindOfFileName(std::string_view fileName) {
+const ImportKind* kindOfFileName(std::string_view fileName) {
     const std::string upper = upperAscii(fileName.substr(0, fileName.rfind('.')));
     for (const auto& k : kKinds) {
         if (upper == k.name || (upper.starts_with(k.name) && isKindEnd(upper[k.name.size()])))
@@ -179,7 +179,7 @@ const KindSpec* kindOfFileName(std::string_view fileName) {
     return nullptr;
 }
 
-int loadOrder(const KindSpec& k) {
+int loadOrder(const ImportKind& k) {
     return static_cast<int>(&k - kKinds);
 }
 

@@ -20,7 +20,7 @@ enum class ValueType {
     Integer,   // a whole number
 };
 
-struct ColumnSpec {
+struct ImportColumn {
     std::string_view name;  // as the schema names it, and the file's header
     ValueType type;
     int width;             // characters (texts and codes)
@@ -32,26 +32,26 @@ struct ColumnSpec {
     std::string_view meaning;                   // one line of what it holds
 };
 
-struct KindSpec {
+struct ImportKind {
     std::string_view name;   // FILIAL, ..., SOLICMP
     std::string_view table;  // where its rows go (SOLICMP: the request lines' table)
     bool snapshot;           // --replace may remove rows the file no longer has
     bool positive;           // quantities must be above zero (not only non-negative)
-    std::span<const ColumnSpec> columns;
+    std::span<const ImportColumn> columns;
     std::string_view example;  // one example row, ';'-separated, as --template prints it
 };
 
 // Every kind, in load order.
-std::span<const KindSpec> kinds();
+std::span<const ImportKind> kinds();
 // The kind named `name` (upper case), or nullptr.
-const KindSpec* findKind(std::string_view name);
+const ImportKind* findKind(std::string_view name);
 // The kind a file's name stands for: its stem (no extension) is the kind's name, or starts
 // with it followed by '_', '-', '.' or a blank (SOLICMP_20261210.csv); nullptr when none.
-const KindSpec* kindOfFileName(std::string_view fileName);
+const ImportKind* kindOfFileName(std::string_view fileName);
 // `s` with its ASCII letters in upper case (kinds and column names are).
 std::string upperAscii(std::string_view s);
 // Position of the kind in load order.
-int loadOrder(const KindSpec& k);
+int loadOrder(const ImportKind& k);
 
 // The request kind's columns that belong to the request rather than to its line.
 inline constexpr std::string_view kRequestHeaderColumns[] = {

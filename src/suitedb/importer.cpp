@@ -15,8 +15,8 @@
 
 namespace rqc::suitedb {
 
-using import::ColumnSpec;
-using import::KindSpec;
+using import::ImportColumn;
+using import::ImportKind;
 using import::ValueType;
 
 namespace {
@@ -113,7 +113,7 @@ using KeyPositions = std::unordered_map<std::string_view, std::int64_t>;
 // Everything the import knows of one file.
 struct Source {
     std::string path;
-    const KindSpec* kind = nullptr;
+    const ImportKind* kind = nullptr;
     std::size_t index = 0;
 };
 
@@ -128,13 +128,13 @@ class Importer {
     void parse(const Source& src);
     bool mapHeader(const Source& src, const std::vector<std::string>& header,
                    std::vector<int>& map);
-    std::string checkValue(const KindSpec& k, const ColumnSpec& c, std::string_view raw,
+    std::string checkValue(const ImportKind& k, const ImportColumn& c, std::string_view raw,
                            std::optional<std::string>& out, std::int64_t& whole);
     const std::unordered_set<std::string>& knownKeys(std::string_view kind);
     // A column whose value is the key of a row of another kind (or of its own).
     struct Reference {
         std::size_t index;
-        const ColumnSpec* column;
+        const ImportColumn* column;
         const KeyPositions* inFiles;
         const std::unordered_set<std::string>* known;
         bool self;
@@ -145,9 +145,9 @@ class Importer {
     void stageAndWrite();
     // Reads what the kind's checks need from the database, then creates its staging table
     // and starts loading it (a COPY on PostgreSQL: no other statement until it finishes).
-    void startKind(const KindSpec& k);
+    void startKind(const ImportKind& k);
     void checkTakenLines();
-    ImportCount writeKind(const KindSpec& k, std::int64_t rows);
+    ImportCount writeKind(const ImportKind& k, std::int64_t rows);
     ImportCount writeRequests();
     // Before and after many rows go into `table`: the planner's statistics brought up to
     // date, so that a table loaded (or emptied) since its last analysis is not planned as
@@ -204,7 +204,7 @@ void Importer::problemAt(std::int64_t pos, std::string column, std::string value
 
 bool Importer::mapHeader(const Source& src, const std::vector<std::string>& header,
                          std::vector<int>& map) {
-    const KindSpec& k = *src.kind;
+    const ImportKind& k = *src.kind;
     map.assign(header.size(), -1);
     std::vector<bool> seen(k.columns.size(), false);
     bool ok = true;
@@ -214,7 +214,7 @@ bool Importer::mapHeader(const Source& src, const std::vector<std::string>& head
             continue;  // a separator at the end of the header
         int found = -1;
         for (std::size_t c = 0; c < k.columns.size() && found < 0; ++c) {
-            const ColumnSpec& col = k.columns[c];
+            const ImportColumn& col = k.columns[c];
             if (import::upperAscii(name) == col.name ||
                 std::find(col.aliases.begin(), col.aliases.end(), name) != col.aliases.end()) {
                 found = static_cast<int>(c);
@@ -247,7 +247,7 @@ bool Importer::mapHeader(const Source& src, const std::vector<std::string>& head
     return ok;
 }
 
-std::string Importer::checkValue(const KindSpec& k, const ColumnSpec& c, std::string_view raw,
+std::string Importer::checkValue(const ImportKind& k, const ImportColumn& c, std::string_view raw,
                                  std::optional<std::string>& out, std::int64_t& whole) {
     out.reset();
     const std::string_view v = import::trimmed(raw);
@@ -320,7 +320,7 @@ std::string Importer::checkValue(const KindSpec& k, const ColumnSpec& c, std::st
 const std::unordered_set<std::string>& Importer::knownKeys(std::string_view kind) {
     auto [it, added] = m_dbKeys.try_emplace(std::string(kind));
     if (added) {
-        const KindSpec& k = *import::findKind(kind);
+        const ImportKind& k = *import::findKind(kind);
         auto cur = m_db.query("SELECT " + std::string(k.columns[0].name) + " FROM " +
                               std::string(k.table));
         while (cur->next())
@@ -345,7 +345,7 @@ void Importer::checkReference(const Source& src, std::int64_t line, const Refere
 }
 
 void Importer::parse(const Source& src) {
-    const KindSpec& k = *src.kind;
+    const ImportKind& k = *src.kind;
     std::ifstream in(src.path, std::ios::binary | std::ios::ate);
     std::string bytes;
     if (in) {
@@ -389,7 +389,7 @@ void Importer::parse(const Source& src) {
     keys.reserve(keys.size() + text.text.size() / 32);
     std::vector<Reference> refs;
     for (std::size_t c = 0; c < k.columns.size(); ++c) {
-        const ColumnSpec& col = k.columns[c];
+        const ImportColumn& col = k.columns[c];
         if (!col.ref.empty()) {
             refs.push_back(Reference{c, &col, &m_fileKeys[std::string(col.ref)],
                                      &knownKeys(col.ref), col.ref == k.name});
@@ -437,7 +437,7 @@ void Importer::parse(const Source& src) {
             if (map[f] < 0)
                 continue;
             const auto c = static_cast<std::size_t>(map[f]);
-            const ColumnSpec& col = k.columns[c];
+            const ImportColumn& col = k.columns[c];
             if (std::string why = checkValue(k, col, fields[f], values[c], wholes[c]);
                 !why.empty()) {
                 problem(&src, line, std::string(col.name), std::string(import::trimmed(fields[f])),
@@ -538,7 +538,7 @@ void Importer::parse(const Source& src) {
     m_rows[order] += rows;
 }
 
-void Importer::startKind(const KindSpec& k) {
+void Importer::startKind(const ImportKind& k) {
     for (const auto& c : k.columns) {
         if (!c.ref.empty())
             knownKeys(c.ref);
@@ -574,7 +574,7 @@ void Importer::refreshStatistics(const std::string& table, std::int64_t changedR
         m_db.exec("ANALYZE " + table);
 }
 
-std::string keyJoin(const KindSpec& k, std::string_view a, std::string_view b) {
+std::string keyJoin(const ImportKind& k, std::string_view a, std::string_view b) {
     std::string out;
     for (const auto& c : k.columns) {
         if (!c.key)
@@ -588,7 +588,7 @@ std::string keyJoin(const KindSpec& k, std::string_view a, std::string_view b) {
 }
 
 void Importer::checkTakenLines() {
-    const KindSpec& k = *import::findKind(import::kRequestKind);
+    const ImportKind& k = *import::findKind(import::kRequestKind);
     auto cur = m_db.query(
         "SELECT s.POS, t.NRCONSSOLI, t.CDPRODUTO, s.CDPRODUTO, t.QTSOLICITADA, s.QTSOLICITADA"
         " FROM IMP_SOLICMP s JOIN ITSOLICMP t ON " +
@@ -608,7 +608,7 @@ void Importer::checkTakenLines() {
 }
 
 // The SET list and the "differs" test of a kind's non-key columns (`except`: columns left out).
-std::pair<std::string, std::string> updateParts(const KindSpec& k,
+std::pair<std::string, std::string> updateParts(const ImportKind& k,
                                                 std::span<const std::string_view> only = {}) {
     std::string set, differs;
     for (const auto& c : k.columns) {
@@ -622,7 +622,7 @@ std::pair<std::string, std::string> updateParts(const KindSpec& k,
     return {set, differs};
 }
 
-ImportCount Importer::writeKind(const KindSpec& k, std::int64_t rows) {
+ImportCount Importer::writeKind(const ImportKind& k, std::int64_t rows) {
     const std::string table(k.table), stage = "IMP_" + std::string(k.name);
     std::string cols;
     for (const auto& c : k.columns)
@@ -674,7 +674,7 @@ ImportCount Importer::writeRequests() {
 }
 
 void Importer::stageAndWrite() {
-    const KindSpec& requestKind = *import::findKind(import::kRequestKind);
+    const ImportKind& requestKind = *import::findKind(import::kRequestKind);
     // Lines: only product and quantity change, and never on a line a consolidation took.
     constexpr std::string_view kLineColumns[] = {"CDPRODUTO", "QTSOLICITADA"};
     if (m_rows.contains(import::loadOrder(requestKind))) {
@@ -783,7 +783,7 @@ ImportReport Importer::run(const std::vector<ImportFile>& files) {
         tx.emplace(m_db);
     try {
         for (std::size_t i = 0; i < m_sources.size(); ++i) {
-            const KindSpec& k = *m_sources[i].kind;
+            const ImportKind& k = *m_sources[i].kind;
             if (i == 0 || m_sources[i - 1].kind != &k) {
                 startKind(k);
                 m_rows[import::loadOrder(k)] = 0;
@@ -869,7 +869,7 @@ std::vector<std::string> importKinds() {
 }
 
 std::string importTemplate(std::string_view kind) {
-    const KindSpec* k = import::findKind(import::upperAscii(kind));
+    const ImportKind* k = import::findKind(import::upperAscii(kind));
     if (!k)
         return {};
     std::string out;

@@ -48,6 +48,8 @@ std::atomic<std::uint64_t> g_settledUnknown{0};
 DbFailure failureKind(const std::string& state, PGconn* conn) {
     if (state == "25006")
         return DbFailure::ReadOnly;
+    if (state == "55P03")  // lock_not_available: lock_timeout passed, or NOWAIT
+        return DbFailure::LockTimeout;
     if (state.starts_with("08") || state == "57P01" || state == "57P02" || state == "57P03")
         return DbFailure::ConnectionLost;
     if (state.empty() && conn != nullptr && PQstatus(conn) == CONNECTION_BAD)
@@ -423,7 +425,7 @@ class PgConnection final : public Connection {
             }
         } catch (const DbError& e) {
             // A transaction id beyond the server's history never reached it.
-            if (e.sqlState() != "22023") {
+            if (e.code() != "22023") {
                 throw DbError(cut + "; whether the transaction committed is unknown: " + e.what(),
                               "", DbFailure::OutcomeUnknown);
             }

@@ -19,9 +19,24 @@ struct CachedStatement {
     bool inUse = false;
 };
 
-[[noreturn]] void fail(sqlite3* db, std::string_view what, std::string_view sql) {
+// The kind of a failure by SQLite's result code: another connection holding the file or a
+// table past the busy timeout is a lock timeout; a file opened read-only takes no writes.
+DbFailure kindOf(int extendedCode) {
+    switch (extendedCode & 0xFF) {
+        case SQLITE_BUSY:
+        case SQLITE_LOCKED:
+            return DbFailure::LockTimeout;
+        case SQLITE_READONLY:
+            return DbFailure::ReadOnly;
+        default:
+            return DbFailure::Other;
+    }
+}
+
+[[noreturn]] void failWith(int extendedCode, std::string_view message, std::string_view what,
+                           std::string_view sql) {
     std::string msg = "SQLite error: ";
-    msg += sqlite3_errmsg(db);
+    msg += message;
     msg += " (";
     msg += what;
     if (!sql.empty()) {
@@ -29,7 +44,11 @@ struct CachedStatement {
         msg += sql.substr(0, 300);
     }
     msg += ")";
-    throw DbError(msg);
+    throw DbError(msg, std::to_string(extendedCode), kindOf(extendedCode));
+}
+
+[[noreturn]] void fail(sqlite3* db, std::string_view what, std::string_view sql) {
+    failWith(sqlite3_extended_errcode(db), sqlite3_errmsg(db), what, sql);
 }
 
 void bindAll(sqlite3* db, sqlite3_stmt* stmt, const std::vector<Param>& params) {
@@ -204,11 +223,9 @@ class SqliteConnection final : public Connection {
         std::string text(sql);
         char* err = nullptr;
         if (sqlite3_exec(m_db, text.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
-            std::string msg = "SQLite error: ";
-            msg += err ? err : sqlite3_errmsg(m_db);
+            const std::string message = err ? err : sqlite3_errmsg(m_db);
             sqlite3_free(err);
-            msg += " (running: " + text.substr(0, 300) + ")";
-            throw DbError(msg);
+            failWith(sqlite3_extended_errcode(m_db), message, "running", text);
         }
     }
 

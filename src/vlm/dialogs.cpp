@@ -6,12 +6,14 @@
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
+#include <QSpacerItem>
 #include <QTextBrowser>
 #include <QTimer>
 #include <QUrl>
@@ -182,6 +184,17 @@ class WaitingWindow : public QFrame {
     QElapsedTimer m_clock;
 };
 
+// A message box at least as wide as its title needs beside the window manager's buttons, so
+// that a short message does not leave the title cut ("Info…ção").
+void fitTitle(QMessageBox& box) {
+    constexpr int kFrameButtons = 150;
+    const int wanted = box.fontMetrics().horizontalAdvance(box.windowTitle()) + kFrameButtons;
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
+        grid->addItem(new QSpacerItem(wanted, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+                      grid->rowCount(), 0, 1, grid->columnCount());
+    }
+}
+
 class QtDialogs final : public Dialogs {
   public:
     int messageDialog(const QString& text, TMsgDlgType type, TMsgDlgButtons buttons,
@@ -212,6 +225,7 @@ class QtDialogs final : public Dialogs {
                                                                            : nullptr;
         if (auto* push = qobject_cast<QPushButton*>(byDefault))
             box.setDefaultButton(push);
+        fitTitle(box);
         box.exec();
         QAbstractButton* clicked = box.clickedButton();
         if (clicked == nullptr)
@@ -229,6 +243,7 @@ class QtDialogs final : public Dialogs {
         QMessageBox box(QMessageBox::Critical, QStringLiteral("Erro"), text, QMessageBox::NoButton,
                         dialogParent());
         box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+        fitTitle(box);
         box.exec();
     }
 

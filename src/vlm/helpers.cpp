@@ -19,10 +19,6 @@
 #include "dtm_db_geral.h"
 #include "host_config.h"
 
-#ifndef RQC_SOURCE_DIR
-#define RQC_SOURCE_DIR ""
-#endif
-
 namespace {
 const QDate kEpoch(1899, 12, 30);
 }
@@ -184,6 +180,16 @@ QString numberText(double value, bool grouped) {
     return text;
 }
 
+QString countText(qlonglong value) {
+    return userLocale().toString(value);
+}
+
+QString countText(const QString& value) {
+    bool ok = false;
+    const qlonglong n = value.trimmed().toLongLong(&ok);
+    return ok ? countText(n) : value.trimmed();
+}
+
 QWidget* mainForm() {
     return g_mainForm.data();
 }
@@ -201,9 +207,6 @@ QString helpPagePath(int context) {
         QString bin = QCoreApplication::applicationDirPath();
         dirs << bin + "/help" << bin + "/../share/rqc/help";
     }
-    QString src = QStringLiteral(RQC_SOURCE_DIR);
-    if (!src.isEmpty())
-        dirs << src + "/docs/help";
     for (const QString& d : dirs) {
         QFileInfo f(QDir(d).filePath(page));
         if (f.isFile())

@@ -97,6 +97,10 @@ VLM_EXPORT const QLocale& userLocale();
 // false, at most three decimals (the scale of quantities), no trailing zeros: 1234.5 gives
 // "1.234,5", 7.0 gives "7", 0.1 + 0.2 gives "0,3".
 VLM_EXPORT QString numberText(double value, bool grouped = true);
+// A count as the user reads it, thousands grouped: "1.814".
+VLM_EXPORT QString countText(qlonglong value);
+// The same for a count as text (a cell of a packet); the text as it is when not a number.
+VLM_EXPORT QString countText(const QString& value);
 
 // The application's main form: owner of the waiting animation and dialogs. Set by the host.
 VLM_EXPORT QWidget* mainForm();

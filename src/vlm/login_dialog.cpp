@@ -1,6 +1,7 @@
 #include "login_dialog.h"
 
 #include <QAccessible>
+#include <QAccessibleWidget>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QLabel>
@@ -10,8 +11,33 @@
 
 namespace vlm {
 
+namespace {
+
+// The refusal reads as an alert: a screen reader speaks an alert as it appears, where it
+// leaves a plain label to be found.
+class RefusalAccessible final : public QAccessibleWidget {
+  public:
+    explicit RefusalAccessible(QWidget* w) : QAccessibleWidget(w, QAccessible::AlertMessage) {}
+    QString text(QAccessible::Text t) const override {
+        if (t == QAccessible::Name || t == QAccessible::Description)
+            return static_cast<QLabel*>(widget())->text();
+        return QAccessibleWidget::text(t);
+    }
+};
+
+QAccessibleInterface* refusalFactory(const QString&, QObject* object) {
+    if (object != nullptr && object->isWidgetType() &&
+        object->objectName() == QLatin1String("lblRecusa") && qobject_cast<QLabel*>(object))
+        return new RefusalAccessible(static_cast<QWidget*>(object));
+    return nullptr;
+}
+
+}  // namespace
+
 LoginDialog::LoginDialog(const QString& operatorCode, const QString& refusal, QWidget* parent)
     : QDialog(parent) {
+    static const bool factory = (QAccessible::installFactory(refusalFactory), true);
+    (void)factory;
     setObjectName(QStringLiteral("dlgLogin"));
     setWindowTitle(QStringLiteral("Entrar na suíte"));
     auto* layout = new QVBoxLayout(this);
@@ -20,6 +46,10 @@ LoginDialog::LoginDialog(const QString& operatorCode, const QString& refusal, QW
     m_refusal->setWordWrap(true);
     m_refusal->setStyleSheet(QStringLiteral("color: #b00020;"));
     m_refusal->setVisible(!refusal.isEmpty());
+    // Qt made the label's interface while constructing it, before it had its name: made again,
+    // it is the alert's.
+    if (QAccessibleInterface* made = QAccessible::queryAccessibleInterface(m_refusal))
+        QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(made));
     layout->addWidget(m_refusal);
 
     auto* form = new QFormLayout();
@@ -50,6 +80,9 @@ LoginDialog::LoginDialog(const QString& operatorCode, const QString& refusal, QW
 void LoginDialog::showEvent(QShowEvent* e) {
     QDialog::showEvent(e);
     if (!m_refusal->text().isEmpty()) {
+        // Shown (AT-SPI "showing" of an alert, what screen readers announce) and alerted.
+        QAccessibleEvent shown(m_refusal, QAccessible::ObjectShow);
+        QAccessible::updateAccessibility(&shown);
         QAccessibleEvent alert(m_refusal, QAccessible::Alert);
         QAccessible::updateAccessibility(&alert);
     }

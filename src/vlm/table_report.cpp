@@ -6,7 +6,9 @@
 #include <QPageLayout>
 #include <QPageSize>
 #include <QPainter>
+#include <QPainterPath>
 #include <QPdfWriter>
+#include <QPixmap>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
 #include <QSaveFile>
@@ -365,6 +367,89 @@ void previewReport(const ReportTable& table, QWidget* parent) {
                          dispatch([&] { paintReport(table, *target); });
                      });
     preview.exec();
+}
+
+namespace {
+
+QPixmap drawPrinter(bool enabled) {
+    QPixmap pm(16, 16);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QColor ink = enabled ? QColor(50, 50, 60) : QColor(160, 160, 160);
+    p.setPen(QPen(ink, 1));
+    p.setBrush(Qt::white);
+    p.drawRect(QRectF(4.5, 1.5, 7, 5));  // the sheet going in
+    p.setBrush(enabled ? QColor(120, 130, 150) : QColor(200, 200, 200));
+    p.drawRoundedRect(QRectF(1.5, 6.5, 13, 6), 1.5, 1.5);  // the body
+    p.setBrush(Qt::white);
+    p.drawRect(QRectF(4.5, 10.5, 7, 4));  // the printed sheet
+    p.setPen(QPen(enabled ? QColor(40, 160, 60) : QColor(170, 170, 170), 1.4));
+    p.drawPoint(QPointF(12.5, 8.5));
+    return pm;
+}
+
+// A page with its corner folded, with `mark` drawn on it.
+template <class Mark>
+QPixmap drawPage(bool enabled, Mark mark) {
+    QPixmap pm(16, 16);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    QPainterPath page;
+    page.moveTo(2.5, 0.5);
+    page.lineTo(10.5, 0.5);
+    page.lineTo(13.5, 3.5);
+    page.lineTo(13.5, 15.5);
+    page.lineTo(2.5, 15.5);
+    page.closeSubpath();
+    p.setPen(QPen(enabled ? QColor(70, 70, 80) : QColor(170, 170, 170), 1));
+    p.setBrush(Qt::white);
+    p.drawPath(page);
+    mark(p);
+    return pm;
+}
+
+QPixmap drawPdf(bool enabled) {
+    return drawPage(enabled, [enabled](QPainter& p) {
+        p.setPen(Qt::NoPen);
+        p.setBrush(enabled ? QColor(200, 30, 30) : QColor(180, 180, 180));
+        p.drawRect(QRectF(0.5, 8, 15, 6));
+        QFont f = p.font();
+        f.setPixelSize(6);
+        f.setBold(true);
+        p.setFont(f);
+        p.setPen(Qt::white);
+        p.drawText(QRectF(0.5, 8, 15, 6), Qt::AlignCenter, QStringLiteral("PDF"));
+    });
+}
+
+QPixmap drawSheet(bool enabled) {
+    return drawPage(enabled, [enabled](QPainter& p) {
+        p.setPen(QPen(enabled ? QColor(30, 120, 60) : QColor(170, 170, 170), 1));
+        for (qreal y : {5.5, 8.5, 11.5})
+            p.drawLine(QPointF(4, y), QPointF(12, y));
+        for (qreal x : {6.5, 9.5})
+            p.drawLine(QPointF(x, 4), QPointF(x, 13));
+    });
+}
+
+}  // namespace
+
+QIcon reportIcon(const QString& name) {
+    QPixmap (*draw)(bool) = nullptr;
+    if (name == QLatin1String("imprimir"))
+        draw = drawPrinter;
+    else if (name == QLatin1String("pdf"))
+        draw = drawPdf;
+    else if (name == QLatin1String("planilha"))
+        draw = drawSheet;
+    else
+        throw std::invalid_argument("unknown report icon \"" + name.toStdString() + "\"");
+    QIcon icon;
+    icon.addPixmap(draw(true), QIcon::Normal);
+    icon.addPixmap(draw(false), QIcon::Disabled);
+    return icon;
 }
 
 }  // namespace vlm

@@ -8,6 +8,7 @@
 // decimal comma, dates dd/mm/yyyy, the title, detail lines and totals before the header row.
 
 #include <QDateTime>
+#include <QIcon>
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -66,5 +67,10 @@ VLM_EXPORT void writePdf(const ReportTable& table, const QString& path);
 
 // The print preview (modal), from which the user prints.
 VLM_EXPORT void previewReport(const ReportTable& table, QWidget* parent);
+
+// The pictures of a report's buttons, drawn in code (normal and disabled, 16 by 16): "imprimir"
+// (a printer), "pdf" (a page with a red PDF band), "planilha" (a page of cells). Throws
+// std::invalid_argument for another name.
+VLM_EXPORT QIcon reportIcon(const QString& name);
 
 }  // namespace vlm

@@ -24,7 +24,7 @@ cmake --build "$build" -j2 >/dev/null
 
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
-for target in decoder dispatcher; do
+for target in decoder dispatcher proxy_header; do
     work="$(mktemp -d)"
     cp "$here/corpus/$target"/* "$work/"
     echo "fuzz_$target: ${seconds}s"

@@ -7,6 +7,7 @@
 #include <QAbstractButton>
 #include <QAccessible>
 #include <QApplication>
+#include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QTimer>
@@ -106,8 +107,13 @@ TEST(Accessibility, EveryInteractiveControlOfEveryWindowHasAName) {
     const std::pair<const char*, std::function<QStringList()>> windows[] = {
         {"login",
          [&] {
+             // The refusal is an alert (what a screen reader announces as it shows), and is
+             // read with the password field the operator is taken back to.
              login.show();
-             // The refusal is read with the password field the operator is taken back to.
+             QAccessibleInterface* alert =
+                 QAccessible::queryAccessibleInterface(login.findChild<QLabel*>("lblRecusa"));
+             EXPECT_EQ(alert->role(), Role::AlertMessage);
+             EXPECT_EQ(alert->text(QAccessible::Name), "Operador ou senha inválidos.");
              EXPECT_EQ(login.findChild<QWidget*>("edtSenha")->accessibleDescription(),
                        "Operador ou senha inválidos.");
              return faultsOf(&login);

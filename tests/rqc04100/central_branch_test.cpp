@@ -44,14 +44,14 @@ std::string centralName(const rqc::suitedb::MasterData& demo, const std::string&
 // Runs qryCentComp as the screen declares it for every case on the open data module.
 void expectCentralBranches(TdtmDBGeral& module, const rqc::suitedb::MasterData& demo,
                            const QString& expectedText) {
-    const QuerySpec& def = qryCentCompSpec();
+    const QueryDefinition& def = qryCentCompDefinition();
     TADOIBQuery q;
     q.Connection = &module;
     q.SQL = def.sql;
     q.SQL_ORACLE = def.sqlOracle;
     q.SQL_MSSQL = def.sqlMssql;
     q.SQL_IB = def.sqlIb;
-    for (const FieldSpec& f : def.fields)
+    for (const FieldDefinition& f : def.fields)
         q.AddField(f.name, f.size);
     EXPECT_EQ(q.ActiveText(), expectedText);
     for (const Expected& c : kCases) {
@@ -87,7 +87,7 @@ TEST_F(CentralBranch, FoundOnSqlite) {
     config.dbPath = QString::fromStdString(dir.file("suite.db"));
     TdtmDBGeral module;
     module.Open(config);
-    expectCentralBranches(module, demo, qryCentCompSpec().sql.join('\n'));
+    expectCentralBranches(module, demo, qryCentCompDefinition().sql.join('\n'));
 }
 
 TEST_F(CentralBranch, FoundOnPostgres) {
@@ -108,7 +108,7 @@ TEST_F(CentralBranch, FoundOnPostgres) {
     config.dbPassword = url.password();
     TdtmDBGeral module;
     module.Open(config);
-    expectCentralBranches(module, demo, qryCentCompSpec().sql.join('\n'));
+    expectCentralBranches(module, demo, qryCentCompDefinition().sql.join('\n'));
 }
 
 TEST_F(CentralBranch, FoundOnFirebirdWithTheInterBaseText) {
@@ -122,7 +122,7 @@ TEST_F(CentralBranch, FoundOnFirebirdWithTheInterBaseText) {
     config.dbPassword = QStringLiteral("masterkey");
     TdtmDBGeral module;
     module.Open(config);
-    expectCentralBranches(module, demo, qryCentCompSpec().sqlIb.join('\n'));
+    expectCentralBranches(module, demo, qryCentCompDefinition().sqlIb.join('\n'));
 }
 
 }  // namespace

@@ -24,7 +24,7 @@ QStringList lines(std::initializer_list<const char*> l) {
 }
 
 // The ":NAME" parameters of the query's generic text, as the query component finds them.
-QStringList paramsOf(const QuerySpec& def) {
+QStringList paramsOf(const QueryDefinition& def) {
     TADOIBQuery q;
     q.SQL = def.sql;
     return q.ParamNames();
@@ -52,7 +52,7 @@ TEST(CentralBranchQuery, CarriesItsFourTextsLetterForLetter) {
     ib[3] = "FROM";
     ib[5] = "  FILIAL";
 
-    const QuerySpec& q = qryCentCompSpec();
+    const QueryDefinition& q = qryCentCompDefinition();
     EXPECT_EQ(q.sql, generic);
     EXPECT_EQ(q.sqlOracle, oracle);
     EXPECT_EQ(q.sqlMssql, mssql);
@@ -68,22 +68,22 @@ TEST(CentralBranchQuery, CarriesItsFourTextsLetterForLetter) {
 
 TEST(LookUpQueries, CarryTheirTextsLetterForLetter) {
     struct Case {
-        const QuerySpec& def;
+        const QueryDefinition& def;
         QStringList text;
         QStringList params;
     };
     const Case cases[] = {
-        {qryCompradorSpec(),
+        {qryCompradorDefinition(),
          lines({"SELECT", "  COM.CDOPERADOR,", "  OPE.NMOPERADOR", "FROM", "  COMPRADOR COM,",
                 "  OPERADOR OPE", "WHERE", "  (COM.CDOPERADOR = OPE.CDOPERADOR)", "ORDER BY",
                 "   COM.CDOPERADOR"}),
          {}},
-        {qryProdutoSpec(),
+        {qryProdutoDefinition(),
          lines({"SELECT", "   CDPRODUTO,", "   CDARVPROD,", "   NMPRODUTO", "FROM", "   PRODUTO",
                 "WHERE", "   (CDARVPROD = :P_CDARVPROD OR :P_TCDARVPROD = 'T')",
                 "ORDER BY CDARVPROD"}),
          lines({"P_CDARVPROD", "P_TCDARVPROD"})},
-        {qryPesqFilialSpec(),
+        {qryPesqFilialDefinition(),
          lines({"SELECT", "   CDFILIAL,", "   NMFILIAL,", "   IDCNTRRESC,", "   CDREGIAO,",
                 "   IDFUNCAOFILI", "FROM", "   FILIAL", "WHERE",
                 "   (CDFILIAL = :P_CDFILIAL OR :P_TCDFILIAL = 'T')", "ORDER BY ", "   CDFILIAL",
@@ -99,7 +99,7 @@ TEST(LookUpQueries, CarryTheirTextsLetterForLetter) {
 
 TEST(DataSetFields, AreDeclaredWithLabelsSizesAndVisibility) {
     struct Case {
-        const std::vector<FieldSpec>& fields;
+        const std::vector<FieldDefinition>& fields;
         const char* name;
         int size;
         const char* label;
@@ -107,33 +107,33 @@ TEST(DataSetFields, AreDeclaredWithLabelsSizesAndVisibility) {
         bool visible;
     };
     const Case cases[] = {
-        {qryPesqFilialSpec().fields, "CDFILIAL", 4, "Código", true, true},
-        {qryPesqFilialSpec().fields, "NMFILIAL", 30, "Nome", false, true},
-        {qryPesqFilialSpec().fields, "IDCNTRRESC", 1, "", false, false},
-        {qryPesqFilialSpec().fields, "CDREGIAO", 3, "", false, false},
-        {qryPesqFilialSpec().fields, "IDFUNCAOFILI", 1, "", false, false},
-        {qryProdutoSpec().fields, "CDPRODUTO", 10, "", true, false},
-        {qryProdutoSpec().fields, "CDARVPROD", 20, "Código", false, true},
-        {qryProdutoSpec().fields, "NMPRODUTO", 50, "Nome", false, true},
-        {qryCompradorSpec().fields, "CDOPERADOR", 12, "Código", true, true},
-        {qryCompradorSpec().fields, "NMOPERADOR", 40, "Nome", false, true},
-        {cdsSolicitacaoSpec().fields, "IDMARCADO", 1, "", false, true},
-        {cdsSolicitacaoSpec().fields, "CHAVE", 18, "", false, false},
-        {cdsSolicitacaoSpec().fields, "CDFILSOLI", 4, "Filial Solicitante", false, true},
-        {cdsSolicitacaoSpec().fields, "CDFILLANCA", 4, "Filial de Lançamento", false, true},
-        {cdsSolicitacaoSpec().fields, "NRSOLICMP", 10, "N° Solicitação", false, true},
-        {cdsParaCmpSupSpec().fields, "IDUTPRODPREF", 1, "", false, true},
+        {qryPesqFilialDefinition().fields, "CDFILIAL", 4, "Código", true, true},
+        {qryPesqFilialDefinition().fields, "NMFILIAL", 30, "Nome", false, true},
+        {qryPesqFilialDefinition().fields, "IDCNTRRESC", 1, "", false, false},
+        {qryPesqFilialDefinition().fields, "CDREGIAO", 3, "", false, false},
+        {qryPesqFilialDefinition().fields, "IDFUNCAOFILI", 1, "", false, false},
+        {qryProdutoDefinition().fields, "CDPRODUTO", 10, "", true, false},
+        {qryProdutoDefinition().fields, "CDARVPROD", 20, "Código", false, true},
+        {qryProdutoDefinition().fields, "NMPRODUTO", 50, "Nome", false, true},
+        {qryCompradorDefinition().fields, "CDOPERADOR", 12, "Código", true, true},
+        {qryCompradorDefinition().fields, "NMOPERADOR", 40, "Nome", false, true},
+        {cdsSolicitacaoDefinition().fields, "IDMARCADO", 1, "", false, true},
+        {cdsSolicitacaoDefinition().fields, "CHAVE", 18, "", false, false},
+        {cdsSolicitacaoDefinition().fields, "CDFILSOLI", 4, "Filial Solicitante", false, true},
+        {cdsSolicitacaoDefinition().fields, "CDFILLANCA", 4, "Filial de Lançamento", false, true},
+        {cdsSolicitacaoDefinition().fields, "NRSOLICMP", 10, "N° Solicitação", false, true},
+        {cdsParaCmpSupDefinition().fields, "IDUTPRODPREF", 1, "", false, true},
     };
     for (const Case& c : cases) {
         auto it = std::find_if(c.fields.begin(), c.fields.end(),
-                               [&](const FieldSpec& f) { return f.name == c.name; });
+                               [&](const FieldDefinition& f) { return f.name == c.name; });
         ASSERT_NE(it, c.fields.end()) << c.name;
         EXPECT_EQ(it->size, c.size) << c.name;
         EXPECT_EQ(it->label, QString::fromUtf8(c.label)) << c.name;
         EXPECT_EQ(it->required, c.required) << c.name;
         EXPECT_EQ(it->visible, c.visible) << c.name;
     }
-    EXPECT_EQ(cdsParaCmpSupSpec().fields.at(0).origin, "PARCMPSUP.IDUTPRODPREF");
+    EXPECT_EQ(cdsParaCmpSupDefinition().fields.at(0).origin, "PARCMPSUP.IDUTPRODPREF");
 }
 
 TEST(Catalogue, HoldsItsTwentyFiveLinesInOrderWithBlanksKept) {
@@ -188,11 +188,11 @@ TEST(LookUpQueries, RunOnTheDemoDatabase) {
     TdtmDBGeral module;
     module.Open(config);
 
-    auto run = [&](const QuerySpec& def, std::vector<std::pair<QString, QString>> params) {
+    auto run = [&](const QueryDefinition& def, std::vector<std::pair<QString, QString>> params) {
         auto q = std::make_unique<TADOIBQuery>();
         q->Connection = &module;
         q->SQL = def.sql;
-        for (const FieldSpec& f : def.fields)
+        for (const FieldDefinition& f : def.fields)
             q->AddField(f.name, f.size);
         for (auto& [name, value] : params)
             q->ParamByName(name)->SetAsString(value);
@@ -200,21 +200,21 @@ TEST(LookUpQueries, RunOnTheDemoDatabase) {
         return q;
     };
 
-    auto branches = run(qryPesqFilialSpec(), {{"P_CDFILIAL", ""}, {"P_TCDFILIAL", "T"}});
+    auto branches = run(qryPesqFilialDefinition(), {{"P_CDFILIAL", ""}, {"P_TCDFILIAL", "T"}});
     EXPECT_EQ(branches->RecordCount(), static_cast<int>(demo.branches.size()));
-    auto one = run(qryPesqFilialSpec(), {{"P_CDFILIAL", "0009"}, {"P_TCDFILIAL", ""}});
+    auto one = run(qryPesqFilialDefinition(), {{"P_CDFILIAL", "0009"}, {"P_TCDFILIAL", ""}});
     ASSERT_EQ(one->RecordCount(), 1);
     EXPECT_EQ(one->FieldByName("IDCNTRRESC")->AsString(), "S");
 
-    auto products = run(qryProdutoSpec(), {{"P_CDARVPROD", ""}, {"P_TCDARVPROD", "T"}});
+    auto products = run(qryProdutoDefinition(), {{"P_CDARVPROD", ""}, {"P_TCDARVPROD", "T"}});
     EXPECT_EQ(products->RecordCount(), static_cast<int>(demo.products.size()));
     const auto& p = demo.products.at(7);
-    auto product = run(qryProdutoSpec(),
+    auto product = run(qryProdutoDefinition(),
                        {{"P_CDARVPROD", QString::fromStdString(p.tree)}, {"P_TCDARVPROD", "N"}});
     ASSERT_EQ(product->RecordCount(), 1);
     EXPECT_EQ(product->FieldByName("CDPRODUTO")->AsString(), QString::fromStdString(p.code));
 
-    auto buyers = run(qryCompradorSpec(), {});
+    auto buyers = run(qryCompradorDefinition(), {});
     long expectedBuyers = std::count_if(demo.operators.begin(), demo.operators.end(),
                                         [](const auto& o) { return o.buyer; });
     EXPECT_EQ(buyers->RecordCount(), expectedBuyers);

@@ -194,7 +194,7 @@ TEST_F(FreshScreen, BranchCodeIsUpperCaseLettersOrDigitsAtMostFour) {
 }
 
 TEST_F(FreshScreen, EveryRowIsBuiltUnderItsParentInItsBox) {
-    for (const rqc04100::ControlSpec& row : rqc04100::layoutTable()) {
+    for (const rqc04100::ControlRow& row : rqc04100::layoutTable()) {
         if (row.kind == rqc04100::ControlKind::Inherited)
             continue;
         QWidget* w = form->control(row.name);
@@ -330,7 +330,7 @@ TEST_F(FreshScreen, EventsAreWiredByHandlerName) {
         {"sbtSolicitacao", OnClick(&Form::sbtSolicitacaoClick)},
     };
     std::size_t n = 0;
-    for (const ControlSpec& row : layoutTable()) {
+    for (const ControlRow& row : layoutTable()) {
         QWidget* w = form->control(row.name);
         ASSERT_NE(w, nullptr) << row.name;
         for (const EventWire& e : row.events) {
@@ -344,7 +344,7 @@ TEST_F(FreshScreen, EventsAreWiredByHandlerName) {
         }
     }
     EXPECT_EQ(n, std::size(expected));
-    EXPECT_TRUE(netConsolidaSolicitaSpec().beforeConnect ==
+    EXPECT_TRUE(netConsolidaSolicitaDefinition().beforeConnect ==
                 &Form::netConsolidaSolicitaBeforeConnect);
     EXPECT_TRUE(form->netConsolidaSolicita->BeforeConnect != nullptr);
 }
@@ -352,22 +352,22 @@ TEST_F(FreshScreen, EventsAreWiredByHandlerName) {
 TEST_F(FreshScreen, RowsTheirKindCannotTakeStopTheBuild) {
     using namespace rqc04100;
     const auto row = [](ControlKind kind, Details details, std::vector<EventWire> events) {
-        return ControlSpec{"bad",
-                           kind,
-                           "grbDadosRel",
-                           -1,
-                           "",
-                           {},
-                           FontKind::Parent,
-                           ColourKind::Default,
-                           "",
-                           kStartDefault,
-                           std::move(details),
-                           std::move(events)};
+        return ControlRow{"bad",
+                          kind,
+                          "grbDadosRel",
+                          -1,
+                          "",
+                          {},
+                          FontKind::Parent,
+                          ColourKind::Default,
+                          "",
+                          kStartDefault,
+                          std::move(details),
+                          std::move(events)};
     };
     const struct {
         const char* what;
-        ControlSpec row;
+        ControlRow row;
     } cases[] = {
         {"mask details on a label", row(ControlKind::Label, MaskEditDetails{">aaaa;0; ", 4}, {})},
         {"OnKeyDown on a label",
@@ -382,7 +382,7 @@ TEST_F(FreshScreen, RowsTheirKindCannotTakeStopTheBuild) {
     const QHash<QString, TDataSource*> sources = {{"dtsPesqFilial", form->dtsPesqFilial}};
     for (const auto& c : cases) {
         LayoutBuilder builder(*form, sources);
-        EXPECT_THROW(builder.build(formSpec(), {c.row}), std::logic_error) << c.what;
+        EXPECT_THROW(builder.build(formLayout(), {c.row}), std::logic_error) << c.what;
     }
 }
 

@@ -144,7 +144,7 @@ TEST_P(ConnectionTest, DbErrorSaysWhatFailed) {
         std::string m = e.what();
         EXPECT_NE(m.find("INSERT INTO T"), std::string::npos) << m;
         if (GetParam() == Engine::Postgres) {
-            EXPECT_EQ(e.sqlState(), "23505");
+            EXPECT_EQ(e.code(), "23505");
             EXPECT_NE(m.find("duplicate key"), std::string::npos) << m;
         } else {
             EXPECT_NE(m.find("UNIQUE constraint failed: T.K"), std::string::npos) << m;

@@ -6,8 +6,8 @@ namespace rqc04100 {
 
 namespace {
 
-QuerySpec makeCentComp() {
-    QuerySpec q;
+QueryDefinition makeCentComp() {
+    QueryDefinition q;
     q.name = QStringLiteral("qryCentComp");
     q.sql = {
         QStringLiteral("SELECT"),
@@ -40,8 +40,8 @@ QuerySpec makeCentComp() {
     return q;
 }
 
-QuerySpec makePesqFilial() {
-    QuerySpec q;
+QueryDefinition makePesqFilial() {
+    QueryDefinition q;
     q.name = QStringLiteral("qryPesqFilial");
     q.sql = {
         QStringLiteral("SELECT"),
@@ -68,8 +68,8 @@ QuerySpec makePesqFilial() {
     return q;
 }
 
-QuerySpec makeProduto() {
-    QuerySpec q;
+QueryDefinition makeProduto() {
+    QueryDefinition q;
     q.name = QStringLiteral("qryProduto");
     q.sql = {
         QStringLiteral("SELECT"),
@@ -90,8 +90,8 @@ QuerySpec makeProduto() {
     return q;
 }
 
-QuerySpec makeComprador() {
-    QuerySpec q;
+QueryDefinition makeComprador() {
+    QueryDefinition q;
     q.name = QStringLiteral("qryComprador");
     q.sql = {
         QStringLiteral("SELECT"),
@@ -114,28 +114,28 @@ QuerySpec makeComprador() {
 
 }  // namespace
 
-const QuerySpec& qryCentCompSpec() {
-    static const QuerySpec def = makeCentComp();
+const QueryDefinition& qryCentCompDefinition() {
+    static const QueryDefinition def = makeCentComp();
     return def;
 }
 
-const QuerySpec& qryPesqFilialSpec() {
-    static const QuerySpec def = makePesqFilial();
+const QueryDefinition& qryPesqFilialDefinition() {
+    static const QueryDefinition def = makePesqFilial();
     return def;
 }
 
-const QuerySpec& qryProdutoSpec() {
-    static const QuerySpec def = makeProduto();
+const QueryDefinition& qryProdutoDefinition() {
+    static const QueryDefinition def = makeProduto();
     return def;
 }
 
-const QuerySpec& qryCompradorSpec() {
-    static const QuerySpec def = makeComprador();
+const QueryDefinition& qryCompradorDefinition() {
+    static const QueryDefinition def = makeComprador();
     return def;
 }
 
-const ClientDataSetSpec& cdsSolicitacaoSpec() {
-    static const ClientDataSetSpec def = {
+const ClientDataSetDefinition& cdsSolicitacaoDefinition() {
+    static const ClientDataSetDefinition def = {
         QStringLiteral("cdsSolicitacao"),
         {
             {QStringLiteral("IDMARCADO"), 1, {}, 0, false, true, {}},
@@ -159,20 +159,20 @@ const ClientDataSetSpec& cdsSolicitacaoSpec() {
     return def;
 }
 
-const ClientDataSetSpec& cdsParaCmpSupSpec() {
-    static const ClientDataSetSpec def = {QStringLiteral("cdsParaCmpSup"),
-                                          {{QStringLiteral("IDUTPRODPREF"),
-                                            1,
-                                            {},
-                                            0,
-                                            false,
-                                            true,
-                                            QStringLiteral("PARCMPSUP.IDUTPRODPREF")}}};
+const ClientDataSetDefinition& cdsParaCmpSupDefinition() {
+    static const ClientDataSetDefinition def = {QStringLiteral("cdsParaCmpSup"),
+                                                {{QStringLiteral("IDUTPRODPREF"),
+                                                  1,
+                                                  {},
+                                                  0,
+                                                  false,
+                                                  true,
+                                                  QStringLiteral("PARCMPSUP.IDUTPRODPREF")}}};
     return def;
 }
 
-const std::vector<DataSourceSpec>& dataSourceSpecs() {
-    static const std::vector<DataSourceSpec> all = {
+const std::vector<DataSourceLink>& dataSourceLinks() {
+    static const std::vector<DataSourceLink> all = {
         {QStringLiteral("dtsPesqFilial"), QStringLiteral("qryPesqFilial")},
         {QStringLiteral("dtsComprador"), QStringLiteral("qryComprador")},
         {QStringLiteral("dtsProduto"), QStringLiteral("qryProduto")},
@@ -181,10 +181,10 @@ const std::vector<DataSourceSpec>& dataSourceSpecs() {
     return all;
 }
 
-const ConnectionSpec& netConsolidaSolicitaSpec() {
-    static const ConnectionSpec def = {QStringLiteral("netConsolidaSolicita"),
-                                       QStringLiteral("Rqc04100.rdmConsolidaSolicita"), false,
-                                       &TfrmConsolidaSolicita::netConsolidaSolicitaBeforeConnect};
+const ConnectionDefinition& netConsolidaSolicitaDefinition() {
+    static const ConnectionDefinition def = {
+        QStringLiteral("netConsolidaSolicita"), QStringLiteral("Rqc04100.rdmConsolidaSolicita"),
+        false, &TfrmConsolidaSolicita::netConsolidaSolicitaBeforeConnect};
     return def;
 }
 

@@ -12,7 +12,7 @@
 namespace rqc04100 {
 
 // A persistent text field. An empty label shows the field name; displayWidth 0 means size.
-struct FieldSpec {
+struct FieldDefinition {
     QString name;
     int size = 0;
     QString label;
@@ -24,45 +24,45 @@ struct FieldSpec {
 
 // A query: its statement texts (one per dialect; an empty dialect text means "none") and the
 // persistent fields it yields.
-struct QuerySpec {
+struct QueryDefinition {
     QString name;
     QStringList sql;
     QStringList sqlOracle;
     QStringList sqlMssql;
     QStringList sqlIb;
-    std::vector<FieldSpec> fields;
+    std::vector<FieldDefinition> fields;
 };
 
 // A client data set and the fields its data packets must carry.
-struct ClientDataSetSpec {
+struct ClientDataSetDefinition {
     QString name;
-    std::vector<FieldSpec> fields;
+    std::vector<FieldDefinition> fields;
 };
 
 // A data source and the data set it binds.
-struct DataSourceSpec {
+struct DataSourceLink {
     QString name;
     QString dataSet;
 };
 
-RQC04100_EXPORT const QuerySpec& qryCentCompSpec();
-RQC04100_EXPORT const QuerySpec& qryPesqFilialSpec();
-RQC04100_EXPORT const QuerySpec& qryProdutoSpec();
-RQC04100_EXPORT const QuerySpec& qryCompradorSpec();
+RQC04100_EXPORT const QueryDefinition& qryCentCompDefinition();
+RQC04100_EXPORT const QueryDefinition& qryPesqFilialDefinition();
+RQC04100_EXPORT const QueryDefinition& qryProdutoDefinition();
+RQC04100_EXPORT const QueryDefinition& qryCompradorDefinition();
 
-RQC04100_EXPORT const ClientDataSetSpec& cdsSolicitacaoSpec();
-RQC04100_EXPORT const ClientDataSetSpec& cdsParaCmpSupSpec();
+RQC04100_EXPORT const ClientDataSetDefinition& cdsSolicitacaoDefinition();
+RQC04100_EXPORT const ClientDataSetDefinition& cdsParaCmpSupDefinition();
 
-RQC04100_EXPORT const std::vector<DataSourceSpec>& dataSourceSpecs();
+RQC04100_EXPORT const std::vector<DataSourceLink>& dataSourceLinks();
 
 // The server connection: remote object name, ThrowException, event wiring.
-struct ConnectionSpec {
+struct ConnectionDefinition {
     QString name;
     QString serverName;
     bool throwException = false;
     NotifyHandler beforeConnect = nullptr;  // handler of BeforeConnect
 };
 
-RQC04100_EXPORT const ConnectionSpec& netConsolidaSolicitaSpec();
+RQC04100_EXPORT const ConnectionDefinition& netConsolidaSolicitaDefinition();
 
 }  // namespace rqc04100

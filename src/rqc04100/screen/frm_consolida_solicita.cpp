@@ -14,7 +14,7 @@ using namespace rqc04100;
 namespace {
 
 template <class Field>
-Field* addField(TDataSet* dataSet, const FieldSpec& def) {
+Field* addField(TDataSet* dataSet, const FieldDefinition& def) {
     Field* f = dataSet->AddField(def.name, def.size);
     f->DisplayLabel = def.label;
     f->DisplayWidth = def.displayWidth;
@@ -24,22 +24,22 @@ Field* addField(TDataSet* dataSet, const FieldSpec& def) {
     return f;
 }
 
-TADOIBQuery* makeQuery(QObject* owner, const QuerySpec& def) {
+TADOIBQuery* makeQuery(QObject* owner, const QueryDefinition& def) {
     auto* q = new TADOIBQuery(owner);
     q->setObjectName(def.name);
     q->SQL = def.sql;
     q->SQL_ORACLE = def.sqlOracle;
     q->SQL_MSSQL = def.sqlMssql;
     q->SQL_IB = def.sqlIb;
-    for (const FieldSpec& f : def.fields)
+    for (const FieldDefinition& f : def.fields)
         addField<TADOIBStringField>(q, f);
     return q;
 }
 
-TClientDataSet* makeClientDataSet(QObject* owner, const ClientDataSetSpec& def) {
+TClientDataSet* makeClientDataSet(QObject* owner, const ClientDataSetDefinition& def) {
     auto* c = new TClientDataSet(owner);
     c->setObjectName(def.name);
-    for (const FieldSpec& f : def.fields)
+    for (const FieldDefinition& f : def.fields)
         addField<TStringField>(c, f);
     return c;
 }
@@ -59,7 +59,7 @@ TfrmConsolidaSolicita::TfrmConsolidaSolicita(QWidget* parent) : TfrmRotiGeral(pa
         {QStringLiteral("dtsSolicitacao"), dtsSolicitacao},
     };
     LayoutBuilder builder(*this, sources);
-    BuiltLayout layout = builder.build(formSpec(), layoutTable());
+    BuiltLayout layout = builder.build(formLayout(), layoutTable());
     m_controls = layout.controls;
     m_tabStops = layout.tabOrder;
 
@@ -129,7 +129,7 @@ TfrmConsolidaSolicita::TfrmConsolidaSolicita(QWidget* parent) : TfrmRotiGeral(pa
     show();
     if (sub != nullptr)
         sub->show();
-    if (QWidget* first = m_controls.value(QString::fromUtf8(formSpec().activeControl))) {
+    if (QWidget* first = m_controls.value(QString::fromUtf8(formLayout().activeControl))) {
         first->setFocus(Qt::OtherFocusReason);
     }
 }
@@ -150,33 +150,33 @@ T* TfrmConsolidaSolicita::built(const char* name) const {
 }
 
 void TfrmConsolidaSolicita::createComponents() {
-    qryPesqFilial = makeQuery(this, qryPesqFilialSpec());
+    qryPesqFilial = makeQuery(this, qryPesqFilialDefinition());
     qryPesqFilialCDFILIAL = qryPesqFilial->FieldByName(QStringLiteral("CDFILIAL"));
     qryPesqFilialNMFILIAL = qryPesqFilial->FieldByName(QStringLiteral("NMFILIAL"));
     qryPesqFilialIDCNTRRESC = qryPesqFilial->FieldByName(QStringLiteral("IDCNTRRESC"));
     qryPesqFilialCDREGIAO = qryPesqFilial->FieldByName(QStringLiteral("CDREGIAO"));
     qryPesqFilialIDFUNCAOFILI = qryPesqFilial->FieldByName(QStringLiteral("IDFUNCAOFILI"));
 
-    qryProduto = makeQuery(this, qryProdutoSpec());
+    qryProduto = makeQuery(this, qryProdutoDefinition());
     qryProdutoCDPRODUTO = qryProduto->FieldByName(QStringLiteral("CDPRODUTO"));
     qryProdutoCDARVPROD = qryProduto->FieldByName(QStringLiteral("CDARVPROD"));
     qryProdutoNMPRODUTO = qryProduto->FieldByName(QStringLiteral("NMPRODUTO"));
 
-    qryComprador = makeQuery(this, qryCompradorSpec());
+    qryComprador = makeQuery(this, qryCompradorDefinition());
     qryCompradorCDOPERADOR = qryComprador->FieldByName(QStringLiteral("CDOPERADOR"));
     qryCompradorNMOPERADOR = qryComprador->FieldByName(QStringLiteral("NMOPERADOR"));
 
-    qryCentComp = makeQuery(this, qryCentCompSpec());
+    qryCentComp = makeQuery(this, qryCentCompDefinition());
     qryCentCompCDFILCENTCMP = qryCentComp->FieldByName(QStringLiteral("CDFILCENTCMP"));
     qryCentCompNMFILIAL_CENTRAL = qryCentComp->FieldByName(QStringLiteral("NMFILIAL_CENTRAL"));
 
-    cdsSolicitacao = makeClientDataSet(this, cdsSolicitacaoSpec());
+    cdsSolicitacao = makeClientDataSet(this, cdsSolicitacaoDefinition());
     cdsSolicitacaoIDMARCADO = cdsSolicitacao->FieldByName(QStringLiteral("IDMARCADO"));
     cdsSolicitacaoCHAVE = cdsSolicitacao->FieldByName(QStringLiteral("CHAVE"));
     cdsSolicitacaoCDFILSOLI = cdsSolicitacao->FieldByName(QStringLiteral("CDFILSOLI"));
     cdsSolicitacaoCDFILLANCA = cdsSolicitacao->FieldByName(QStringLiteral("CDFILLANCA"));
     cdsSolicitacaoNRSOLICMP = cdsSolicitacao->FieldByName(QStringLiteral("NRSOLICMP"));
-    cdsParaCmpSup = makeClientDataSet(this, cdsParaCmpSupSpec());
+    cdsParaCmpSup = makeClientDataSet(this, cdsParaCmpSupDefinition());
     cdsParaCmpSupIDUTPRODPREF = cdsParaCmpSup->FieldByName(QStringLiteral("IDUTPRODPREF"));
 
     const QHash<QString, TDataSet*> dataSets = {
@@ -186,7 +186,7 @@ void TfrmConsolidaSolicita::createComponents() {
         {QStringLiteral("cdsSolicitacao"), cdsSolicitacao},
     };
     QHash<QString, TDataSource*> sources;
-    for (const DataSourceSpec& def : dataSourceSpecs()) {
+    for (const DataSourceLink& def : dataSourceLinks()) {
         auto* ds = new TDataSource(this);
         ds->setObjectName(def.name);
         ds->DataSet = dataSets.value(def.dataSet);
@@ -201,7 +201,7 @@ void TfrmConsolidaSolicita::createComponents() {
     dtsProduto = sources.value(QStringLiteral("dtsProduto"));
     dtsSolicitacao = sources.value(QStringLiteral("dtsSolicitacao"));
 
-    const ConnectionSpec& net = netConsolidaSolicitaSpec();
+    const ConnectionDefinition& net = netConsolidaSolicitaDefinition();
     netConsolidaSolicita = new TNetConnection(this);
     netConsolidaSolicita->setObjectName(net.name);
     netConsolidaSolicita->ServerName = net.serverName;

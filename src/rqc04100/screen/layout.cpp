@@ -18,8 +18,8 @@ constexpr std::array<const char*, 7> kNomeSemana = {"Domingo", "Segunda", "Terç
 
 }  // namespace
 
-const FormSpec& formSpec() {
-    static const FormSpec form = {
+const FormLayout& formLayout() {
+    static const FormLayout form = {
         .caption = "Consolidação de Solicitação",
         .font = FontKind::RegularSans11,
         .clientWidth = 535,
@@ -33,9 +33,9 @@ const FormSpec& formSpec() {
     return form;
 }
 
-const std::vector<ControlSpec>& layoutTable() {
+const std::vector<ControlRow>& layoutTable() {
     // clang-format off
-    static const std::vector<ControlSpec> table = {
+    static const std::vector<ControlRow> table = {
     // name, kind, parent, tab, caption, box, font, colour, hint, start, details, events
 
     // Inherited controls this screen changes.

@@ -113,7 +113,7 @@ using Details = std::variant<std::monostate, MaskEditDetails, RadioGroupDetails,
                              SearchButtonDetails, DateEditDetails, LabelDetails, BevelDetails,
                              PanelDetails, AnimateDetails>;
 
-struct ControlSpec {
+struct ControlRow {
     const char* name;
     ControlKind kind;
     const char* parent;  // "" for the form itself
@@ -133,7 +133,7 @@ struct ControlSpec {
 
 // The form's own properties. Its own events (OnCreate, OnClose, OnActivate) reach FormCreate,
 // FormClose and FormActivate, which override the base form's.
-struct FormSpec {
+struct FormLayout {
     const char* caption;
     FontKind font;  // the form's font, which its controls inherit
     int clientWidth;
@@ -145,9 +145,9 @@ struct FormSpec {
     const char* activeControl;
 };
 
-RQC04100_EXPORT const FormSpec& formSpec();
+RQC04100_EXPORT const FormLayout& formLayout();
 // Rows in creation order: overrides of inherited controls first, then each parent before its
 // children, each parent's children by tab position, non-tab controls last.
-RQC04100_EXPORT const std::vector<ControlSpec>& layoutTable();
+RQC04100_EXPORT const std::vector<ControlRow>& layoutTable();
 
 }  // namespace rqc04100

@@ -26,7 +26,7 @@ struct Overloaded : Fs... {
 
 // The row's widget as the class its details are for.
 template <class T>
-T* detailsTarget(const ControlSpec& row, QWidget* w) {
+T* detailsTarget(const ControlRow& row, QWidget* w) {
     T* t = qobject_cast<T*>(w);
     if (t == nullptr) {
         throw std::logic_error(std::string("layout row ") + row.name +
@@ -123,11 +123,11 @@ void setBaseColour(QWidget* w, const QColor& c) {
 LayoutBuilder::LayoutBuilder(TfrmConsolidaSolicita& form, QHash<QString, TDataSource*> dataSources)
     : m_form(form), m_dataSources(std::move(dataSources)) {}
 
-void LayoutBuilder::fail(const ControlSpec& row, const QString& what) const {
+void LayoutBuilder::fail(const ControlRow& row, const QString& what) const {
     throw std::logic_error("layout row " + std::string(row.name) + ": " + what.toStdString());
 }
 
-BuiltLayout LayoutBuilder::build(const FormSpec& form, const std::vector<ControlSpec>& rows) {
+BuiltLayout LayoutBuilder::build(const FormLayout& form, const std::vector<ControlRow>& rows) {
     m_built = BuiltLayout{};
     m_form.SetCaption(utf8(form.caption));
     m_form.setFont(fontOf(form.font, m_form.font()));
@@ -137,7 +137,7 @@ BuiltLayout LayoutBuilder::build(const FormSpec& form, const std::vector<Control
     m_form.HelpFile = utf8(form.helpFile);
     m_form.HelpContext = form.helpContext;
 
-    for (const ControlSpec& row : rows) {
+    for (const ControlRow& row : rows) {
         QWidget* w = nullptr;
         if (row.kind == ControlKind::Inherited) {
             w = inherited(row);
@@ -165,7 +165,7 @@ BuiltLayout LayoutBuilder::build(const FormSpec& form, const std::vector<Control
     return m_built;
 }
 
-QWidget* LayoutBuilder::inherited(const ControlSpec& row) const {
+QWidget* LayoutBuilder::inherited(const ControlRow& row) const {
     const std::map<QString, QWidget*> base = {
         {QStringLiteral("lblCodTela"), m_form.lblCodTela},
         {QStringLiteral("grbDadosRel"), m_form.grbDadosRel},
@@ -182,7 +182,7 @@ QWidget* LayoutBuilder::inherited(const ControlSpec& row) const {
     return it->second;
 }
 
-QWidget* LayoutBuilder::create(const ControlSpec& row, QWidget* parent) {
+QWidget* LayoutBuilder::create(const ControlRow& row, QWidget* parent) {
     switch (row.kind) {
         case ControlKind::MaskEdit:
             return new TMaskEdit(parent);
@@ -222,7 +222,7 @@ QWidget* LayoutBuilder::create(const ControlSpec& row, QWidget* parent) {
     fail(row, QStringLiteral("kind cannot be created"));
 }
 
-void LayoutBuilder::applyCommon(const ControlSpec& row, QWidget* w) {
+void LayoutBuilder::applyCommon(const ControlRow& row, QWidget* w) {
     const Box& b = row.box;
     if (b.left >= 0 || b.top >= 0 || b.width >= 0 || b.height >= 0) {
         const QRect g = w->geometry();
@@ -294,7 +294,7 @@ void LayoutBuilder::applyCommon(const ControlSpec& row, QWidget* w) {
         w->raise();
 }
 
-QWidget* LayoutBuilder::builtControl(const ControlSpec& row, const char* name,
+QWidget* LayoutBuilder::builtControl(const ControlRow& row, const char* name,
                                      const char* what) const {
     QWidget* w = m_built.controls.value(utf8(name));
     if (w == nullptr)
@@ -302,7 +302,7 @@ QWidget* LayoutBuilder::builtControl(const ControlSpec& row, const char* name,
     return w;
 }
 
-void LayoutBuilder::applyDetails(const ControlSpec& row, QWidget* w) {
+void LayoutBuilder::applyDetails(const ControlRow& row, QWidget* w) {
     const auto setGlyph = [](QAbstractButton* b, const char* name) {
         b->setIcon(glyph(utf8(name)));
         b->setIconSize(QSize(16, 16));
@@ -375,7 +375,7 @@ void LayoutBuilder::applyDetails(const ControlSpec& row, QWidget* w) {
                row.details);
 }
 
-void LayoutBuilder::wire(const ControlSpec& row, QWidget* w, const EventWire& e) {
+void LayoutBuilder::wire(const ControlRow& row, QWidget* w, const EventWire& e) {
     TfrmConsolidaSolicita* form = &m_form;
     const QString event = QString::fromLatin1(eventName(e.event));
     if (e.event == Event::OnKeyDown) {
@@ -406,18 +406,18 @@ void LayoutBuilder::wire(const ControlSpec& row, QWidget* w, const EventWire& e)
     }
 }
 
-void LayoutBuilder::buildTabOrder(const std::vector<ControlSpec>& rows) {
+void LayoutBuilder::buildTabOrder(const std::vector<ControlRow>& rows) {
     // Children of each parent by tab position, visited depth first from the filter group box.
     std::function<void(const QString&)> visit = [&](const QString& parent) {
-        std::vector<const ControlSpec*> children;
-        for (const ControlSpec& r : rows) {
+        std::vector<const ControlRow*> children;
+        for (const ControlRow& r : rows) {
             if (r.kind != ControlKind::Inherited && utf8(r.parent) == parent && r.tab >= 0) {
                 children.push_back(&r);
             }
         }
         std::sort(children.begin(), children.end(),
-                  [](const ControlSpec* a, const ControlSpec* b) { return a->tab < b->tab; });
-        for (const ControlSpec* c : children) {
+                  [](const ControlRow* a, const ControlRow* b) { return a->tab < b->tab; });
+        for (const ControlRow* c : children) {
             QWidget* w = m_built.controls.value(utf8(c->name));
             if (c->kind == ControlKind::GroupBox) {
                 visit(utf8(c->name));

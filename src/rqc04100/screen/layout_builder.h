@@ -26,17 +26,17 @@ class RQC04100_EXPORT LayoutBuilder {
     // Applies the form's properties and every row in order. A row naming an unknown parent,
     // control or data source, with details or an event its kind does not have, throws
     // std::logic_error naming the row.
-    BuiltLayout build(const FormSpec& form, const std::vector<ControlSpec>& rows);
+    BuiltLayout build(const FormLayout& form, const std::vector<ControlRow>& rows);
 
   private:
-    QWidget* create(const ControlSpec& row, QWidget* parent);
-    QWidget* inherited(const ControlSpec& row) const;
-    void applyCommon(const ControlSpec& row, QWidget* w);
-    void applyDetails(const ControlSpec& row, QWidget* w);
-    void wire(const ControlSpec& row, QWidget* w, const EventWire& e);
-    void buildTabOrder(const std::vector<ControlSpec>& rows);
-    QWidget* builtControl(const ControlSpec& row, const char* name, const char* what) const;
-    [[noreturn]] void fail(const ControlSpec& row, const QString& what) const;
+    QWidget* create(const ControlRow& row, QWidget* parent);
+    QWidget* inherited(const ControlRow& row) const;
+    void applyCommon(const ControlRow& row, QWidget* w);
+    void applyDetails(const ControlRow& row, QWidget* w);
+    void wire(const ControlRow& row, QWidget* w, const EventWire& e);
+    void buildTabOrder(const std::vector<ControlRow>& rows);
+    QWidget* builtControl(const ControlRow& row, const char* name, const char* what) const;
+    [[noreturn]] void fail(const ControlRow& row, const QString& what) const;
 
     TfrmConsolidaSolicita& m_form;
     QHash<QString, TDataSource*> m_dataSources;

@@ -64,10 +64,6 @@ double number(const QString& text, const char* field) {
     return v;
 }
 
-QString countText(long long v) {
-    return vlm::userLocale().toString(v);
-}
-
 }  // namespace
 
 namespace rqc04100 {
@@ -107,7 +103,7 @@ QString netZeroProducts(const TDataSet& rows, int shown) {
     }
     QString text = items.join(QStringLiteral("; "));
     if (rows.RecordCount() > shown)
-        text += QStringLiteral("; e mais %1").arg(countText(rows.RecordCount() - shown));
+        text += QStringLiteral("; e mais %1").arg(vlm::countText(rows.RecordCount() - shown));
     return text;
 }
 
@@ -144,7 +140,7 @@ TfrmPreviaConsolida::TfrmPreviaConsolida(const TDataSet& rows, bool takesConsoli
             if (col.kind == Kind::Quantity)
                 shown = vlm::numberText(number(raw, col.field));
             else if (col.kind == Kind::Count)
-                shown = countText(static_cast<long long>(number(raw, col.field)));
+                shown = vlm::countText(static_cast<long long>(number(raw, col.field)));
             auto* item = new QTableWidgetItem(shown);
             if (col.kind != Kind::Text)
                 item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -178,19 +174,19 @@ TfrmPreviaConsolida::TfrmPreviaConsolida(const TDataSet& rows, bool takesConsoli
             QStringLiteral("%1 linha(s) de solicitação atendem ao filtro, mas nada seria "
                            "consolidado: os %2 produto(s) ficam com quantidade zero ou negativa "
                            "depois dos descontos: %3.")
-                .arg(countText(totals.lines), countText(totals.products),
+                .arg(vlm::countText(totals.lines), vlm::countText(totals.products),
                      netZeroProducts(rows, kListed)));
     } else {
         lblTotais->setText(QStringLiteral("%1 produto(s), %2 linha(s) de solicitação; quantidade "
                                           "consolidada total %3.")
-                               .arg(countText(totals.products), countText(totals.lines),
+                               .arg(vlm::countText(totals.products), vlm::countText(totals.lines),
                                     vlm::numberText(totals.quantity)));
     }
     lblJaConsolidadas = new QLabel(this);
     lblJaConsolidadas->setObjectName(QStringLiteral("lblJaConsolidadas"));
     lblJaConsolidadas->setWordWrap(true);
     QString before = QStringLiteral("Linhas já consolidadas antes: %1.")
-                         .arg(countText(totals.consolidatedBefore));
+                         .arg(vlm::countText(totals.consolidatedBefore));
     if (totals.consolidatedBefore > 0 && takesConsolidated) {
         before += QStringLiteral(
             " Com \"Todas\" elas serão consolidadas de novo; escolha \"Não "
@@ -203,10 +199,12 @@ TfrmPreviaConsolida::TfrmPreviaConsolida(const TDataSet& rows, bool takesConsoli
     btnImprimir->setObjectName(QStringLiteral("btnImprimir"));
     btnImprimir->setToolTip(QStringLiteral("Visualizar e imprimir a simulação (Ctrl+P)"));
     btnImprimir->setAutoDefault(false);
+    btnImprimir->setIcon(vlm::reportIcon(QStringLiteral("imprimir")));
     btnPdf = new QPushButton(QStringLiteral("&PDF..."), this);
     btnPdf->setObjectName(QStringLiteral("btnPdf"));
     btnPdf->setToolTip(QStringLiteral("Gravar a simulação em PDF (Alt+P)"));
     btnPdf->setAutoDefault(false);
+    btnPdf->setIcon(vlm::reportIcon(QStringLiteral("pdf")));
     btnImprimir->setEnabled(totals.products > 0);
     btnPdf->setEnabled(totals.products > 0);
     connect(btnImprimir, &QPushButton::clicked, this,

@@ -130,7 +130,7 @@ int dataRow(const QTableWidget* grid, int row) {
 
 // "N produto(s); Solicitada 8; Consolidada 8" under a grid.
 QString totalsLine(const vlm::ReportTable& table, const QString& rowsWord) {
-    QStringList parts{QStringLiteral("%1 %2").arg(table.rows.size()).arg(rowsWord)};
+    QStringList parts{QStringLiteral("%1 %2").arg(vlm::countText(table.rows.size()), rowsWord)};
     for (int c = 0; c < table.columns.size(); ++c) {
         if (table.columns[c].summed)
             parts.append(table.columns[c].header + QLatin1Char(' ') + vlm::totalText(table, c));
@@ -139,12 +139,12 @@ QString totalsLine(const vlm::ReportTable& table, const QString& rowsWord) {
 }
 
 TButtonFlat* barButton(QWidget* parent, const QString& name, const QString& hint,
-                       QStyle::StandardPixmap glyph, int top) {
+                       const QIcon& glyph, int top) {
     auto* b = new TButtonFlat(parent);
     b->setObjectName(name);
     b->SetHint(hint);
     b->setAccessibleName(hint.left(hint.indexOf(QStringLiteral(" ("))));
-    b->setIcon(parent->style()->standardIcon(glyph));
+    b->setIcon(glyph);
     b->setGeometry(2, top, 35, 35);
     b->setFocusPolicy(Qt::TabFocus);
     return b;
@@ -333,16 +333,16 @@ TfrmConsultaConsolida::TfrmConsultaConsolida(QWidget* parent) : TfrmRotiGeral(pa
     sbtConfirma->setIcon(style()->standardIcon(QStyle::SP_BrowserReload));
     sbtEstorna = barButton(panBotoes, QStringLiteral("sbtEstorna"),
                            QStringLiteral("Estornar a consolidação (Ctrl+E)"),
-                           QStyle::SP_DialogDiscardButton, 45);
+                           style()->standardIcon(QStyle::SP_DialogDiscardButton), 45);
     sbtExportaCsv = barButton(panBotoes, QStringLiteral("sbtExportaCsv"),
                               QStringLiteral("Exportar para planilha (CSV) (Ctrl+S)"),
-                              QStyle::SP_FileDialogDetailedView, 85);
-    sbtExportaPdf =
-        barButton(panBotoes, QStringLiteral("sbtExportaPdf"),
-                  QStringLiteral("Exportar para PDF (Ctrl+D)"), QStyle::SP_FileIcon, 125);
+                              vlm::reportIcon(QStringLiteral("planilha")), 85);
+    sbtExportaPdf = barButton(panBotoes, QStringLiteral("sbtExportaPdf"),
+                              QStringLiteral("Exportar para PDF (Ctrl+D)"),
+                              vlm::reportIcon(QStringLiteral("pdf")), 125);
     sbtImprime = barButton(panBotoes, QStringLiteral("sbtImprime"),
                            QStringLiteral("Imprimir, com visualização (Ctrl+P)"),
-                           QStyle::SP_FileDialogInfoView, 165);
+                           vlm::reportIcon(QStringLiteral("imprimir")), 165);
     sbtEstorna->setEnabled(false);
     sbtHelp->setAccessibleName(QStringLiteral("Ajuda"));
     sbtHelp->setFocusPolicy(Qt::TabFocus);
@@ -656,11 +656,12 @@ void TfrmConsultaConsolida::sbtEstornaClick(QObject*) {
                      .arg(number, selectedCell(QStringLiteral("DSSITUACAO"))),
                  true);
     }
-    const QString question = QStringLiteral(
-                                 "Estornar a consolidação %1?\n\nSerão liberadas %2 linha(s) de "
-                                 "solicitação de %3 produto(s) para nova consolidação.")
-                                 .arg(number, selectedCell(QStringLiteral("NRLINHAS")),
-                                      selectedCell(QStringLiteral("NRPRODUTOS")));
+    const QString question =
+        QStringLiteral(
+            "Estornar a consolidação %1?\n\nSerão liberadas %2 linha(s) de "
+            "solicitação de %3 produto(s) para nova consolidação.")
+            .arg(number, vlm::countText(selectedCell(QStringLiteral("NRLINHAS"))),
+                 vlm::countText(selectedCell(QStringLiteral("NRPRODUTOS"))));
     // Undoing a consolidation: Enter answers "Não".
     if (MessageDlg(question, mtConfirmation, {mbYes, mbNo}, 0, mbNo) != mrYes)
         return;
@@ -670,7 +671,7 @@ void TfrmConsultaConsolida::sbtEstornaClick(QObject*) {
     const QString changed = result.AsString();
     Pesquisa();
     MessageDlg(QStringLiteral("Consolidação %1 estornada: %2 linha(s) de solicitação liberada(s).")
-                   .arg(number, changed),
+                   .arg(number, vlm::countText(changed)),
                mtInformation, {mbOK}, 0);
 }
 

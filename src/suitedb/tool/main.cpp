@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -11,9 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "appserver/object_registry.h"
-#include "appserver/rdm_consolida_solicita.h"
 #include "feed.h"
+#include "names/names.h"
 #include "protocol/secret_prompt.h"
 #include "suitedb/connection.h"
 #include "suitedb/demo_data.h"
@@ -279,14 +279,10 @@ std::unique_ptr<sdb::Connection> openCurrent(const std::string& db) {
     return c;
 }
 
-// The remote objects rqc-appserver hosts, registered as it registers them.
-const rqc::appserver::ObjectRegistry& registeredObjects() {
-    static const rqc::appserver::ObjectRegistry registry = [] {
-        rqc::appserver::ObjectRegistry r;
-        rqc::appserver::registerRdmConsolidaSolicita(r);
-        return r;
-    }();
-    return registry;
+// Whether rqc-appserver hosts the object.
+bool hosted(std::string_view object) {
+    return std::find(std::begin(rqc::names::kHostedObjects), std::end(rqc::names::kHostedObjects),
+                     object) != std::end(rqc::names::kHostedObjects);
 }
 
 int operatorCommand(const std::string& action, const OperatorOptions& o) {
@@ -300,11 +296,10 @@ int operatorCommand(const std::string& action, const OperatorOptions& o) {
         sdb::setOperatorPassword(*c, o.code, newPassword(o.code));
         std::printf("password of %s changed\n", o.code.c_str());
     } else if (action == "grant") {
-        if (sdb::objectNameProblem(o.object).empty() &&
-            registeredObjects().find(o.object) == nullptr) {
+        if (sdb::objectNameProblem(o.object).empty() && !hosted(o.object)) {
             throw UsageError("o servidor de aplicação não tem o objeto '" + o.object +
                              "'; confira a grafia (por exemplo " +
-                             std::string(rqc::appserver::kRdmConsolidaSolicita) +
+                             std::string(rqc::names::kConsolidationObject) +
                              "); nenhuma permissão foi dada");
         }
         const bool added = sdb::grantObject(*c, o.code, o.object);
