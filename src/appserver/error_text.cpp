@@ -181,14 +181,37 @@ std::string undecodableRequest(std::span<const std::byte> body) {
     return "Pedido ilegível: a mensagem recebida não segue o protocolo do servidor.";
 }
 
-std::string frameTooLarge(std::uint64_t size, std::uint64_t limit) {
-    return "Pedido de " + std::to_string(size) + " bytes excede o limite de " +
-           std::to_string(limit) + " bytes do servidor.";
+std::string requestTooLarge(std::uint64_t length, std::uint32_t limit) {
+    return "O pedido de " + std::to_string(length) + " bytes passa do limite de " +
+           std::to_string(limit) + " bytes do servidor; reduza o pedido e tente de novo.";
 }
 
-std::string answerTooLarge(std::uint64_t limit) {
-    return "A resposta excederia o limite de " + std::to_string(limit) +
-           " bytes do servidor; restrinja o filtro.";
+std::string answerTooLarge(std::size_t length, std::uint32_t limit) {
+    return "A resposta de " + std::to_string(length) + " bytes passa do limite de " +
+           std::to_string(limit) +
+           " bytes por mensagem; restrinja o pedido (menos filiais ou um período menor).";
+}
+
+std::string serverFull(unsigned open) {
+    return "Conexão recusada, servidor ocupado: já há " + std::to_string(open) +
+           " conexões abertas, o limite do servidor; tente novamente em instantes.";
+}
+
+std::string peerFull(const std::string& address, unsigned open) {
+    return "Conexão recusada, servidor ocupado: o endereço " + address + " já tem " +
+           std::to_string(open) +
+           " conexões abertas, o limite por endereço; feche uma e tente "
+           "de novo.";
+}
+
+std::string tooManyWaiting(const std::string& address) {
+    return "Conexão recusada, servidor ocupado: há conexões demais do endereço " + address +
+           " ainda sem login; conclua ou feche uma delas e tente de novo.";
+}
+
+std::string serverBusyWithLogins() {
+    return "Conexão recusada, servidor ocupado: há conexões demais ainda sem login; tente "
+           "novamente em instantes.";
 }
 
 }  // namespace messages

@@ -52,9 +52,15 @@ std::string malformedCall();
 // shows one.
 std::string undecodableRequest(std::span<const std::byte> body);
 // A request frame over the server's limit, for the transport.
-std::string frameTooLarge(std::uint64_t size, std::uint64_t limit);
+std::string requestTooLarge(std::uint64_t length, std::uint32_t limit);
 // An answer that would exceed the frame limit, for the transport.
-std::string answerTooLarge(std::uint64_t limit);
+std::string answerTooLarge(std::size_t length, std::uint32_t limit);
+// Connections refused or closed for lack of room: every one says "servidor ocupado", which a
+// client may show as it is.
+std::string serverFull(unsigned open);
+std::string peerFull(const std::string& address, unsigned open);
+std::string tooManyWaiting(const std::string& address);
+std::string serverBusyWithLogins();
 
 }  // namespace messages
 

@@ -33,21 +33,22 @@ Header readHeader(suitedb::Connection& db, const std::string& nr, bool lock) {
 
 void refuseUnlessOpen(const Header& h, const std::string& nr) {
     if (!h.found)
-        throw UserFacingError("A consolidação " + nr + " não existe.",
-                              protocol::ErrorKind::NotFound);
+        throw ArgumentError("A consolidação " + nr + " não existe.", protocol::ErrorKind::NotFound);
     if (h.situation == "E")
-        throw UserFacingError("A consolidação " + nr + " já foi estornada.");
+        throw ArgumentError("A consolidação " + nr + " já foi estornada.",
+                            protocol::ErrorKind::Refused);
     if (h.situation != "A") {
-        throw UserFacingError("A consolidação " + nr + " não está aberta (situação " +
-                              (h.situation == "F" ? std::string("Fechada") : h.situation) +
-                              "); só uma consolidação aberta pode ser estornada.");
+        throw ArgumentError("A consolidação " + nr + " não está aberta (situação " +
+                                (h.situation == "F" ? std::string("Fechada") : h.situation) +
+                                "); só uma consolidação aberta pode ser estornada.",
+                            protocol::ErrorKind::Refused);
     }
 }
 
 [[noreturn]] void refuseBusy(const Header& h) {
-    throw UserFacingError("Há uma consolidação da filial central " + h.central +
-                              " em andamento; tente o estorno novamente em instantes.",
-                          protocol::ErrorKind::Busy);
+    throw ArgumentError("Há uma consolidação da filial central " + h.central +
+                            " em andamento; tente o estorno novamente em instantes.",
+                        protocol::ErrorKind::Busy);
 }
 
 // The marks go back to the latest earlier consolidation of each line that is not reversed;

@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "admission.h"
 #include "dispatcher.h"
 #include "error_text.h"
 #include "listener.h"

@@ -12,6 +12,8 @@
 #include <cstring>
 #include <optional>
 
+#include "admission.h"
+#include "error_text.h"
 #include "metrics.h"
 #include "protocol/protocol.h"
 
@@ -23,60 +25,14 @@ constexpr std::size_t kInitialBuffer = 16 * 1024;
 constexpr std::size_t kReadStep = 64 * 1024;  // the most the buffer grows ahead of the bytes
 constexpr std::size_t kKeptBuffer = 1024 * 1024;
 constexpr std::size_t kDrainBuffer = 4096;
-constexpr auto kNoticeWindow = std::chrono::minutes(1);
-constexpr unsigned kNoticesInFull = 5;  // per address and minute; the rest are summed up
 // After a closing answer the client's unread bytes are drained (so that the answer is not
 // lost to a reset) for at most this long and this much.
 constexpr auto kDrainTime = std::chrono::seconds(2);
 constexpr std::size_t kMaxDrained = 1024 * 1024;
 
-// The answers a session gives on its own, for the operator to read.
 // Answers the session gives outside any request's own version (a refusal before a byte was
 // read, a frame too large): in the oldest layout served, which every client reads.
 constexpr std::uint8_t kEveryClient = protocol::kOldestProtocolVersion;
-
-namespace answers {
-
-std::string requestTooLarge(std::uint64_t length, std::uint32_t limit) {
-    return "O pedido de " + std::to_string(length) + " bytes passa do limite de " +
-           std::to_string(limit) + " bytes do servidor; reduza o pedido e tente de novo.";
-}
-
-std::string answerTooLarge(std::size_t length, std::uint32_t limit) {
-    return "A resposta de " + std::to_string(length) + " bytes passa do limite de " +
-           std::to_string(limit) +
-           " bytes por mensagem; restrinja o pedido (menos filiais ou um período menor).";
-}
-
-// Every refusal for lack of room says "servidor ocupado", which a client may show as it is.
-std::string serverFull(unsigned open) {
-    return "Conexão recusada, servidor ocupado: já há " + std::to_string(open) +
-           " conexões abertas, o limite do servidor; tente novamente em instantes.";
-}
-
-std::string peerFull(const std::string& address, unsigned open) {
-    return "Conexão recusada, servidor ocupado: o endereço " + address + " já tem " +
-           std::to_string(open) +
-           " conexões abertas, o limite por endereço; feche uma e tente "
-           "de novo.";
-}
-
-std::string tooManyWaiting(const std::string& address) {
-    return "Conexão recusada, servidor ocupado: há conexões demais do endereço " + address +
-           " ainda sem login; conclua ou feche uma delas e tente de novo.";
-}
-
-std::string serverBusyWithLogins() {
-    return "Conexão recusada, servidor ocupado: há conexões demais ainda sem login; tente "
-           "novamente em instantes.";
-}
-
-}  // namespace answers
-
-std::string withPort(const std::string& address, std::uint16_t port) {
-    return address.find(':') == std::string::npos ? address + ":" + std::to_string(port)
-                                                  : "[" + address + "]:" + std::to_string(port);
-}
 
 }  // namespace
 
@@ -124,85 +80,6 @@ void Session::start() {
     });
 }
 
-void Session::readProxyHeader() {
-    m_in.resize(kProxyFixedSize);
-    m_reading = true;
-    arm(m_context.limits.readTimeout, "PROXY header not complete");
-    asio::async_read(
-        socket(), asio::buffer(m_in.data(), kProxyFixedSize),
-        [self = shared_from_this()](const std::error_code& ec, std::size_t n) {
-            self->m_reading = false;
-            if (self->m_closed)
-                return;
-            if (ec) {
-                // A balancer's health probe connects and closes without a byte.
-                if (n == 0 && ec == asio::error::eof) {
-                    spdlog::debug("connection {} closed before its PROXY header",
-                                  self->m_state.peer);
-                } else {
-                    self->warn(
-                        fmt::format("connection {} from a trusted balancer closed: no PROXY "
-                                    "header ({} bytes)",
-                                    self->m_state.peer, n));
-                }
-                self->close();
-                return;
-            }
-            const auto size = proxyHeaderSize(self->m_in);
-            if (!size) {
-                self->warn(
-                    fmt::format("connection {} refused: a trusted balancer's connection "
-                                "without a PROXY v2 header",
-                                self->m_state.peer));
-                self->close();
-                return;
-            }
-            self->m_in.resize(*size);
-            if (*size == kProxyFixedSize) {
-                self->onProxyHeader(*size);
-                return;
-            }
-            self->m_reading = true;
-            asio::async_read(
-                self->socket(),
-                asio::buffer(self->m_in.data() + kProxyFixedSize, *size - kProxyFixedSize),
-                [self, size = *size](const std::error_code& ec2, std::size_t) {
-                    self->m_reading = false;
-                    if (self->m_closed)
-                        return;
-                    if (ec2) {
-                        self->warn(
-                            fmt::format("connection {}: PROXY header cut "
-                                        "short: {}",
-                                        self->m_state.peer, ec2.message()));
-                        self->close();
-                        return;
-                    }
-                    self->onProxyHeader(size);
-                });
-        });
-}
-
-void Session::onProxyHeader(std::size_t size) {
-    disarm();
-    std::string fault;
-    const auto header = parseProxyHeader(std::span<const std::byte>(m_in.data(), size), fault);
-    if (!header) {
-        warn(fmt::format("connection {} refused: {}", m_state.peer, fault));
-        close();
-        return;
-    }
-    if (header->address) {
-        const std::string balancer = m_state.peer;
-        m_address = header->address->to_string();
-        m_state.peer = withPort(m_address, header->port);
-        spdlog::debug("connection {} through balancer {}", m_state.peer, balancer);
-    }
-    m_in.clear();
-    admit();
-    m_sessions.heardFrom(this);
-}
-
 void Session::admit() {
     if (m_stopping) {
         close();
@@ -221,48 +98,6 @@ void Session::admit() {
         return;
     }
     checkForStrayHeader();
-}
-
-// A PROXY header from an address that is not a trusted balancer is refused, not taken for a
-// frame or a TLS hello.
-void Session::checkForStrayHeader() {
-    if (!m_context.trustedProxies.contains(m_socketAddress) || m_socketAddress.is_unspecified()) {
-        m_reading = true;
-        m_waitingForFrame = true;
-        arm(m_context.limits.idleTimeout, "idle");
-        socket().async_wait(
-            asio::socket_base::wait_read, [self = shared_from_this()](const std::error_code& ec) {
-                self->m_reading = false;
-                self->m_waitingForFrame = false;
-                self->disarm();
-                if (self->m_closed)
-                    return;
-                if (!self->m_evictedWith.empty()) {
-                    self->refuse(self->m_evictedWith);
-                    return;
-                }
-                if (ec || self->m_stopping) {
-                    self->close();
-                    return;
-                }
-                self->m_sessions.heardFrom(self.get());
-                std::byte first[kProxySignatureSize];
-                const ssize_t n = ::recv(self->socket().native_handle(), first, sizeof first,
-                                         MSG_PEEK | MSG_DONTWAIT);
-                if (n > 0 && startsLikeProxyHeader(
-                                 std::span<const std::byte>(first, static_cast<std::size_t>(n)))) {
-                    self->warn(
-                        fmt::format("connection {} refused: a PROXY header from an address "
-                                    "that is not among the trusted proxies",
-                                    self->m_state.peer));
-                    self->close();
-                    return;
-                }
-                self->handshake();
-            });
-        return;
-    }
-    handshake();
 }
 
 void Session::handshake() {
@@ -359,7 +194,7 @@ void Session::processBuffered() {
             warn(what);
             m_begin = m_end = 0;
             writeAnswer(protocol::encodeResult(
-                            protocol::CallResult::error(answers::requestTooLarge(length, limit)),
+                            protocol::CallResult::error(messages::requestTooLarge(length, limit)),
                             kEveryClient),
                         true);
             return;
@@ -486,7 +321,8 @@ void Session::writeAnswer(std::vector<std::byte> body, bool closeAfter) {
             "sending an error instead",
             m_state.peer, body.size(), limit);
         body = protocol::encodeResult(
-            protocol::CallResult::error(answers::answerTooLarge(body.size(), limit)), kEveryClient);
+            protocol::CallResult::error(messages::answerTooLarge(body.size(), limit)),
+            kEveryClient);
     }
     m_closeAfterWrite = closeAfter;
     m_outHeader.clear();
@@ -631,226 +467,6 @@ void Session::close() noexcept {
     std::error_code ec;
     socket().shutdown(asio::ip::tcp::socket::shutdown_both, ec);
     socket().close(ec);
-}
-
-void SessionSet::add(const std::shared_ptr<Session>& s) {
-    std::lock_guard lock(m_mutex);
-    m_sessions[s.get()].session = s;
-}
-
-void SessionSet::stopWaiting(Entry& e, Session* s) {
-    if (!e.waiting)
-        return;
-    e.waiting = false;
-    --m_peers[e.address].waiting;
-    if (auto it = std::find(m_waitingOrder.begin(), m_waitingOrder.end(), s);
-        it != m_waitingOrder.end())
-        m_waitingOrder.erase(it);
-}
-
-// Who makes room for a newcomer from `address`: the oldest connection of the address with
-// clearly more connections waiting than the newcomer's own, or else the oldest connection that
-// has had its time to log in; never one whose login is being checked.
-Session* SessionSet::evictable(const std::string& address, Clock::time_point now,
-                               const SessionCaps& caps) {
-    const std::string* heaviest = nullptr;
-    unsigned most = 0;
-    for (const auto& [a, p] : m_peers) {
-        if (p.waiting > most) {
-            most = p.waiting;
-            heaviest = &a;
-        }
-    }
-    const auto own = m_peers.find(address);
-    const unsigned mine = own == m_peers.end() ? 0 : own->second.waiting;
-    Session* oldest = nullptr;
-    for (Session* candidate : m_waitingOrder) {
-        const Entry& e = m_sessions[candidate];
-        if (e.inLogin)
-            continue;
-        if (heaviest != nullptr && most > mine + 1 && e.address == *heaviest)
-            return candidate;
-        // A socket that has sent nothing yet goes first; one whose client is talking has a
-        // moment to finish its login.
-        if (!e.heardFrom)
-            return candidate;
-        if (oldest == nullptr && now - e.admitted >= caps.evictableAfter)
-            oldest = candidate;
-    }
-    return oldest;
-}
-
-std::string SessionSet::admit(Session* s, const std::string& address, const SessionCaps& caps) {
-    std::shared_ptr<Session> evicted;
-    std::string refusal;
-    {
-        std::lock_guard lock(m_mutex);
-        const auto now = Clock::now();
-        Peer& peer = m_peers[address];
-        std::optional<CapRefusal> cap;
-        if (peer.open >= caps.maxPerPeer) {
-            refusal = answers::peerFull(address, peer.open);
-            cap = CapRefusal::PerAddress;
-        } else if (peer.waiting >= caps.maxUnauthenticatedPerPeer) {
-            refusal = answers::tooManyWaiting(address);
-            cap = CapRefusal::UnauthenticatedPerAddress;
-        } else if (m_counted >= caps.maxTotal || m_waitingOrder.size() >= caps.maxUnauthenticated) {
-            if (Session* victim = evictable(address, now, caps)) {
-                Entry& e = m_sessions[victim];
-                evicted = e.session.lock();
-                stopWaiting(e, victim);
-                e.counted = false;
-                --m_counted;
-                // The newcomer's own address stays: `peer` refers to it.
-                if (auto p = m_peers.find(e.address); --p->second.open == 0 && p->first != address)
-                    m_peers.erase(p);
-            } else if (m_counted >= caps.maxTotal) {
-                refusal = answers::serverFull(m_counted);
-                cap = CapRefusal::Total;
-            } else {
-                refusal = answers::serverBusyWithLogins();
-                cap = CapRefusal::Unauthenticated;
-            }
-        }
-        if (cap) {
-            if (auto* m = metrics())
-                m->connectionRefused(*cap);
-        }
-        if (refusal.empty()) {
-            Entry& e = m_sessions[s];
-            e.address = address;
-            e.admitted = now;
-            e.counted = true;
-            e.waiting = true;
-            ++m_counted;
-            ++peer.open;
-            ++peer.waiting;
-            m_waitingOrder.push_back(s);
-        }
-        if (peer.open == 0)
-            m_peers.erase(address);
-    }
-    if (evicted)
-        evicted->evict("closed to make room: the oldest connection still without a login",
-                       answers::serverBusyWithLogins());
-    return refusal;
-}
-
-void SessionSet::heardFrom(Session* s) {
-    std::lock_guard lock(m_mutex);
-    if (auto it = m_sessions.find(s); it != m_sessions.end())
-        it->second.heardFrom = true;
-}
-
-void SessionSet::loginStarted(Session* s) {
-    std::lock_guard lock(m_mutex);
-    if (auto it = m_sessions.find(s); it != m_sessions.end())
-        it->second.inLogin = true;
-}
-
-void SessionSet::loggedIn(Session* s) {
-    std::lock_guard lock(m_mutex);
-    if (auto it = m_sessions.find(s); it != m_sessions.end())
-        stopWaiting(it->second, s);
-}
-
-bool SessionSet::beginRefusal(Session* s) {
-    std::lock_guard lock(m_mutex);
-    if (m_refusals >= kMaxRefusalsUnderWay)
-        return false;
-    ++m_refusals;
-    m_sessions[s].refusal = true;
-    return true;
-}
-
-void SessionSet::remove(Session* s) {
-    std::lock_guard lock(m_mutex);
-    auto it = m_sessions.find(s);
-    if (it == m_sessions.end())
-        return;
-    Entry& e = it->second;
-    stopWaiting(e, s);
-    if (e.counted) {
-        --m_counted;
-        if (auto p = m_peers.find(e.address); p != m_peers.end() && --p->second.open == 0)
-            m_peers.erase(p);
-    }
-    if (e.refusal)
-        --m_refusals;
-    m_sessions.erase(it);
-}
-
-void SessionSet::logSummary(const std::string& address, const Notices& n) {
-    if (n.more > 0) {
-        spdlog::warn("address {}: {} more connection warning(s) in the last minute, the last: {}",
-                     address, n.more, n.last);
-    }
-}
-
-void SessionSet::notice(const std::string& address, const std::string& text) {
-    const auto now = Clock::now();
-    {
-        std::lock_guard lock(m_noticeMutex);
-        auto [it, fresh] = m_notices.try_emplace(address);
-        Notices& n = it->second;
-        if (!fresh && now - n.since < kNoticeWindow) {
-            if (++n.shown > kNoticesInFull) {
-                ++n.more;
-                n.last = text;
-                return;
-            }
-            spdlog::warn("{}", text);
-            return;
-        }
-        if (!fresh && n.more > 0) {
-            spdlog::warn(
-                "address {}: {} more connection warning(s) in the last minute, the last: {}",
-                address, n.more, n.last);
-        }
-        n = Notices{now, 1, 0, {}};
-    }
-    spdlog::warn("{}", text);
-}
-
-void SessionSet::flushNotices(bool all) {
-    const auto now = Clock::now();
-    std::lock_guard lock(m_noticeMutex);
-    for (auto it = m_notices.begin(); it != m_notices.end();) {
-        Notices& n = it->second;
-        if (!all && now - n.since < kNoticeWindow) {
-            ++it;
-            continue;
-        }
-        if (n.more > 0) {
-            spdlog::warn(
-                "address {}: {} more connection warning(s) in the last minute, the last: {}",
-                it->first, n.more, n.last);
-        }
-        it = m_notices.erase(it);
-    }
-}
-
-void SessionSet::shutdownAll(Session::Stop how, const char* why) {
-    std::vector<std::shared_ptr<Session>> live;
-    {
-        std::lock_guard lock(m_mutex);
-        for (auto& [ptr, e] : m_sessions) {
-            if (auto s = e.session.lock())
-                live.push_back(std::move(s));
-        }
-    }
-    for (auto& s : live)
-        s->shutdown(how, why);
-}
-
-std::pair<std::size_t, std::size_t> SessionSet::counts() const {
-    std::lock_guard lock(m_mutex);
-    return {m_counted, m_waitingOrder.size()};
-}
-
-std::size_t SessionSet::size() const {
-    std::lock_guard lock(m_mutex);
-    return m_sessions.size();
 }
 
 }  // namespace rqc::appserver

@@ -117,7 +117,7 @@ TEST_F(DispatcherLogin, AnOlderPeerIsToldInItsOwnVersionAndClosed) {
     ASSERT_GE(answer.size(), 4u);
     EXPECT_EQ(answer[2], std::byte{1}) << "answered in version 1";
     EXPECT_TRUE(state.closeAfterAnswer);
-    answer[2] = std::byte{protocol::kProtocolVersion};
+    answer[2] = std::byte{protocol::kOldestProtocolVersion};  // the layout of versions 1 and 2
     CallResult r = protocol::decodeResult(answer);
     EXPECT_EQ(r.kind, CallResult::Kind::Error);
     EXPECT_NE(r.text.find("Versão de protocolo 1 não suportada"), std::string::npos) << r.text;

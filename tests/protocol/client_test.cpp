@@ -162,7 +162,7 @@ TEST(Client, MalformedCallGetsAnErrorResultFromThePeer) {
     asio::ip::tcp::socket s(io);
     s.connect({asio::ip::make_address("127.0.0.1"), peer.port()});
     auto body = encodeCall(lookupCall());
-    body[2] = std::byte{3};
+    body[2] = std::byte{4};
     const auto frame = rqc::test::frameOf(body);
     asio::write(s, asio::buffer(frame));
     std::array<std::byte, 4> head{};
@@ -171,7 +171,7 @@ TEST(Client, MalformedCallGetsAnErrorResultFromThePeer) {
     asio::read(s, asio::buffer(answer));
     const CallResult r = decodeResult(answer);
     EXPECT_EQ(r.kind, CallResult::Kind::Error);
-    EXPECT_EQ(r.text, "protocol version 3 not supported, this side speaks 2");
+    EXPECT_EQ(r.text, "protocol version 4 not supported, this side speaks 2 to 3");
 }
 
 // Without a CA the client speaks only to this machine: in a network namespace of its own,

@@ -152,7 +152,7 @@ TEST(ProtocolCall, WorkedExampleOfTheDocumentIsExact) {
     call.descriptor = CallDescriptor::forArguments("Get", args);
     call.args = args;
     const auto expected =
-        bytes({0x52, 0x51, 0x02, 0x01,                            // magic, version 2, call
+        bytes({0x52, 0x51, 0x03, 0x01,                            // magic, version 3, call
                0x03, 0x00, 0x00, 0x00, 'O',  'b',  'j',           // object
                0x03, 0x00, 0x00, 0x00, 'a',  'n',  'a',           // user
                0x01, 0x02, 0x00, 0xC8, 0x07,                      // kind, counts, type codes
@@ -170,14 +170,14 @@ TEST(ProtocolResult, WorkedExampleOfTheDocumentIsExact) {
     const auto body = encodeResult(r);
     appendFrameHeader(frame, static_cast<std::uint32_t>(body.size()));
     frame.insert(frame.end(), body.begin(), body.end());
-    const auto expected = bytes({0x1D, 0x00, 0x00, 0x00, 0x52, 0x51, 0x02, 0x02, 0x01, 0x0A, 0x00,
+    const auto expected = bytes({0x1D, 0x00, 0x00, 0x00, 0x52, 0x51, 0x03, 0x02, 0x01, 0x0A, 0x00,
                                  0x00, 0x00, '0',  '0',  '0',  '0',  '0',  '0',  '0',  '0',  '4',
                                  '2',  0x01, 0x00, 0x04, 0x00, 0x00, 0x00, '0',  '0',  '0',  '2'});
     EXPECT_EQ(frame, expected);
 }
 
 TEST(ProtocolLogin, WorkedExampleOfTheDocumentIsExactAndStrict) {
-    const auto expected = bytes({0x52, 0x51, 0x02, 0x03,                 // magic, version 2, login
+    const auto expected = bytes({0x52, 0x51, 0x03, 0x03,                 // magic, version 3, login
                                  0x03, 0x00, 0x00, 0x00, 'a', 'n', 'a',  // operator code
                                  0x04, 0x00, 0x00, 0x00, 's', '3', 'c', '!'});  // password
     EXPECT_EQ(encodeLogin({"ana", "s3c!"}), expected);
@@ -256,8 +256,8 @@ TEST(ProtocolDecode, MalformedBodiesAreRefusedWithTheReason) {
     const std::vector<Case> cases = {
         {"empty body", {}, true, "too short for a message header"},
         {"bad magic", patched(call, 0, 'X'), true, "bad magic"},
-        {"newer version", patched(call, 2, 3), true,
-         "protocol version 3 not supported, this side speaks 2"},
+        {"newer version", patched(call, 2, 4), true,
+         "protocol version 4 not supported, this side speaks 2 to 3"},
         {"result read as call", encodeResult(CallResult{}), true,
          "expected a call message, got a result message"},
         {"unknown message type", patched(call, 3, 9), true, "unknown message type 0x09"},
@@ -531,4 +531,18 @@ TEST(ProtocolPacket, RowsMustMatchTheFields) {
     EXPECT_EQ(p.fieldIndex("B"), 1);
     EXPECT_EQ(p.fieldIndex("C"), -1);
     EXPECT_FALSE(p.cell(0, 1).has_value());
+}
+
+TEST(ProtocolResult, AnErrorsKindTravelsInVersion3AndAVersion2PeerReadsTheSameMessage) {
+    const CallResult busy = CallResult::error("ocupado", ErrorKind::Busy);
+    const CallResult now = decodeResult(encodeResult(busy));
+    EXPECT_EQ(now.errorKind, ErrorKind::Busy);
+    const auto old = encodeResult(busy, kOldestProtocolVersion);
+    EXPECT_EQ(old.size() + 1, encodeResult(busy).size()) << "version 2 has no kind byte";
+    const CallResult read = decodeResult(old);
+    EXPECT_EQ(read.text, "ocupado");
+    EXPECT_EQ(read.errorKind, ErrorKind::Unspecified);
+    auto unknown = encodeResult(busy);
+    unknown[unknown.size() - 2] = std::byte{0x20};
+    EXPECT_THROW(decodeResult(unknown), DecodeError);
 }

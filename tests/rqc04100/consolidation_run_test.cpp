@@ -558,6 +558,11 @@ TEST_F(RealRun, PreviewShowsWhatTheRunWritesAndItsConsolidarRunsIt) {
     }
     EXPECT_TRUE(first.before.contains("Linhas já consolidadas antes: 0."))
         << first.before.toStdString();
+    // Its header names the filter, as the consultation's report does.
+    ASSERT_FALSE(first.report.details.isEmpty());
+    EXPECT_TRUE(first.report.details[0].startsWith("Filtro: Central ") &&
+                first.report.details[0].contains("; entrega "))
+        << first.report.details[0].toStdString();
     EXPECT_EQ(snapshot(), before) << "Fechar leaves the database as it was";
     EXPECT_TRUE(screen->messages().isEmpty());
 

@@ -153,7 +153,7 @@ TEST(TfrmRotiGeral, F1AndTheHelpButtonShowTheHelpPageOfTheContext) {
     QTest::keyClick(&form, Qt::Key_F1);
     form.sbtHelp->click();
     ASSERT_EQ(d.texts(ShownDialog::Help).size(), 2);
-    EXPECT_TRUE(d.texts(ShownDialog::Help)[0].endsWith("docs/help/12800100.html"));
+    EXPECT_TRUE(d.texts(ShownDialog::Help)[0].endsWith("/help/12800100.html"));
     EXPECT_EQ(d.shown[0].helpContext, 12800100);
 
     form.HelpContext = 777;
