@@ -49,10 +49,10 @@ constexpr std::int64_t ms(std::chrono::milliseconds d) {
     return d.count();
 }
 
-// Where writers do not queue, the counts live in the database, shared by every server on it;
-// otherwise in memory, so that a login never waits for a run's write turn.
+// Where several servers share the database, the counts live in it, shared by every server;
+// otherwise in the one server's memory, so that a login never waits for a run's write turn.
 bool sharedCounts(WorkerConnection& db) {
-    return !suitedb::Dialect::of(db.target()).queuesWriters();
+    return suitedb::Dialect::of(db.target()).sharedByServers();
 }
 
 }  // namespace

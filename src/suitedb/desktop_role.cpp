@@ -1,5 +1,7 @@
 #include "suitedb/desktop_role.h"
 
+#include "suitedb/dialect.h"
+
 #include "suitedb/operators.h"
 
 namespace rqc::suitedb {
@@ -37,7 +39,7 @@ std::string desktopRoleProblem(std::string_view name) {
 }
 
 bool setDesktopRole(Connection& c, const std::string& name, const std::string& password) {
-    if (c.engine() != Engine::Postgres) {
+    if (!Dialect(c).roles()) {
         throw OperatorError(
             "a SQLite database has no roles: a desktop opens the file read-only, and the file's "
             "permissions (docs/install.md) keep other users from writing it");

@@ -211,3 +211,81 @@ BusyTimeout::~BusyTimeout() {
 }
 
 }  // namespace rqc::suitedb
+
+namespace rqc::suitedb {
+
+namespace {
+
+std::string replaceAll(std::string s, std::string_view from, std::string_view to) {
+    for (std::size_t at = s.find(from); at != std::string::npos;
+         at = s.find(from, at + to.size())) {
+        s.replace(at, from.size(), to);
+    }
+    return s;
+}
+
+}  // namespace
+
+std::string Dialect::schemaDdl(std::string_view ddl) const {
+    std::string s(ddl);
+    s = replaceAll(std::move(s), "{QTY}", quantityType());
+    s = replaceAll(std::move(s), "{DATE}", dateType());
+    s = replaceAll(std::move(s), "{TS}", timestampType());
+    s = replaceAll(std::move(s), "{LINES}", m_pg ? " WITH (fillfactor = 70)" : "");
+    return s;
+}
+
+bool Dialect::tableExists(Connection& db, std::string_view name) const {
+    std::string lower(name);
+    for (char& ch : lower)
+        ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    auto cur = m_pg ? db.query(
+                          "SELECT COUNT(*) FROM information_schema.tables WHERE "
+                          "table_schema = current_schema() AND table_name = ?",
+                          {lower})
+                    : db.query(
+                          "SELECT COUNT(*) FROM sqlite_master WHERE type = 'table' AND "
+                          "name = ?",
+                          {std::string(name)});
+    return cur->next() && cur->int64(0) > 0;
+}
+
+void Dialect::lockSchema(Connection& db) const {
+    if (m_pg)
+        db.exec("SELECT pg_advisory_xact_lock(41000001)");
+}
+
+void Dialect::createFunctions(Connection& db) const {
+    if (m_pg) {
+        db.exec(R"(
+CREATE OR REPLACE FUNCTION NVLSTR(a text, b text) RETURNS text
+    LANGUAGE sql IMMUTABLE PARALLEL SAFE AS $$ SELECT COALESCE(a, b) $$;
+)");
+    }
+}
+
+void Dialect::rebuildRequestLines(Connection& db) const {
+    if (!m_pg)
+        return;
+    db.exec(
+        "ALTER TABLE ITSOLICMP ADD CONSTRAINT FK_ITSOLICMP_SOLICMP FOREIGN KEY (CDFILSOLI,"
+        " CDFILLANCA, NRSOLICMP) REFERENCES SOLICMP (CDFILSOLI, CDFILLANCA, NRSOLICMP)");
+    db.exec("ALTER TABLE ITSOLICMP SET (fillfactor = 50)");
+    db.exec("CLUSTER ITSOLICMP USING itsolicmp_pkey");
+    db.exec("ANALYZE ITSOLICMP");
+}
+
+void Dialect::emptyTables(Connection& db, const std::vector<std::string_view>& tables) const {
+    if (m_pg) {
+        std::string sql = "TRUNCATE ";
+        for (std::size_t i = 0; i < tables.size(); ++i)
+            sql.append(i == 0 ? "" : ", ").append(tables[i]);
+        if (!tables.empty())
+            db.exec(sql);
+        return;
+    }
+    for (std::string_view t : tables)
+        db.exec("DELETE FROM " + std::string(t));
+}
+
+}  // namespace rqc::suitedb

@@ -29,6 +29,12 @@ class Dialect {
     // One writer at a time, whose turn others poll for until a busy timeout: the server has
     // long runs wait for their turn in its own queue instead (see WriteQueue).
     bool queuesWriters() const { return m_caps.queuesWriters; }
+    // Several application servers may serve one database (PostgreSQL); a SQLite file has one
+    // server, which may keep per-database state in its own memory.
+    bool sharedByServers() const { return m_pg; }
+    // The database has login roles of its own (PostgreSQL); a SQLite file has only the file
+    // system's permissions.
+    bool roles() const { return m_pg; }
     // PostgreSQL's planner hash-joins large inputs; SQLite joins by a lookup per row, so a
     // small keyed table or a rowid beats a join on a large table's key.
     bool hashJoins() const { return m_caps.hashJoins; }
@@ -102,6 +108,23 @@ class Dialect {
     // Begins a transaction that reads and writes only temporary tables: on SQLite it never
     // takes the database's write lock.
     void beginLocal(Connection& db) const;
+
+    // The schema's pieces. `ddl` with its placeholders for this engine: {QTY}, {DATE}, {TS}
+    // (the types above) and {LINES} (the storage options of the request lines' table).
+    std::string schemaDdl(std::string_view ddl) const;
+    // Whether the schema's table `name` (upper case, as the schema writes it) exists.
+    bool tableExists(Connection& db, std::string_view name) const;
+    // Inside a transaction: one schema change at a time (PostgreSQL); the write lock does it
+    // on SQLite.
+    void lockSchema(Connection& db) const;
+    // Functions the schema's statements call that the engine lacks (PostgreSQL's NVLSTR).
+    void createFunctions(Connection& db) const;
+    // Version 2's change of the request lines beyond their index: on PostgreSQL their key to
+    // the request becomes a foreign key, and the table is rewritten with room for updates in
+    // place. Nothing on SQLite, whose tables take no new constraints.
+    void rebuildRequestLines(Connection& db) const;
+    // Empties the tables (children before parents) in one statement where the engine can.
+    void emptyTables(Connection& db, const std::vector<std::string_view>& tables) const;
 
   private:
     struct Capabilities {

@@ -1,5 +1,7 @@
 #include "suitedb/schema.h"
 
+#include "suitedb/dialect.h"
+
 #include "suitedb/schema_steps.h"
 
 #include <cctype>
@@ -171,26 +173,11 @@ constexpr std::string_view kDataTables[] = {
     "PERMISSAO",      "OPERADORSENHA", "OPERADOR", "FILIAL",    "LOGINFALHA",
 };
 
-constexpr std::string_view kPostgresFunctions = R"(
-CREATE OR REPLACE FUNCTION NVLSTR(a text, b text) RETURNS text
-    LANGUAGE sql IMMUTABLE PARALLEL SAFE AS $$ SELECT COALESCE(a, b) $$;
-)";
-
 std::string replaceAll(std::string s, std::string_view from, std::string_view to) {
     for (std::size_t at = s.find(from); at != std::string::npos;
          at = s.find(from, at + to.size())) {
         s.replace(at, from.size(), to);
     }
-    return s;
-}
-
-std::string forEngine(std::string_view ddl, Engine e) {
-    bool pg = e == Engine::Postgres;
-    std::string s(ddl);
-    s = replaceAll(std::move(s), "{QTY}", pg ? "NUMERIC(15,3)" : "REAL");
-    s = replaceAll(std::move(s), "{DATE}", pg ? "DATE" : "TEXT");
-    s = replaceAll(std::move(s), "{TS}", pg ? "TIMESTAMP" : "TEXT");
-    s = replaceAll(std::move(s), "{LINES}", pg ? " WITH (fillfactor = 70)" : "");
     return s;
 }
 
@@ -208,32 +195,15 @@ std::string requestIndexesDdl(int version) {
     return s;
 }
 
-// `name` in upper case, as the schema writes it.
-bool tableExists(Connection& c, std::string_view name) {
-    std::string lower(name);
-    for (char& ch : lower)
-        ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-    auto cur = c.engine() == Engine::Sqlite
-                   ? c.query(
-                         "SELECT COUNT(*) FROM sqlite_master WHERE type = 'table' AND "
-                         "name = ?",
-                         {std::string(name)})
-                   : c.query(
-                         "SELECT COUNT(*) FROM information_schema.tables WHERE "
-                         "table_schema = current_schema() AND table_name = ?",
-                         {lower});
-    return cur->next() && cur->int64(0) > 0;
-}
-
 bool versionTableExists(Connection& c) {
-    return tableExists(c, "SCHEMA_VERSION");
+    return Dialect(c).tableExists(c, "SCHEMA_VERSION");
 }
 
 // The data tables the database's own version has, children before parents.
 std::vector<std::string_view> presentDataTables(Connection& c) {
     std::vector<std::string_view> tables;
     for (std::string_view t : kDataTables) {
-        if (tableExists(c, t))
+        if (Dialect(c).tableExists(c, t))
             tables.push_back(t);
     }
     return tables;
@@ -245,11 +215,11 @@ int recordedVersion(Connection& c) {
 }
 
 void schemaStep1(Connection& c) {
-    c.exec(forEngine(kMasterTables, c.engine()));
-    c.exec(forEngine(kVersion1, c.engine()));
+    const Dialect d(c);
+    c.exec(d.schemaDdl(kMasterTables));
+    c.exec(d.schemaDdl(kVersion1));
     c.exec(requestIndexesDdl(1));
-    if (c.engine() == Engine::Postgres)
-        c.exec(kPostgresFunctions);
+    d.createFunctions(c);
 }
 
 // Every version in ascending order; each step takes a database at the previous version to its
@@ -280,14 +250,12 @@ int applySchemaUpTo(Connection& c, int version) {
         throw DbError("schema version " + std::to_string(version) + " does not exist (1 to " +
                       std::to_string(kSchemaVersion) + ")");
     }
-    bool pg = c.engine() == Engine::Postgres;
+    const Dialect d(c);
     Transaction tx(c);
-    if (pg)
-        c.exec("SELECT pg_advisory_xact_lock(41000001)");
-    c.exec(pg ? "CREATE TABLE IF NOT EXISTS SCHEMA_VERSION (VERSAO INTEGER NOT NULL PRIMARY KEY, "
-                "DTAPLICACAO TIMESTAMP)"
-              : "CREATE TABLE IF NOT EXISTS SCHEMA_VERSION (VERSAO INTEGER NOT NULL PRIMARY KEY, "
-                "DTAPLICACAO TEXT)");
+    d.lockSchema(c);
+    c.exec(d.schemaDdl(
+        "CREATE TABLE IF NOT EXISTS SCHEMA_VERSION (VERSAO INTEGER NOT NULL PRIMARY KEY, "
+        "DTAPLICACAO {TS})"));
     int before = recordedVersion(c);
     if (before > kSchemaVersion) {
         throw DbError("the database has schema version " + std::to_string(before) +
@@ -316,17 +284,7 @@ bool hasData(Connection& c) {
 
 void clearData(Connection& c) {
     Transaction tx(c);
-    if (c.engine() == Engine::Postgres) {
-        std::string sql = "TRUNCATE ";
-        for (std::string_view t : presentDataTables(c)) {
-            sql += sql.size() > 9 ? ", " : "";
-            sql += t;
-        }
-        c.exec(sql);
-    } else {
-        for (std::string_view t : presentDataTables(c))
-            c.exec("DELETE FROM " + std::string(t));
-    }
+    Dialect(c).emptyTables(c, presentDataTables(c));
     c.exec("UPDATE NUMERACAO SET NRULTIMO = 0");
     tx.commit();
 }

@@ -1,3 +1,4 @@
+#include "suitedb/dialect.h"
 #include "suitedb/schema_steps.h"
 
 namespace rqc::suitedb {
@@ -10,14 +11,7 @@ namespace rqc::suitedb {
 // count the lines a join of requests and lines yields.
 void schemaStep2(Connection& c) {
     c.exec("DROP INDEX IF EXISTS IX_ITSOLICMP_NRCONSSOLI");
-    if (c.engine() == Engine::Postgres) {
-        c.exec(
-            "ALTER TABLE ITSOLICMP ADD CONSTRAINT FK_ITSOLICMP_SOLICMP FOREIGN KEY (CDFILSOLI,"
-            " CDFILLANCA, NRSOLICMP) REFERENCES SOLICMP (CDFILSOLI, CDFILLANCA, NRSOLICMP)");
-        c.exec("ALTER TABLE ITSOLICMP SET (fillfactor = 50)");
-        c.exec("CLUSTER ITSOLICMP USING itsolicmp_pkey");
-        c.exec("ANALYZE ITSOLICMP");
-    }
+    Dialect(c).rebuildRequestLines(c);
 }
 
 }  // namespace rqc::suitedb

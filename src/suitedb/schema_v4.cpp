@@ -1,3 +1,4 @@
+#include "suitedb/dialect.h"
 #include "suitedb/schema_steps.h"
 
 namespace rqc::suitedb {
@@ -5,11 +6,10 @@ namespace rqc::suitedb {
 // Reversal of consolidated requests: who reversed one and when; the list of a central
 // branch's consolidations by generation time.
 void schemaStep4(Connection& c) {
-    const bool pg = c.engine() == Engine::Postgres;
-    c.exec(std::string("ALTER TABLE CONSSOLI ADD COLUMN DTESTORNO ") + (pg ? "TIMESTAMP" : "TEXT") +
-           ";\n"
-           "ALTER TABLE CONSSOLI ADD COLUMN NMUSUESTORNO VARCHAR(40);\n"
-           "CREATE INDEX IX_CONSSOLI_DTGERACAO ON CONSSOLI (CDFILCENTCMP, DTGERACAO);\n");
+    c.exec(Dialect(c).schemaDdl(
+        "ALTER TABLE CONSSOLI ADD COLUMN DTESTORNO {TS};\n"
+        "ALTER TABLE CONSSOLI ADD COLUMN NMUSUESTORNO VARCHAR(40);\n"
+        "CREATE INDEX IX_CONSSOLI_DTGERACAO ON CONSSOLI (CDFILCENTCMP, DTGERACAO);\n"));
 }
 
 }  // namespace rqc::suitedb
