@@ -123,8 +123,7 @@ protocol::CallResult Dispatcher::dispatch(protocol::CallRequest& call, WorkerCon
         return CallResult::error(messages::unknownObject(call.object), ErrorKind::NotFound);
     }
     if (!permitted(state, object->name())) {
-        return CallResult::error("O operador " + state.operatorCode +
-                                     " não tem permissão para usar " + object->name() + ".",
+        return CallResult::error(messages::noPermission(state.operatorCode, object->name()),
                                  ErrorKind::Refused);
     }
     const RemoteMethod* method = object->findMethod(call.descriptor.method);
@@ -203,28 +202,25 @@ protocol::CallResult Dispatcher::sessionCall(const protocol::CallRequest& call,
     if (call.descriptor.method != kChangePassword)
         return CallResult::error(messages::unknownMethod(kSessionObject, call.descriptor.method));
     if (call.descriptor.typeCodes != kinds) {
-        return CallResult::error(std::string(kSessionObject) + "." + kChangePassword +
-                                 " recebe dois textos por valor: a senha atual e a nova.");
+        return CallResult::error(messages::changePasswordArguments(kSessionObject, kChangePassword),
+                                 ErrorKind::BadArgument);
     }
     const std::string& current = call.args[0].text;
     const std::string& fresh = call.args[1].text;
     if (fresh.size() < suitedb::kPasswordMin) {
-        return CallResult::error("A nova senha precisa ter pelo menos " +
-                                 std::to_string(suitedb::kPasswordMin) +
-                                 " caracteres; a senha não foi alterada.");
+        return CallResult::error(messages::passwordTooShort(suitedb::kPasswordMin),
+                                 ErrorKind::BadArgument);
     }
     if (fresh.size() > suitedb::kPasswordMax) {
-        return CallResult::error("A nova senha pode ter no máximo " +
-                                 std::to_string(suitedb::kPasswordMax) +
-                                 " bytes; a senha não foi alterada.");
+        return CallResult::error(messages::passwordTooLong(suitedb::kPasswordMax),
+                                 ErrorKind::BadArgument);
     }
     try {
         // A current password is checked as a login attempt of the operator from this address.
         const std::string_view address = addressOf(state.peer);
         const auto attempt = m_throttle.tryAttempt(db, state.operatorCode, address);
         if (!attempt) {
-            return CallResult::error(
-                "Muitas tentativas sem sucesso; aguarde alguns minutos e tente de novo.");
+            return CallResult::error(messages::tooManyPasswordAttempts(), ErrorKind::Refused);
         }
         std::optional<std::vector<std::string>> checked;
         try {
@@ -237,11 +233,11 @@ protocol::CallResult Dispatcher::sessionCall(const protocol::CallRequest& call,
             m_throttle.failed(db, *attempt);
             spdlog::warn("password change refused operator={} peer={}: wrong current password",
                          state.operatorCode, state.peer);
-            return CallResult::error("A senha atual não confere; a senha não foi alterada.");
+            return CallResult::error(messages::currentPasswordWrong(), ErrorKind::Refused);
         }
         m_throttle.succeeded(db, *attempt);
         if (fresh == current)
-            return CallResult::error("A nova senha é igual à atual; escolha outra.");
+            return CallResult::error(messages::samePassword(), ErrorKind::BadArgument);
         suitedb::setOperatorPassword(db.get(), state.operatorCode, fresh);
     } catch (const std::exception& e) {
         db.discard();
@@ -274,8 +270,7 @@ protocol::CallResult Dispatcher::login(std::span<const std::byte> body, WorkerCo
     }
     const std::string shownCode = printable(request.operatorCode, 20);
     if (!state.operatorCode.empty()) {
-        return CallResult::error("A conexão já fez login como " + state.operatorCode +
-                                 "; para outro operador, abra outra conexão.");
+        return CallResult::error(messages::alreadyLoggedIn(state.operatorCode), ErrorKind::Refused);
     }
     // A code no operator can have is refused before anything is counted or written.
     if (!suitedb::operatorCodeProblem(request.operatorCode).empty()) {
@@ -306,8 +301,7 @@ protocol::CallResult Dispatcher::login(std::span<const std::byte> body, WorkerCo
                   .outcome = "throttled"},
                  fmt::format("login refused operator={} peer={}: too many attempts", shownCode,
                              state.peer));
-        return CallResult::error(
-            "Muitas tentativas de login sem sucesso; aguarde alguns minutos e tente de novo.");
+        return CallResult::error(messages::tooManyLogins(), ErrorKind::Refused);
     }
     std::optional<std::vector<std::string>> objects;
     try {
@@ -400,10 +394,7 @@ std::vector<std::byte> Dispatcher::handleFrame(std::span<const std::byte> body,
         state.closeAfterAnswer = true;
         spdlog::warn("connection {} refused: a call before the login", peer);
         return protocol::encodeResult(
-            protocol::CallResult::error(
-                "A conexão não fez login: a primeira mensagem tem de ser o login do operador.",
-                ErrorKind::Refused),
-            version);
+            protocol::CallResult::error(messages::loginFirst(), ErrorKind::Refused), version);
     }
     protocol::CallResult result;
     std::string object = "-";

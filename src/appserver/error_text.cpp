@@ -214,6 +214,70 @@ std::string serverBusyWithLogins() {
            "novamente em instantes.";
 }
 
+std::string noPermission(std::string_view operatorCode, std::string_view object) {
+    return "O operador " + std::string(operatorCode) + " não tem permissão para usar " +
+           std::string(object) + ".";
+}
+
+std::string alreadyLoggedIn(std::string_view operatorCode) {
+    return "A conexão já fez login como " + std::string(operatorCode) +
+           "; para outro operador, abra outra conexão.";
+}
+
+std::string tooManyLogins() {
+    return "Muitas tentativas de login sem sucesso; aguarde alguns minutos e tente de novo.";
+}
+
+std::string loginFirst() {
+    return "A conexão não fez login: a primeira mensagem tem de ser o login do operador.";
+}
+
+std::string changePasswordArguments(std::string_view object, std::string_view method) {
+    return std::string(object) + "." + std::string(method) +
+           " recebe dois textos por valor: a senha atual e a nova.";
+}
+
+std::string passwordTooShort(std::size_t minimum) {
+    return "A nova senha precisa ter pelo menos " + std::to_string(minimum) +
+           " caracteres; a senha não foi alterada.";
+}
+
+std::string passwordTooLong(std::size_t maximum) {
+    return "A nova senha pode ter no máximo " + std::to_string(maximum) +
+           " bytes; a senha não foi alterada.";
+}
+
+std::string tooManyPasswordAttempts() {
+    return "Muitas tentativas sem sucesso; aguarde alguns minutos e tente de novo.";
+}
+
+std::string currentPasswordWrong() {
+    return "A senha atual não confere; a senha não foi alterada.";
+}
+
+std::string samePassword() {
+    return "A nova senha é igual à atual; escolha outra.";
+}
+
+std::string consolidationNotFound(std::string_view number) {
+    return "A consolidação " + std::string(number) + " não existe.";
+}
+
+std::string alreadyReversed(std::string_view number) {
+    return "A consolidação " + std::string(number) + " já foi estornada.";
+}
+
+std::string notOpenForReversal(std::string_view number, std::string_view situation) {
+    return "A consolidação " + std::string(number) + " não está aberta (situação " +
+           (situation == "F" ? std::string("Fechada") : std::string(situation)) +
+           "); só uma consolidação aberta pode ser estornada.";
+}
+
+std::string reversalBusy(std::string_view central) {
+    return "Há uma consolidação da filial central " + std::string(central) +
+           " em andamento; tente o estorno novamente em instantes.";
+}
+
 }  // namespace messages
 
 }  // namespace rqc::appserver

@@ -55,6 +55,22 @@ std::string undecodableRequest(std::span<const std::byte> body);
 std::string requestTooLarge(std::uint64_t length, std::uint32_t limit);
 // An answer that would exceed the frame limit, for the transport.
 std::string answerTooLarge(std::size_t length, std::uint32_t limit);
+// Logins and the session's own calls.
+std::string noPermission(std::string_view operatorCode, std::string_view object);
+std::string alreadyLoggedIn(std::string_view operatorCode);
+std::string tooManyLogins();
+std::string loginFirst();
+std::string changePasswordArguments(std::string_view object, std::string_view method);
+std::string passwordTooShort(std::size_t minimum);
+std::string passwordTooLong(std::size_t maximum);
+std::string tooManyPasswordAttempts();
+std::string currentPasswordWrong();
+std::string samePassword();
+// The reversal of a consolidation that cannot be reversed now.
+std::string consolidationNotFound(std::string_view number);
+std::string alreadyReversed(std::string_view number);
+std::string notOpenForReversal(std::string_view number, std::string_view situation);
+std::string reversalBusy(std::string_view central);
 // Connections refused or closed for lack of room: every one says "servidor ocupado", which a
 // client may show as it is.
 std::string serverFull(unsigned open);

@@ -5,6 +5,7 @@
 #include "argument_error.h"
 #include "consolidation_engine.h"
 #include "dates/dates.h"
+#include "error_text.h"
 #include "method_arguments.h"
 #include "suitedb/dialect.h"
 
@@ -33,22 +34,17 @@ Header readHeader(suitedb::Connection& db, const std::string& nr, bool lock) {
 
 void refuseUnlessOpen(const Header& h, const std::string& nr) {
     if (!h.found)
-        throw ArgumentError("A consolidação " + nr + " não existe.", protocol::ErrorKind::NotFound);
+        throw ArgumentError(messages::consolidationNotFound(nr), protocol::ErrorKind::NotFound);
     if (h.situation == "E")
-        throw ArgumentError("A consolidação " + nr + " já foi estornada.",
-                            protocol::ErrorKind::Refused);
+        throw ArgumentError(messages::alreadyReversed(nr), protocol::ErrorKind::Refused);
     if (h.situation != "A") {
-        throw ArgumentError("A consolidação " + nr + " não está aberta (situação " +
-                                (h.situation == "F" ? std::string("Fechada") : h.situation) +
-                                "); só uma consolidação aberta pode ser estornada.",
+        throw ArgumentError(messages::notOpenForReversal(nr, h.situation),
                             protocol::ErrorKind::Refused);
     }
 }
 
 [[noreturn]] void refuseBusy(const Header& h) {
-    throw ArgumentError("Há uma consolidação da filial central " + h.central +
-                            " em andamento; tente o estorno novamente em instantes.",
-                        protocol::ErrorKind::Busy);
+    throw ArgumentError(messages::reversalBusy(h.central), protocol::ErrorKind::Busy);
 }
 
 // The marks go back to the latest earlier consolidation of each line that is not reversed;
