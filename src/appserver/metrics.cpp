@@ -31,6 +31,18 @@ const prometheus::Histogram::BucketBoundaries kConsolidationBuckets{
 const prometheus::Histogram::BucketBoundaries kWaitBuckets{0.001, 0.01, 0.1, 0.5, 1,  2.5,
                                                            5,     10,   30,  60,  120};
 
+// A series without labels of a family of its own.
+prometheus::Counter& counter(prometheus::Registry& r, const char* name, const char* help) {
+    return prometheus::BuildCounter().Name(name).Help(help).Register(r).Add({});
+}
+prometheus::Gauge& gauge(prometheus::Registry& r, const char* name, const char* help) {
+    return prometheus::BuildGauge().Name(name).Help(help).Register(r).Add({});
+}
+prometheus::Histogram& histogram(prometheus::Registry& r, const char* name, const char* help,
+                                 const prometheus::Histogram::BucketBoundaries& buckets) {
+    return prometheus::BuildHistogram().Name(name).Help(help).Register(r).Add({}, buckets);
+}
+
 }  // namespace
 
 Metrics* metrics() {
@@ -67,28 +79,16 @@ Metrics::Metrics(const std::vector<std::string>& methods, std::string_view versi
         BuildCounter().Name("rqc_logins_total").Help("Logins, by outcome").Register(*m_registry);
     for (std::size_t i = 0; i < kLoginOutcomes.size(); ++i)
         m_logins[i] = &logins.Add({{"outcome", kLoginOutcomes[i]}});
-    m_failedLoginAddresses =
-        &BuildGauge()
-             .Name("rqc_login_failure_addresses")
-             .Help("Client addresses with a refused login in the last 15 minutes")
-             .Register(*m_registry)
-             .Add({});
+    m_failedLoginAddresses = &gauge(*m_registry, "rqc_login_failure_addresses",
+                                    "Client addresses with a refused login in the last 15 minutes");
 
-    m_consolidationLines = &BuildCounter()
-                                .Name("rqc_consolidation_lines_total")
-                                .Help("Request lines taken by consolidations")
-                                .Register(*m_registry)
-                                .Add({});
-    m_consolidationProducts = &BuildCounter()
-                                   .Name("rqc_consolidation_products_total")
-                                   .Help("Products of the consolidated requests made")
-                                   .Register(*m_registry)
-                                   .Add({});
-    m_consolidationSeconds = &BuildHistogram()
-                                  .Name("rqc_consolidation_duration_seconds")
-                                  .Help("Time of each consolidation that made a request")
-                                  .Register(*m_registry)
-                                  .Add({}, kConsolidationBuckets);
+    m_consolidationLines = &counter(*m_registry, "rqc_consolidation_lines_total",
+                                    "Request lines taken by consolidations");
+    m_consolidationProducts = &counter(*m_registry, "rqc_consolidation_products_total",
+                                       "Products of the consolidated requests made");
+    m_consolidationSeconds =
+        &histogram(*m_registry, "rqc_consolidation_duration_seconds",
+                   "Time of each consolidation that made a request", kConsolidationBuckets);
 
     auto& caps = BuildCounter()
                      .Name("rqc_connections_refused_total")
@@ -96,40 +96,20 @@ Metrics::Metrics(const std::vector<std::string>& methods, std::string_view versi
                      .Register(*m_registry);
     for (std::size_t i = 0; i < kCaps.size(); ++i)
         m_capRefusals[i] = &caps.Add({{"cap", kCaps[i]}});
-    m_connectionsOpen = &BuildGauge()
-                             .Name("rqc_connections_open")
-                             .Help("Client connections open")
-                             .Register(*m_registry)
-                             .Add({});
-    m_connectionsWaiting = &BuildGauge()
-                                .Name("rqc_connections_waiting_login")
-                                .Help("Client connections open and not logged in yet")
-                                .Register(*m_registry)
-                                .Add({});
+    m_connectionsOpen = &gauge(*m_registry, "rqc_connections_open", "Client connections open");
+    m_connectionsWaiting = &gauge(*m_registry, "rqc_connections_waiting_login",
+                                  "Client connections open and not logged in yet");
 
-    m_writeQueueLength = &BuildGauge()
-                              .Name("rqc_write_queue_length")
-                              .Help("Calls waiting for the SQLite file's write turn")
-                              .Register(*m_registry)
-                              .Add({});
-    m_writeQueueWait = &BuildHistogram()
-                            .Name("rqc_write_queue_wait_seconds")
-                            .Help("Time a writing call waited for its turn")
-                            .Register(*m_registry)
-                            .Add({}, kWaitBuckets);
-    m_writeQueueRefused = &BuildCounter()
-                               .Name("rqc_write_queue_refused_total")
-                               .Help("Writing calls refused: the queue full or the wait too long")
-                               .Register(*m_registry)
-                               .Add({});
+    m_writeQueueLength = &gauge(*m_registry, "rqc_write_queue_length",
+                                "Calls waiting for the SQLite file's write turn");
+    m_writeQueueWait = &histogram(*m_registry, "rqc_write_queue_wait_seconds",
+                                  "Time a writing call waited for its turn", kWaitBuckets);
+    m_writeQueueRefused = &counter(*m_registry, "rqc_write_queue_refused_total",
+                                   "Writing calls refused: the queue full or the wait too long");
 
-    m_reconnects = &BuildCounter()
-                        .Name("rqc_database_reconnects_total")
-                        .Help(
+    m_reconnects = &counter(*m_registry, "rqc_database_reconnects_total",
                             "Database connections opened again after one broke or landed on "
-                            "a server that accepts no writes")
-                        .Register(*m_registry)
-                        .Add({});
+                            "a server that accepts no writes");
     auto& settled = BuildCounter()
                         .Name("rqc_database_cut_commits_total")
                         .Help(
@@ -145,11 +125,8 @@ Metrics::Metrics(const std::vector<std::string>& methods, std::string_view versi
         .Register(*m_registry)
         .Add({{"version", std::string(version)}})
         .Set(1);
-    m_schemaVersion = &BuildGauge()
-                           .Name("rqc_schema_version")
-                           .Help("The database schema version found at start")
-                           .Register(*m_registry)
-                           .Add({});
+    m_schemaVersion =
+        &gauge(*m_registry, "rqc_schema_version", "The database schema version found at start");
 }
 
 Metrics::MethodSeries& Metrics::seriesOf(std::string_view object, std::string_view method) {

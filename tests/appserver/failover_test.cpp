@@ -46,6 +46,28 @@ protocol::CallResult callOn(TestClient& client, std::uint16_t port,
     return client.call(call);
 }
 
+// One consolidation per result, each from its own thread and client, alternating between the
+// servers, of 20 days starting at a day drawn from `seed`. The set's delivery dates run from
+// day 93 to 212; days after 170 stay for later.
+std::vector<std::thread> overlappingRuns(const std::vector<std::unique_ptr<ServerProcess>>& servers,
+                                         unsigned seed,
+                                         std::vector<protocol::CallResult>& results) {
+    std::vector<std::thread> runs;
+    for (std::size_t i = 0; i < results.size(); ++i) {
+        runs.emplace_back([&servers, &results, seed, i] {
+            std::mt19937 rng(seed + static_cast<unsigned>(i));
+            const int first = 93 + static_cast<int>(rng() % 58);
+            try {
+                TestClient client;
+                results[i] = callOn(client, servers[i % 2]->port(), consSoli(first, first + 20));
+            } catch (const std::exception& e) {
+                results[i] = protocol::CallResult::error(e.what());
+            }
+        });
+    }
+    return runs;
+}
+
 class Failover : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -82,20 +104,7 @@ TEST_F(Failover, RunsAnsweredBeforeThePrimaryDiesAreOnThePromotedStandby) {
 
     constexpr int kRuns = 16;
     std::vector<protocol::CallResult> results(kRuns);
-    std::vector<std::thread> runs;
-    for (int i = 0; i < kRuns; ++i) {
-        runs.emplace_back([&, i] {
-            std::mt19937 rng(200 + i);
-            // The set's delivery dates run from day 93 to 212; days after 170 stay for later.
-            const int first = 93 + static_cast<int>(rng() % 58);
-            try {
-                TestClient client;
-                results[i] = callOn(client, servers[i % 2]->port(), consSoli(first, first + 20));
-            } catch (const std::exception& e) {
-                results[i] = protocol::CallResult::error(e.what());
-            }
-        });
-    }
+    std::vector<std::thread> runs = overlappingRuns(servers, 200, results);
     std::this_thread::sleep_for(std::chrono::milliseconds(150));
     primary.run("kill");
     standby->run("promote");
@@ -159,19 +168,7 @@ TEST_F(Failover, TheMonitorPromotesTheStandbyWithinSecondsAndTheOldPrimaryRejoin
 
     constexpr int kRuns = 16;
     std::vector<protocol::CallResult> results(kRuns);
-    std::vector<std::thread> runs;
-    for (int i = 0; i < kRuns; ++i) {
-        runs.emplace_back([&, i] {
-            std::mt19937 rng(300 + i);
-            const int first = 93 + static_cast<int>(rng() % 58);
-            try {
-                TestClient client;
-                results[i] = callOn(client, servers[i % 2]->port(), consSoli(first, first + 20));
-            } catch (const std::exception& e) {
-                results[i] = protocol::CallResult::error(e.what());
-            }
-        });
-    }
+    std::vector<std::thread> runs = overlappingRuns(servers, 300, results);
     std::this_thread::sleep_for(std::chrono::milliseconds(150));
     const auto killed = Clock::now();
     formation.node(1, "kill");
