@@ -8,7 +8,6 @@
 #include "method_arguments.h"
 #include "suitedb/dialect.h"
 #include "worker_connection.h"
-#include "write_queue.h"
 
 namespace rqc::appserver {
 
@@ -118,9 +117,7 @@ void registerRdmConsolidaSolicita(ObjectRegistry& registry) {
         return protocol::CallResult::ofPacket(getSolicitacao(ctx.db.get(), a));
     });
     rdm.addMethod(methods::kGetConsSoli, [](CallContext& ctx, std::vector<Argument>& a) {
-        // Refused arguments are reported at once, without waiting for a turn to write.
         const ConsSoliArguments parsed = parseConsSoliArguments(a);
-        WriteTurn turn(ctx.db);  // held already when the server queued the call for it
         ctx.number = runGetConsSoli(ctx.db.get(), parsed, std::string(ctx.operatorCode));
         return protocol::CallResult::ofText(ctx.number);
     });

@@ -219,7 +219,7 @@ struct Server::Impl {
                 asio::post(pool, [this, body, &state, answer, keepPool] {
                     std::vector<std::byte> result;
                     {
-                        HeldTurn turn(*writeQueue);
+                        TurnHeld turn(*writeQueue);
                         result = dispatcher.handleFrame(body, *t_database, state);
                     }
                     (*answer)(std::move(result));

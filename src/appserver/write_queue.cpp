@@ -4,26 +4,11 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <future>
 #include <map>
 #include <memory>
 #include <optional>
 
-#include "error_text.h"
-#include "suitedb/connection.h"
-#include "suitedb/dialect.h"
-#include "worker_connection.h"
-
 namespace rqc::appserver {
-
-namespace {
-
-thread_local WriteQueue* t_held = nullptr;
-
-}  // namespace
-
-ServerBusyError::ServerBusyError()
-    : UserFacingError(messages::serverBusy(), protocol::ErrorKind::Busy) {}
 
 std::uint64_t WriteQueue::asyncAcquire(Granted granted, Refused refused) {
     std::unique_lock lock(m_mutex);
@@ -109,14 +94,6 @@ void WriteQueue::release() noexcept {
     next();
 }
 
-void WriteQueue::acquire() {
-    std::promise<bool> turn;
-    auto answer = turn.get_future();
-    asyncAcquire([&turn] { turn.set_value(true); }, [&turn](Refusal) { turn.set_value(false); });
-    if (!answer.get())
-        throw ServerBusyError();
-}
-
 std::size_t WriteQueue::waiting() const {
     std::lock_guard lock(m_mutex);
     return m_waiting.size();
@@ -139,35 +116,6 @@ WriteQueue& WriteQueue::forFile(const std::string& path) {
     if (!q)
         q = std::make_unique<WriteQueue>();
     return *q;
-}
-
-WriteTurn::WriteTurn(WorkerConnection& db) {
-    if (!suitedb::Dialect::of(db.target()).queuesWriters())
-        return;
-    WriteQueue& queue = WriteQueue::forFile(db.target());
-    if (t_held == &queue)
-        return;
-    queue.acquire();
-    m_queue = &queue;
-}
-
-WriteTurn::WriteTurn(WriteQueue& queue) {
-    queue.acquire();
-    m_queue = &queue;
-}
-
-WriteTurn::~WriteTurn() {
-    if (m_queue != nullptr)
-        m_queue->release();
-}
-
-HeldTurn::HeldTurn(WriteQueue& queue) : m_queue(queue), m_previous(t_held) {
-    t_held = &queue;
-}
-
-HeldTurn::~HeldTurn() {
-    t_held = m_previous;
-    m_queue.release();
 }
 
 }  // namespace rqc::appserver

@@ -13,20 +13,10 @@
 #include <mutex>
 #include <string>
 
-#include "argument_error.h"
-
 namespace rqc::appserver {
-
-class WorkerConnection;
 
 inline constexpr std::size_t kWriteQueueCapacity = 64;
 inline constexpr std::chrono::milliseconds kDefaultMaxWriteWait = std::chrono::minutes(5);
-
-// The queue is full, or its wait would be too long: the caller should try again shortly.
-class ServerBusyError : public UserFacingError {
-  public:
-    ServerBusyError();
-};
 
 class WriteQueue {
   public:
@@ -52,9 +42,6 @@ class WriteQueue {
     // Ends the turn of the caller that holds it and hands it to the next in line.
     void release() noexcept;
 
-    // Blocking form for callers on their own thread: waits for the turn; throws
-    // ServerBusyError when refused. Every acquire() is paired with release().
-    void acquire();
     std::size_t waiting() const;
     std::chrono::milliseconds maxWait() const { return m_maxWait; }
     void setMaxWait(std::chrono::milliseconds wait);
@@ -80,32 +67,16 @@ class WriteQueue {
     std::uint64_t m_nextTicket = 1;
 };
 
-// Holds a turn to write for its lifetime; a no-op on a PostgreSQL target and on a thread whose
-// caller already holds the file's turn (see HeldTurn).
-class WriteTurn {
+// Ends the turn `queue` granted when it goes out of scope.
+class TurnHeld {
   public:
-    explicit WriteTurn(WorkerConnection& db);
-    explicit WriteTurn(WriteQueue& queue);
-    ~WriteTurn();
-    WriteTurn(const WriteTurn&) = delete;
-    WriteTurn& operator=(const WriteTurn&) = delete;
-
-  private:
-    WriteQueue* m_queue = nullptr;
-};
-
-// Marks the running thread as holding `queue`'s turn (granted through asyncAcquire) and
-// releases it when it ends.
-class HeldTurn {
-  public:
-    explicit HeldTurn(WriteQueue& queue);
-    ~HeldTurn();
-    HeldTurn(const HeldTurn&) = delete;
-    HeldTurn& operator=(const HeldTurn&) = delete;
+    explicit TurnHeld(WriteQueue& queue) : m_queue(queue) {}
+    ~TurnHeld() { m_queue.release(); }
+    TurnHeld(const TurnHeld&) = delete;
+    TurnHeld& operator=(const TurnHeld&) = delete;
 
   private:
     WriteQueue& m_queue;
-    WriteQueue* m_previous;
 };
 
 }  // namespace rqc::appserver

@@ -12,10 +12,7 @@
 #include <set>
 #include <thread>
 
-#include "appserver/dispatcher.h"
-#include "appserver/object_registry.h"
 #include "appserver/rdm_consolida_solicita.h"
-#include "appserver/worker_connection.h"
 #include "consolidation_test_support.h"
 #include "protocol/client.h"
 #include "server_process.h"
@@ -27,12 +24,6 @@ namespace {
 using namespace std::chrono_literals;
 using protocol::Argument;
 using protocol::CallResult;
-
-bool waitFor(const std::function<bool()>& done) {
-    for (int i = 0; i < 500 && !done(); ++i)
-        std::this_thread::sleep_for(10ms);
-    return done();
-}
 
 // Central 0001 serving 0002..0009; every request delivered in March 2024.
 void loadManyLines(suitedb::Connection& db, int requests, int itemsPerRequest) {
@@ -74,40 +65,42 @@ void loadManyLines(suitedb::Connection& db, int requests, int itemsPerRequest) {
 
 TEST(WriteQueue, ServesInArrivalOrderAndRefusesWhenFull) {
     appserver::WriteQueue queue(3);
-    queue.acquire();
-    std::mutex mutex;
-    std::vector<int> served;
-    std::vector<std::thread> waiters;
-    for (int i = 0; i < 3; ++i) {
-        waiters.emplace_back([&, i] {
-            appserver::WriteTurn turn(queue);
-            std::lock_guard lock(mutex);
-            served.push_back(i);
-        });
-        ASSERT_TRUE(waitFor([&] { return queue.waiting() == static_cast<std::size_t>(i + 1); }));
-    }
-    EXPECT_THROW(appserver::WriteTurn{queue}, appserver::ServerBusyError);
+    std::vector<std::string> events;
+    auto ask = [&](const std::string& who) {
+        queue.asyncAcquire([&events, who] { events.push_back(who); },
+                           [&events, who](auto) { events.push_back(who + " refused"); });
+    };
+    for (const char* who : {"first", "a", "b", "c", "d"})
+        ask(who);
     EXPECT_EQ(queue.waiting(), 3u);
-    queue.release();
-    for (auto& t : waiters)
-        t.join();
-    EXPECT_EQ(served, (std::vector<int>{0, 1, 2}));
+    for (int turn = 0; turn < 4; ++turn)
+        queue.release();
+    EXPECT_EQ(events, (std::vector<std::string>{"first", "d refused", "a", "b", "c"}));
     EXPECT_EQ(queue.waiting(), 0u);
-    appserver::WriteTurn again(queue);  // free again
+    ask("again");  // free again
+    EXPECT_EQ(events.back(), "again");
+    queue.release();
 }
 
-// Sixteen large runs at once on one SQLite file, each on its own worker connection. A short
-// busy timeout scales the ten seconds of production down to these runs' length.
+// Sixteen large runs at once on one SQLite file, through one server, each from its own client:
+// every run waits its turn and none fails on the database's busy timeout.
 TEST(WriteQueue, SixteenConcurrentSqliteConsolidationsAllComplete) {
+    if (std::getenv("RQC_BIN_DIR") == nullptr)
+        GTEST_SKIP() << "RQC_BIN_DIR is not set";
     ConsolidationDb db(DbKind::Sqlite);
     loadManyLines(*db.connect(), 500, 10);
+    TempDir dir;
+    ServerProcess server({db.target(), dir.path().string(), {"--threads", "16"}});
+    server.start();
 
-    appserver::ObjectRegistry registry;
-    appserver::registerRdmConsolidaSolicita(registry);
-    appserver::Dispatcher dispatcher(registry);
     std::vector<Argument> args = baselineArguments();
     arg(args, 6).text = "";
     arg(args, 11).text = "T";  // every run takes every line again
+    protocol::CallRequest call;
+    call.object = std::string(appserver::kRdmConsolidaSolicita);
+    call.user = "tester";
+    call.descriptor = protocol::CallDescriptor::forArguments("GetConsSoli", args);
+    call.args = args;
 
     constexpr int kRuns = 16;
     std::mutex mutex;
@@ -115,16 +108,10 @@ TEST(WriteQueue, SixteenConcurrentSqliteConsolidationsAllComplete) {
     std::vector<std::thread> threads;
     for (int i = 0; i < kRuns; ++i) {
         threads.emplace_back([&] {
-            appserver::WorkerConnection worker(db.target());
-            worker.get().exec("PRAGMA busy_timeout = 20");
-            protocol::CallRequest call;
-            call.object = std::string(appserver::kRdmConsolidaSolicita);
-            call.user = "tester";
-            call.descriptor = protocol::CallDescriptor::forArguments("GetConsSoli", args);
-            call.args = args;
-            const appserver::ConnectionState state{
-                "127.0.0.1:1", "tester", {std::string(appserver::kRdmConsolidaSolicita)}};
-            CallResult r = dispatcher.dispatch(call, worker, state);
+            protocol::Client client;
+            client.connect("127.0.0.1", server.port());
+            client.login(suitedb::kDemoOperator, suitedb::kDemoPassword);
+            CallResult r = client.call(call);
             std::lock_guard lock(mutex);
             (r.kind == CallResult::Kind::Text ? numbers : errors).push_back(r.text);
         });
