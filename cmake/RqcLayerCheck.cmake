@@ -145,12 +145,12 @@ function(rqc_check_layers)
 endfunction()
 
 # Links that would run against the layers, each refused by name: the database tool reaching the
-# application server's core, the host the wire protocol, the scripted demo the database
-# library. What they once needed of those (object names, the password variable, the demo
-# operator) is in src/names.
+# application server's core or the wire protocol, the host the wire protocol, the scripted demo
+# the database library. What they once needed of those (object names, the password variable,
+# the demo operator) is in src/names; the tools' password prompt is in src/tools.
 function(rqc_check_program_links)
-    foreach(pair "rqc-suitedb:rqc_appserver_core" "rqc_host:rqc_protocol"
-            "rqc-demo-run:rqc_suitedb")
+    foreach(pair "rqc-suitedb:rqc_appserver_core" "rqc-suitedb:rqc_protocol"
+            "rqc_host:rqc_protocol" "rqc-demo-run:rqc_suitedb")
         string(REPLACE ":" ";" parts ${pair})
         list(GET parts 0 program)
         list(GET parts 1 library)

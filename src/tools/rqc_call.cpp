@@ -15,7 +15,7 @@
 #include "protocol/client.h"
 #include "protocol/numbers.h"
 #include "protocol/protocol.h"
-#include "protocol/secret_prompt.h"
+#include "secret_prompt.h"
 
 namespace proto = rqc::protocol;
 
@@ -226,7 +226,7 @@ int main(int argc, char** argv) {
     proto::CallResult result;
     try {
         proto::Client client;
-        auto password = proto::readSecret("Senha de " + operatorCode + ": ");
+        auto password = rqc::tools::readSecret("Senha de " + operatorCode + ": ");
         if (!password) {
             std::cerr << "rqc-call: no password for " << operatorCode
                       << " (RQC_PASSWORD, the terminal or standard input)\n";

@@ -12,8 +12,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "names/names.h"
 #include "protocol/protocol.h"
-#include "protocol/secret_prompt.h"
 #include "suitedb/connection.h"
 #include "suitedb/demo_data.h"
 #include "suitedb/operators.h"
@@ -35,7 +35,7 @@ std::string readFile(const std::string& path) {
 void ensureTestLogin(const std::string& db) {
     namespace sdb = rqc::suitedb;
     ::setenv("RQC_OPERATOR", sdb::kDemoOperator, 1);
-    ::setenv(rqc::protocol::kPasswordVariable, sdb::kDemoPassword, 1);
+    ::setenv(rqc::names::kPasswordVariable, sdb::kDemoPassword, 1);
     if (!sdb::Connection::isPostgresTarget(db) && !std::filesystem::exists(db))
         return;
     try {

@@ -10,8 +10,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "names/names.h"
 #include "protocol/protocol.h"
-#include "protocol/secret_prompt.h"
 #include "server_process.h"
 #include "suitedb/connection.h"
 #include "suitedb/dates.h"
@@ -78,7 +78,7 @@ class OperatorEnvironment : public ::testing::Environment {
   public:
     void SetUp() override {
         ::setenv("RQC_OPERATOR", rqc::suitedb::kDemoOperator, 1);
-        ::setenv(rqc::protocol::kPasswordVariable, rqc::suitedb::kDemoPassword, 1);
+        ::setenv(rqc::names::kPasswordVariable, rqc::suitedb::kDemoPassword, 1);
     }
 };
 const auto* const kOperatorEnvironment =
@@ -235,7 +235,7 @@ TEST(RqcCall, OperatorLogsInWithThePasswordFromTheEnvironment) {
     };
     for (const auto& c : cases) {
         ::unsetenv("RQC_OPERATOR");
-        ::setenv(rqc::protocol::kPasswordVariable, c.password, 1);
+        ::setenv(rqc::names::kPasswordVariable, c.password, 1);
         std::vector<std::string> args = {"--server", at};
         if (c.operatorCode != nullptr)
             args.insert(args.end(), {"--operator", c.operatorCode});

@@ -8,13 +8,11 @@
 
 #include "names/names.h"
 
-namespace rqc::protocol {
-
-inline constexpr const char* kPasswordVariable = names::kPasswordVariable;
+namespace rqc::tools {
 
 // The password, without its line end; nullopt when there is none to read (end of input).
 // `prompt` goes to stderr, and only when reading from a terminal.
 std::optional<std::string> readSecret(const std::string& prompt,
-                                      const char* variable = kPasswordVariable);
+                                      const char* variable = names::kPasswordVariable);
 
-}  // namespace rqc::protocol
+}  // namespace rqc::tools

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <iostream>
 
-namespace rqc::protocol {
+namespace rqc::tools {
 
 std::optional<std::string> readSecret(const std::string& prompt, const char* variable) {
     if (const char* value = variable != nullptr ? std::getenv(variable) : nullptr)
@@ -37,4 +37,4 @@ std::optional<std::string> readSecret(const std::string& prompt, const char* var
     return line;
 }
 
-}  // namespace rqc::protocol
+}  // namespace rqc::tools

@@ -14,7 +14,7 @@
 
 #include "feed.h"
 #include "names/names.h"
-#include "protocol/secret_prompt.h"
+#include "secret_prompt.h"
 #include "suitedb/connection.h"
 #include "suitedb/demo_data.h"
 #include "suitedb/desktop_role.h"
@@ -258,12 +258,12 @@ struct OperatorOptions {
 
 // The new password from RQC_PASSWORD, or typed twice at the terminal.
 std::string newPassword(const std::string& code) {
-    const bool fromEnv = std::getenv(rqc::protocol::kPasswordVariable) != nullptr;
-    auto first = rqc::protocol::readSecret("Senha nova de " + code + ": ");
+    const bool fromEnv = std::getenv(rqc::names::kPasswordVariable) != nullptr;
+    auto first = rqc::tools::readSecret("Senha nova de " + code + ": ");
     if (!first)
         throw UsageError("no password given (RQC_PASSWORD, the terminal or standard input)");
     if (!fromEnv && ::isatty(STDIN_FILENO)) {
-        auto again = rqc::protocol::readSecret("Repita a senha: ");
+        auto again = rqc::tools::readSecret("Repita a senha: ");
         if (!again || *again != *first)
             throw UsageError("the two passwords differ; nothing changed");
     }
