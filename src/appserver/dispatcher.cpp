@@ -31,16 +31,6 @@ std::string printable(std::string_view s, std::size_t maxLength = 80) {
     return cleanText(s, maxLength);
 }
 
-// The client's address without its port ("[v6]:port" for IPv6): attempts count per machine,
-// not per connection.
-std::string_view addressOf(std::string_view peer) {
-    const auto colon = peer.rfind(':');
-    std::string_view address = colon == std::string_view::npos ? peer : peer.substr(0, colon);
-    if (address.size() >= 2 && address.front() == '[' && address.back() == ']')
-        address = address.substr(1, address.size() - 2);
-    return address;
-}
-
 bool permitted(const ConnectionState& state, std::string_view object) {
     return std::find(state.objects.begin(), state.objects.end(), object) != state.objects.end();
 }
@@ -109,7 +99,7 @@ protocol::CallResult Dispatcher::dispatch(protocol::CallRequest& call, WorkerCon
     CallReport ignored;
     CallReport& out = report != nullptr ? *report : ignored;
     out.outcome = CallOutcome::Refused;
-    const std::string_view peer = state.peer;
+    const std::string_view peer = state.peer.text();
     std::string fault = protocol::validateCall(call);
     if (!fault.empty()) {
         spdlog::warn("malformed call from {}: {}", peer, printable(fault, 400));
@@ -217,7 +207,7 @@ protocol::CallResult Dispatcher::sessionCall(const protocol::CallRequest& call,
     }
     try {
         // A current password is checked as a login attempt of the operator from this address.
-        const std::string_view address = addressOf(state.peer);
+        const std::string_view address = state.peer.address();
         const auto attempt = m_throttle.tryAttempt(db, state.operatorCode, address);
         if (!attempt) {
             return CallResult::error(messages::tooManyPasswordAttempts(), ErrorKind::Refused);
@@ -243,7 +233,9 @@ protocol::CallResult Dispatcher::sessionCall(const protocol::CallRequest& call,
         db.discard();
         report.outcome = CallOutcome::Error;
         report.occurrence = logIncident(
-            {.operatorCode = state.operatorCode, .client = state.peer, .method = kChangePassword},
+            {.operatorCode = state.operatorCode,
+             .client = state.peer.text(),
+             .method = kChangePassword},
             fmt::format("password change of {} from {} failed", state.operatorCode, state.peer),
             e.what());
         const std::string& id = report.occurrence;
@@ -277,7 +269,7 @@ protocol::CallResult Dispatcher::login(std::span<const std::byte> body, WorkerCo
         spdlog::debug("login refused peer={}: not an operator code", state.peer);
         return CallResult::error(kLoginRefused);
     }
-    const std::string address(addressOf(state.peer));
+    const std::string& address = state.peer.address();
     std::optional<LoginAttempt> attempt;
     try {
         attempt = m_throttle.tryAttempt(db, request.operatorCode, address);
@@ -285,7 +277,7 @@ protocol::CallResult Dispatcher::login(std::span<const std::byte> body, WorkerCo
         db.discard();
         outcome = LoginOutcome::Error;
         const std::string id = logIncident(
-            {.operatorCode = shownCode, .client = state.peer},
+            {.operatorCode = shownCode, .client = state.peer.text()},
             fmt::format("login of {} from {} could not be counted", shownCode, state.peer),
             e.what());
         const auto* dbError = dynamic_cast<const suitedb::DbError*>(&e);
@@ -297,7 +289,7 @@ protocol::CallResult Dispatcher::login(std::span<const std::byte> body, WorkerCo
         logEvent(spdlog::level::warn,
                  {.event = "login",
                   .operatorCode = shownCode,
-                  .client = state.peer,
+                  .client = state.peer.text(),
                   .outcome = "throttled"},
                  fmt::format("login refused operator={} peer={}: too many attempts", shownCode,
                              state.peer));
@@ -315,7 +307,7 @@ protocol::CallResult Dispatcher::login(std::span<const std::byte> body, WorkerCo
         db.discard();
         outcome = LoginOutcome::Error;
         const std::string id = logIncident(
-            {.operatorCode = shownCode, .client = state.peer},
+            {.operatorCode = shownCode, .client = state.peer.text()},
             fmt::format("login of {} from {} could not be checked", shownCode, state.peer),
             e.what());
         const auto* db = dynamic_cast<const suitedb::DbError*>(&e);
@@ -334,7 +326,7 @@ protocol::CallResult Dispatcher::login(std::span<const std::byte> body, WorkerCo
             spdlog::level::warn,
             {.event = "login",
              .operatorCode = shownCode,
-             .client = state.peer,
+             .client = state.peer.text(),
              .outcome = "refused"},
             fmt::format("login refused operator={} peer={}: unknown operator or wrong password",
                         shownCode, state.peer));
@@ -356,7 +348,7 @@ protocol::CallResult Dispatcher::login(std::span<const std::byte> body, WorkerCo
 
 std::vector<std::byte> Dispatcher::handleFrame(std::span<const std::byte> body,
                                                WorkerConnection& db, ConnectionState& state) const {
-    const std::string_view peer = state.peer;
+    const std::string_view peer = state.peer.text();
     const auto start = std::chrono::steady_clock::now();
     const auto header = protocol::peekHeader(body);
     if (header && (header->version < protocol::kOldestProtocolVersion ||
@@ -376,7 +368,7 @@ std::vector<std::byte> Dispatcher::handleFrame(std::span<const std::byte> body,
         protocol::CallResult result = login(body, db, state, outcome);
         const auto took = std::chrono::steady_clock::now() - start;
         if (auto* m = metrics())
-            m->login(outcome, addressOf(peer));
+            m->login(outcome, state.peer.address());
         if (result.kind != protocol::CallResult::Kind::Error) {
             const double ms = std::chrono::duration<double, std::milli>(took).count();
             logEvent(spdlog::level::info,

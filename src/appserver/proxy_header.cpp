@@ -7,11 +7,6 @@
 
 namespace rqc::appserver {
 
-std::string withPort(const std::string& address, std::uint16_t port) {
-    return address.find(':') == std::string::npos ? address + ":" + std::to_string(port)
-                                                  : "[" + address + "]:" + std::to_string(port);
-}
-
 namespace {
 
 constexpr unsigned char kSignature[kProxySignatureSize] = {0x0D, 0x0A, 0x0D, 0x0A, 0x00, 0x0D,

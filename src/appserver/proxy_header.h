@@ -26,9 +26,6 @@ struct ProxyHeader {
     std::uint16_t port = 0;
 };
 
-// How a client is named in logs and answers: "address:port", "[v6 address]:port".
-std::string withPort(const std::string& address, std::uint16_t port);
-
 // True when `bytes` (any length) could begin a PROXY v2 header.
 bool startsLikeProxyHeader(std::span<const std::byte> bytes);
 // Total header size announced by the first kProxyFixedSize bytes; nullopt when they are not

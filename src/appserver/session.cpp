@@ -46,8 +46,8 @@ Session::Session(asio::ip::tcp::socket socket, const SessionContext& context, Se
     auto ep = socket.remote_endpoint(ec);
     if (!ec)
         m_socketAddress = ep.address();
-    m_address = ec ? std::string("unknown") : ep.address().to_string();
-    m_state.peer = ec ? m_address : withPort(m_address, ep.port());
+    m_state.peer =
+        ec ? ClientAddress("unknown", 0) : ClientAddress(ep.address().to_string(), ep.port());
     if (context.tls != nullptr) {
         m_tls = std::make_unique<TlsStream>(std::move(socket), *context.tls);
     } else {
@@ -85,7 +85,7 @@ void Session::admit() {
         close();
         return;
     }
-    const std::string refusal = m_sessions.admit(this, m_address, m_context.caps);
+    const std::string refusal = m_sessions.admit(this, m_state.peer.address(), m_context.caps);
     if (!refusal.empty()) {
         if (m_sessions.beginRefusal(this)) {
             warn(fmt::format("connection {} refused: {}", m_state.peer, refusal));
@@ -450,7 +450,7 @@ void Session::warn(const std::string& text) {
     if (m_loggedIn)
         spdlog::warn("{}", text);
     else
-        m_sessions.notice(m_address, text);
+        m_sessions.notice(m_state.peer.address(), text);
 }
 
 void Session::disarm() {

@@ -101,8 +101,8 @@ class Session : public std::enable_shared_from_this<Session> {
     // Thread-safe: closes a connection that has not logged in to make room for a newcomer,
     // telling the client `refusal` when it is waiting to send its login.
     void evict(const std::string& why, const std::string& refusal);
-    const std::string& peer() const { return m_state.peer; }
-    const std::string& address() const { return m_address; }
+    const std::string& peer() const { return m_state.peer.text(); }
+    const std::string& address() const { return m_state.peer.address(); }
 
   private:
     using TlsStream = asio::ssl::stream<asio::ip::tcp::socket>;
@@ -139,7 +139,6 @@ class Session : public std::enable_shared_from_this<Session> {
     const SessionContext& m_context;
     SessionSet& m_sessions;
     ConnectionState m_state;
-    std::string m_address;  // the client's address without the port
     asio::ip::address m_socketAddress;
     bool m_loggedIn = false;
 

@@ -81,9 +81,8 @@ void Session::onProxyHeader(std::size_t size) {
         return;
     }
     if (header->address) {
-        const std::string balancer = m_state.peer;
-        m_address = header->address->to_string();
-        m_state.peer = withPort(m_address, header->port);
+        const ClientAddress balancer = m_state.peer;
+        m_state.peer = ClientAddress(header->address->to_string(), header->port);
         spdlog::debug("connection {} through balancer {}", m_state.peer, balancer);
     }
     m_in.clear();

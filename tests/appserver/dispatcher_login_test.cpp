@@ -74,7 +74,7 @@ TEST_F(DispatcherLogin, WrongPasswordAndUnknownOperatorGetTheSameRefusalAndTheCo
         {"empty password", "ANA", ""},
     };
     for (const auto& k : cases) {
-        ConnectionState state{"10.0.0.1:1", {}, {}, false};
+        ConnectionState state{{"10.0.0.1", 1}, {}, {}, false};
         CallResult r = login(state, k.code, k.password);
         EXPECT_EQ(r.kind, CallResult::Kind::Error) << k.name;
         EXPECT_EQ(r.text, appserver::kLoginRefused) << k.name;
@@ -87,20 +87,20 @@ TEST_F(DispatcherLogin, WrongPasswordAndUnknownOperatorGetTheSameRefusalAndTheCo
 }
 
 TEST_F(DispatcherLogin, CallsNeedALoginAndAPermissionForTheObject) {
-    ConnectionState anonymous{"10.0.0.2:1", {}, {}, false};
+    ConnectionState anonymous{{"10.0.0.2", 1}, {}, {}, false};
     CallResult r = send(paraCmpSup(), anonymous);
     EXPECT_EQ(r.kind, CallResult::Kind::Error);
     EXPECT_NE(r.text.find("não fez login"), std::string::npos) << r.text;
     EXPECT_TRUE(anonymous.closeAfterAnswer);
 
-    ConnectionState beto{"10.0.0.2:2", {}, {}, false};
+    ConnectionState beto{{"10.0.0.2", 2}, {}, {}, false};
     ASSERT_EQ(login(beto, "BETO", "senha-do-beto").text, "BETO");
     EXPECT_FALSE(beto.closeAfterAnswer);
     r = send(paraCmpSup(), beto);
     EXPECT_EQ(r.kind, CallResult::Kind::Error);
     EXPECT_EQ(r.text, "O operador BETO não tem permissão para usar " + kRdm + ".");
 
-    ConnectionState ana{"10.0.0.2:3", {}, {}, false};
+    ConnectionState ana{{"10.0.0.2", 3}, {}, {}, false};
     ASSERT_EQ(login(ana, "ANA", "senha-da-ana").text, "ANA");
     r = send(paraCmpSup(), ana);
     EXPECT_EQ(r.kind, CallResult::Kind::Packet) << r.text;
@@ -110,7 +110,7 @@ TEST_F(DispatcherLogin, CallsNeedALoginAndAPermissionForTheObject) {
 }
 
 TEST_F(DispatcherLogin, AnOlderPeerIsToldInItsOwnVersionAndClosed) {
-    ConnectionState state{"10.0.0.3:1", {}, {}, false};
+    ConnectionState state{{"10.0.0.3", 1}, {}, {}, false};
     auto old = paraCmpSup();
     old[2] = std::byte{1};
     auto answer = m_dispatcher.handleFrame(old, m_worker, state);
@@ -124,7 +124,7 @@ TEST_F(DispatcherLogin, AnOlderPeerIsToldInItsOwnVersionAndClosed) {
 }
 
 TEST_F(DispatcherLogin, AConsolidationRecordsTheOperatorWhateverUserTheClientNames) {
-    ConnectionState ana{"10.0.0.4:1", {}, {}, false};
+    ConnectionState ana{{"10.0.0.4", 1}, {}, {}, false};
     ASSERT_EQ(login(ana, "ANA", "senha-da-ana").kind, CallResult::Kind::Text);
     protocol::CallRequest call;
     call.object = kRdm;
@@ -157,12 +157,12 @@ class DispatcherLoginThrottle : public DispatcherLogin {
 };
 
 TEST_F(DispatcherLoginThrottle, RepeatedFailuresMakeTheOperatorWaitEvenWithTheRightPassword) {
-    ConnectionState state{"10.0.0.5:1", {}, {}, false};
+    ConnectionState state{{"10.0.0.5", 1}, {}, {}, false};
     EXPECT_EQ(login(state, "ANA", "errada-1").text, appserver::kLoginRefused);
     EXPECT_EQ(login(state, "ANA", "errada-2").text, appserver::kLoginRefused);
     CallResult r = login(state, "ANA", "senha-da-ana");
     EXPECT_NE(r.text.find("Muitas tentativas"), std::string::npos) << r.text;
-    ConnectionState other{"10.0.0.6:1", {}, {}, false};
+    ConnectionState other{{"10.0.0.6", 1}, {}, {}, false};
     EXPECT_EQ(login(other, "BETO", "senha-do-beto").text, "BETO") << "another operator is free";
     std::this_thread::sleep_for(std::chrono::milliseconds(350));
     EXPECT_EQ(login(state, "ANA", "senha-da-ana").text, "ANA");
@@ -188,7 +188,7 @@ class ThrottleOnEngines : public ::testing::TestWithParam<test::DbKind> {
         m_worker = std::make_unique<appserver::WorkerConnection>(m_db->target());
     }
     CallResult login(const std::string& address, const std::string& code, const std::string& pw) {
-        ConnectionState state{address + ":4000", {}, {}, false};
+        ConnectionState state{{address, 4000}, {}, {}, false};
         return protocol::decodeResult(
             m_dispatcher->handleFrame(protocol::encodeLogin({code, pw}), *m_worker, state));
     }

@@ -65,7 +65,7 @@ class Dispatcher : public ::testing::Test {
     appserver::Dispatcher m_dispatcher;
     appserver::WorkerConnection m_db;
     // A connection that has logged in with permission for both objects.
-    appserver::ConnectionState m_login{"127.0.0.1:1", "TESTE", {kRdmName, "Test.Echo"}, false};
+    appserver::ConnectionState m_login{{"127.0.0.1", 1}, "TESTE", {kRdmName, "Test.Echo"}, false};
     static constexpr const char* kRdmName = "Rqc04100.rdmConsolidaSolicita";
 };
 

@@ -143,7 +143,7 @@ TEST(ErrorAnswer, UnreachablePostgresShowsNoConnectionDetails) {
     appserver::WorkerConnection db(
         "host=127.0.0.1 port=1 dbname=suite user=buyer password=s3cret connect_timeout=2");
     CallRequest call = makeCall("GetParaCmpSup", {Argument::byRef("0001")});
-    const appserver::ConnectionState state{"127.0.0.1:9", "COMPRADOR", {kRdm}};
+    const appserver::ConnectionState state{{"127.0.0.1", 9}, "COMPRADOR", {kRdm}};
     const CallResult r = dispatcher.dispatch(call, db, state);
     ASSERT_EQ(r.kind, CallResult::Kind::Error);
     EXPECT_TRUE(r.text.starts_with("Erro no banco de dados (ocorrência ")) << r.text;

@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0)
         return 0;
     appserver::ConnectionState state;
-    state.peer = "127.0.0.1:1";
+    state.peer = appserver::ClientAddress("127.0.0.1", 1);
     if (data[0] & 1) {
         state.operatorCode = suitedb::kDemoOperator;
         state.objects = {suitedb::kDemoObject};
