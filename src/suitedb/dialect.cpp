@@ -235,6 +235,23 @@ std::string Dialect::schemaDdl(std::string_view ddl) const {
     return s;
 }
 
+std::string Dialect::firebirdSchemaScript(std::string_view ddl) {
+    std::string s(ddl);
+    s = replaceAll(std::move(s), "{QTY}", kExactQuantity);
+    s = replaceAll(std::move(s), "{DATE}", "DATE");
+    s = replaceAll(std::move(s), "{TS}", "TIMESTAMP");
+    s = replaceAll(std::move(s), "{LINES}", "");
+    return s + R"(SET TERM ^ ;
+CREATE OR ALTER FUNCTION NVLSTR(A VARCHAR(4000), B VARCHAR(4000)) RETURNS VARCHAR(4000)
+AS
+BEGIN
+    RETURN COALESCE(A, B);
+END^
+SET TERM ; ^
+COMMIT;
+)";
+}
+
 bool Dialect::tableExists(Connection& db, std::string_view name) const {
     std::string lower(name);
     for (char& ch : lower)

@@ -72,7 +72,7 @@ class Dialect {
     // Smallest integer not below x, for x > 0 (SQLite may lack ceil()).
     std::string ceilPositive(const std::string& x) const;
     // Column types of quantities with three decimals, of calendar days and of timestamps.
-    std::string quantityType() const { return m_pg ? "NUMERIC(15,3)" : "REAL"; }
+    std::string quantityType() const { return m_pg ? kExactQuantity : "REAL"; }
     std::string dateType() const { return m_pg ? "DATE" : "TEXT"; }
     std::string timestampType() const { return m_pg ? "TIMESTAMP" : "TEXT"; }
 
@@ -112,6 +112,9 @@ class Dialect {
     // The schema's pieces. `ddl` with its placeholders for this engine: {QTY}, {DATE}, {TS}
     // (the types above) and {LINES} (the storage options of the request lines' table).
     std::string schemaDdl(std::string_view ddl) const;
+    // The script that makes `ddl`'s tables in a Firebird database (run by isql; such a
+    // database is never opened through Connection), with its NVLSTR function.
+    static std::string firebirdSchemaScript(std::string_view ddl);
     // Whether the schema's table `name` (upper case, as the schema writes it) exists.
     bool tableExists(Connection& db, std::string_view name) const;
     // Inside a transaction: one schema change at a time (PostgreSQL); the write lock does it
@@ -142,6 +145,7 @@ class Dialect {
     static const Capabilities kSqlite;
     static const Capabilities kPostgres;
 
+    static constexpr const char* kExactQuantity = "NUMERIC(15,3)";
     bool m_pg;
     Capabilities m_caps;
 };

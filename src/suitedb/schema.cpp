@@ -173,14 +173,6 @@ constexpr std::string_view kDataTables[] = {
     "PERMISSAO",      "OPERADORSENHA", "OPERADOR", "FILIAL",    "LOGINFALHA",
 };
 
-std::string replaceAll(std::string s, std::string_view from, std::string_view to) {
-    for (std::size_t at = s.find(from); at != std::string::npos;
-         at = s.find(from, at + to.size())) {
-        s.replace(at, from.size(), to);
-    }
-    return s;
-}
-
 std::string requestIndexesDdl(int version) {
     std::string s;
     for (const auto& ix : kRequestIndexes) {
@@ -302,15 +294,7 @@ void createRequestIndexes(Connection& c) {
 }
 
 std::string firebirdSchemaScript() {
-    return replaceAll(std::string(kMasterTables), "{DATE}", "DATE") + R"(SET TERM ^ ;
-CREATE OR ALTER FUNCTION NVLSTR(A VARCHAR(4000), B VARCHAR(4000)) RETURNS VARCHAR(4000)
-AS
-BEGIN
-    RETURN COALESCE(A, B);
-END^
-SET TERM ; ^
-COMMIT;
-)";
+    return Dialect::firebirdSchemaScript(kMasterTables);
 }
 
 }  // namespace rqc::suitedb
