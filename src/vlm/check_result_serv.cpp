@@ -18,12 +18,10 @@ TServerResult CheckResultServ(const TServerResult& result, bool flag, int number
     }
     if (result.IsError()) {
         throw EServerError(
-            vlm::withDetail(QStringLiteral("O servidor de aplicação não pôde concluir a operação:\n"
-                                           "%1\nCorrija o que a mensagem indica e tente de novo; "
-                                           "se o erro continuar, informe o suporte.")
-                                .arg(result.AsString()),
+            vlm::withDetail(vlm::serverErrorSentence(result.failure(), result.AsString(), true),
                             QStringLiteral("application server error: ") + result.AsString())
-                .toStdString());
+                .toStdString(),
+            result.failure());
     }
     if (result.kind() == expected || (!flag && result.IsEmpty()))
         return result;

@@ -114,10 +114,13 @@ void TdtmDBGeral::Open(const vlm::HostConfig& config) {
         if (!db.open()) {
             error =
                 "Não foi possível abrir o banco da suíte " + what + ": " + db.lastError().text();
-            if (error.contains("certificate verify failed")) {
+            // libpq gives a failed connection no code: the hint follows from the mode asked.
+            if (config.engine == vlm::DbEngine::Postgres &&
+                config.effectiveSslMode().startsWith(QLatin1String("verify-"))) {
                 error +=
-                    "\nO certificado do servidor do banco não foi emitido pela autoridade de "
-                    "[Banco] CertificadoCA ou não traz o nome de [Banco] Host.";
+                    "\nSe a falha for do certificado: o certificado do servidor do banco não foi "
+                    "emitido pela autoridade de [Banco] CertificadoCA ou não traz o nome de "
+                    "[Banco] Host.";
             }
         } else if (config.engine == vlm::DbEngine::Sqlite) {
             try {

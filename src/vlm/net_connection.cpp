@@ -50,6 +50,28 @@ TNetFailure failureOf(proto::TransportFault fault) {
     return TNetFailure::Protocol;
 }
 
+TServerFailure failureOf(proto::ErrorKind why) {
+    switch (why) {
+        case proto::ErrorKind::BadArgument:
+            return TServerFailure::BadArgument;
+        case proto::ErrorKind::Busy:
+            return TServerFailure::Busy;
+        case proto::ErrorKind::NotFound:
+            return TServerFailure::NotFound;
+        case proto::ErrorKind::Refused:
+            return TServerFailure::Refused;
+        case proto::ErrorKind::DatabaseFailure:
+            return TServerFailure::Database;
+        case proto::ErrorKind::OutcomeUnknown:
+            return TServerFailure::OutcomeUnknown;
+        case proto::ErrorKind::Internal:
+            return TServerFailure::Internal;
+        case proto::ErrorKind::Unspecified:
+            break;
+    }
+    return TServerFailure::Unspecified;
+}
+
 // Drops user input to every object of the application while it lives; a close request is
 // refused. Paint, expose, timer and posted events go on. A mouse button's release is kept and
 // delivered once the wait is over: it ends a click the user began before the wait (a call
@@ -154,9 +176,10 @@ TServerResult TServerResult::ofText(QString text) {
     return r;
 }
 
-TServerResult TServerResult::ofError(QString message) {
+TServerResult TServerResult::ofError(QString message, TServerFailure why) {
     TServerResult r;
     r.m_kind = Kind::Error;
+    r.m_failure = why;
     r.m_text = std::move(message);
     return r;
 }
@@ -437,15 +460,16 @@ TServerResult TServerDispatch::Call(const QString& method, const std::vector<TSe
         c.m_client->close();  // SetConnected(false) came while the call was waiting
 
     if (result.kind == proto::CallResult::Kind::Error) {
+        const TServerFailure why = failureOf(result.errorKind);
         if (c.ThrowException) {
             throw EServerError(
-                vlm::withDetail(QStringLiteral("O servidor de aplicação não pôde concluir a "
-                                               "operação:\n%1")
-                                    .arg(QString::fromStdString(result.text)),
-                                QStringLiteral("application server error in %1").arg(method))
-                    .toStdString());
+                vlm::withDetail(
+                    vlm::serverErrorSentence(why, QString::fromStdString(result.text), false),
+                    QStringLiteral("application server error in %1").arg(method))
+                    .toStdString(),
+                why);
         }
-        return TServerResult::ofError(QString::fromStdString(result.text));
+        return TServerResult::ofError(QString::fromStdString(result.text), why);
     }
 
     // The same rule as proto::applyByRef, onto the bound variables.

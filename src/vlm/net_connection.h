@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "server_error_text.h"
 #include "vlm_export.h"
 
 namespace rqc::protocol {
@@ -52,10 +53,17 @@ class VLM_EXPORT ELoginRefused : public ENetError {
         : ENetError(TNetFailure::LoginRefused, serverMessage, {}) {}
 };
 
-// The server answered with an error, or with a result of another kind than expected.
+// The server answered with an error, or with a result of another kind than expected (kind()
+// Unspecified then).
 class VLM_EXPORT EServerError : public std::runtime_error {
   public:
-    using std::runtime_error::runtime_error;
+    explicit EServerError(const std::string& what,
+                          TServerFailure kind = TServerFailure::Unspecified)
+        : std::runtime_error(what), m_kind(kind) {}
+    TServerFailure kind() const { return m_kind; }
+
+  private:
+    TServerFailure m_kind;
 };
 
 // One argument of a call: text by value, text by reference (bound to the caller's variable,
@@ -94,7 +102,7 @@ class VLM_EXPORT TServerResult {
 
     TServerResult() = default;
     static TServerResult ofText(QString text);
-    static TServerResult ofError(QString message);
+    static TServerResult ofError(QString message, TServerFailure why = TServerFailure::Unspecified);
     static TServerResult ofPacket(std::shared_ptr<const rqc::protocol::DataPacket> packet);
 
     Kind kind() const { return m_kind; }
@@ -102,6 +110,8 @@ class VLM_EXPORT TServerResult {
     bool IsText() const { return m_kind == Kind::Text; }
     bool IsPacket() const { return m_kind == Kind::Packet; }
     bool IsError() const { return m_kind == Kind::Error; }
+    // Error: what kind of error the server answered.
+    TServerFailure failure() const { return m_failure; }
     // Text: the value; Error: the message; Empty: ""; Packet: throws EServerError.
     QString AsString() const;
     // The data packet, or nullptr when the result is not one.
@@ -110,6 +120,7 @@ class VLM_EXPORT TServerResult {
 
   private:
     Kind m_kind = Kind::Empty;
+    TServerFailure m_failure = TServerFailure::Unspecified;
     QString m_text;
     std::shared_ptr<const rqc::protocol::DataPacket> m_packet;
 };

@@ -26,10 +26,12 @@ namespace vlm {
 // Code: a text kept as written, leading zeros included ("0101" stays text in a spreadsheet).
 enum class ColumnKind { Text, Code, Number, Date };
 
+// One column of a table as a screen's grid, its report and its sheet show it.
 struct ReportColumn {
     QString header;  // "\n" breaks it in the document
     ColumnKind kind = ColumnKind::Text;
     bool summed = false;  // a Number column totalled in the totals row
+    QString field = {};   // the server's field its cells come from
 };
 
 struct ReportTable {

@@ -426,6 +426,50 @@ TEST(NetConnection, ServerErrorsAreToldInPortugueseWithTheDetailBelow) {
               std::string::npos);
 }
 
+// The server's error kind picks the lead the user reads and whether advice follows; the screen
+// can tell the kinds apart without reading the words.
+TEST(NetConnection, ServerErrorsAreToldByTheirKind) {
+    using rqc::protocol::ErrorKind;
+    struct Case {
+        ErrorKind sent;
+        TServerFailure read;
+        std::string lead;
+        bool advised;  // CheckResultServ adds the next step
+    };
+    const std::vector<Case> cases = {
+        {ErrorKind::Busy, TServerFailure::Busy, "O servidor de aplicação está ocupado:\n", false},
+        {ErrorKind::BadArgument, TServerFailure::BadArgument,
+         "O servidor de aplicação recusou um dado da operação:\n", true},
+        {ErrorKind::DatabaseFailure, TServerFailure::Database,
+         "O banco de dados não concluiu a operação:\n", false},
+        {ErrorKind::OutcomeUnknown, TServerFailure::OutcomeUnknown,
+         "Não se sabe se a operação foi gravada:\n", false},
+    };
+    for (const auto& tc : cases) {
+        SCOPED_TRACE(tc.lead);
+        RecordingPeer peer;
+        peer.setScript([&](const CallRequest&) {
+            return RecordingPeer::Reply::answer(CallResult::error("Texto do servidor.", tc.sent));
+        });
+        Connected c(peer);
+        c.net.ThrowException = true;
+        try {
+            c.net.AppServer().Call("M", {});
+            ADD_FAILURE() << "no error raised";
+        } catch (const EServerError& e) {
+            EXPECT_EQ(e.kind(), tc.read);
+            EXPECT_EQ(std::string(e.what()).rfind(tc.lead + "Texto do servidor.", 0), 0u)
+                << e.what();
+        }
+        c.net.ThrowException = false;
+        const TServerResult r = c.net.AppServer().Call("M", {});
+        EXPECT_EQ(r.failure(), tc.read);
+        const std::string checked = messageOf<EServerError>([&] { CheckResultServ(r, true, 0); });
+        EXPECT_EQ(checked.find("Texto do servidor.\n\n") == std::string::npos, tc.advised)
+            << checked;
+    }
+}
+
 TEST(NetConnection, ACallCutOnTheWireIsReportedOnceAndTheNextOneReconnects) {
     RecordingPeer peer;
     std::atomic<int> seen{0};

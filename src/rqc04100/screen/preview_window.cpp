@@ -20,33 +20,25 @@
 #include "vlm/helpers.h"
 #include "vlm/messages.h"
 #include "vlm/net_connection.h"
+#include "vlm/product_line_columns.h"
 
 namespace {
 
-enum class Kind { Text, Quantity, Count };
-
-struct Column {
-    const char* field;
-    const char* header;  // UTF-8
-    Kind kind;
-};
-
-// The terms in the order of the sum: solicited + safety limit - stock - open purchase orders
-// - open consolidations + rounding = consolidated.
-const Column kColumns[] = {
-    {"CDPRODUTO", "Produto", Kind::Text},
-    {"CDARVPROD", "Código", Kind::Text},
-    {"NMPRODUTO", "Nome", Kind::Text},
-    {"QTSOLICITADA", "Solicitada", Kind::Quantity},
-    {"QTLIMITESEG", "+ Limite\nseg.", Kind::Quantity},
-    {"QTESTOQUE", "−\nEstoque", Kind::Quantity},
-    {"QTAF", "− AF\nabertas", Kind::Quantity},
-    {"QTCONSABERTA", "− Cons.\nabertas", Kind::Quantity},
-    {"QTARREDONDA", "+ Arre-\ndond.", Kind::Quantity},
-    {"QTCONSOLIDADA", "=\nConsolidada", Kind::Quantity},
-    {"NRLINHAS", "Linhas", Kind::Count},
-    {"NRLINHASCONS", "Já conso-\nlidadas", Kind::Count},
-};
+// The terms in the order of the sum, each header under its sign.
+const QVector<vlm::ReportColumn>& previewColumns() {
+    static const QVector<vlm::ReportColumn> columns = [] {
+        QVector<vlm::ReportColumn> c = vlm::productLineColumns(
+            {"CDPRODUTO", "CDARVPROD", "NMPRODUTO", "QTSOLICITADA", "QTLIMITESEG", "QTESTOQUE",
+             "QTAF", "QTCONSABERTA", "QTARREDONDA", "QTCONSOLIDADA", "NRLINHAS", "NRLINHASCONS"});
+        for (vlm::ReportColumn& column : c) {
+            const QString term = vlm::sumTerm(column.field);
+            if (!term.isEmpty())
+                column.header = term + QLatin1Char('\n') + column.header;
+        }
+        return c;
+    }();
+    return columns;
+}
 
 QString cellOf(const TDataSet& rows, int row, const char* field) {
     return rows.value(row, rows.FieldByName(QString::fromLatin1(field))->index())
@@ -121,10 +113,11 @@ TfrmPreviaConsolida::TfrmPreviaConsolida(const TDataSet& rows, bool takesConsoli
     grdPrevia = new QTableWidget(this);
     grdPrevia->setObjectName(QStringLiteral("grdPrevia"));
     grdPrevia->setAccessibleName(QStringLiteral("Produtos da simulação"));
-    grdPrevia->setColumnCount(static_cast<int>(std::size(kColumns)));
+    const QVector<vlm::ReportColumn>& columns = previewColumns();
+    grdPrevia->setColumnCount(static_cast<int>(columns.size()));
     QStringList headers;
-    for (const Column& c : kColumns)
-        headers.append(QString::fromUtf8(c.header));
+    for (const vlm::ReportColumn& c : columns)
+        headers.append(c.header);
     grdPrevia->setHorizontalHeaderLabels(headers);
     grdPrevia->setEditTriggers(QAbstractItemView::NoEditTriggers);
     grdPrevia->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -133,16 +126,14 @@ TfrmPreviaConsolida::TfrmPreviaConsolida(const TDataSet& rows, bool takesConsoli
     grdPrevia->verticalHeader()->setDefaultSectionSize(20);
     grdPrevia->setRowCount(rows.RecordCount());
     for (int r = 0; r < rows.RecordCount(); ++r) {
+        const QStringList cells = vlm::rowCells(rows, r, columns);
         for (int c = 0; c < grdPrevia->columnCount(); ++c) {
-            const Column& col = kColumns[c];
-            const QString raw = cellOf(rows, r, col.field);
-            QString shown = raw;
-            if (col.kind == Kind::Quantity)
-                shown = vlm::numberText(number(raw, col.field));
-            else if (col.kind == Kind::Count)
-                shown = vlm::countText(static_cast<long long>(number(raw, col.field)));
-            auto* item = new QTableWidgetItem(shown);
-            if (col.kind != Kind::Text)
+            const vlm::ReportColumn& col = columns[c];
+            const bool figure = col.kind == vlm::ColumnKind::Number;
+            auto* item = new QTableWidgetItem(
+                figure ? vlm::numberText(number(cells[c], col.field.toLatin1().constData()))
+                       : cells[c]);
+            if (figure)
                 item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
             grdPrevia->setItem(r, c, item);
         }
@@ -261,21 +252,8 @@ vlm::ReportTable TfrmPreviaConsolida::Relatorio() const {
     table.details.append(lblJaConsolidadas->text());
     table.operatorCode = TNetConnection::SessionOperator();
     table.issued = QDateTime::currentDateTime();
-    for (const Column& c : kColumns) {
-        const bool text = c.kind == Kind::Text;
-        const bool summed = c.kind == Kind::Count || std::string_view(c.field) == "QTSOLICITADA" ||
-                            std::string_view(c.field) == "QTCONSOLIDADA";
-        table.columns.append({QString::fromUtf8(c.header),
-                              !text                                      ? vlm::ColumnKind::Number
-                              : std::string_view(c.field) == "NMPRODUTO" ? vlm::ColumnKind::Text
-                                                                         : vlm::ColumnKind::Code,
-                              summed});
-    }
-    for (int r = 0; r < m_rows.RecordCount(); ++r) {
-        QStringList cells;
-        for (const Column& c : kColumns)
-            cells.append(cellOf(m_rows, r, c.field));
-        table.rows.append(cells);
-    }
+    table.columns = previewColumns();
+    for (int r = 0; r < m_rows.RecordCount(); ++r)
+        table.rows.append(vlm::rowCells(m_rows, r, table.columns));
     return table;
 }

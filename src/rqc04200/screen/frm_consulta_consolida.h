@@ -12,6 +12,7 @@
 #include <QVector>
 
 #include "rqc04200_export.h"
+#include "screen/consulta_layout.h"
 #include "vlm/btn_pesquisa.h"
 #include "vlm/client_data_set.h"
 #include "vlm/date_edit_plus.h"
@@ -19,26 +20,14 @@
 #include "vlm/net_connection.h"
 #include "vlm/table_report.h"
 
+class QHBoxLayout;
 class QLabel;
 class QTableWidget;
+class QVBoxLayout;
 class TADOIBQuery;
 class TfrmRotiGeral;
 
 namespace rqc04200 {
-
-using vlm::ColumnKind;
-
-// One column of a grid: the server's field, its Portuguese header and how it is shown.
-struct GridColumn {
-    QString field;
-    QString header;
-    ColumnKind kind;
-    bool summed = false;  // totalled under the grid and in the reports
-};
-
-RQC04200_EXPORT const QVector<GridColumn>& listColumns();
-RQC04200_EXPORT const QVector<GridColumn>& itemColumns();
-RQC04200_EXPORT const QVector<GridColumn>& originColumns();
 
 // Places the form in the main form's MDI area when it is in none yet, then brings it to the
 // front and activates it (TfrmRotiGeral::ShowInFront).
@@ -56,8 +45,8 @@ class RQC04200_EXPORT TfrmConsultaConsolida : public TfrmRotiGeral {
     TMaskEdit* medCdFilCentCmp;
     TBtnPesquisa* btpFilCentCmp;
     TEdit* edtNmFilCentCmp;
-    TDateEditPlus* depDataIni;
-    TDateEditPlus* depDataFin;
+    TDateEditPlus* depDataIni = nullptr;
+    TDateEditPlus* depDataFin = nullptr;
     TCheckBox* chbSoAbertas;
     // Grids: consolidations, product lines of the selected one, source lines of the product;
     // the selected one's filter in words and the totals under the grids.
@@ -119,7 +108,12 @@ class RQC04200_EXPORT TfrmConsultaConsolida : public TfrmRotiGeral {
     QString selectedCell(const QString& field) const;  // of the selected consolidation
     // The branch's name ("" when it has none); a null text when it is not registered.
     QString nomeFilial(const QString& code);
-    vlm::ReportTable report(const QTableWidget* grid, const QVector<rqc04200::GridColumn>& columns,
+    vlm::ReportTable report(const QTableWidget* grid, const QVector<vlm::ReportColumn>& columns,
                             const TDataSet& data, const QString& title) const;
+    // The widgets, from the layout tables (form_build.cpp); the tab stops appended in order.
+    QWidget* makeFilterControl(const rqc04200::FilterControl& row);
+    QHBoxLayout* buildFilter(QList<QWidget*>& tabOrder);
+    void buildGrids(QVBoxLayout& box, QList<QWidget*>& tabOrder);
+    void buildSideBar(QList<QWidget*>& tabOrder);
     bool m_filling = false;  // grids being refilled: selection signals ignored
 };
