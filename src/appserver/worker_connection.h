@@ -11,8 +11,9 @@
 
 namespace rqc::appserver {
 
-// A call waits this long at most for its database (a restart, a standby being promoted).
-inline constexpr suitedb::RetryPolicy kWorkerReconnect{8, std::chrono::milliseconds(100),
+// A call waits this long at most for its database (a restart, a standby being promoted):
+// about 12.5 s, past the 8 s an automatic failover takes with the documented settings.
+inline constexpr suitedb::RetryPolicy kWorkerReconnect{16, std::chrono::milliseconds(100),
                                                        std::chrono::milliseconds(1000)};
 
 class WorkerConnection {

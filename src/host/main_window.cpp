@@ -86,6 +86,13 @@ MainWindow::MainWindow(const QString& processingBranch, ModuleLoader& loader)
     resize(1000, 680);
 }
 
+// The area's sub-windows close as the base class destroys its children: their signals and the
+// viewport's events must not reach this window's handlers then.
+MainWindow::~MainWindow() {
+    m_mdi->viewport()->removeEventFilter(this);
+    disconnect(m_mdi, nullptr, this, nullptr);
+}
+
 void MainWindow::showStartPanel() {
     const bool none = m_mdi->subWindowList().isEmpty();
     m_start->setVisible(none);

@@ -17,6 +17,7 @@ class MainWindow : public QMainWindow {
   public:
     // `processingBranch` shows in the title bar; screens load through `loader`.
     MainWindow(const QString& processingBranch, ModuleLoader& loader);
+    ~MainWindow() override;
 
     QMdiArea* mdiArea() const { return m_mdi; }
     // Opens a screen by its code ("RQC04100"); false when the code is unknown or the opening
