@@ -15,6 +15,7 @@
 #include <chrono>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <sstream>
 #include <thread>
@@ -394,6 +395,14 @@ TEST_F(SessionLimits, SixHundredClientsAtOnceAreServedOrToldTheServerIsBusy) {
     ::setrlimit(RLIMIT_NOFILE, &limit);
     start({"--threads", "4"});
     std::atomic<int> served{0}, busy{0}, silent{0};
+    std::mutex mutex;
+    std::string firstSilence;  // what the first client without its answer got instead
+    auto silence = [&](const std::optional<CallResult>& got, const char* when) {
+        ++silent;
+        std::lock_guard lock(mutex);
+        if (firstSilence.empty())
+            firstSilence = std::string(when) + ": " + (got ? got->text : "no answer");
+    };
     const auto call = protocol::encodeCall(solicitacoes());
     std::vector<std::thread> clients;
     for (int i = 0; i < 600; ++i) {
@@ -408,14 +417,14 @@ TEST_F(SessionLimits, SixHundredClientsAtOnceAreServedOrToldTheServerIsBusy) {
                 return;
             }
             if (!answer || answer->text != suitedb::kDemoOperator) {
-                ++silent;
+                silence(answer, "login");
                 return;
             }
             for (int k = 0; k < 20; ++k) {
                 c.sendFrame(call);
                 auto r = c.readResult();
                 if (!r || r->kind != CallResult::Kind::Packet) {
-                    ++silent;
+                    silence(r, "call");
                     return;
                 }
             }
@@ -424,7 +433,7 @@ TEST_F(SessionLimits, SixHundredClientsAtOnceAreServedOrToldTheServerIsBusy) {
     }
     for (auto& t : clients)
         t.join();
-    EXPECT_EQ(silent.load(), 0) << served << " served, " << busy << " busy";
+    EXPECT_EQ(silent.load(), 0) << served << " served, " << busy << " busy; " << firstSilence;
     EXPECT_EQ(served + busy, 600);
     EXPECT_GT(served.load(), 0);
 }
